@@ -1,0 +1,90 @@
+#include "link/serial_port.h"
+
+#include <QFileInfo>
+#include <QSerialPort>
+
+namespace tavrion {
+
+namespace {
+// Bounds what one read may take from the driver, so a flood of bytes never grows memory.
+constexpr qint64 kReadBufferSize = 4096;
+} // namespace
+
+QString serial_device_path(const QString& program_dir, int port)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(program_dir);
+    return QStringLiteral("COM%1").arg(port);
+#else
+    const QString link = program_dir + QStringLiteral("/serial/COM%1").arg(port);
+    if (QFileInfo::exists(link)) return link;
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+}
+
+QtSerialPort::QtSerialPort(const QString& program_dir, QObject* parent)
+    : SerialPort(parent), program_dir_(program_dir), port_(new QSerialPort(this))
+{
+    port_->setReadBufferSize(kReadBufferSize);
+    connect(port_, &QSerialPort::readyRead, this, &SerialPort::ready_read);
+    connect(port_, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
+        if (e == QSerialPort::ResourceError && port_->isOpen()) emit device_lost();
+    });
+}
+
+QtSerialPort::~QtSerialPort() = default;
+
+bool QtSerialPort::open(int port)
+{
+    if (port_->isOpen()) port_->close();
+    port_->setPortName(serial_device_path(program_dir_, port));
+    if (!port_->open(QIODevice::ReadWrite)) return false;
+    const bool ok = port_->setBaudRate(115200) && port_->setParity(QSerialPort::NoParity)
+        && port_->setDataBits(QSerialPort::Data8) && port_->setStopBits(QSerialPort::OneStop)
+        && port_->setFlowControl(QSerialPort::NoFlowControl);
+    if (!ok) {
+        port_->close();
+        return false;
+    }
+    return true;
+}
+
+void QtSerialPort::close()
+{
+    if (port_->isOpen()) port_->close();
+}
+
+bool QtSerialPort::is_open() const { return port_->isOpen(); }
+
+qint64 QtSerialPort::in_buffer_count() { return port_->isOpen() ? port_->bytesAvailable() : 0; }
+
+void QtSerialPort::discard_input()
+{
+    if (!port_->isOpen()) return;
+    port_->clear(QSerialPort::Input);
+    port_->readAll();
+}
+
+qint64 QtSerialPort::out_buffer_count()
+{
+    if (!port_->isOpen()) return 0;
+    // Blocks briefly in the driver instead of spinning; the caller bounds the total wait.
+    if (port_->bytesToWrite() > 0) port_->waitForBytesWritten(10);
+    return port_->bytesToWrite();
+}
+
+void QtSerialPort::discard_output()
+{
+    if (port_->isOpen()) port_->clear(QSerialPort::Output);
+}
+
+QByteArray QtSerialPort::input() { return port_->isOpen() ? port_->readAll() : QByteArray(); }
+
+void QtSerialPort::output(const QByteArray& bytes)
+{
+    if (!port_->isOpen()) return;
+    port_->write(bytes);
+    port_->flush();
+}
+
+} // namespace tavrion

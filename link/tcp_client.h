@@ -1,0 +1,47 @@
+// The TCP client component as the panel uses it, with the socket states the link watch reads.
+// QtTcpClient is the real one; tests put a fake in its place.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class QTcpSocket;
+
+namespace tavrion {
+
+class TcpClient : public QObject {
+    Q_OBJECT
+public:
+    enum State { Closed = 0, Connecting = 6, Connected = 7, Closing = 8, Error = 9 };
+
+    using QObject::QObject;
+    ~TcpClient() override = default;
+
+    // Starts a connection to the address text of the address box (see remote_address.h).
+    virtual void connect_to(const QString& remote_host) = 0;
+    virtual int state() const = 0;
+    virtual void send_data(const QByteArray& bytes) = 0;
+    virtual QByteArray get_data() = 0; // takes everything received so far
+    virtual void close() = 0;
+
+signals:
+    void connected();
+    void data_arrival();
+};
+
+class QtTcpClient : public TcpClient {
+    Q_OBJECT
+public:
+    explicit QtTcpClient(QObject* parent = nullptr);
+    void connect_to(const QString& remote_host) override;
+    int state() const override;
+    void send_data(const QByteArray& bytes) override;
+    QByteArray get_data() override;
+    void close() override;
+
+private:
+    QTcpSocket* socket_;
+};
+
+} // namespace tavrion

@@ -1,0 +1,182 @@
+// One command, its bounded wait and the dispatch of its reply; the waiting primitive; the log.
+#include "shell/frm_main.h"
+
+#include "link/clock.h"
+#include "link/protocol.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QTimer>
+
+#include <cmath>
+#include <unordered_map>
+
+namespace tavrion {
+
+namespace {
+constexpr int kSerialWaitSteps = 300;
+constexpr int kEthernetWaitSteps = 600;
+constexpr int kLogLimit = 30; // more entries than this: the next one starts a new log
+
+// The smallest whole number of milliseconds whose elapsed time, as the waits compute it, is
+// strictly greater than `seconds`.
+qint64 first_ms_beyond(float seconds)
+{
+    if (!(seconds >= 0.0f)) return 0;
+    qint64 m = qint64(std::floor(double(seconds) * 1000.0)) + 1;
+    while (float(double(m) / 1000.0) <= seconds) ++m;
+    while (m > 0 && float(double(m - 1) / 1000.0) > seconds) --m;
+    return m;
+}
+} // namespace
+
+void FrmMain::do_events() { QCoreApplication::processEvents(); }
+
+void FrmMain::show_message(const QString& text, BoxIcon icon)
+{
+    if (platform_.boxes) platform_.boxes->show(text, icon);
+}
+
+bool FrmMain::check_link()
+{
+    if (link_interface == 0 && !serial_connected) {
+        show_message(QStringLiteral("RS232 port is disconnected !"), BoxIcon::Critical);
+        return false;
+    }
+    if (link_interface == 1 && !eth_connected) {
+        show_message(QStringLiteral("Ethernet port is disconnected !"), BoxIcon::Critical);
+        return false;
+    }
+    return true;
+}
+
+void FrmMain::send_command(const std::string& command)
+{
+    reply_ok = false;
+    if (!check_link()) return;
+    if (cmd_busy) return; // a transaction is in flight: dropped without a word
+
+    log_entry(command);
+    rx_count = 0;
+    reply_text.clear();
+    reply_ok = false;
+    cmd_busy = true;
+
+    int wait_steps = kSerialWaitSteps;
+    if (link_interface == 0) {
+        serial_write(command);
+    } else {
+        eth_send(command);
+        wait_steps = kEthernetWaitSteps;
+        if (command == "RST001" || command == "PWR001") {
+            // The device restarts and drops the connection instead of answering.
+            wait_steps = 0;
+            wait_seconds(1.0f);
+            show_message(QStringLiteral("Need to re-connect Ethernet after KV-7720 re-boots ready !"), BoxIcon::Exclamation);
+            img_start->show();
+            cmd_keypad->hide();
+            cmd_disconn_eth_Click();
+        }
+    }
+
+    for (int i = 0; i <= wait_steps; ++i) {
+        if (reply_ok) break;
+        wait_seconds(0.001f);
+    }
+
+    // A reply counts when a whole line was accepted into the buffer since the send, even if a
+    // nested send has cleared reply_ok meanwhile.
+    const bool accepted = rx_count >= kLineLength && reply_text.size() == 6;
+    if (!accepted) {
+        reply_ok = false;
+    } else {
+        reply_ok = true;
+        const std::string code = reply_code(reply_text);
+        if (code != "ERR") {
+            if (command.compare(0, 3, code) != 0)
+                reply_ok = false;
+            else
+                dispatch_reply(code, false);
+        }
+    }
+
+    rx_count = 0;
+    reply_text.clear();
+    cmd_busy = false;
+    if (link_interface == 0) {
+        set_tim_rx_enabled(true);
+        do_events();
+    }
+}
+
+void FrmMain::wait_seconds(float seconds)
+{
+    ++wait_step_count;
+    waiting = true;
+    const qint64 start = clock_->now_ms();
+    const qint64 needed = first_ms_beyond(seconds);
+    if (!wait_wake_) {
+        wait_wake_ = new QTimer(this);
+        wait_wake_->setSingleShot(true);
+        wait_wake_->setTimerType(Qt::PreciseTimer);
+    }
+    for (;;) {
+        const qint64 passed = clock_->now_ms() - start;
+        const float elapsed = float(double(passed) / 1000.0);
+        if (elapsed > seconds) break;
+        // Sleep until the next event or the moment the clock can pass the bound, never spin.
+        wait_wake_->start(int(std::max<qint64>(1, needed - passed)));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    waiting = false;
+}
+
+void FrmMain::await_late_reply()
+{
+    for (int i = 0; i < 10 && !reply_ok; ++i) wait_seconds(0.5f);
+}
+
+void FrmMain::cmd_clear_Click()
+{
+    txt_cmd->clear();
+    log_lines = 0;
+}
+
+void FrmMain::log_entry(const std::string& text)
+{
+    if (log_lines > kLogLimit) cmd_clear_Click();
+    QTextCursor c(txt_cmd->document());
+    c.movePosition(QTextCursor::End);
+    c.insertText(QString::fromLatin1(text.data(), int(text.size())) + QLatin1Char(' '));
+    txt_cmd->moveCursor(QTextCursor::End);
+    ++log_lines;
+}
+
+bool FrmMain::dispatch_reply(const std::string& code, bool ethernet_receiver)
+{
+    using Handler = void (FrmMain::*)();
+    static const std::unordered_map<std::string, Handler> table = {
+        {"AUA", &FrmMain::reply_aua}, {"AUB", &FrmMain::reply_aub}, {"AUD", &FrmMain::reply_aud},
+        {"AUE", &FrmMain::reply_aue}, {"BEH", &FrmMain::reply_beh}, {"BEV", &FrmMain::reply_bev},
+        {"BEZ", &FrmMain::reply_bez}, {"BRI", &FrmMain::reply_bri}, {"CAL", &FrmMain::reply_cal},
+        {"CON", &FrmMain::reply_con}, {"HUE", &FrmMain::reply_hue}, {"INP", &FrmMain::reply_inp},
+        {"LCK", &FrmMain::reply_lck}, {"MOD", &FrmMain::reply_mod}, {"OUT", &FrmMain::reply_out},
+        {"PWR", &FrmMain::reply_pwr}, {"RES", &FrmMain::reply_res}, {"RST", &FrmMain::reply_rst},
+        {"SAT", &FrmMain::reply_sat}, {"SAV", &FrmMain::reply_sav}, {"VER", &FrmMain::reply_ver},
+    };
+    if (code == "EXT") {
+        // Only the TCP receiver acts on the device ending the session.
+        if (!ethernet_receiver) return false;
+        reply_ext();
+        return true;
+    }
+    const auto it = table.find(code);
+    if (it == table.end()) return false;
+    (this->*(it->second))();
+    return true;
+}
+
+} // namespace tavrion

@@ -1,0 +1,445 @@
+// The control inventory of the main window: names, captions, positions (twips), fonts and design
+// states, and the wiring of each control's event to its handler.
+#include "shell/frm_main.h"
+
+#include "link/clock.h"
+#include "link/serial_port.h"
+#include "link/tcp_client.h"
+#include "routing/line_shape.h"
+#include "shell/colours.h"
+#include "shell/design_pictures.h"
+#include "shell/frm_keypad.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTimer>
+
+namespace tavrion {
+
+namespace {
+
+constexpr int kTwipsPerPixel = 15;
+
+int px(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
+
+template <class W>
+W* place(W* w, int left, int top, int width, int height)
+{
+    w->setGeometry(px(left), px(top), px(width), px(height));
+    return w;
+}
+
+QFont font_of(const char* family, double points, bool bold = false)
+{
+    QFont f(QString::fromLatin1(family));
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h)
+{
+    auto* b = place(new QPushButton(caption, parent), l, t, w, h);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setFocusPolicy(Qt::StrongFocus);
+    return b;
+}
+
+QPushButton* picture_button(QWidget* parent, const char* name, const QPixmap& picture, int l, int t, int w, int h)
+{
+    auto* b = button(parent, name, QString(), l, t, w, h);
+    b->setIcon(QIcon(picture));
+    b->setIconSize(picture.size());
+    set_back_colour(b, light_grey_colour);
+    return b;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h)
+{
+    auto* lab = place(new QLabel(caption, parent), l, t, w, h);
+    lab->setObjectName(QString::fromLatin1(name));
+    lab->setTextFormat(Qt::PlainText);
+    return lab;
+}
+
+QLineEdit* text_box(QWidget* parent, const char* name, int l, int t, int w, int h, bool fixed_pitch = false)
+{
+    auto* e = place(new QLineEdit(parent), l, t, w, h);
+    e->setObjectName(QString::fromLatin1(name));
+    if (fixed_pitch) {
+        QFont f = font_of("Courier New", 9.75);
+        f.setStyleHint(QFont::TypeWriter);
+        e->setFont(f);
+    }
+    return e;
+}
+
+QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, int l, int t, int w, int h)
+{
+    auto* g = place(new QGroupBox(caption, parent), l, t, w, h);
+    g->setObjectName(QString::fromLatin1(name));
+    return g;
+}
+
+QRadioButton* option(QWidget* parent, QButtonGroup* group, int index, const QString& name,
+                     const QString& caption, int l, int t, int w, int h)
+{
+    auto* r = place(new QRadioButton(caption, parent), l, t, w, h);
+    r->setObjectName(name);
+    group->addButton(r, index);
+    return r;
+}
+
+QScrollBar* slider(QWidget* parent, const QString& name, int maximum, int l, int t, int w, int h)
+{
+    auto* s = place(new QScrollBar(Qt::Horizontal, parent), l, t, w, h);
+    s->setObjectName(name);
+    s->setRange(0, maximum);
+    s->setSingleStep(1);
+    s->setPageStep(10);
+    // One value per click or per released drag: the device gets nothing while the thumb moves.
+    s->setTracking(false);
+    return s;
+}
+
+QString indexed_name(const char* base, int i) { return QStringLiteral("%1(%2)").arg(QLatin1String(base)).arg(i); }
+
+} // namespace
+
+FrmMain::FrmMain(const Platform& platform, QWidget* parent)
+    : QWidget(parent), platform_(platform), clock_(platform.clock), MSComm1(platform.serial),
+      wsk_client(platform.socket)
+{
+    create_controls();
+    connect_controls();
+}
+
+FrmMain::~FrmMain()
+{
+    if (frm_keypad) delete frm_keypad.data();
+}
+
+void FrmMain::create_controls()
+{
+    setObjectName(QStringLiteral("frm_main"));
+    setWindowTitle(QStringLiteral("Tavrion"));
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
+                   | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    setFont(font_of("Arial", 9.75));
+    setFixedSize(px(12405), px(6405));
+
+    // ---- routing panel (created first: the Interface frame and "Keyboard" lie on top of it) ----
+    fra_btn = place(new QWidget(this), 1350, 90, 11025, 2115);
+    fra_btn->setObjectName(QStringLiteral("fra_btn"));
+    fra_btn->setEnabled(false);
+
+    const char* out_captions[] = {"A", "B", "C", "D"};
+    for (int n = 1; n <= 4; ++n) {
+        auto* o = button(fra_btn, "", QString::fromLatin1(out_captions[n - 1]), 2550 + 1140 * (n - 1), 510, 1100, 495);
+        o->setObjectName(indexed_name("cmd_out", n));
+        o->setFont(font_of("Verdana", 14.25, true));
+        set_back_colour(o, light_grey_colour);
+        cmd_out.set(n, o);
+        auto* i = button(fra_btn, "", QString::number(n), 2550 + 1140 * (n - 1), 1560, 1100, 495);
+        i->setObjectName(indexed_name("cmd_inp", n));
+        i->setFont(font_of("Verdana", 14.25, true));
+        set_back_colour(i, light_grey_colour);
+        cmd_inp.set(n, i);
+    }
+
+    // The sixteen routing lines: output X's array, element n ends on input n's button.
+    struct Ends { int x1, y1, x2, y2; };
+    const Ends ends[4][4] = {
+        {{3090, 1050, 3090, 1560}, {3090, 1080, 4080, 1560}, {3090, 1080, 5130, 1560}, {3300, 1080, 6330, 1560}},
+        {{4320, 1080, 3300, 1560}, {4320, 1050, 4320, 1560}, {4320, 1080, 5340, 1560}, {4320, 1080, 6330, 1560}},
+        {{5340, 1050, 3300, 1560}, {5280, 1080, 4320, 1560}, {5340, 1050, 5340, 1560}, {5340, 1080, 6330, 1560}},
+        {{6330, 1050, 3300, 1560}, {6330, 1050, 4320, 1560}, {6330, 1080, 5310, 1560}, {6330, 1050, 6330, 1560}},
+    };
+    const QColor line_colours[4] = {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255), QColor(255, 255, 0)};
+    Indexed<LineShape, 1, 4>* arrays[4] = {&line_a, &line_b, &line_c, &line_d};
+    const char* line_names[4] = {"line_a", "line_b", "line_c", "line_d"};
+    for (int o = 0; o < 4; ++o)
+        for (int n = 1; n <= 4; ++n) {
+            const Ends& e = ends[o][n - 1];
+            auto* l = new LineShape(fra_btn, e.x1, e.y1, e.x2, e.y2, line_colours[o]);
+            l->setObjectName(indexed_name(line_names[o], n));
+            arrays[o]->set(n, l);
+        }
+
+    const char* mode_captions[] = {"Matrix", "Dual", "TV Wall"};
+    const int mode_lefts[] = {2550, 4050, 5580};
+    const int mode_widths[] = {1485, 1515, 1485};
+    for (int m = 1; m <= 3; ++m) {
+        auto* b = button(fra_btn, "", QString::fromLatin1(mode_captions[m - 1]), mode_lefts[m - 1], 0, mode_widths[m - 1], 435);
+        b->setObjectName(indexed_name("cmd_mode", m));
+        b->setFont(font_of("Arial", 12, true));
+        cmd_mode.set(m, b);
+    }
+
+    cmd_mute = picture_button(fra_btn, "cmd_mute", design_speaker(QSize(46, 32)), 0, 360, 735, 525);
+    cmd_menu_up = picture_button(fra_btn, "cmd_menu_up", design_menu_key(MenuGlyph::Up), 780, 360, 735, 525);
+    cmd_lock = picture_button(fra_btn, "cmd_lock", design_lock_word(QSize(46, 32)), 1560, 360, 735, 525);
+    cmd_menu_left = picture_button(fra_btn, "cmd_menu_left", design_menu_key(MenuGlyph::Left), 0, 930, 735, 555);
+    cmd_menu_ok = picture_button(fra_btn, "cmd_menu_ok", design_menu_key(MenuGlyph::Ok), 780, 930, 735, 555);
+    cmd_menu_right = picture_button(fra_btn, "cmd_menu_right", design_menu_key(MenuGlyph::Right), 1560, 930, 735, 555);
+    cmd_menu_exit = picture_button(fra_btn, "cmd_menu_exit", design_menu_key(MenuGlyph::Exit), 0, 1530, 735, 525);
+    cmd_menu_down = picture_button(fra_btn, "cmd_menu_down", design_menu_key(MenuGlyph::Down), 780, 1530, 735, 525);
+    cmd_menu_menu = picture_button(fra_btn, "cmd_menu_menu", design_menu_key(MenuGlyph::Menu), 1560, 1530, 735, 525);
+
+    lab_reso_out = label(fra_btn, "lab_reso_out", QStringLiteral("Output Resolution"), 7230, 1770, 1575, 315);
+    cbo_output = place(new QComboBox(fra_btn), 8880, 1710, 2055, 375);
+    cbo_output->setObjectName(QStringLiteral("cbo_output"));
+    cbo_output->setEditable(false);
+
+    img_start = label(fra_btn, "img_start", QString(), 30, 0, 170 * kTwipsPerPixel, 13 * kTwipsPerPixel);
+    img_start->setPixmap(design_start_hint());
+
+    // ---- window level, compact strip ------------------------------------------------------------
+    cmd_refresh = button(this, "cmd_refresh", QStringLiteral("Refresh"), 60, 60, 1100, 405);
+    cmd_keypad = button(this, "cmd_keypad", QStringLiteral("Keyboard"), 1350, 60, 2295, 345);
+    cmd_keypad->hide();
+    cmd_pwr = picture_button(this, "cmd_pwr", design_power_symbol(QSize(60, 33)), 60, 1140, 1100, 585);
+    cmd_advance = button(this, "cmd_advance", QStringLiteral("Advanced"), 60, 1740, 1095, 405);
+
+    fra_rs232 = frame(this, "fra_rs232", QStringLiteral("Interface"), 8550, 0, 3795, 1695);
+    auto* interface_group = new QButtonGroup(this);
+    opt_interface.set(0, option(fra_rs232, interface_group, 0, QStringLiteral("opt_interface(0)"), QStringLiteral("RS-232"), 150, 300, 1095, 255));
+    opt_interface.set(1, option(fra_rs232, interface_group, 1, QStringLiteral("opt_interface(1)"), QStringLiteral("Ethernet"), 1290, 300, 1215, 255));
+    cmd_conn = button(fra_rs232, "cmd_conn", QStringLiteral("Connect"), 120, 630, 1215, 405);
+    cmd_conn_eth = button(fra_rs232, "cmd_conn_eth", QStringLiteral("Connect"), 120, 630, 1215, 405);
+    cmd_disconn = button(fra_rs232, "cmd_disconn", QStringLiteral("Disconnect"), 1350, 630, 1215, 405);
+    cmd_disconn_eth = button(fra_rs232, "cmd_disconn_eth", QStringLiteral("Disconnect"), 1350, 630, 1215, 405);
+    for (auto* b : {cmd_conn, cmd_conn_eth, cmd_disconn, cmd_disconn_eth}) b->hide();
+    cmd_disconn_eth->setEnabled(false);
+    cbo_com = place(new QComboBox(fra_rs232), 120, 1110, 1215, 375);
+    cbo_com->setObjectName(QStringLiteral("cbo_com"));
+    cbo_com->hide();
+    lab_ip = label(fra_rs232, "lab_ip", QStringLiteral("IP :"), 120, 1200, 360, 255);
+    lab_ip->hide();
+    txt_ip = text_box(fra_rs232, "txt_ip", 480, 1140, 1965, 345, true);
+    txt_ip->hide();
+    lab_eth_state = label(fra_rs232, "lab_eth_state", QStringLiteral("Connecting..."), 2520, 1170, 1215, 255);
+    {
+        QPalette p = lab_eth_state->palette();
+        p.setColor(QPalette::WindowText, QColor(255, 0, 0));
+        lab_eth_state->setPalette(p);
+    }
+    lab_eth_state->hide();
+
+    // ---- expanded area ---------------------------------------------------------------------------
+    fra_dual_a = frame(this, "fra_dual_a", QStringLiteral("Dual A Audio"), 60, 2430, 1785, 735);
+    fra_dual_b = frame(this, "fra_dual_b", QStringLiteral("Dual B Audio"), 60, 3270, 1785, 735);
+    auto* da_group = new QButtonGroup(this);
+    auto* db_group = new QButtonGroup(this);
+    opt_da.set(1, option(fra_dual_a, da_group, 1, QStringLiteral("opt_da(1)"), QStringLiteral("Left"), 120, 300, 765, 315));
+    opt_da.set(2, option(fra_dual_a, da_group, 2, QStringLiteral("opt_da(2)"), QStringLiteral("Right"), 900, 300, 765, 315));
+    opt_db.set(1, option(fra_dual_b, db_group, 1, QStringLiteral("opt_db(1)"), QStringLiteral("Left"), 120, 300, 765, 315));
+    opt_db.set(2, option(fra_dual_b, db_group, 2, QStringLiteral("opt_db(2)"), QStringLiteral("Right"), 900, 300, 765, 315));
+
+    fra_bezel = frame(this, "fra_bezel", QStringLiteral("Bezel Correction"), 1980, 2430, 2385, 1575);
+    auto* bezel_group = new QButtonGroup(this);
+    opt_bezel_onoff.set(1, option(fra_bezel, bezel_group, 1, QStringLiteral("opt_bezel_onoff(1)"), QStringLiteral("On"), 120, 270, 615, 315));
+    opt_bezel_onoff.set(0, option(fra_bezel, bezel_group, 0, QStringLiteral("opt_bezel_onoff(0)"), QStringLiteral("Off"), 780, 270, 615, 315));
+    lab_bezel_h = label(fra_bezel, "lab_bezel_h", QStringLiteral("H Correction"), 120, 660, 1155, 375);
+    // The value box lies over the middle of its slider, leaving the two arrows free.
+    hsr_bezel_h = slider(fra_bezel, QStringLiteral("hsr_bezel_h"), 254, 1230, 600, 1035, 375);
+    txt_bezel_h = text_box(fra_bezel, "txt_bezel_h", 1470, 600, 555, 375);
+    lab_bezel_v = label(fra_bezel, "lab_bezel_v", QStringLiteral("V Correction"), 120, 1110, 1155, 375);
+    hsr_bezel_v = slider(fra_bezel, QStringLiteral("hsr_bezel_v"), 254, 1230, 1080, 1035, 375);
+    txt_bezel_v = text_box(fra_bezel, "txt_bezel_v", 1470, 1080, 555, 375);
+
+    fra_pic = frame(this, "fra_pic", QStringLiteral("Picture"), 4410, 2430, 7965, 2685);
+    {
+        QPalette p = fra_pic->palette();
+        p.setColor(QPalette::Window, QColor(128, 128, 128));
+        fra_pic->setPalette(p);
+        fra_pic->setAutoFillBackground(true);
+    }
+    struct Property {
+        const char* frame_name;
+        const char* caption;
+        int left;
+        QGroupBox** frame;
+        Indexed<QLabel, 1, 4>* labels;
+        Indexed<QScrollBar, 1, 4>* sliders;
+        Indexed<QLineEdit, 1, 4>* boxes;
+        const char* lab;
+        const char* hsr;
+        const char* txt;
+    };
+    const Property properties[] = {
+        {"fra_con", "Contrast", 120, &fra_con, &lab_con, &hsr_con, &txt_con, "lab_con", "hsr_con", "txt_con"},
+        {"fra_bri", "Brightness", 2070, &fra_bri, &lab_bri, &hsr_bri, &txt_bri, "lab_bri", "hsr_bri", "txt_bri"},
+        {"fra_sat", "Saturation", 4020, &fra_sat, &lab_sat, &hsr_sat, &txt_sat, "lab_sat", "hsr_sat", "txt_sat"},
+        {"fra_hue", "Hue", 5970, &fra_hue, &lab_hue, &hsr_hue, &txt_hue, "lab_hue", "hsr_hue", "txt_hue"},
+    };
+    const char* row_captions[] = {"Out A", "Out B", "Out C", "Out D"};
+    for (const Property& pr : properties) {
+        QGroupBox* f = frame(fra_pic, pr.frame_name, QString::fromLatin1(pr.caption), pr.left, 60, 1845, 2175);
+        *pr.frame = f;
+        for (int n = 1; n <= 4; ++n) {
+            const int top = 300 + 450 * (n - 1);
+            auto* lab = label(f, "", QString::fromLatin1(row_captions[n - 1]), 60, 360 + 450 * (n - 1), 645, 375);
+            lab->setObjectName(indexed_name(pr.lab, n));
+            pr.labels->set(n, lab);
+            pr.sliders->set(n, slider(f, indexed_name(pr.hsr, n), 100, 690, top, 1035, 375));
+            auto* box = text_box(f, "", 930, top, 555, 375);
+            box->setObjectName(indexed_name(pr.txt, n));
+            pr.boxes->set(n, box);
+        }
+    }
+    cmd_pic_reset = button(fra_pic, "cmd_pic_reset", QStringLiteral("Reset"), 5640, 2310, 1100, 345);
+    cmd_pic_refresh = button(fra_pic, "cmd_pic_refresh", QStringLiteral("Refresh"), 6750, 2310, 1100, 345);
+    lab_pic = label(this, "lab_pic", QStringLiteral("Picture"), 4920, 2340, 645, 315);
+    {
+        QPalette p = lab_pic->palette();
+        p.setColor(QPalette::WindowText, Qt::white);
+        p.setColor(QPalette::Window, QColor(128, 128, 128));
+        lab_pic->setPalette(p);
+        lab_pic->setAutoFillBackground(true);
+    }
+
+    fra_audio = frame(this, "fra_audio", QStringLiteral("Audio EDID"), 60, 4080, 2475, 1035);
+    auto* audio_group = new QButtonGroup(this);
+    opt_audio.set(0, option(fra_audio, audio_group, 0, QStringLiteral("opt_audio(0)"), QStringLiteral("2CH"), 90, 270, 765, 315));
+    opt_audio.set(1, option(fra_audio, audio_group, 1, QStringLiteral("opt_audio(1)"), QStringLiteral("6CH"), 870, 270, 765, 315));
+    opt_audio.set(2, option(fra_audio, audio_group, 2, QStringLiteral("opt_audio(2)"), QStringLiteral("8CH"), 1680, 270, 675, 315));
+    opt_audio.set(3, option(fra_audio, audio_group, 3, QStringLiteral("opt_audio(3)"), QStringLiteral("Bitstream"), 90, 630, 1305, 315));
+    opt_audio.set(4, option(fra_audio, audio_group, 4, QStringLiteral("opt_audio(4)"), QStringLiteral("HD"), 1680, 630, 765, 315));
+
+    cmd_fact_reset = button(this, "cmd_fact_reset", QStringLiteral("Factory Reset"), 2670, 4080, 1695, 525);
+    cmd_ver = button(this, "cmd_ver", QStringLiteral("F/W Ver"), 2670, 4680, 1035, 435);
+    set_back_colour(cmd_ver, light_grey_colour);
+    txt_ver = text_box(this, "txt_ver", 3750, 4680, 615, 435);
+
+    fra_recall_save = frame(this, "fra_recall_save", QStringLiteral("Recall / Save"), 60, 5190, 7755, 1095);
+    for (int n = 1; n <= 4; ++n) {
+        auto* r = button(fra_recall_save, "", QStringLiteral("Recall %1").arg(n), 90 + 930 * (n - 1), 420, 915, 435);
+        r->setObjectName(indexed_name("cmd_recall", n));
+        cmd_recall.set(n, r);
+        auto* s = button(fra_recall_save, "", QStringLiteral("Save %1").arg(n), 3960 + 930 * (n - 1), 420, 915, 435);
+        s->setObjectName(indexed_name("cmd_save", n));
+        cmd_save.set(n, s);
+    }
+
+    cmd_get_ip = button(this, "cmd_get_ip", QStringLiteral("Get IP"), 7980, 5160, 1100, 375);
+    cmd_get_ip->setEnabled(false);
+    lab_inq_ip = label(this, "lab_inq_ip", QStringLiteral("IP"), 9540, 5220, 315, 315);
+    txt_get_ip = text_box(this, "txt_get_ip", 9810, 5160, 1965, 345, true);
+    Label1 = label(this, "Label1", QStringLiteral("Subnet Mask"), 8580, 5580, 1395, 315);
+    txt_get_mask = text_box(this, "txt_get_mask", 9810, 5550, 1965, 345, true);
+    Label3 = label(this, "Label3", QStringLiteral("Gate Way"), 8850, 5940, 1035, 315);
+    txt_get_gate = text_box(this, "txt_get_gate", 9810, 5940, 1965, 345, true);
+
+    // The command log lies below the client area: kept, not seen.
+    txt_cmd = place(new QPlainTextEdit(this), 150, 6600, 11415, 1125);
+    txt_cmd->setObjectName(QStringLiteral("txt_cmd"));
+    {
+        QFont f = font_of("Courier New", 9.75);
+        f.setStyleHint(QFont::TypeWriter);
+        txt_cmd->setFont(f);
+    }
+    txt_cmd->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txt_cmd->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    cmd_clear = button(this, "cmd_clear", QString(QChar(0x6E05)), 11640, 6600, 645, 555);
+
+    for (QGroupBox* f : {fra_dual_a, fra_dual_b, fra_bezel, fra_pic, fra_audio, fra_recall_save}) f->setEnabled(false);
+
+    // ---- non-visual members ----------------------------------------------------------------------
+    tim_rx = new QTimer(this);
+    tim_rx->setObjectName(QStringLiteral("tim_rx"));
+    tim_rx->setInterval(1);
+    tim_rx->setTimerType(Qt::PreciseTimer);
+    tim_eth = new QTimer(this);
+    tim_eth->setObjectName(QStringLiteral("tim_eth"));
+    tim_eth->setInterval(7000);
+}
+
+void FrmMain::connect_controls()
+{
+    connect(cmd_refresh, &QPushButton::clicked, this, [this] { cmd_refresh_Click(); });
+    connect(cmd_keypad, &QPushButton::clicked, this, [this] { cmd_keypad_Click(); });
+    connect(cmd_pwr, &QPushButton::clicked, this, [this] { cmd_pwr_Click(); });
+    connect(cmd_advance, &QPushButton::clicked, this, [this] { cmd_advance_Click(); });
+    connect(cmd_conn, &QPushButton::clicked, this, [this] { cmd_conn_Click(); });
+    connect(cmd_disconn, &QPushButton::clicked, this, [this] { cmd_disconn_Click(); });
+    connect(cmd_conn_eth, &QPushButton::clicked, this, [this] { cmd_conn_eth_Click(); });
+    connect(cmd_disconn_eth, &QPushButton::clicked, this, [this] { cmd_disconn_eth_Click(); });
+    connect(cbo_com, &QComboBox::currentIndexChanged, this, [this] { cbo_com_Click(); });
+    connect(cbo_output, &QComboBox::currentIndexChanged, this, [this] { cbo_output_Click(); });
+    for (int i = 0; i <= 1; ++i)
+        connect(opt_interface(i), &QRadioButton::toggled, this, [this, i](bool on) { if (on) opt_interface_Click(i); });
+
+    for (int n = 1; n <= 4; ++n) {
+        connect(cmd_out(n), &QPushButton::clicked, this, [this, n] { cmd_out_Click(n); });
+        connect(cmd_inp(n), &QPushButton::clicked, this, [this, n] { cmd_inp_Click(n); });
+        connect(cmd_recall(n), &QPushButton::clicked, this, [this, n] { cmd_recall_Click(n); });
+        connect(cmd_save(n), &QPushButton::clicked, this, [this, n] { cmd_save_Click(n); });
+        connect(hsr_bri(n), &QScrollBar::valueChanged, this, [this, n] { hsr_bri_Change(n); });
+        connect(hsr_con(n), &QScrollBar::valueChanged, this, [this, n] { hsr_con_Change(n); });
+        connect(hsr_hue(n), &QScrollBar::valueChanged, this, [this, n] { hsr_hue_Change(n); });
+        connect(hsr_sat(n), &QScrollBar::valueChanged, this, [this, n] { hsr_sat_Change(n); });
+    }
+    for (int m = 1; m <= 3; ++m)
+        connect(cmd_mode(m), &QPushButton::clicked, this, [this, m] { cmd_mode_Click(m); });
+
+    connect(cmd_mute, &QPushButton::clicked, this, [this] { cmd_mute_Click(); });
+    connect(cmd_lock, &QPushButton::clicked, this, [this] { cmd_lock_Click(); });
+    connect(cmd_menu_up, &QPushButton::clicked, this, [this] { cmd_menu_up_Click(); });
+    connect(cmd_menu_down, &QPushButton::clicked, this, [this] { cmd_menu_down_Click(); });
+    connect(cmd_menu_left, &QPushButton::clicked, this, [this] { cmd_menu_left_Click(); });
+    connect(cmd_menu_right, &QPushButton::clicked, this, [this] { cmd_menu_right_Click(); });
+    connect(cmd_menu_ok, &QPushButton::clicked, this, [this] { cmd_menu_ok_Click(); });
+    connect(cmd_menu_menu, &QPushButton::clicked, this, [this] { cmd_menu_menu_Click(); });
+    connect(cmd_menu_exit, &QPushButton::clicked, this, [this] { cmd_menu_exit_Click(); });
+
+    for (int i = 1; i <= 2; ++i) {
+        connect(opt_da(i), &QRadioButton::toggled, this, [this, i](bool on) { if (on) opt_da_Click(i); });
+        connect(opt_db(i), &QRadioButton::toggled, this, [this, i](bool on) { if (on) opt_db_Click(i); });
+    }
+    for (int i = 0; i <= 1; ++i)
+        connect(opt_bezel_onoff(i), &QRadioButton::toggled, this, [this, i](bool on) { if (on) opt_bezel_onoff_Click(i); });
+    for (int i = 0; i <= 4; ++i)
+        connect(opt_audio(i), &QRadioButton::toggled, this, [this, i](bool on) { if (on) opt_audio_Click(i); });
+    connect(hsr_bezel_h, &QScrollBar::valueChanged, this, [this] { hsr_bezel_h_Change(); });
+    connect(hsr_bezel_v, &QScrollBar::valueChanged, this, [this] { hsr_bezel_v_Change(); });
+
+    connect(cmd_pic_refresh, &QPushButton::clicked, this, [this] { cmd_pic_refresh_Click(); });
+    connect(cmd_pic_reset, &QPushButton::clicked, this, [this] { cmd_pic_reset_Click(); });
+    connect(cmd_fact_reset, &QPushButton::clicked, this, [this] { cmd_fact_reset_Click(); });
+    connect(cmd_ver, &QPushButton::clicked, this, [this] { cmd_ver_Click(); });
+    connect(cmd_get_ip, &QPushButton::clicked, this, [this] { cmd_get_ip_Click(); });
+    connect(cmd_clear, &QPushButton::clicked, this, [this] { cmd_clear_Click(); });
+
+    connect(tim_rx, &QTimer::timeout, this, [this] { tim_rx_Timer(); });
+    connect(tim_eth, &QTimer::timeout, this, [this] { tim_eth_Timer(); });
+    if (MSComm1) {
+        // The 1 ms tick runs only while bytes wait, so an idle window costs nothing.
+        connect(MSComm1, &SerialPort::ready_read, this, [this] {
+            if (tim_rx_on && !tim_rx->isActive()) tim_rx->start();
+        });
+        connect(MSComm1, &SerialPort::device_lost, this, [this] { serial_device_lost(); });
+    }
+    if (wsk_client) {
+        connect(wsk_client, &TcpClient::connected, this, [this] { wsk_client_Connect(); });
+        connect(wsk_client, &TcpClient::data_arrival, this, [this] { wsk_client_DataArrival(); });
+    }
+}
+
+void FrmMain::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+} // namespace tavrion

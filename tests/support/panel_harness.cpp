@@ -1,0 +1,67 @@
+#include "support/panel_harness.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+namespace tavrion::test {
+
+PanelHarness::PanelHarness(const Settings& settings) : folder(settings)
+{
+    Platform p;
+    p.program_dir = folder.path();
+    p.clock = &clock;
+    p.serial = &serial;
+    p.socket = &tcp;
+    p.boxes = &boxes;
+    window_ = std::make_unique<FrmMain>(p);
+}
+
+PanelHarness::~PanelHarness()
+{
+    window_->close();
+    window_.reset();
+    QCoreApplication::processEvents();
+}
+
+bool PanelHarness::load() { return window_->Form_Load(); }
+
+void PanelHarness::click(QWidget* control)
+{
+    QTest::mouseClick(control, Qt::LeftButton, Qt::NoModifier, control->rect().center());
+}
+
+bool PanelHarness::wait_until(const std::function<bool()>& done, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired()) return done();
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.start(int(std::min<qint64>(10, std::max<qint64>(1, deadline.remainingTime()))));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+void PanelHarness::pump(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    wait_until([&] { return t.elapsed() >= ms; }, ms + 1000);
+}
+
+void PanelHarness::connect_tcp()
+{
+    click(window_->opt_interface(1));
+    window_->txt_ip->setText(QStringLiteral("127.0.0.1"));
+    click(window_->cmd_conn_eth);
+    wait_until([this] { return window_->eth_connected; }, 2000);
+}
+
+} // namespace tavrion::test

@@ -1,0 +1,61 @@
+// One main window on fakes: a temporary program folder, recorded message boxes, and a serial port
+// and TCP client whose far end is the test's script. Clicks go through real mouse events.
+#pragma once
+
+#include "link/clock.h"
+#include "shell/frm_main.h"
+#include "support/fakes.h"
+#include "support/program_folder.h"
+
+#include <QAbstractButton>
+
+#include <functional>
+#include <memory>
+
+namespace tavrion::test {
+
+class PanelHarness {
+public:
+    explicit PanelHarness(const Settings& settings = Settings());
+    ~PanelHarness();
+
+    // Runs the start-up course; false when it stopped on a file error.
+    bool load();
+    FrmMain& w() { return *window_; }
+
+    // A real left click in the middle of the control, as a user makes it. A click on a disabled or
+    // hidden control does nothing, as on the screen.
+    static void click(QWidget* control);
+    // Sleeps in the event loop until `done` holds or `ms` pass; true when it held.
+    static bool wait_until(const std::function<bool()>& done, int ms = 5000);
+    static void pump(int ms); // lets the event loop run for `ms`
+
+    // Selects the Ethernet link and connects the fake socket.
+    void connect_tcp();
+
+    ProgramFolder folder;
+    RecordingBoxes boxes;
+    FakeSerialPort serial;
+    FakeTcpClient tcp;
+    SteadyClock clock;
+
+private:
+    std::unique_ptr<FrmMain> window_;
+};
+
+// A scripted device for the fakes: answers each command from a table, "ERR000" for anything the
+// table lacks (set `unknown` empty for silence).
+struct ScriptedDevice {
+    QHash<QByteArray, QByteArray> answers; // command -> reply without terminator
+    QByteArray unknown = "ERR000";
+    Responder responder() const
+    {
+        return [this](const QByteArray& command) -> QByteArray {
+            const auto it = answers.find(command);
+            const QByteArray r = it != answers.end() ? it.value() : unknown;
+            return r.isEmpty() ? QByteArray() : r + '\r';
+        };
+    }
+};
+
+} // namespace tavrion::test
