@@ -1,0 +1,52 @@
+// The real panel against the simulated device: a temporary program folder whose serial/COM1 is
+// the simulator's pseudo-terminal (real QSerialPort), or the simulator's TCP server on loopback
+// (real QTcpSocket). The simulator runs in the same event loop and records every command.
+#pragma once
+
+#ifdef TAVRION_HAVE_SIM
+
+#include "link/clock.h"
+#include "link/serial_port.h"
+#include "link/tcp_client.h"
+#include "shell/frm_main.h"
+#include "sim/sim_server.h"
+#include "support/fakes.h"
+#include "support/program_folder.h"
+
+#include <memory>
+
+namespace tavrion::test {
+
+class SimHarness {
+public:
+    enum class Link { Serial, Tcp };
+    // Serial: the simulator's pty appears as COM1 and start-up opens it. Tcp: the simulator
+    // listens on a free loopback port and the address box names it; connect_tcp() connects.
+    explicit SimHarness(Link link = Link::Serial, bool advanced = true, int baud = 115200);
+    ~SimHarness();
+
+    bool load();             // Form_Load; for Tcp also connects
+    bool connect_tcp();      // selects nothing; presses Connect and waits for the link
+    FrmMain& w() { return *window_; }
+    tavrion_sim::SimServer& sim() { return sim_; }
+    tavrion_sim::DeviceState& device() { return sim_.device().state(); }
+    QStringList wire() const { return sim_.received_commands(); }
+    void clear_wire() { sim_.clear_received(); }
+    // Presses Refresh and returns when the chain has ended.
+    void refresh();
+
+    Link link;
+    ProgramFolder folder;
+    RecordingBoxes boxes;
+    SteadyClock clock;
+
+private:
+    tavrion_sim::SimServer sim_;
+    std::unique_ptr<QtSerialPort> serial_;
+    std::unique_ptr<QtTcpClient> tcp_;
+    std::unique_ptr<FrmMain> window_;
+};
+
+} // namespace tavrion::test
+
+#endif
