@@ -1,16 +1,151 @@
+// The keypad window. The numeric keypad drives the menu, mute and lock buttons; the main
+// keyboard's 1-3, A S D F and J K L ; drive the mode, output and input buttons.
 #include "shell/frm_keypad.h"
 
+#include "shell/design_pictures.h"
 #include "shell/frm_main.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScreen>
 
 namespace tavrion {
 
-FrmKeypad::FrmKeypad(FrmMain* main) : QWidget(main, Qt::Tool), main_(main) {}
-FrmKeypad::~FrmKeypad() = default;
-void FrmKeypad::Form_Load() {}
-void FrmKeypad::Form_KeyDown(int, Qt::KeyboardModifiers) {}
-void FrmKeypad::Form_Unload() {}
-int FrmKeypad::virtual_key(int, Qt::KeyboardModifiers, quint32) { return 0; }
-void FrmKeypad::keyPressEvent(QKeyEvent*) {}
-void FrmKeypad::closeEvent(QCloseEvent*) {}
+namespace {
+constexpr int kTwipsPerPixel = 15;
+constexpr int px(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
+
+// Virtual-key codes of the key map.
+enum Vk {
+    VkClear = 12, VkPageUp = 33, VkPageDown = 34, VkEnd = 35, VkHome = 36,
+    VkLeft = 37, VkUp = 38, VkRight = 39, VkDown = 40,
+    VkNumpad0 = 96, VkSemicolon = 186,
+};
+} // namespace
+
+FrmKeypad::FrmKeypad(FrmMain* main) : QWidget(main, Qt::Tool), main_(main)
+{
+    setObjectName(QStringLiteral("frm_keypad"));
+    setWindowTitle(QStringLiteral("Keyboard"));
+    // A fixed tool window: a title and a close button, nothing to minimise or maximise.
+    setWindowFlags(Qt::Tool | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
+                   | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(px(5295), px(1680));
+    setFocusPolicy(Qt::StrongFocus);
+
+    img_keypad = new QLabel(this);
+    img_keypad->setObjectName(QStringLiteral("img_keypad"));
+    img_keypad->setGeometry(px(90), px(120), px(5085), px(1440));
+    img_keypad->setPixmap(design_key_map());
+
+    // Closing the main window closes the keypad with it.
+    main_->installEventFilter(this);
+}
+
+FrmKeypad::~FrmKeypad()
+{
+    if (main_) main_->keypad_open = false;
+}
+
+void FrmKeypad::Form_Load()
+{
+    main_->keypad_open = true;
+    place_above_main();
+}
+
+void FrmKeypad::place_above_main()
+{
+    // Frame geometry: the title bars are part of both heights. Before the window is first shown
+    // the frame is not known yet, so the caller places it once more after showing it.
+    const QRect main_frame = main_->frameGeometry();
+    int top = main_frame.top() - frameGeometry().height();
+    if (QScreen* screen = main_->screen()) {
+        // A main window near the top of the screen would push the keypad off it: clamp it to the
+        // top of the available area instead (it then overlaps the main window).
+        const int available_top = screen->availableGeometry().top();
+        if (top < available_top) top = available_top;
+    }
+    move(main_frame.left(), top);
+}
+
+void FrmKeypad::Form_Unload() { main_->keypad_open = false; }
+
+void FrmKeypad::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+bool FrmKeypad::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == main_ && event->type() == QEvent::Close && isVisible()) close();
+    return QWidget::eventFilter(watched, event);
+}
+
+int FrmKeypad::virtual_key(int qt_key, Qt::KeyboardModifiers modifiers, quint32 native_virtual_key)
+{
+#ifdef Q_OS_WIN
+    // On Windows the native key is the virtual-key code itself, whatever Shift does to the text.
+    if (native_virtual_key != 0) return int(native_virtual_key);
+#else
+    Q_UNUSED(native_virtual_key);
+#endif
+    const bool keypad = modifiers.testFlag(Qt::KeypadModifier);
+    if (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9)
+        return keypad ? VkNumpad0 + (qt_key - Qt::Key_0) : '0' + (qt_key - Qt::Key_0);
+    if (qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z) return 'A' + (qt_key - Qt::Key_A);
+    // The navigation keys send the same codes from the keypad (Num Lock off) and from their own
+    // block; keypad 5 without Num Lock is Clear.
+    switch (qt_key) {
+    case Qt::Key_Clear: return VkClear;
+    case Qt::Key_PageUp: return VkPageUp;
+    case Qt::Key_PageDown: return VkPageDown;
+    case Qt::Key_End: return VkEnd;
+    case Qt::Key_Home: return VkHome;
+    case Qt::Key_Left: return VkLeft;
+    case Qt::Key_Up: return VkUp;
+    case Qt::Key_Right: return VkRight;
+    case Qt::Key_Down: return VkDown;
+    case Qt::Key_Semicolon: return VkSemicolon;
+    default: return 0;
+    }
+}
+
+void FrmKeypad::keyPressEvent(QKeyEvent* event)
+{
+    Form_KeyDown(virtual_key(event->key(), event->modifiers(), event->nativeVirtualKey()), event->modifiers());
+    event->accept();
+}
+
+void FrmKeypad::Form_KeyDown(int key_code, Qt::KeyboardModifiers)
+{
+    // Keys that come while a command or a wait runs are dropped, not queued.
+    if (main_->waiting) return;
+    bool arrow = false;
+    switch (key_code) {
+    case VkClear: case VkNumpad0 + 5: main_->cmd_menu_ok_Click(); break;
+    case VkPageUp: case VkNumpad0 + 9: main_->cmd_lock_Click(); break;
+    case VkPageDown: case VkNumpad0 + 3: main_->cmd_menu_menu_Click(); break;
+    case VkEnd: case VkNumpad0 + 1: main_->cmd_menu_exit_Click(); break;
+    case VkHome: case VkNumpad0 + 7: main_->cmd_mute_Click(); break;
+    case VkLeft: case VkNumpad0 + 4: main_->cmd_menu_left_Click(); arrow = true; break;
+    case VkUp: case VkNumpad0 + 8: main_->cmd_menu_up_Click(); arrow = true; break;
+    case VkRight: case VkNumpad0 + 6: main_->cmd_menu_right_Click(); arrow = true; break;
+    case VkDown: case VkNumpad0 + 2: main_->cmd_menu_down_Click(); arrow = true; break;
+    case '1': case '2': case '3': main_->cmd_mode_Click(key_code - '0'); break;
+    case 'A': main_->cmd_out_Click(1); break;
+    case 'S': main_->cmd_out_Click(2); break;
+    case 'D': main_->cmd_out_Click(3); break;
+    case 'F': main_->cmd_out_Click(4); break;
+    case 'J': main_->cmd_inp_Click(1); break;
+    case 'K': main_->cmd_inp_Click(2); break;
+    case 'L': main_->cmd_inp_Click(3); break;
+    case VkSemicolon: main_->cmd_inp_Click(4); break;
+    default: return;
+    }
+    // Auto-repeated arrows arriving during this short wait are dropped by the test above.
+    if (arrow) main_->wait_seconds(0.05f);
+}
 
 } // namespace tavrion

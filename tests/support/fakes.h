@@ -20,10 +20,15 @@ public:
         QString text;
         BoxIcon icon;
     };
-    void show(const QString& text, BoxIcon icon) override { boxes.append({text, icon}); }
+    void show(const QString& text, BoxIcon icon) override
+    {
+        boxes.append({text, icon});
+        if (on_show) on_show(boxes.last());
+    }
     QStringList texts() const;
     void clear() { boxes.clear(); }
     QList<Box> boxes;
+    std::function<void(const Box&)> on_show; // optional: told of each box as it opens
 };
 
 // What a scripted device answers to one command (six characters, no CR): the bytes to send back,
