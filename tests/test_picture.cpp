@@ -1,0 +1,237 @@
+// Picture adjustment: one unacknowledged command per value set by the user, replies that move the
+// sliders without echo, the read-back per layout, and the reset.
+#include "device_state_support.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTimer>
+
+using namespace tavrion;
+using namespace tavrion::test;
+
+namespace {
+QRect part_of(QScrollBar* s, QStyle::SubControl part)
+{
+    QStyleOptionSlider opt;
+    opt.initFrom(s);
+    opt.subControls = QStyle::SC_All;
+    opt.orientation = s->orientation();
+    opt.minimum = s->minimum();
+    opt.maximum = s->maximum();
+    opt.sliderPosition = s->sliderPosition();
+    opt.sliderValue = s->value();
+    opt.singleStep = s->singleStep();
+    opt.pageStep = s->pageStep();
+    opt.upsideDown = s->invertedAppearance();
+    return s->style()->subControlRect(QStyle::CC_ScrollBar, &opt, part, s);
+}
+
+void click_part(QScrollBar* s, QStyle::SubControl part)
+{
+    QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, part_of(s, part).center());
+}
+} // namespace
+
+class TestPicture : public QObject {
+    Q_OBJECT
+private slots:
+    void user_moves_send_one_command_each()
+    {
+        PanelHarness h;
+        MiniDevice dev;
+        dev.picture["CON3"] = 44;
+        dev.echo_picture_sets = false;
+        h.serial.responder = dev.responder();
+        start(h);
+        FrmMain& w = h.w();
+        power_on_in_mode(h, dev, 3);
+        w.send_command("CON993");
+        QCOMPARE(w.hsr_con(3)->value(), 44);
+        h.serial.clear();
+
+        QScrollBar* s = w.hsr_con(3);
+        click_part(s, QStyle::SC_ScrollBarAddLine);
+        QVERIFY(PanelHarness::wait_until([&] { return !h.serial.commands.isEmpty(); }, 1000));
+        PanelHarness::pump(50);
+        QCOMPARE(h.serial.commands, QStringList({"CON445"}));
+        QCOMPARE(w.txt_con(3)->text(), QStringLiteral("45")); // no leading blank from the user's side
+        QCOMPARE(dev.pic("CON", 3), 45);
+
+        // A click in the track moves by a page (or jumps there): still one command.
+        h.serial.clear();
+        const QRect track = part_of(s, QStyle::SC_ScrollBarAddPage);
+        QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, QPoint(track.right() - 1, track.center().y()));
+        PanelHarness::pump(50);
+        QCOMPARE(h.serial.commands.size(), 1);
+        QVERIFY(s->value() > 45);
+        QCOMPARE(h.serial.commands.first(), QStringLiteral("CON%1").arg(400 + s->value()));
+
+        // A drag sends nothing while the thumb moves, and one command on release.
+        dev.picture["CON3"] = 10;
+        w.send_command("CON993");
+        QCOMPARE(s->value(), 10);
+        h.serial.clear();
+        const QPoint from = part_of(s, QStyle::SC_ScrollBarSlider).center();
+        QTest::mousePress(s, Qt::LeftButton, Qt::NoModifier, from);
+        for (int dx = 2; dx <= 10; dx += 2) {
+            QTest::mouseMove(s, from + QPoint(dx, 0));
+            PanelHarness::pump(5);
+        }
+        QVERIFY(h.serial.commands.isEmpty());
+        QCOMPARE(s->value(), 10);
+        QTest::mouseRelease(s, Qt::LeftButton, Qt::NoModifier, from + QPoint(10, 0));
+        PanelHarness::pump(50);
+        QCOMPARE(h.serial.commands.size(), 1);
+        QVERIFY(s->value() > 10);
+        QCOMPARE(h.serial.commands.first(), QStringLiteral("CON%1").arg(400 + s->value()));
+
+        // Matrix sends the plain value; page and step actions each send once.
+        power_on_in_mode(h, dev, 1);
+        w.hsr_bri(1)->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        w.hsr_bri(1)->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        QCOMPARE(h.serial.commands, QStringList({"BRI010", "BRI009"}));
+        QCOMPARE(w.txt_bri(1)->text(), QStringLiteral("9"));
+    }
+
+    void replies_move_sliders_without_echo()
+    {
+        PanelHarness h;
+        MiniDevice dev;
+        h.serial.responder = dev.responder();
+        start(h);
+        FrmMain& w = h.w();
+        power_on_in_mode(h, dev, 2);
+        h.serial.feed("SAT437\r");
+        QVERIFY(PanelHarness::wait_until([&] { return w.hsr_sat(3)->value() == 37; }));
+        PanelHarness::pump(30);
+        QCOMPARE(w.lab_sat(3)->text(), QStringLiteral("BL"));
+        QCOMPARE(w.txt_sat(3)->text(), QStringLiteral(" 37"));
+        QVERIFY(h.serial.commands.isEmpty());
+        QVERIFY(w.ui_events_enabled);
+
+        // Parameters naming no row or no position of this layout are ignored.
+        for (const char* r : {"BRI950\r", "BRI801\r", "BRI350\r", "SAT999\r"}) {
+            h.serial.feed(r);
+            PanelHarness::pump(20);
+        }
+        for (int n = 1; n <= 4; ++n) {
+            QCOMPARE(w.hsr_bri(n)->value(), 0);
+            QVERIFY(w.txt_bri(n)->text().isEmpty());
+        }
+        QCOMPARE(w.hsr_sat(3)->value(), 37);
+
+        power_on_in_mode(h, dev, 1);
+        w.hsr_bri(2)->setEnabled(true); // a row Matrix does not use, to see it is left alone
+        h.serial.feed("BRI050\r");
+        QVERIFY(PanelHarness::wait_until([&] { return w.hsr_bri(1)->value() == 50; }));
+        QCOMPARE(w.txt_bri(1)->text(), QStringLiteral(" 50"));
+        h.serial.feed("BRI101\r");
+        PanelHarness::pump(20);
+        h.serial.feed("BRI250\r");
+        PanelHarness::pump(20);
+        QCOMPARE(w.hsr_bri(1)->value(), 50);
+        QCOMPARE(w.hsr_bri(2)->value(), 0);
+        PanelHarness::pump(30);
+        QVERIFY(h.serial.commands.isEmpty());
+    }
+
+    void refresh_per_layout()
+    {
+        PanelHarness h;
+        MiniDevice dev;
+        for (int n = 1; n <= 4; ++n) {
+            dev.picture[QByteArray("BRI") + QByteArray::number(n)] = 10 * n;
+            dev.picture[QByteArray("HUE") + QByteArray::number(n)] = 100 - n;
+        }
+        h.serial.responder = dev.responder();
+        start(h);
+        FrmMain& w = h.w();
+        power_on_in_mode(h, dev, 2);
+        PanelHarness::click(w.cmd_pic_refresh);
+        QCOMPARE(h.serial.commands, picture_queries(2));
+        for (int n = 1; n <= 4; ++n) {
+            QCOMPARE(w.hsr_bri(n)->value(), 10 * n);
+            QCOMPARE(w.hsr_hue(n)->value(), 100 - n);
+            QCOMPARE(w.txt_hue(n)->text(), QStringLiteral(" %1").arg(100 - n));
+            QCOMPARE(w.hsr_con(n)->value(), 50);
+        }
+
+        // A missing saturation answer does not stop the next row...
+        h.serial.clear();
+        dev.overrides["SAT992"] = "";
+        PanelHarness::click(w.cmd_pic_refresh);
+        QCOMPARE(h.serial.commands, picture_queries(2));
+        // ...a missing contrast answer ends it.
+        h.serial.clear();
+        dev.overrides["CON991"] = "";
+        PanelHarness::click(w.cmd_pic_refresh);
+        QCOMPARE(h.serial.commands, QStringList({"BRI991", "CON991"}));
+
+        power_on_in_mode(h, dev, 1);
+        dev.overrides["CON999"] = "ERR000"; // answered: the refresh goes on
+        PanelHarness::click(w.cmd_pic_refresh);
+        QCOMPARE(h.serial.commands, picture_queries(1));
+    }
+
+    void moves_during_a_refresh_are_dropped()
+    {
+        PanelHarness h;
+        MiniDevice dev;
+        h.serial.responder = dev.responder();
+        start(h);
+        FrmMain& w = h.w();
+        power_on_in_mode(h, dev, 2);
+        h.serial.delay_ms = 20;
+        int moves = 0;
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, &w, [&] {
+            if (!w.cmd_busy) return;
+            ++moves;
+            w.hsr_con(4)->triggerAction(QAbstractSlider::SliderPageStepAdd);
+            click_part(w.hsr_sat(1), QStyle::SC_ScrollBarAddLine);
+        });
+        user.start(15);
+        PanelHarness::click(w.cmd_pic_refresh);
+        user.stop();
+        QVERIFY(moves > 0);
+        QCOMPARE(h.serial.commands, picture_queries(2));
+    }
+
+    void reset()
+    {
+        PanelHarness h;
+        MiniDevice dev;
+        h.serial.responder = dev.responder();
+        start(h);
+        FrmMain& w = h.w();
+        power_on_in_mode(h, dev, 1);
+
+        // The click sends RST002 and changes nothing itself; the RST reply resets the rows in use.
+        dev.overrides["RST002"] = "";
+        PanelHarness::click(w.cmd_pic_reset);
+        QCOMPARE(h.serial.commands, QStringList({"RST002"}));
+        QCOMPARE(w.hsr_bri(1)->value(), 0);
+        h.serial.feed("RST002\r");
+        QVERIFY(PanelHarness::wait_until([&] { return w.hsr_sat(1)->value() == 50; }));
+        for (auto* s : {w.hsr_bri(1), w.hsr_con(1), w.hsr_hue(1), w.hsr_sat(1)}) QCOMPARE(s->value(), 50);
+        QCOMPARE(w.txt_sat(1)->text(), QStringLiteral("50"));
+        QCOMPARE(w.hsr_bri(2)->value(), 0);
+        QVERIFY(w.txt_bri(2)->text().isEmpty());
+
+        power_on_in_mode(h, dev, 3);
+        w.picture_reset_step();
+        for (int n = 1; n <= 4; ++n)
+            for (auto* s : {w.hsr_bri(n), w.hsr_con(n), w.hsr_hue(n), w.hsr_sat(n)}) QCOMPARE(s->value(), 50);
+        QCOMPARE(w.txt_hue(4)->text(), QStringLiteral("50"));
+        PanelHarness::pump(30);
+        QVERIFY(h.serial.commands.isEmpty());
+        QVERIFY(w.ui_events_enabled);
+    }
+};
+
+QTEST_MAIN(TestPicture)
+#include "test_picture.moc"
