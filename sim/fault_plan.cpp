@@ -340,7 +340,8 @@ const char* control_help()
            "  drop                        drop the TCP connection\n"
            "  restart                     restart as after PWR001 over TCP\n"
            "  set KEY VALUE               power 0|1, lock 0|1, mode 1..3, version N,\n"
-           "                              ip|mask|gateway A.B.C.D, bezel-h-max N, bezel-v-max N\n"
+           "                              ip|mask|gateway A.B.C.D, bezel-h-max N, bezel-v-max N,\n"
+           "                              restart-ms MS\n"
            "  reset                       remove every fault: normal behaviour\n"
            "  faults | status | help      list faults, show the device state, this text\n"
            "Escapes in BYTES and LINE: \\r \\n \\t \\0 \\e \\\\ \\\" \\xHH.\n";
@@ -376,50 +377,69 @@ std::vector<Chunk> FaultPlan::plan(const std::string& code, const std::string& r
     for (size_t i : acting) active[static_cast<int>(faults_[i].kind)] = &faults_[i];
     auto get = [&](FaultKind k) { return active[static_cast<int>(k)]; };
 
+    // Only the faults that shape what is sent are used up; a "once" fault waits for a reply
+    // it can act on.
+    std::vector<FaultKind> used;
+    auto take = [&](FaultKind k) -> const Fault* {
+        const Fault* f = get(k);
+        if (f) used.push_back(k);
+        return f;
+    };
+
     std::vector<Chunk> chunks;
-    const int delay = get(FaultKind::Delay) ? get(FaultKind::Delay)->number : 0;
     if (get(FaultKind::Vanish)) {
-        chunks.push_back({delay, "", LinkAction::Vanish});
+        take(FaultKind::Vanish);
+        const Fault* d = take(FaultKind::Delay);
+        chunks.push_back({d ? d->number : 0, "", LinkAction::Vanish});
     } else {
         std::string bytes = reply;
         LinkAction after = LinkAction::None;
-        if (get(FaultKind::Silent)) bytes.clear();
+        if (take(FaultKind::Silent)) bytes.clear();
         if (!bytes.empty()) {
-            if (const Fault* f = get(FaultKind::Err)) bytes = DeviceModel::error(f->number);
-            if (const Fault* f = get(FaultKind::Code))
+            if (const Fault* f = take(FaultKind::Err)) bytes = DeviceModel::error(f->number);
+            if (const Fault* f = take(FaultKind::Code))
                 bytes = f->text + (bytes.size() > 3 ? bytes.substr(3) : std::string("\r"));
-            if (const Fault* f = get(FaultKind::Garbage)) bytes = garbage_bytes(f->number);
-            if (const Fault* f = get(FaultKind::Flood)) bytes = flood_bytes(f->number);
-            if (const Fault* f = get(FaultKind::Ext)) {
+            if (const Fault* f = take(FaultKind::Garbage)) bytes = garbage_bytes(f->number);
+            if (const Fault* f = take(FaultKind::Flood)) bytes = flood_bytes(f->number);
+            if (const Fault* f = take(FaultKind::Ext)) {
                 bytes = DeviceModel::reply("EXT", f->number);
                 after = LinkAction::Close;
             }
-            if (get(FaultKind::Double)) bytes += bytes;
-            if (const Fault* f = get(FaultKind::Trailing)) bytes += f->text;
-            if (get(FaultKind::DropMid)) {
+            if (take(FaultKind::Double)) bytes += bytes;
+            if (const Fault* f = take(FaultKind::Trailing)) bytes += f->text;
+            if (take(FaultKind::DropMid)) {
                 bytes = bytes.substr(0, std::max<size_t>(1, bytes.size() / 2));
                 after = LinkAction::Close;
             }
-        }
-        if (const Fault* f = get(FaultKind::Split); f && !bytes.empty()) {
-            size_t at = 0;
-            for (size_t n = 0; n < f->sizes.size() && at < bytes.size(); ++n) {
-                const size_t len = std::min(bytes.size() - at, static_cast<size_t>(f->sizes[n]));
-                chunks.push_back({at == 0 ? delay : f->gap_ms, bytes.substr(at, len), LinkAction::None});
-                at += len;
+            const Fault* d = take(FaultKind::Delay);
+            const int delay = d ? d->number : 0;
+            if (const Fault* f = take(FaultKind::Split)) {
+                size_t at = 0;
+                for (size_t n = 0; n < f->sizes.size() && at < bytes.size(); ++n) {
+                    const size_t len = std::min(bytes.size() - at, static_cast<size_t>(f->sizes[n]));
+                    chunks.push_back({at == 0 ? delay : f->gap_ms, bytes.substr(at, len), LinkAction::None});
+                    at += len;
+                }
+                if (at < bytes.size()) chunks.push_back({f->gap_ms, bytes.substr(at), LinkAction::None});
+                chunks.back().after = after;
+            } else {
+                chunks.push_back({delay, bytes, after});
             }
-            if (at < bytes.size()) chunks.push_back({f->gap_ms, bytes.substr(at), LinkAction::None});
-            chunks.back().after = after;
-        } else if (!bytes.empty() || after != LinkAction::None) {
-            chunks.push_back({delay, bytes, after});
         }
-        if (const Fault* f = get(FaultKind::Unsolicited); f && after == LinkAction::None)
-            chunks.push_back({f->after_ms, f->text + "\r", LinkAction::None});
+        // The device's own extra line follows the reply (or stands alone when it is silent),
+        // unless the connection has just been closed.
+        if (after == LinkAction::None)
+            if (const Fault* f = take(FaultKind::Unsolicited))
+                chunks.push_back({f->after_ms, f->text + "\r", LinkAction::None});
     }
 
-    // Use up one application of each fault that acted, newest index first.
-    std::sort(acting.begin(), acting.end(), std::greater<size_t>());
-    for (size_t i : acting) {
+    // Use up one application of each fault that acted, highest index first.
+    std::vector<size_t> spent;
+    for (FaultKind k : used)
+        for (size_t i : acting)
+            if (faults_[i].kind == k) spent.push_back(i);
+    std::sort(spent.begin(), spent.end(), std::greater<size_t>());
+    for (size_t i : spent) {
         if (faults_[i].remaining > 0 && --faults_[i].remaining == 0)
             faults_.erase(faults_.begin() + static_cast<std::ptrdiff_t>(i));
     }

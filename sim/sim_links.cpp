@@ -84,7 +84,15 @@ TcpLink::TcpLink(QObject* parent) : SimLink(QStringLiteral("tcp"), parent)
     relisten_timer_.setSingleShot(true);
     connect(&drop_timer_, &QTimer::timeout, this, [this] {
         emit event(QStringLiteral("restart: connection dropped, refusing for %1 ms").arg(refuse_ms_));
-        if (server_) server_->close();
+        if (server_) {
+            server_->close();
+            // Whoever connected meanwhile is dropped with the rest.
+            while (server_->hasPendingConnections()) {
+                QTcpSocket* s = server_->nextPendingConnection();
+                s->abort();
+                s->deleteLater();
+            }
+        }
         drop_client(true);
         relisten_timer_.start(refuse_ms_);
     });
@@ -139,6 +147,8 @@ void TcpLink::take_next_client()
             continue;
         }
         client_ = s;
+        // Replies are a few bytes each; do not let them wait for the previous one's ACK.
+        s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         reset_framer();
         connect(s, &QTcpSocket::readyRead, this, [this, s] {
             if (s == client_) receive(s->readAll());
@@ -206,6 +216,7 @@ void TcpLink::relisten()
     restarting_ = false;
     emit event(QStringLiteral("restart: accepting connections again"));
     emit restart_finished();
+    take_next_client();
 }
 
 void TcpLink::transmit(const QByteArray& bytes)
@@ -298,8 +309,11 @@ void SerialLink::close()
 {
     if (master_ < 0) return;
     clear_queue();
-    delete read_notifier_;
-    delete write_notifier_;
+    // Later: a reply can close the line from inside the read notifier's own signal.
+    for (QSocketNotifier* n : {read_notifier_, write_notifier_}) {
+        n->setEnabled(false);
+        n->deleteLater();
+    }
     read_notifier_ = write_notifier_ = nullptr;
     // Remove the link only if it is still ours.
     if (!link_path_.isEmpty() && QFileInfo(link_path_).symLinkTarget() == device_path_)

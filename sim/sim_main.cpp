@@ -103,7 +103,7 @@ int main(int argc, char** argv)
     const QCommandLineOption fault_opt(QStringLiteral("fault"),
         QStringLiteral("Arm a fault at start, in the control language (repeatable), "
                        "e.g. --fault \"silent MOD\"."),
-        QStringLiteral("SPEC"));
+        QStringLiteral("FAULT"));
     const QCommandLineOption control_opt(QStringLiteral("control-port"),
         QStringLiteral("Accept control-language lines on 127.0.0.1:PORT."), QStringLiteral("PORT"));
     const QCommandLineOption no_stdin_opt(QStringLiteral("no-stdin"),
@@ -154,13 +154,13 @@ int main(int argc, char** argv)
     sim.device().factory() = sim.device().state();
     if (parser.isSet(standby_opt)) sim.device().state().power_on = false;
 
-    for (const QString& spec : parser.values(fault_opt)) {
+    for (const QString& fault_line : parser.values(fault_opt)) {
         tavrion_sim::ControlRequest req;
         std::string why;
-        if (!tavrion_sim::parse_control(spec.toStdString(), req, why))
-            die(QStringLiteral("--fault \"%1\": %2").arg(spec, QString::fromStdString(why)));
+        if (!tavrion_sim::parse_control(fault_line.toStdString(), req, why))
+            die(QStringLiteral("--fault \"%1\": %2").arg(fault_line, QString::fromStdString(why)));
         if (req.type != tavrion_sim::ControlRequest::Arm)
-            die(QStringLiteral("--fault \"%1\": not a fault on commands (give a CODE or ALL)").arg(spec));
+            die(QStringLiteral("--fault \"%1\": not a fault on commands (give a CODE or ALL)").arg(fault_line));
         sim.faults().arm(req.fault);
     }
     if (parser.isSet(log_opt) && !sim.set_transcript(parser.value(log_opt))) die(sim.last_error());
@@ -205,6 +205,9 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Started in the background from a terminal, reading standard input must fail (and end the
+    // control input) rather than stop the simulator.
+    std::signal(SIGTTIN, SIG_IGN);
 
     QSocketNotifier* stdin_notifier = nullptr;
     QByteArray stdin_buffer;

@@ -60,6 +60,8 @@ SimServer::~SimServer()
     // Explicitly, while the links can still report to a live server.
     serial_->close();
     tcp_->close();
+    serial_->disconnect(this);
+    tcp_->disconnect(this);
 }
 
 void SimServer::attach(SimLink* link)
@@ -226,7 +228,9 @@ void SimServer::send_raw(const QByteArray& bytes)
 
 bool SimServer::apply_control(const QString& line)
 {
-    return run_control(line).endsWith(QStringLiteral("ok\n"));
+    bool ok = false;
+    run_control(line, &ok);
+    return ok;
 }
 
 bool SimServer::set_value(const std::string& key, const std::string& value)
@@ -249,11 +253,12 @@ bool SimServer::set_value(const std::string& key, const std::string& value)
     return true;
 }
 
-QString SimServer::run_control(const QString& line)
+QString SimServer::run_control(const QString& line, bool* ok)
 {
     ControlRequest req;
     std::string why;
     QString out;
+    if (ok) *ok = false;
     auto fail = [&](const QString& text) {
         last_error_ = text;
         return out + QStringLiteral("error: ") + text + QLatin1Char('\n');
@@ -295,6 +300,7 @@ QString SimServer::run_control(const QString& line)
         break;
     }
     last_error_.clear();
+    if (ok) *ok = true;
     return out + QStringLiteral("ok\n");
 }
 

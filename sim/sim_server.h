@@ -60,7 +60,7 @@ public:
     // action that cannot be done now (last_error() says why).
     bool apply_control(const QString& line);
     // Same, returning the text a control client sees: output lines, then "ok" or "error: ...".
-    QString run_control(const QString& line);
+    QString run_control(const QString& line, bool* ok = nullptr);
     QString last_error() const { return last_error_; }
 
     // Sends bytes now, as they are, on every open transport (after what is already queued).
