@@ -28,7 +28,14 @@ QtSerialPort::QtSerialPort(const QString& program_dir, QObject* parent)
     port_->setReadBufferSize(kReadBufferSize);
     connect(port_, &QSerialPort::readyRead, this, &SerialPort::ready_read);
     connect(port_, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ResourceError && port_->isOpen()) emit device_lost();
+        // A pulled adapter reports a resource error; a hung-up line (the far end of a
+        // pseudo-terminal closed) reports read errors on every pass of the event loop until the
+        // port is closed. Either way the device is gone. The news is posted rather than sent,
+        // so whoever closes the port does not do it inside QSerialPort's own read handling.
+        if ((e == QSerialPort::ResourceError || e == QSerialPort::ReadError) && port_->isOpen())
+            QMetaObject::invokeMethod(this, [this] {
+                if (port_->isOpen()) emit device_lost();
+            }, Qt::QueuedConnection);
     });
 }
 

@@ -16,7 +16,10 @@ QtTcpClient::QtTcpClient(QObject* parent) : TcpClient(parent), socket_(new QTcpS
     socket_->setReadBufferSize(kReadBufferSize);
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket_, &QTcpSocket::connected, this, &TcpClient::connected);
-    connect(socket_, &QTcpSocket::readyRead, this, &TcpClient::data_arrival);
+    // Posted, not sent: QTcpSocket announces no new data while a readyRead handler is still
+    // running, so a wait reached from the receiver (a handler that lets a click start a
+    // transaction) would never hear its own reply.
+    connect(socket_, &QTcpSocket::readyRead, this, &TcpClient::data_arrival, Qt::QueuedConnection);
 }
 
 void QtTcpClient::connect_to(const QString& remote_host)

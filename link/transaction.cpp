@@ -4,6 +4,7 @@
 #include "link/clock.h"
 #include "link/protocol.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -20,6 +21,8 @@ namespace {
 constexpr int kSerialWaitSteps = 300;
 constexpr int kEthernetWaitSteps = 600;
 constexpr int kLogLimit = 30; // more entries than this: the next one starts a new log
+
+int wait_depth = 0; // waits in progress, nested ones included (one UI thread)
 
 // The smallest whole number of milliseconds whose elapsed time, as the waits compute it, is
 // strictly greater than `seconds`.
@@ -123,6 +126,7 @@ void FrmMain::wait_seconds(float seconds)
         wait_wake_->setSingleShot(true);
         wait_wake_->setTimerType(Qt::PreciseTimer);
     }
+    ++wait_depth;
     for (;;) {
         const qint64 passed = clock_->now_ms() - start;
         const float elapsed = float(double(passed) / 1000.0);
@@ -131,7 +135,12 @@ void FrmMain::wait_seconds(float seconds)
         wait_wake_->start(int(std::max<qint64>(1, needed - passed)));
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+    --wait_depth;
     waiting = false;
+    // A wait nested in another one has used up the outer wait's wake-up; without a nudge the
+    // outer pass could sleep on with no timer left to end it.
+    if (wait_depth > 0)
+        if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) d->wakeUp();
 }
 
 void FrmMain::await_late_reply()
