@@ -141,7 +141,7 @@ void FrmMain::wsk_client_DataArrival()
 
     log_entry(reply_text);
 
-    if (examine_line(reply_text, rx_count) == LineVerdict::Rejected) {
+    if (examine_line(reply_text, rx_count) != LineVerdict::Accepted) {
         reply_ok = false;
     } else {
         reply_ok = true;

@@ -108,7 +108,11 @@ void FrmMain::tim_rx_Timer()
     rx_count = int(std::min<qint64>(kCountCeiling, qint64(rx_count) + bytes.size()));
     reply_text.append(bytes.constData(), std::size_t(bytes.size()));
 
-    if (rx_count < kLineLength) {
+    // While a network query waits, its 16-character answer may arrive in pieces at line speed:
+    // keep collecting until it is whole, unless a line end shows an ordinary reply.
+    const bool net_answer_incomplete = net_query_state >= 0 && net_query_state <= 2
+        && rx_count < kNetAnswerLength && reply_text.find(char(kCR)) == std::string::npos;
+    if (rx_count < kLineLength || net_answer_incomplete) {
         set_tim_rx_enabled(true);
         do_events();
         return;
@@ -124,7 +128,7 @@ void FrmMain::tim_rx_Timer()
         return;
     }
 
-    if (examine_line(reply_text, rx_count) == LineVerdict::Rejected) {
+    if (examine_line(reply_text, rx_count) != LineVerdict::Accepted) {
         reply_ok = false;
     } else {
         reply_ok = true;

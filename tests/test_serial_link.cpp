@@ -227,7 +227,9 @@ private slots:
         QTest::addColumn<bool>("taken");
         QTest::newRow("16 at once") << QList<int>{16} << true;
         QTest::newRow("4 then 12") << QList<int>{4, 12} << true;
-        QTest::newRow("10 then 6") << QList<int>{10, 6} << false;
+        // Pieces at line speed: collected until the sixteen are whole.
+        QTest::newRow("10 then 6") << QList<int>{10, 6} << true;
+        QTest::newRow("7 then 9") << QList<int>{7, 9} << true;
         QTest::newRow("20 at once") << QList<int>{20} << false;
     }
     void network_answer_of_sixteen_characters()
@@ -260,14 +262,30 @@ private slots:
             QVERIFY(!p.w().cmd_busy);
             QVERIFY(p.w().tim_rx_enabled());
         } else {
-            // Examined as an ordinary line at the first tick that holds seven or more: ".16" / ".00"
-            // fail the digit test and the bytes are dropped.
+            // More than sixteen at once is examined as an ordinary line: ".16" fails the digit
+            // test and the bytes are dropped.
             PanelHarness::pump(60 * pieces.size() + 100);
             QCOMPARE(p.w().net_query_state, 0);
             QVERIFY(!p.w().reply_ok);
-            QCOMPARE(p.w().rx_count, pieces.size() == 2 ? pieces[1] : 0);
+            QCOMPARE(p.w().rx_count, 0);
             QVERIFY(p.w().txt_cmd->toPlainText().startsWith("192.168.00"));
         }
+    }
+
+    void ordinary_reply_during_a_network_query()
+    {
+        // A line end within sixteen characters marks an ordinary reply even while a query waits.
+        Pty pty;
+        QVERIFY(pty.ok());
+        SerialPanel p;
+        p.link_com(1, pty.slave);
+        QVERIFY(p.load());
+        p.w().net_query_state = 0;
+        pty.write("OUT003");
+        PanelHarness::pump(20);
+        pty.write("\r");
+        QVERIFY(PanelHarness::wait_until([&] { return p.w().cur_output == 3; }, 1000));
+        QCOMPARE(p.w().net_query_state, 0);
     }
 
     void com_ports_are_selected_from_the_list()
