@@ -1,6 +1,7 @@
 #include "shell/design_pictures.h"
 
 #include <QFont>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
@@ -10,12 +11,18 @@ namespace tavrion {
 namespace {
 const QColor kLightGrey(192, 192, 192);
 
+// Drawn at the screen's scale (2 device pixels a pixel on a doubled screen), so the pictures stay
+// sharp there; painters work in the picture's own pixels either way.
 QPixmap blank(QSize size, const QColor& fill = kLightGrey)
 {
-    QPixmap pm(size);
+    const qreal scale = qGuiApp ? qMax<qreal>(1.0, qGuiApp->devicePixelRatio()) : 1.0;
+    QPixmap pm(size * scale);
+    pm.setDevicePixelRatio(scale);
     pm.fill(fill);
     return pm;
 }
+
+QRect area(const QPixmap& pm) { return QRect(QPoint(0, 0), pm.deviceIndependentSize().toSize()); }
 
 QFont arial(double points, bool bold = false)
 {
@@ -79,7 +86,7 @@ QPixmap design_lock_word(QSize size)
     QPixmap pm = blank(size);
     QPainter p(&pm);
     p.setFont(arial(9.75, true));
-    p.drawText(pm.rect(), Qt::AlignCenter, QStringLiteral("Lock"));
+    p.drawText(area(pm), Qt::AlignCenter, QStringLiteral("Lock"));
     return pm;
 }
 
@@ -104,10 +111,10 @@ QPixmap design_menu_key(MenuGlyph glyph)
         p.setFont(arial(9, true));
         p.setPen(Qt::black);
         const char* word = glyph == MenuGlyph::Ok ? "OK" : glyph == MenuGlyph::Menu ? "Menu" : "Exit";
-        p.drawText(pm.rect(), Qt::AlignCenter, QString::fromLatin1(word));
+        p.drawText(area(pm), Qt::AlignCenter, QString::fromLatin1(word));
         break;
     }
-    default: draw_triangle(p, QRectF(pm.rect()), glyph, Qt::black);
+    default: draw_triangle(p, QRectF(area(pm)), glyph, Qt::black);
     }
     return pm;
 }

@@ -1,6 +1,7 @@
 // Pictures that belong to the window design and never change with the device's state: the power
 // symbol and "Lock" shown before the first reply, the speaker, the menu keys, the start hint and
-// the key map of the keypad window. Drawn here so the program needs no files for them.
+// the key map of the keypad window. Drawn here so the program needs no files for them. Sizes are in
+// pixels of the window; the pixmaps carry the screen's device pixel ratio.
 #pragma once
 
 #include <QPixmap>

@@ -38,6 +38,14 @@ FrmKeypad::FrmKeypad(FrmMain* main) : QWidget(main, Qt::Tool), main_(main)
     img_keypad->setObjectName(QStringLiteral("img_keypad"));
     img_keypad->setGeometry(px(90), px(120), px(5085), px(1440));
     img_keypad->setPixmap(design_key_map());
+    img_keypad->setAccessibleName(QStringLiteral("Key map"));
+    {
+        const QString keys = QStringLiteral(
+            "Keys: 1 Matrix, 2 Dual, 3 TV Wall; A S D F outputs A to D; J K L ; inputs 1 to 4; "
+            "numeric keypad: 7 speaker, 8 up, 9 lock, 4 left, 5 OK, 6 right, 1 exit, 2 down, 3 menu");
+        img_keypad->setAccessibleDescription(keys);
+        img_keypad->setToolTip(keys);
+    }
 
     // Closing the main window closes the keypad with it.
     main_->installEventFilter(this);

@@ -21,7 +21,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTimer>
+
+#include <algorithm>
+#include <vector>
 
 namespace tavrion {
 
@@ -58,7 +62,7 @@ QPushButton* picture_button(QWidget* parent, const char* name, const QPixmap& pi
 {
     auto* b = button(parent, name, QString(), l, t, w, h);
     b->setIcon(QIcon(picture));
-    b->setIconSize(picture.size());
+    b->setIconSize(picture.deviceIndependentSize().toSize());
     set_back_colour(b, light_grey_colour);
     return b;
 }
@@ -108,10 +112,87 @@ QScrollBar* slider(QWidget* parent, const QString& name, int maximum, int l, int
     s->setPageStep(10);
     // One value per click or per released drag: the device gets nothing while the thumb moves.
     s->setTracking(false);
+    // Reachable with Tab, so the arrow keys can move it without a mouse.
+    s->setFocusPolicy(Qt::StrongFocus);
     return s;
 }
 
 QString indexed_name(const char* base, int i) { return QStringLiteral("%1(%2)").arg(QLatin1String(base)).arg(i); }
+
+// A control that shows only a picture gets a name for screen readers and the same words as tooltip.
+void describe(QWidget* w, const QString& name, const QString& what)
+{
+    w->setAccessibleName(name);
+    w->setAccessibleDescription(what);
+    w->setToolTip(what);
+}
+
+// Tab moves through the window as it is read: row by row from the top, left to right in a row.
+// Controls whose tops lie within kRowTolerance pixels of a row's first control share its row.
+constexpr int kRowTolerance = 10;
+
+void set_reading_tab_order(QWidget* window)
+{
+    struct Stop {
+        QWidget* w;
+        QPoint at;
+    };
+    std::vector<Stop> stops;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!(w->focusPolicy() & Qt::TabFocus) || w->focusProxy() || w->window() != window) continue;
+        // Parts of compound controls (a combo box's line edit ...) follow their owner.
+        if (w->parentWidget() != window && w->parentWidget()->focusPolicy() != Qt::NoFocus) continue;
+        stops.push_back({w, w->mapTo(window, QPoint(0, 0))});
+    }
+    std::stable_sort(stops.begin(), stops.end(), [](const Stop& a, const Stop& b) { return a.at.y() < b.at.y(); });
+    for (size_t first = 0; first < stops.size();) {
+        size_t end = first + 1;
+        while (end < stops.size() && stops[end].at.y() <= stops[first].at.y() + kRowTolerance) ++end;
+        std::stable_sort(stops.begin() + long(first), stops.begin() + long(end),
+                         [](const Stop& a, const Stop& b) { return a.at.x() < b.at.x(); });
+        first = end;
+    }
+    for (size_t i = 1; i < stops.size(); ++i) QWidget::setTabOrder(stops[i - 1].w, stops[i].w);
+}
+
+// Room for a caption inside its control, in pixels of the window.
+int caption_room(QWidget* w)
+{
+    QStyle* s = w->style();
+    if (qobject_cast<QRadioButton*>(w))
+        return w->width() - s->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, w)
+               - s->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, w);
+    if (qobject_cast<QPushButton*>(w)) return w->width() - 2 * s->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w);
+    // A label's box may reach under the control to its right (a slider, a text box): its text
+    // ends before that control.
+    int room = w->width();
+    for (QObject* o : w->parentWidget()->children()) {
+        auto* sibling = qobject_cast<QWidget*>(o);
+        if (!sibling || sibling == w || sibling->isWindow() || sibling->isHidden()
+            || sibling->testAttribute(Qt::WA_TransparentForMouseEvents))
+            continue;
+        const QRect g = sibling->geometry();
+        if (g.intersects(w->geometry()) && g.left() > w->x()) room = std::min(room, g.left() - w->x() - 1);
+    }
+    return room;
+}
+
+// Where Arial or Verdana is missing the system puts a wider font in its place, and a caption that
+// fits in the design would be cut off. Such a caption gets its font a little smaller instead; the
+// places and sizes of the controls stay as designed.
+void fit_captions(QWidget* window)
+{
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        QString text;
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) text = b->text();
+        else if (auto* l = qobject_cast<QLabel*>(w)) text = l->text();
+        if (text.isEmpty()) continue;
+        QFont f = w->font();
+        const int room = caption_room(w);
+        while (QFontMetrics(f).horizontalAdvance(text) > room && f.pointSizeF() > 6.5) f.setPointSizeF(f.pointSizeF() - 0.25);
+        if (f != w->font()) w->setFont(f);
+    }
+}
 
 } // namespace
 
@@ -352,8 +433,29 @@ void FrmMain::create_controls()
     txt_cmd->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txt_cmd->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     cmd_clear = button(this, "cmd_clear", QString(QChar(0x6E05)), 11640, 6600, 645, 555);
+    cmd_clear->setAccessibleName(QStringLiteral("Clear the command log"));
+    // Both lie below the window: Tab must not take the focus out of sight.
+    txt_cmd->setFocusPolicy(Qt::NoFocus);
+    cmd_clear->setFocusPolicy(Qt::NoFocus);
 
     for (QGroupBox* f : {fra_dual_a, fra_dual_b, fra_bezel, fra_pic, fra_audio, fra_recall_save}) f->setEnabled(false);
+
+    // ---- names and tooltips of the picture-only controls ----------------------------------------
+    describe(cmd_pwr, QStringLiteral("Power"), QStringLiteral("Power: switch the device on or to standby"));
+    describe(cmd_lock, QStringLiteral("Front-panel lock"), QStringLiteral("Lock: lock or unlock the device's front-panel keys"));
+    describe(cmd_mute, QStringLiteral("Audio output"), QStringLiteral("Speaker: switch the device's audio output on or off"));
+    describe(cmd_menu_up, QStringLiteral("Menu up"), QStringLiteral("Up: move up in the device's on-screen menu"));
+    describe(cmd_menu_down, QStringLiteral("Menu down"), QStringLiteral("Down: move down in the device's on-screen menu"));
+    describe(cmd_menu_left, QStringLiteral("Menu left"), QStringLiteral("Left: move left or lower a value in the device's on-screen menu"));
+    describe(cmd_menu_right, QStringLiteral("Menu right"), QStringLiteral("Right: move right or raise a value in the device's on-screen menu"));
+    describe(cmd_menu_ok, QStringLiteral("Menu OK"), QStringLiteral("OK: confirm the selected item of the device's on-screen menu"));
+    describe(cmd_menu_menu, QStringLiteral("Menu"), QStringLiteral("Menu: open the device's on-screen menu"));
+    describe(cmd_menu_exit, QStringLiteral("Menu exit"), QStringLiteral("Exit: leave the device's on-screen menu"));
+    describe(img_start, QStringLiteral("Click Refresh to START !"),
+             QStringLiteral("Press Refresh to read the device's state and enable the panel"));
+
+    set_reading_tab_order(this);
+    fit_captions(this);
 
     // ---- non-visual members ----------------------------------------------------------------------
     tim_rx = new QTimer(this);

@@ -2,6 +2,7 @@
 #include "link/clock.h"
 #include "link/serial_port.h"
 #include "link/tcp_client.h"
+#include "shell/app_icon.h"
 #include "shell/frm_main.h"
 #include "shell/message_boxes.h"
 
@@ -14,6 +15,9 @@ int main(int argc, char* argv[])
     // A style that paints the button backgrounds the panel uses to show state.
     app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     app.setApplicationName(QStringLiteral("Tavrion"));
+    // The desktop entry that install-desktop-entry.sh writes is tavrion.desktop.
+    app.setDesktopFileName(QStringLiteral("tavrion"));
+    app.setWindowIcon(tavrion::app_icon());
 
     const QString program_dir = QCoreApplication::applicationDirPath();
     tavrion::SteadyClock clock;

@@ -1,0 +1,47 @@
+#!/bin/sh
+# Installs the build into a scratch folder and checks that it is a whole program folder: the
+# programs, the default settings, the resolution list, the pictures, the README and the menu entry
+# kit; that an update keeps the user's settings; that the menu entry script writes a valid entry
+# into a scratch home; and that the installed panel starts from there.
+set -eu
+build=${1:?usage: check-install.sh BUILD_DIR}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+prefix=$scratch/Tavrion\ field\ kit
+
+fail() { echo "check-install: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+for f in tavrion tavrion-sim tavrion.ini output_reso.txt README.txt install-desktop-entry.sh \
+         share/tavrion.desktop.in share/tavrion-48.png share/tavrion-256.png; do
+    [ -e "$prefix/$f" ] || fail "missing $f"
+done
+[ -x "$prefix/tavrion" ] || fail "tavrion is not executable"
+[ "$(ls "$prefix/bmp" | grep -c '\.bmp$')" -ge 7 ] || fail "bmp/ lacks pictures"
+grep -q "serial/COM1" "$prefix/README.txt" || fail "README.txt does not explain serial names"
+
+# An update over a folder in use keeps the settings the panel wrote.
+printf '1\r\n3\r\n#TRUE#\r\n"10.0.0.7"\r\n' > "$prefix/tavrion.ini"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+grep -q '10.0.0.7' "$prefix/tavrion.ini" || fail "an update replaced the user's tavrion.ini"
+
+# The menu entry goes into the user's own data folder and names the installed program.
+XDG_DATA_HOME=$scratch/data HOME=$scratch/home sh "$prefix/install-desktop-entry.sh" >/dev/null
+entry=$scratch/data/applications/tavrion.desktop
+[ -f "$entry" ] || fail "no desktop entry written"
+grep -q "^Exec=\"$prefix/tavrion\"$" "$entry" || fail "desktop entry does not start $prefix/tavrion"
+[ -f "$scratch/data/icons/hicolor/256x256/apps/tavrion.png" ] || fail "icon not installed"
+if command -v desktop-file-validate >/dev/null 2>&1; then desktop-file-validate "$entry"; fi
+XDG_DATA_HOME=$scratch/data sh "$prefix/install-desktop-entry.sh" --remove >/dev/null
+[ ! -e "$entry" ] || fail "--remove left the entry"
+
+# The installed simulator answers its help; the installed panel starts offscreen from its folder
+# (it exits at once on a bad start, so a panel still running after a moment has started).
+"$prefix/tavrion-sim" --help >/dev/null || fail "tavrion-sim --help failed"
+printf '0\r\n9\r\n#FALSE#\r\n"127.0.0.1"\r\n' > "$prefix/tavrion.ini"
+QT_QPA_PLATFORM=offscreen "$prefix/tavrion" >/dev/null 2>&1 &
+pid=$!
+sleep 2
+kill -0 "$pid" 2>/dev/null || fail "the installed panel did not start"
+kill "$pid"; wait "$pid" 2>/dev/null || true
+echo "check-install: ok ($prefix)"
