@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang 14, ASan + UBSan) and runs each for SECONDS (default 60):
 #   tools/fuzz.sh 1800
+#   FUZZ_PARALLEL=1 tools/fuzz.sh 1800     all targets at once (one process each)
 # Each target starts from its seed corpus in fuzz/corpus and keeps what it finds in
 # build-fuzz/corpus/<target> (the repo's seeds are never written). Prints executions and exec/s per
 # target; exits non-zero if any target reports a crash, leak, timeout or out-of-memory (the input
@@ -21,19 +22,33 @@ export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 
+run_target() {
+  local t=$1 name=${1#fuzz_}
+  local work="$BUILD_DIR/corpus/$name" artifacts="$BUILD_DIR/artifacts/$name"
+  rm -rf "$artifacts"
+  mkdir -p "$work" "$artifacts"
+  echo "== $t: ${SECONDS_EACH}s"
+  local rc=0
+  "$BUILD_DIR/fuzz/$t" -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 -detect_leaks=1 \
+    -print_final_stats=1 -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$name" \
+    >"$BUILD_DIR/fuzz-$name.log" 2>&1 || rc=$?
+  echo "$rc" >"$BUILD_DIR/fuzz-$name.rc"
+}
+
+if [ -n "${FUZZ_PARALLEL:-}" ]; then
+  for t in "${TARGETS[@]}"; do run_target "$t" & done
+  wait
+else
+  for t in "${TARGETS[@]}"; do run_target "$t"; done
+fi
+
 failed=0
 summary=""
 for t in "${TARGETS[@]}"; do
   name=${t#fuzz_}
-  work="$BUILD_DIR/corpus/$name"
   artifacts="$BUILD_DIR/artifacts/$name"
   log="$BUILD_DIR/fuzz-$name.log"
-  rm -rf "$artifacts"
-  mkdir -p "$work" "$artifacts"
-  echo "== $t: ${SECONDS_EACH}s"
-  rc=0
-  "$BUILD_DIR/fuzz/$t" -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 -detect_leaks=1 \
-    -print_final_stats=1 -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$name" >"$log" 2>&1 || rc=$?
+  rc=$(cat "$BUILD_DIR/fuzz-$name.rc")
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   found=$(ls -A "$artifacts" | grep -E '^(crash|leak|timeout|oom|slow-unit)-' || true)
