@@ -343,9 +343,16 @@ void FrmMain::create_controls()
     {
         QPalette p = fra_pic->palette();
         p.setColor(QPalette::Window, QColor(128, 128, 128));
+        // The four property frames cover this frame's own caption; lab_pic shows "Picture" in its
+        // place. Qt draws child frames without hiding the parent's title, so the title is painted
+        // in the background colour and the children get the normal text colour back.
+        p.setColor(QPalette::WindowText, QColor(128, 128, 128));
         fra_pic->setPalette(p);
         fra_pic->setAutoFillBackground(true);
     }
+    QPalette property_palette = fra_pic->palette();
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        property_palette.setColor(g, QPalette::WindowText, palette().color(g, QPalette::WindowText));
     struct Property {
         const char* frame_name;
         const char* caption;
@@ -367,6 +374,7 @@ void FrmMain::create_controls()
     const char* row_captions[] = {"Out A", "Out B", "Out C", "Out D"};
     for (const Property& pr : properties) {
         QGroupBox* f = frame(fra_pic, pr.frame_name, QString::fromLatin1(pr.caption), pr.left, 60, 1845, 2175);
+        f->setPalette(property_palette);
         *pr.frame = f;
         for (int n = 1; n <= 4; ++n) {
             const int top = 300 + 450 * (n - 1);
