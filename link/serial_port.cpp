@@ -17,7 +17,10 @@ QString serial_device_path(const QString& program_dir, int port)
     return QStringLiteral("COM%1").arg(port);
 #else
     const QString link = program_dir + QStringLiteral("/serial/COM%1").arg(port);
-    if (QFileInfo::exists(link)) return link;
+    // A link whose device has gone (a pulled adapter) still names this port: opening it then
+    // fails and says so, rather than quietly opening another device in its place.
+    const QFileInfo info(link);
+    if (info.exists() || info.isSymLink()) return link;
     return QStringLiteral("/dev/ttyS%1").arg(port - 1);
 #endif
 }

@@ -35,8 +35,8 @@ signals:
 };
 
 // Where COM n lives on this machine: "COMn" on Windows; elsewhere <program folder>/serial/COMn
-// when that path exists (a link to a USB adapter or a simulator's pseudo-terminal), else
-// /dev/ttyS<n-1>.
+// when that path exists or is a link, even one whose device has gone (a link to a USB adapter or a
+// simulator's pseudo-terminal), else /dev/ttyS<n-1>.
 QString serial_device_path(const QString& program_dir, int port);
 
 class QtSerialPort : public SerialPort {
