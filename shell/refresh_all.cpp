@@ -25,13 +25,17 @@ void FrmMain::cmd_refresh_Click()
             send_command(q);
             if (!reply_ok) return;
         }
-        // The next BEH/BEV replies carry the sliders' maximums, not their values.
+        // The next BEH/BEV replies carry the sliders' maximums, not their values. Once both are
+        // answered the flag is put down: a refusal (ERR, as from a device in standby) leaves it
+        // up, and the next refresh would then take the BEH999 value for a maximum. Only a query
+        // left unanswered keeps it, for its late answer.
         bezel_max_pending = true;
         send_command("BEH998");
         if (!reply_ok) return;
         bezel_max_pending = true;
         send_command("BEV998");
         if (!reply_ok) return;
+        bezel_max_pending = false;
         for (const char* q : {"LCK999", "PWR999", "RES999", "MOD999"}) {
             send_command(q);
             if (!reply_ok) return;
