@@ -192,7 +192,9 @@ void FrmMain::Form_Unload()
     const std::string bytes = write_settings(v);
     QSaveFile f(settings_path());
     if (!f.open(QIODevice::WriteOnly)) return;
-    if (f.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size())) {
+    // The bytes are buffered: a disk that fills up shows only when they are flushed, and commit()
+    // would put the cut-short file in place of the old one, so flush and check first.
+    if (f.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !f.flush()) {
         f.cancelWriting();
         return;
     }
