@@ -430,6 +430,28 @@ private slots:
         QCOMPARE(h.w().log_lines, log_before + 1);
     }
 
+    void nowait_answer_that_arrives_within_the_send_is_dispatched_and_receiving_goes_on()
+    {
+        // A fast line answers while the send itself still processes events: the receiver sees a
+        // transaction in flight and leaves the answer for it, but an unacknowledged send has no
+        // one to take it over. The answer must still reach its handler, and the next transaction
+        // must still hear its own answer.
+        PanelHarness h;
+        QVERIFY(h.load());
+        h.serial.responder = [](const QByteArray& c) { return c + "\r"; };
+        h.serial.delay_ms = -1;
+        h.w().send_command_nowait("OUT003");
+        QVERIFY(!h.w().cmd_busy);
+        QVERIFY(h.w().tim_rx_enabled());
+        QVERIFY(PanelHarness::wait_until([&] { return h.w().cur_output == 3; }, 1000));
+        QElapsedTimer t;
+        t.start();
+        h.w().send_command("OUT002");
+        QVERIFY(h.w().reply_ok);
+        QCOMPARE(h.w().cur_output, 2);
+        QVERIFY(t.elapsed() < 300);
+    }
+
     void nowait_is_dropped_during_a_transaction()
     {
         PanelHarness h;

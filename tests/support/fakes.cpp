@@ -24,7 +24,10 @@ void CommandWire::take_written(QObject* context, const QByteArray& bytes, std::f
         if (!responder) continue;
         const QByteArray answer = responder(command);
         if (answer.isEmpty()) continue;
-        QTimer::singleShot(delay_ms, context, [feed, answer] { feed(answer); });
+        if (delay_ms < 0)
+            feed(answer); // already in the receive buffer when the write returns
+        else
+            QTimer::singleShot(delay_ms, context, [feed, answer] { feed(answer); });
     }
 }
 

@@ -42,7 +42,7 @@ public:
     QStringList commands;  // every command written, without CR, in order
     QByteArray raw;        // every byte written
     Responder responder;
-    int delay_ms = 0;
+    int delay_ms = 0; // negative: the answer is there by the time the write returns
     void clear() { commands.clear(); raw.clear(); }
 
 protected:
