@@ -94,6 +94,20 @@ void FrmMain::set_tim_rx_enabled(bool on)
         tim_rx->start();
 }
 
+void FrmMain::serial_ready_read()
+{
+    if (!tim_rx_on) return;
+    if (!tim_rx->isActive()) tim_rx->start();
+    // Bytes that complete a line are taken on the next pass of the event loop rather than a whole
+    // tick later, so that a reply completed inside a wait step is taken within that step. A line
+    // still arriving is left to the ordinary tick. A tick in progress has switched the timer off
+    // and leaves the bytes to its own next tick.
+    if (qint64(rx_count) + MSComm1->in_buffer_count() < kLineLength) return;
+    QMetaObject::invokeMethod(this, [this] {
+        if (tim_rx_on && MSComm1 && MSComm1->in_buffer_count() > 0) tim_rx_Timer();
+    }, Qt::QueuedConnection);
+}
+
 void FrmMain::tim_rx_Timer()
 {
     if (MSComm1->in_buffer_count() == 0) {

@@ -9,11 +9,17 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTextCursor>
 #include <QTimer>
 
 #include <cmath>
 #include <unordered_map>
+
+#ifdef Q_OS_LINUX
+#include <sys/timerfd.h>
+#include <unistd.h>
+#endif
 
 namespace tavrion {
 
@@ -35,6 +41,50 @@ qint64 first_ms_beyond(float seconds)
     return m;
 }
 } // namespace
+
+// Wakes the event loop at a moment given to the microsecond. Toolkit timers count whole
+// milliseconds from the moment they are started, so a wait woken by one would sleep on for up to
+// a millisecond after the clock had already passed its bound.
+class WaitDeadline : public QObject {
+public:
+    explicit WaitDeadline(QObject* parent) : QObject(parent)
+    {
+#ifdef Q_OS_LINUX
+        fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (fd_ < 0) return;
+        notifier_ = new QSocketNotifier(qintptr(fd_), QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, [this] {
+            quint64 expirations = 0;
+            (void)!::read(fd_, &expirations, sizeof expirations);
+        });
+#endif
+    }
+    ~WaitDeadline() override
+    {
+#ifdef Q_OS_LINUX
+        delete notifier_; // before its descriptor goes
+        if (fd_ >= 0) ::close(fd_);
+#endif
+    }
+    bool usable() const { return fd_ >= 0; }
+    // One wake-up `ns` from now (replacing any earlier one).
+    void arm(qint64 ns)
+    {
+#ifdef Q_OS_LINUX
+        ns = std::max<qint64>(ns, 1000); // zero would disarm it
+        itimerspec t{};
+        t.it_value.tv_sec = time_t(ns / 1000000000);
+        t.it_value.tv_nsec = long(ns % 1000000000);
+        ::timerfd_settime(fd_, 0, &t, nullptr);
+#else
+        Q_UNUSED(ns);
+#endif
+    }
+
+private:
+    int fd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+};
 
 void FrmMain::do_events() { QCoreApplication::processEvents(); }
 
@@ -125,6 +175,7 @@ void FrmMain::wait_seconds(float seconds)
         wait_wake_ = new QTimer(this);
         wait_wake_->setSingleShot(true);
         wait_wake_->setTimerType(Qt::PreciseTimer);
+        wait_deadline_ = new WaitDeadline(this);
     }
     ++wait_depth;
     for (;;) {
@@ -132,7 +183,11 @@ void FrmMain::wait_seconds(float seconds)
         const float elapsed = float(double(passed) / 1000.0);
         if (elapsed > seconds) break;
         // Sleep until the next event or the moment the clock can pass the bound, never spin.
-        wait_wake_->start(int(std::max<qint64>(1, needed - passed)));
+        const qint64 ns = clock_->ns_until_ms(start + needed);
+        if (ns >= 0 && wait_deadline_->usable())
+            wait_deadline_->arm(ns);
+        else
+            wait_wake_->start(int(std::max<qint64>(1, needed - passed)));
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     --wait_depth;
@@ -179,11 +234,13 @@ bool FrmMain::dispatch_reply(const std::string& code, bool ethernet_receiver)
     if (code == "EXT") {
         // Only the TCP receiver acts on the device ending the session.
         if (!ethernet_receiver) return false;
+        if (on_dispatch) on_dispatch(code);
         reply_ext();
         return true;
     }
     const auto it = table.find(code);
     if (it == table.end()) return false;
+    if (on_dispatch) on_dispatch(code);
     (this->*(it->second))();
     return true;
 }

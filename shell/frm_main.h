@@ -18,6 +18,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <string>
 
 class QComboBox;
@@ -86,6 +87,7 @@ public:
     void set_tim_rx_enabled(bool on); // the receive tick's enabled state as the design sees it
     bool tim_rx_enabled() const { return tim_rx_on; }
     void serial_device_lost();
+    void serial_ready_read(); // the port reports received bytes
 
     // ---- Ethernet link and interface selection (link/ethernet_link.cpp) ---------------------
     void opt_interface_Click(int index);
@@ -211,6 +213,8 @@ public:
 
     // Counters for tests and benchmarks; the design does not read them.
     quint64 wait_step_count = 0; // calls of wait_seconds
+    // Told the code of each reply just before its handler runs (reply_text holds the reply).
+    std::function<void(const std::string& code)> on_dispatch;
 
     // ==== controls ===========================================================================
     // Window level, compact strip
@@ -320,6 +324,7 @@ private:
     Clock* clock_ = nullptr;
     bool tim_rx_on = false; // the receive tick as the design switches it
     QTimer* wait_wake_ = nullptr; // wakes a sleeping wait at its deadline
+    class WaitDeadline* wait_deadline_ = nullptr; // the same to the microsecond (link/transaction.cpp)
     bool unloaded_ = false;
     QPointer<FrmKeypad> frm_keypad;
     friend class FrmKeypad;

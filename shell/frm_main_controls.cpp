@@ -535,9 +535,7 @@ void FrmMain::connect_controls()
     connect(tim_eth, &QTimer::timeout, this, [this] { tim_eth_Timer(); });
     if (MSComm1) {
         // The 1 ms tick runs only while bytes wait, so an idle window costs nothing.
-        connect(MSComm1, &SerialPort::ready_read, this, [this] {
-            if (tim_rx_on && !tim_rx->isActive()) tim_rx->start();
-        });
+        connect(MSComm1, &SerialPort::ready_read, this, [this] { serial_ready_read(); });
         connect(MSComm1, &SerialPort::device_lost, this, [this] { serial_device_lost(); });
     }
     if (wsk_client) {

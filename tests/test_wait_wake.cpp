@@ -1,0 +1,131 @@
+// How promptly the waiting primitive and the serial receiver wake: a wait step ends when the
+// millisecond clock passes its bound (never before it, and not most of a millisecond after it),
+// and bytes on the serial line are taken on the next pass of the event loop, not a tick later.
+#include "support/panel_harness.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTest>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+using namespace tavrion;
+using namespace tavrion::test;
+
+namespace {
+
+// A millisecond clock whose ticks the test can place: align() moves it forward so that the
+// present moment lies `phase_ns` into a millisecond.
+class PhaseClock : public Clock {
+public:
+    PhaseClock() { timer_.start(); }
+    qint64 now_ms() override { return now_ns() / 1000000; }
+    qint64 ns_until_ms(qint64 ms) override { return ms * 1000000 - now_ns(); }
+    void align(qint64 phase_ns) { shift_ns_ += ((phase_ns - now_ns() % 1000000) + 1000000) % 1000000; }
+
+private:
+    qint64 now_ns() const { return timer_.nsecsElapsed() + shift_ns_; }
+    QElapsedTimer timer_;
+    qint64 shift_ns_ = 0;
+};
+
+// A clock that cannot tell when it ticks next: the wait falls back to whole-millisecond wake-ups.
+class CoarseClock : public Clock {
+public:
+    CoarseClock() { timer_.start(); }
+    qint64 now_ms() override { return timer_.elapsed(); }
+
+private:
+    QElapsedTimer timer_;
+};
+
+struct Window {
+    explicit Window(Clock* clock)
+    {
+        Platform p;
+        p.program_dir = folder.path();
+        p.clock = clock;
+        p.serial = &serial;
+        p.socket = &tcp;
+        p.boxes = &boxes;
+        w = std::make_unique<FrmMain>(p);
+    }
+    ProgramFolder folder;
+    FakeSerialPort serial;
+    FakeTcpClient tcp;
+    RecordingBoxes boxes;
+    std::unique_ptr<FrmMain> w;
+};
+
+} // namespace
+
+class TestWaitWake : public QObject {
+    Q_OBJECT
+private slots:
+    void a_wait_step_ends_when_the_clock_passes_its_bound()
+    {
+        PhaseClock clock;
+        Window win(&clock);
+        // Started 0.8 ms into a millisecond, wait_seconds(0.001) may return 1.2 ms later, once the
+        // clock has moved on twice; a wake-up counted from the start would come 2 ms later.
+        std::vector<double> took_ms;
+        for (int i = 0; i < 40; ++i) {
+            clock.align(800000);
+            const qint64 start = clock.now_ms();
+            QElapsedTimer t;
+            t.start();
+            win.w->wait_seconds(0.001f);
+            took_ms.push_back(double(t.nsecsElapsed()) / 1e6);
+            QVERIFY2(clock.now_ms() - start >= 2, "returned before the clock passed the bound");
+        }
+        std::sort(took_ms.begin(), took_ms.end());
+        const double median = took_ms[took_ms.size() / 2];
+        qInfo("wait step from 0.8 ms into a millisecond: median %.3f ms", median);
+        QVERIFY2(median < 1.7, qPrintable(QString::number(median)));
+
+        // A clock that cannot say when it ticks still bounds the wait.
+        CoarseClock coarse;
+        Window plain(&coarse);
+        QElapsedTimer t;
+        t.start();
+        const qint64 start = coarse.now_ms();
+        for (int i = 0; i < 20; ++i) plain.w->wait_seconds(0.001f);
+        QVERIFY(coarse.now_ms() - start >= 40);
+        QVERIFY2(t.elapsed() < 200, qPrintable(QString::number(t.elapsed())));
+    }
+
+    void serial_bytes_are_taken_on_the_next_pass_of_the_event_loop()
+    {
+        PanelHarness h;
+        QVERIFY(h.load());
+        QVERIFY(h.w().serial_connected);
+
+        // An unsolicited reply, while no transaction waits: dispatched by the receiver itself.
+        h.serial.feed("VER106\r");
+        QCoreApplication::processEvents();
+        QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.06"));
+        QCOMPARE(h.w().rx_count, 0);
+        QVERIFY(h.w().tim_rx_enabled());
+
+        // A reply in two pieces: taken as soon as the second completes it.
+        h.serial.feed("VER1");
+        QCoreApplication::processEvents();
+        QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.06"));
+        h.serial.feed("07\r");
+        QCoreApplication::processEvents();
+        QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.07"));
+        QCOMPARE(h.w().rx_count, 0);
+
+        // A piece that completes nothing is left to the 1 ms tick, which still collects it.
+        h.serial.feed("VER1");
+        QVERIFY(PanelHarness::wait_until([&] { return h.w().rx_count == 4; }, 1000));
+        h.serial.feed("08\r");
+        QCoreApplication::processEvents();
+        QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.08"));
+    }
+};
+
+QTEST_MAIN(TestWaitWake)
+#include "test_wait_wake.moc"

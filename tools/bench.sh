@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds tavrion-bench and runs it: refresh-all, an unanswered command, idling and start-up of the
+# real window against the simulator, each beside its floor (README, "Performance").
+#   tools/bench.sh                 the full table (20 refreshes per link and mode, 10 s idling)
+#   tools/bench.sh --quick         a short run that only shows it still works (CI)
+#   tools/bench.sh --reps 50 ...   any other option goes to tavrion-bench (--help lists them)
+# The build folder is build/ or $BUILD_DIR; it is configured RelWithDebInfo unless $BUILD_TYPE says.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${BUILD_DIR:-build}
+cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+cmake --build "$BUILD_DIR" -j"${JOBS:-$(nproc)}" --target tavrion-bench >/dev/null
+QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bench/tavrion-bench" "$@"
