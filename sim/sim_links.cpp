@@ -36,6 +36,13 @@ void SimLink::enqueue(const Item& item)
     pump();
 }
 
+qint64 SimLink::unsent_bytes() const
+{
+    qint64 n = transport_unsent_bytes();
+    for (const Item& item : queue_) n += item.bytes.size();
+    return n;
+}
+
 void SimLink::clear_queue()
 {
     queue_.clear();
@@ -224,6 +231,8 @@ void TcpLink::transmit(const QByteArray& bytes)
     if (client_) client_->write(bytes);
     transmitted();
 }
+
+qint64 TcpLink::transport_unsent_bytes() const { return client_ ? client_->bytesToWrite() : 0; }
 
 void TcpLink::perform(LinkAction action)
 {

@@ -40,6 +40,9 @@ public:
     // Forgets every queued and half-sent item (the peer went away).
     void clear_queue();
     bool idle() const { return !busy_ && queue_.empty(); }
+    // Bytes handed to this link that have not yet left it: queued items plus what the transport
+    // still holds. Lets a test feed a long stream without the simulator buffering all of it.
+    qint64 unsent_bytes() const;
 
 signals:
     void line_received(const QByteArray& raw, const QString& text);
@@ -52,6 +55,7 @@ protected:
     // Puts bytes on the line; the subclass calls transmitted() once they have left.
     virtual void transmit(const QByteArray& bytes) = 0;
     virtual void abort_transmit() {}
+    virtual qint64 transport_unsent_bytes() const { return 0; }
     virtual void perform(LinkAction action) = 0;
     void transmitted();
 
@@ -94,6 +98,7 @@ signals:
 protected:
     void transmit(const QByteArray& bytes) override;
     void perform(LinkAction action) override;
+    qint64 transport_unsent_bytes() const override;
 
 private:
     void take_next_client();
@@ -133,6 +138,7 @@ protected:
     void transmit(const QByteArray& bytes) override;
     void abort_transmit() override;
     void perform(LinkAction action) override;
+    qint64 transport_unsent_bytes() const override { return pending_.size(); }
 
 private:
     void read_master();

@@ -69,7 +69,10 @@ void SimServer::attach(SimLink* link)
     connect(link, &SimLink::line_received, this,
             [this, link](const QByteArray& raw, const QString& text) { on_line(link, raw, text); });
     connect(link, &SimLink::bytes_sent, this,
-            [this, link](const QByteArray& bytes) { log(link->channel(), "TX", bytes); });
+            [this, link](const QByteArray& bytes) {
+                log(link->channel(), "TX", bytes);
+                emit bytes_sent(link->channel(), bytes);
+            });
     connect(link, &SimLink::event, this, [this, link](const QString& text) {
         log(link->channel(), "EV", text.toUtf8());
         emit notice(link->channel() + ": " + text);
@@ -225,6 +228,10 @@ void SimServer::send_raw(const QByteArray& bytes)
     for (SimLink* link : {static_cast<SimLink*>(tcp_), static_cast<SimLink*>(serial_)})
         if (link->is_open()) link->enqueue({0, bytes, LinkAction::None});
 }
+
+qint64 SimServer::unsent_bytes() const { return tcp_->unsent_bytes() + serial_->unsent_bytes(); }
+
+bool SimServer::idle() const { return tcp_->idle() && serial_->idle() && unsent_bytes() == 0; }
 
 bool SimServer::apply_control(const QString& line)
 {

@@ -65,6 +65,10 @@ public:
 
     // Sends bytes now, as they are, on every open transport (after what is already queued).
     void send_raw(const QByteArray& bytes);
+    // Bytes queued or held by the transports that have not left yet (every link).
+    qint64 unsent_bytes() const;
+    // Nothing queued, delayed or being sent on any link.
+    bool idle() const;
 
     void set_restart_ms(int ms) { restart_ms_ = ms; }
     int restart_ms() const { return restart_ms_; }
@@ -86,6 +90,8 @@ signals:
     void serial_closed();
     // Things a person running the simulator wants to know (connections, restarts, replay).
     void notice(const QString& text);
+    // Bytes as they start to leave on `channel` ("tcp", "serial"); the transcript's TX lines.
+    void bytes_sent(const QString& channel, const QByteArray& bytes);
 
 private:
     void attach(SimLink* link);
