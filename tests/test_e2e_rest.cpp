@@ -76,22 +76,6 @@ bool start(SimHarness& h, int mode)
     return h.w().display_mode == mode && h.w().fra_btn->isEnabled();
 }
 
-QRect part_of(QScrollBar* s, QStyle::SubControl part)
-{
-    QStyleOptionSlider opt;
-    opt.initFrom(s);
-    opt.subControls = QStyle::SC_All;
-    opt.orientation = s->orientation();
-    opt.minimum = s->minimum();
-    opt.maximum = s->maximum();
-    opt.sliderPosition = s->sliderPosition();
-    opt.sliderValue = s->value();
-    opt.singleStep = s->singleStep();
-    opt.pageStep = s->pageStep();
-    opt.upsideDown = s->invertedAppearance();
-    return s->style()->subControlRect(QStyle::CC_ScrollBar, &opt, part, s);
-}
-
 // A user's gesture on a slider: an arrow, the track beside the thumb, or a drag of the thumb.
 enum class Gesture { ArrowRight, ArrowLeft, TrackRight, Drag, DragToEnd, DragToStart };
 
@@ -99,18 +83,18 @@ void move_slider(QScrollBar* s, Gesture g)
 {
     switch (g) {
     case Gesture::ArrowRight:
-        QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, part_of(s, QStyle::SC_ScrollBarAddLine).center());
+        QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, PanelHarness::slider_part(s, QStyle::SC_ScrollBarAddLine).center());
         break;
     case Gesture::ArrowLeft:
-        QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, part_of(s, QStyle::SC_ScrollBarSubLine).center());
+        QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, PanelHarness::slider_part(s, QStyle::SC_ScrollBarSubLine).center());
         break;
     case Gesture::TrackRight: {
-        const QRect track = part_of(s, QStyle::SC_ScrollBarAddPage);
+        const QRect track = PanelHarness::slider_part(s, QStyle::SC_ScrollBarAddPage);
         QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, QPoint(track.right() - 1, track.center().y()));
         break;
     }
     case Gesture::Drag: {
-        const QPoint from = part_of(s, QStyle::SC_ScrollBarSlider).center();
+        const QPoint from = PanelHarness::slider_part(s, QStyle::SC_ScrollBarSlider).center();
         QTest::mousePress(s, Qt::LeftButton, Qt::NoModifier, from);
         for (int dx = 2; dx <= 10; dx += 2) {
             QTest::mouseMove(s, from + QPoint(dx, 0));
@@ -122,7 +106,7 @@ void move_slider(QScrollBar* s, Gesture g)
     case Gesture::DragToEnd:
     case Gesture::DragToStart: {
         // Past the end of the track: the thumb stops at the slider's limit.
-        const QPoint from = part_of(s, QStyle::SC_ScrollBarSlider).center();
+        const QPoint from = PanelHarness::slider_part(s, QStyle::SC_ScrollBarSlider).center();
         const QPoint to(g == Gesture::DragToEnd ? s->width() + 40 : -40, from.y());
         QTest::mousePress(s, Qt::LeftButton, Qt::NoModifier, from);
         QTest::mouseMove(s, (from + to) / 2);

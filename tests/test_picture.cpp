@@ -14,25 +14,9 @@ using namespace tavrion;
 using namespace tavrion::test;
 
 namespace {
-QRect part_of(QScrollBar* s, QStyle::SubControl part)
-{
-    QStyleOptionSlider opt;
-    opt.initFrom(s);
-    opt.subControls = QStyle::SC_All;
-    opt.orientation = s->orientation();
-    opt.minimum = s->minimum();
-    opt.maximum = s->maximum();
-    opt.sliderPosition = s->sliderPosition();
-    opt.sliderValue = s->value();
-    opt.singleStep = s->singleStep();
-    opt.pageStep = s->pageStep();
-    opt.upsideDown = s->invertedAppearance();
-    return s->style()->subControlRect(QStyle::CC_ScrollBar, &opt, part, s);
-}
-
 void click_part(QScrollBar* s, QStyle::SubControl part)
 {
-    QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, part_of(s, part).center());
+    QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, PanelHarness::slider_part(s, part).center());
 }
 } // namespace
 
@@ -63,7 +47,7 @@ private slots:
 
         // A click in the track moves by a page (or jumps there): still one command.
         h.serial.clear();
-        const QRect track = part_of(s, QStyle::SC_ScrollBarAddPage);
+        const QRect track = PanelHarness::slider_part(s, QStyle::SC_ScrollBarAddPage);
         QTest::mouseClick(s, Qt::LeftButton, Qt::NoModifier, QPoint(track.right() - 1, track.center().y()));
         PanelHarness::pump(50);
         QCOMPARE(h.serial.commands.size(), 1);
@@ -75,7 +59,7 @@ private slots:
         w.send_command("CON993");
         QCOMPARE(s->value(), 10);
         h.serial.clear();
-        const QPoint from = part_of(s, QStyle::SC_ScrollBarSlider).center();
+        const QPoint from = PanelHarness::slider_part(s, QStyle::SC_ScrollBarSlider).center();
         QTest::mousePress(s, Qt::LeftButton, Qt::NoModifier, from);
         for (int dx = 2; dx <= 10; dx += 2) {
             QTest::mouseMove(s, from + QPoint(dx, 0));

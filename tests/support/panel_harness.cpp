@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTest>
@@ -62,6 +64,22 @@ void PanelHarness::connect_tcp()
     window_->txt_ip->setText(QStringLiteral("127.0.0.1"));
     click(window_->cmd_conn_eth);
     wait_until([this] { return window_->eth_connected; }, 2000);
+}
+
+QRect PanelHarness::slider_part(QScrollBar* s, QStyle::SubControl part)
+{
+    QStyleOptionSlider opt;
+    opt.initFrom(s);
+    opt.subControls = QStyle::SC_All;
+    opt.orientation = s->orientation();
+    opt.minimum = s->minimum();
+    opt.maximum = s->maximum();
+    opt.sliderPosition = s->sliderPosition();
+    opt.sliderValue = s->value();
+    opt.singleStep = s->singleStep();
+    opt.pageStep = s->pageStep();
+    opt.upsideDown = s->invertedAppearance();
+    return s->style()->subControlRect(QStyle::CC_ScrollBar, &opt, part, s);
 }
 
 } // namespace tavrion::test

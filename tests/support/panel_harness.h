@@ -8,9 +8,13 @@
 #include "support/program_folder.h"
 
 #include <QAbstractButton>
+#include <QRect>
+#include <QStyle>
 
 #include <functional>
 #include <memory>
+
+class QScrollBar;
 
 namespace tavrion::test {
 
@@ -29,6 +33,8 @@ public:
     // Sleeps in the event loop until `done` holds or `ms` pass; true when it held.
     static bool wait_until(const std::function<bool()>& done, int ms = 5000);
     static void pump(int ms); // lets the event loop run for `ms`
+    // Where a part of a slider (an arrow, the track, the thumb) is drawn, for clicks and drags.
+    static QRect slider_part(QScrollBar* s, QStyle::SubControl part);
 
     // Selects the Ethernet link and connects the fake socket.
     void connect_tcp();
