@@ -41,7 +41,7 @@ class TestSoak : public QObject {
         QVERIFY(r.probes >= 8);
         QCOMPARE(r.probe_failures, 0);
         // Half a thousand commands cannot show a slow leak, but they do show a runaway one.
-        if (kResidentMemoryMeaningful)
+        if (tavrion::test::kResidentMemoryMeaningful)
             QVERIFY2(r.rss_end - r.rss_warm <= 2 * 1024 * 1024,
                      qPrintable(QStringLiteral("resident memory grew by %1 bytes").arg(r.rss_end - r.rss_warm)));
     }
