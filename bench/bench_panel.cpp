@@ -116,11 +116,10 @@ bool wait_until(const std::function<bool()>& done, int milliseconds)
 {
     QElapsedTimer t;
     t.start();
+    QTimer wake; // repeating: a nested pass may take one wake-up, never all of them
+    wake.start(10);
     while (!done()) {
         if (t.elapsed() >= milliseconds) return false;
-        QTimer wake;
-        wake.setSingleShot(true);
-        wake.start(10);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;

@@ -30,6 +30,9 @@ constexpr int kLogLimit = 30; // more entries than this: the next one starts a n
 
 int wait_depth = 0; // waits in progress, nested ones included (one UI thread)
 
+// How soon a wait wakes again after a wake-up that a nested pass took from it.
+constexpr long kRewakeNs = 1000000;
+
 // The smallest whole number of milliseconds whose elapsed time, as the waits compute it, is
 // strictly greater than `seconds`.
 qint64 first_ms_beyond(float seconds)
@@ -67,7 +70,9 @@ public:
 #endif
     }
     bool usable() const { return fd_ >= 0; }
-    // One wake-up `ns` from now (replacing any earlier one).
+    // A wake-up `ns` from now (replacing any earlier one), then one every kRewakeNs until
+    // disarm(): a pass nested in the wait's own may take the first one, and the wait must still
+    // wake soon after.
     void arm(qint64 ns)
     {
 #ifdef Q_OS_LINUX
@@ -75,9 +80,18 @@ public:
         itimerspec t{};
         t.it_value.tv_sec = time_t(ns / 1000000000);
         t.it_value.tv_nsec = long(ns % 1000000000);
+        t.it_interval.tv_nsec = kRewakeNs;
         ::timerfd_settime(fd_, 0, &t, nullptr);
 #else
         Q_UNUSED(ns);
+#endif
+    }
+    void disarm()
+    {
+#ifdef Q_OS_LINUX
+        if (fd_ < 0) return;
+        itimerspec t{};
+        ::timerfd_settime(fd_, 0, &t, nullptr);
 #endif
     }
 
@@ -172,9 +186,12 @@ void FrmMain::wait_seconds(float seconds)
     const qint64 start = clock_->now_ms();
     const qint64 needed = first_ms_beyond(seconds);
     if (!wait_wake_) {
+        // Repeats (every millisecond after its first time) for the same reason as the deadline.
         wait_wake_ = new QTimer(this);
-        wait_wake_->setSingleShot(true);
         wait_wake_->setTimerType(Qt::PreciseTimer);
+        connect(wait_wake_, &QTimer::timeout, this, [this] {
+            if (wait_wake_->interval() != 1) wait_wake_->setInterval(1);
+        });
         wait_deadline_ = new WaitDeadline(this);
     }
     ++wait_depth;
@@ -190,7 +207,10 @@ void FrmMain::wait_seconds(float seconds)
             wait_wake_->start(int(std::max<qint64>(1, needed - passed)));
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    --wait_depth;
+    if (--wait_depth == 0) {
+        wait_deadline_->disarm();
+        wait_wake_->stop();
+    }
     waiting = false;
     // A wait nested in another one has used up the outer wait's wake-up; without a nudge the
     // outer pass could sleep on with no timer left to end it.

@@ -3,6 +3,7 @@
 // command log, late replies, and the restart course of RST001 / PWR001 on Ethernet.
 #include "support/panel_harness.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 using namespace tavrion;
@@ -206,6 +208,38 @@ private slots:
         QCOMPARE(t.steps, quint64(302)); // 301 steps and the nested wait
         QVERIFY2(t.seconds >= 0.6 && t.seconds < 1.1, qPrintable(QString::number(t.seconds)));
         QVERIFY(!h.w().waiting); // the nested wait cleared it, as designed
+    }
+
+    void wake_up_taken_by_a_nested_pass_does_not_stall_the_wait()
+    {
+        // A reply handler run by the wait's own pass may take so long that the step's bound passes
+        // meanwhile, and then process events itself (the receivers do): that inner pass takes the
+        // wake-up meant for the wait. The wait must still end at once, not when some unrelated
+        // event happens to come.
+        PanelHarness h;
+        QVERIFY(h.load());
+        QTimer far_off; // the only other timer: a stalled wait lasts until it fires
+        far_off.setSingleShot(true);
+        far_off.start(3000);
+        for (int i = 0; i < 5; ++i) {
+            QMetaObject::invokeMethod(&h.w(), [] {
+                QThread::usleep(4000);
+                QCoreApplication::processEvents();
+            }, Qt::QueuedConnection);
+            QElapsedTimer t;
+            t.start();
+            h.w().wait_seconds(0.001f);
+            QVERIFY2(t.elapsed() < 100, qPrintable(QStringLiteral("the wait stalled for %1 ms").arg(t.elapsed())));
+        }
+        QVERIFY(far_off.isActive());
+
+        // Nor does the wake-up outlive the wait: the idle loop afterwards sleeps.
+        int passes = 0;
+        const auto counter = connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
+                                     [&] { ++passes; });
+        h.pump(50);
+        disconnect(counter);
+        QVERIFY2(passes < 20, qPrintable(QStringLiteral("%1 passes in 50 ms idle").arg(passes)));
     }
 
     // ---- the busy flag ------------------------------------------------------------------------

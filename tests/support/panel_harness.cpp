@@ -41,11 +41,12 @@ void PanelHarness::click(QWidget* control)
 bool PanelHarness::wait_until(const std::function<bool()>& done, int ms)
 {
     QDeadlineTimer deadline(ms);
+    // Repeating, so that a pass nested in ours (a handler processing events) cannot take our only
+    // wake-up and leave this loop asleep.
+    QTimer wake;
+    wake.start(int(std::min(10, std::max(1, ms))));
     while (!done()) {
         if (deadline.hasExpired()) return done();
-        QTimer wake;
-        wake.setSingleShot(true);
-        wake.start(int(std::min<qint64>(10, std::max<qint64>(1, deadline.remainingTime()))));
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
