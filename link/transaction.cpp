@@ -30,8 +30,12 @@ constexpr int kLogLimit = 30; // more entries than this: the next one starts a n
 
 int wait_depth = 0; // waits in progress, nested ones included (one UI thread)
 
-// How soon a wait wakes again after a wake-up that a nested pass took from it.
-constexpr long kRewakeNs = 1000000;
+// After its deadline a wait's wake-up repeats, because a pass nested in the wait's own (a reply
+// handler processing events) may take one: quickly a few times, then slowly, so that a long nested
+// loop (a message box left open) costs next to nothing.
+constexpr int kQuickRewakes = 5;
+constexpr qint64 kQuickRewakeNs = 1000000;
+constexpr qint64 kSlowRewakeNs = 50000000;
 
 // The smallest whole number of milliseconds whose elapsed time, as the waits compute it, is
 // strictly greater than `seconds`.
@@ -45,20 +49,29 @@ qint64 first_ms_beyond(float seconds)
 }
 } // namespace
 
-// Wakes the event loop at a moment given to the microsecond. Toolkit timers count whole
-// milliseconds from the moment they are started, so a wait woken by one would sleep on for up to
-// a millisecond after the clock had already passed its bound.
+// Wakes a sleeping wait at its deadline, to the microsecond where the clock can tell when it
+// ticks next (toolkit timers count whole milliseconds from the moment they are started, so a wait
+// woken by one would sleep on for up to a millisecond after the clock had passed its bound), in
+// whole milliseconds otherwise. Repeats until disarmed; see kQuickRewakes.
 class WaitDeadline : public QObject {
 public:
-    explicit WaitDeadline(QObject* parent) : QObject(parent)
+    explicit WaitDeadline(QObject* parent) : QObject(parent), timer_(new QTimer(this))
     {
+        timer_->setTimerType(Qt::PreciseTimer);
+        connect(timer_, &QTimer::timeout, this, [this] {
+            const int next = int(next_interval_ns(1) / 1000000);
+            if (timer_->interval() != next) timer_->setInterval(next);
+        });
 #ifdef Q_OS_LINUX
         fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
         if (fd_ < 0) return;
         notifier_ = new QSocketNotifier(qintptr(fd_), QSocketNotifier::Read, this);
         connect(notifier_, &QSocketNotifier::activated, this, [this] {
             quint64 expirations = 0;
-            (void)!::read(fd_, &expirations, sizeof expirations);
+            if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations) return;
+            const qint64 before = next_interval_ns(0);
+            const qint64 next = next_interval_ns(expirations);
+            if (next != before) set_fd(next, next);
         });
 #endif
     }
@@ -69,35 +82,51 @@ public:
         if (fd_ >= 0) ::close(fd_);
 #endif
     }
-    bool usable() const { return fd_ >= 0; }
-    // A wake-up `ns` from now (replacing any earlier one), then one every kRewakeNs until
-    // disarm(): a pass nested in the wait's own may take the first one, and the wait must still
-    // wake soon after.
-    void arm(qint64 ns)
+    // The first wake-up `ns` from now; `ns` < 0 when the clock cannot tell, and then `ms` whole
+    // milliseconds from now. Replaces any earlier one.
+    void arm(qint64 ns, qint64 ms)
     {
-#ifdef Q_OS_LINUX
-        ns = std::max<qint64>(ns, 1000); // zero would disarm it
-        itimerspec t{};
-        t.it_value.tv_sec = time_t(ns / 1000000000);
-        t.it_value.tv_nsec = long(ns % 1000000000);
-        t.it_interval.tv_nsec = kRewakeNs;
-        ::timerfd_settime(fd_, 0, &t, nullptr);
-#else
-        Q_UNUSED(ns);
-#endif
+        fires_ = 0;
+        if (ns >= 0 && fd_ >= 0) {
+            if (timer_->isActive()) timer_->stop();
+            set_fd(std::max<qint64>(ns, 1000), kQuickRewakeNs); // zero would disarm it
+            return;
+        }
+        if (fd_ >= 0) set_fd(0, 0);
+        timer_->start(int(std::max<qint64>(1, ms)));
     }
     void disarm()
     {
-#ifdef Q_OS_LINUX
-        if (fd_ < 0) return;
-        itimerspec t{};
-        ::timerfd_settime(fd_, 0, &t, nullptr);
-#endif
+        timer_->stop();
+        if (fd_ >= 0) set_fd(0, 0);
     }
 
 private:
+    // Counts `more` wake-ups; the interval the next ones come at.
+    qint64 next_interval_ns(quint64 more)
+    {
+        fires_ += more;
+        return fires_ < quint64(kQuickRewakes) ? kQuickRewakeNs : kSlowRewakeNs;
+    }
+    void set_fd(qint64 first_ns, qint64 interval_ns)
+    {
+#ifdef Q_OS_LINUX
+        itimerspec t{};
+        t.it_value.tv_sec = time_t(first_ns / 1000000000);
+        t.it_value.tv_nsec = long(first_ns % 1000000000);
+        t.it_interval.tv_sec = time_t(interval_ns / 1000000000);
+        t.it_interval.tv_nsec = long(interval_ns % 1000000000);
+        ::timerfd_settime(fd_, 0, &t, nullptr);
+#else
+        Q_UNUSED(first_ns);
+        Q_UNUSED(interval_ns);
+#endif
+    }
+
+    QTimer* timer_;
     int fd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
+    quint64 fires_ = 0;
 };
 
 void FrmMain::do_events() { QCoreApplication::processEvents(); }
@@ -185,32 +214,17 @@ void FrmMain::wait_seconds(float seconds)
     waiting = true;
     const qint64 start = clock_->now_ms();
     const qint64 needed = first_ms_beyond(seconds);
-    if (!wait_wake_) {
-        // Repeats (every millisecond after its first time) for the same reason as the deadline.
-        wait_wake_ = new QTimer(this);
-        wait_wake_->setTimerType(Qt::PreciseTimer);
-        connect(wait_wake_, &QTimer::timeout, this, [this] {
-            if (wait_wake_->interval() != 1) wait_wake_->setInterval(1);
-        });
-        wait_deadline_ = new WaitDeadline(this);
-    }
+    if (!wait_deadline_) wait_deadline_ = new WaitDeadline(this);
     ++wait_depth;
     for (;;) {
         const qint64 passed = clock_->now_ms() - start;
         const float elapsed = float(double(passed) / 1000.0);
         if (elapsed > seconds) break;
         // Sleep until the next event or the moment the clock can pass the bound, never spin.
-        const qint64 ns = clock_->ns_until_ms(start + needed);
-        if (ns >= 0 && wait_deadline_->usable())
-            wait_deadline_->arm(ns);
-        else
-            wait_wake_->start(int(std::max<qint64>(1, needed - passed)));
+        wait_deadline_->arm(clock_->ns_until_ms(start + needed), needed - passed);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    if (--wait_depth == 0) {
-        wait_deadline_->disarm();
-        wait_wake_->stop();
-    }
+    if (--wait_depth == 0) wait_deadline_->disarm();
     waiting = false;
     // A wait nested in another one has used up the outer wait's wake-up; without a nudge the
     // outer pass could sleep on with no timer left to end it.

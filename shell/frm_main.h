@@ -323,8 +323,7 @@ private:
     Platform platform_;
     Clock* clock_ = nullptr;
     bool tim_rx_on = false; // the receive tick as the design switches it
-    QTimer* wait_wake_ = nullptr; // wakes a sleeping wait at its deadline
-    class WaitDeadline* wait_deadline_ = nullptr; // the same to the microsecond (link/transaction.cpp)
+    class WaitDeadline* wait_deadline_ = nullptr; // wakes a sleeping wait (link/transaction.cpp)
     bool unloaded_ = false;
     QPointer<FrmKeypad> frm_keypad;
     friend class FrmKeypad;

@@ -6,6 +6,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -232,6 +233,24 @@ private slots:
             QVERIFY2(t.elapsed() < 100, qPrintable(QStringLiteral("the wait stalled for %1 ms").arg(t.elapsed())));
         }
         QVERIFY(far_off.isActive());
+
+        // A long nested loop (a message box left open for 300 ms) is not woken a thousand times a
+        // second meanwhile, and the wait still ends soon after it.
+        int nested_passes = 0;
+        QMetaObject::invokeMethod(&h.w(), [&] {
+            QThread::usleep(4000);
+            const auto c = connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
+                                   [&] { ++nested_passes; });
+            QEventLoop box;
+            QTimer::singleShot(300, &box, &QEventLoop::quit);
+            box.exec();
+            disconnect(c);
+        }, Qt::QueuedConnection);
+        QElapsedTimer t;
+        t.start();
+        h.w().wait_seconds(0.001f);
+        QVERIFY2(t.elapsed() < 400, qPrintable(QStringLiteral("the wait stalled for %1 ms").arg(t.elapsed())));
+        QVERIFY2(nested_passes < 40, qPrintable(QStringLiteral("%1 passes in the nested loop").arg(nested_passes)));
 
         // Nor does the wake-up outlive the wait: the idle loop afterwards sleeps.
         int passes = 0;
