@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <limits>
 #include <unordered_map>
 
 #ifdef Q_OS_LINUX
@@ -30,12 +31,13 @@ constexpr int kLogLimit = 30; // more entries than this: the next one starts a n
 
 int wait_depth = 0; // waits in progress, nested ones included (one UI thread)
 
-// After its deadline a wait's wake-up repeats, because a pass nested in the wait's own (a reply
-// handler processing events) may take one: quickly a few times, then slowly, so that a long nested
-// loop (a message box left open) costs next to nothing.
+// A pass nested in a wait's own (a reply handler processing events) may take the wait's wake-up.
+// A repeating toolkit timer stands behind it: first 1 ms after the deadline, then every
+// millisecond a few times, then every 50 ms, so that a long nested loop (a message box left open)
+// costs next to nothing.
 constexpr int kQuickRewakes = 5;
-constexpr qint64 kQuickRewakeNs = 1000000;
-constexpr qint64 kSlowRewakeNs = 50000000;
+constexpr int kQuickRewakeMs = 1;
+constexpr int kSlowRewakeMs = 50;
 
 // The smallest whole number of milliseconds whose elapsed time, as the waits compute it, is
 // strictly greater than `seconds`.
@@ -49,17 +51,17 @@ qint64 first_ms_beyond(float seconds)
 }
 } // namespace
 
-// Wakes a sleeping wait at its deadline, to the microsecond where the clock can tell when it
-// ticks next (toolkit timers count whole milliseconds from the moment they are started, so a wait
-// woken by one would sleep on for up to a millisecond after the clock had passed its bound), in
-// whole milliseconds otherwise. Repeats until disarmed; see kQuickRewakes.
+// Wakes a sleeping wait at its deadline: to the microsecond where the clock can tell when it ticks
+// next (toolkit timers count whole milliseconds from the moment they are started, so a wait woken
+// by one would sleep on for up to a millisecond after the clock had passed its bound), in whole
+// milliseconds otherwise; behind either, the repeating safety timer of kQuickRewakes.
 class WaitDeadline : public QObject {
 public:
     explicit WaitDeadline(QObject* parent) : QObject(parent), timer_(new QTimer(this))
     {
         timer_->setTimerType(Qt::PreciseTimer);
         connect(timer_, &QTimer::timeout, this, [this] {
-            const int next = int(next_interval_ns(1) / 1000000);
+            const int next = ++fires_ < kQuickRewakes ? kQuickRewakeMs : kSlowRewakeMs;
             if (timer_->interval() != next) timer_->setInterval(next);
         });
 #ifdef Q_OS_LINUX
@@ -68,10 +70,7 @@ public:
         notifier_ = new QSocketNotifier(qintptr(fd_), QSocketNotifier::Read, this);
         connect(notifier_, &QSocketNotifier::activated, this, [this] {
             quint64 expirations = 0;
-            if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations) return;
-            const qint64 before = next_interval_ns(0);
-            const qint64 next = next_interval_ns(expirations);
-            if (next != before) set_fd(next, next);
+            (void)!::read(fd_, &expirations, sizeof expirations);
         });
 #endif
     }
@@ -82,51 +81,31 @@ public:
         if (fd_ >= 0) ::close(fd_);
 #endif
     }
-    // The first wake-up `ns` from now; `ns` < 0 when the clock cannot tell, and then `ms` whole
+    // Arms the wake-up `ns` from now, or, when the clock cannot tell (`ns` < 0), `ms` whole
     // milliseconds from now. Replaces any earlier one.
     void arm(qint64 ns, qint64 ms)
     {
         fires_ = 0;
+        ms = std::max<qint64>(1, ms);
         if (ns >= 0 && fd_ >= 0) {
-            if (timer_->isActive()) timer_->stop();
-            set_fd(std::max<qint64>(ns, 1000), kQuickRewakeNs); // zero would disarm it
-            return;
+#ifdef Q_OS_LINUX
+            ns = std::max<qint64>(ns, 1000); // zero would disarm it
+            itimerspec t{};
+            t.it_value.tv_sec = time_t(ns / 1000000000);
+            t.it_value.tv_nsec = long(ns % 1000000000);
+            ::timerfd_settime(fd_, 0, &t, nullptr);
+#endif
+            ms += kQuickRewakeMs; // the safety timer only
         }
-        if (fd_ >= 0) set_fd(0, 0);
-        timer_->start(int(std::max<qint64>(1, ms)));
+        timer_->start(int(std::min<qint64>(ms, std::numeric_limits<int>::max())));
     }
-    void disarm()
-    {
-        timer_->stop();
-        if (fd_ >= 0) set_fd(0, 0);
-    }
+    void disarm() { timer_->stop(); }
 
 private:
-    // Counts `more` wake-ups; the interval the next ones come at.
-    qint64 next_interval_ns(quint64 more)
-    {
-        fires_ += more;
-        return fires_ < quint64(kQuickRewakes) ? kQuickRewakeNs : kSlowRewakeNs;
-    }
-    void set_fd(qint64 first_ns, qint64 interval_ns)
-    {
-#ifdef Q_OS_LINUX
-        itimerspec t{};
-        t.it_value.tv_sec = time_t(first_ns / 1000000000);
-        t.it_value.tv_nsec = long(first_ns % 1000000000);
-        t.it_interval.tv_sec = time_t(interval_ns / 1000000000);
-        t.it_interval.tv_nsec = long(interval_ns % 1000000000);
-        ::timerfd_settime(fd_, 0, &t, nullptr);
-#else
-        Q_UNUSED(first_ns);
-        Q_UNUSED(interval_ns);
-#endif
-    }
-
     QTimer* timer_;
     int fd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
-    quint64 fires_ = 0;
+    int fires_ = 0;
 };
 
 void FrmMain::do_events() { QCoreApplication::processEvents(); }
