@@ -205,8 +205,8 @@ void FrmMain::wait_seconds(float seconds)
     }
     if (--wait_depth == 0) wait_deadline_->disarm();
     waiting = false;
-    // A wait nested in another one has used up the outer wait's wake-up; without a nudge the
-    // outer pass could sleep on with no timer left to end it.
+    // A wait nested in another one has replaced the outer wait's deadline with its own: wake the
+    // outer pass now so that it re-arms, rather than when the backup timer comes round.
     if (wait_depth > 0)
         if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) d->wakeUp();
 }

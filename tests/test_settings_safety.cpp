@@ -129,6 +129,13 @@ private slots:
         next.advanced_view = true;
         next.address = "192.168.100.200 lab rack, second shelf";
         const int size = int(write_settings(next).size());
+        // What the user changes before closing the window: the settings `next` holds.
+        const auto choose_next = [&next](Panel& panel) {
+            panel.w->opt_interface(0)->setChecked(true);
+            panel.w->com_port = next.com_port;
+            panel.w->advanced_view = next.advanced_view;
+            panel.w->txt_ip->setText(QString::fromStdString(next.address));
+        };
 
         // Every point at which the disk can fill: before the first byte, after each one.
         for (int limit = 0; limit < size; ++limit) {
@@ -136,10 +143,7 @@ private slots:
             {
                 Panel panel(folder.path());
                 QVERIFY(panel.w->Form_Load());
-                panel.w->opt_interface(0)->setChecked(true);
-                panel.w->com_port = next.com_port;
-                panel.w->advanced_view = next.advanced_view;
-                panel.w->txt_ip->setText(QString::fromStdString(next.address));
+                choose_next(panel);
                 FileSizeLimit full{rlim_t(limit)};
                 if (!full.ok()) QSKIP("cannot limit the file size here");
                 panel.w->close();
@@ -161,10 +165,7 @@ private slots:
         {
             Panel panel(folder.path());
             QVERIFY(panel.w->Form_Load());
-            panel.w->opt_interface(0)->setChecked(true);
-            panel.w->com_port = next.com_port;
-            panel.w->advanced_view = next.advanced_view;
-            panel.w->txt_ip->setText(QString::fromStdString(next.address));
+            choose_next(panel);
             FileSizeLimit room{rlim_t(size)};
             panel.w->close();
         }
