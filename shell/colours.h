@@ -16,6 +16,8 @@ inline const QColor light_grey_colour{192, 192, 192};
 // The system's button face colour.
 QColor button_face_colour();
 
+// Any colour but the button face fills the button's face flat with exactly that colour, enabled
+// or disabled; the button face gives the system's own look back.
 void set_back_colour(QWidget* w, const QColor& c);
 QColor back_colour(const QWidget* w);
 

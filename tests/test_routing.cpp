@@ -58,6 +58,8 @@ private slots:
         QCOMPARE(selected(w.cmd_out), 2);
         QCOMPARE(selected(w.cmd_inp), 1);
         QCOMPARE(lines_shown(w), QStringLiteral("1134"));
+        // The highlight as the window shows it: the selection colour across the face.
+        QVERIFY(PanelHarness::face_share(w.cmd_out(2), selection_colour) >= 0.75);
 
         PanelHarness::click(w.cmd_inp(3));
         QCOMPARE(h.serial.commands.last(), QStringLiteral("INP003"));

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -37,6 +38,19 @@ bool has_outer_height(const QWidget& w, int outer)
     int extra = w.frameGeometry().height() - w.geometry().height();
     if (extra <= 0) extra = 25;
     return w.height() == std::min(outer - extra, kDesignClientPx);
+}
+
+// Controls whose face, as the window shows it, is not mostly (three quarters) their colour.
+QString faces_off(std::initializer_list<std::pair<QWidget*, QColor>> faces)
+{
+    QString off;
+    for (const auto& [control, colour] : faces) {
+        const double share = PanelHarness::face_share(control, colour);
+        qInfo("%s: %.0f%% of the face within 8 of %s", qPrintable(control->objectName()), share * 100,
+              qPrintable(colour.name()));
+        if (share < 0.75) off += QStringLiteral(" %1 (%2%)").arg(control->objectName()).arg(qRound(share * 100));
+    }
+    return off;
 }
 
 Settings settings(int link, int port, bool advanced, const QString& address = QStringLiteral("127.0.0.1"))
@@ -126,6 +140,7 @@ private slots:
         QVERIFY(w.cmd_conn->isVisible() && w.cmd_disconn->isVisible() && w.cbo_com->isVisible());
         QVERIFY(!w.cmd_conn_eth->isVisible() && !w.txt_ip->isVisible());
         QCOMPARE(back_colour(w.cmd_disconn_eth), disconnected_colour);
+        QVERIFY2(faces_off({{w.cmd_conn, connected_colour}}).isEmpty(), "Connect is not green");
         QCOMPARE(w.txt_ip->text(), QStringLiteral("10.0.0.9"));
 
         QStringList listed;
@@ -160,6 +175,7 @@ private slots:
         QVERIFY(h.load());
         QCOMPARE(h.boxes.texts(), QStringList{QStringLiteral("COM 3: Fail !")});
         QVERIFY(!h.w().session().serial_connected());
+        QVERIFY2(faces_off({{h.w().cmd_disconn, disconnected_colour}}).isEmpty(), "Disconnect is not red");
         QVERIFY(h.w().isVisible());
         QVERIFY(h.w().flags().ui_events_enabled);
     }
@@ -181,6 +197,18 @@ private slots:
         QVERIFY(!w.session().eth_connected());
         QVERIFY(h.boxes.boxes.isEmpty());
         QCOMPARE(w.txt_ip->text(), QStringLiteral("192.168.0.7"));
+
+        // The colours as the window shows them, disabled controls included.
+        const QString off = faces_off({{w.cmd_disconn_eth, disconnected_colour}, {w.cmd_pwr, light_grey_colour},
+                                       {w.cmd_ver, light_grey_colour}, {w.cmd_out(1), light_grey_colour},
+                                       {w.cmd_inp(4), light_grey_colour},
+                                       {w.fra_pic, QColor(128, 128, 128)}});
+        QVERIFY2(off.isEmpty(), qPrintable(off));
+        h.tcp.on_connect = FakeTcpClient::OnConnect::Hang;
+        PanelHarness::click(w.cmd_conn_eth);
+        QVERIFY(!w.cmd_conn_eth->isEnabled());
+        const QString attempt_off = faces_off({{w.cmd_conn_eth, connecting_colour}});
+        QVERIFY2(attempt_off.isEmpty(), qPrintable(attempt_off));
     }
 
     void advanced_toggles_the_height_and_the_next_start_keeps_it()

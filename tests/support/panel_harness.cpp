@@ -1,6 +1,8 @@
 #include "support/panel_harness.h"
 
 #include <QApplication>
+#include <QImage>
+#include <QRegion>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -81,6 +83,28 @@ QRect PanelHarness::slider_part(QScrollBar* s, QStyle::SubControl part)
     opt.pageStep = s->pageStep();
     opt.upsideDown = s->invertedAppearance();
     return s->style()->subControlRect(QStyle::CC_ScrollBar, &opt, part, s);
+}
+
+double PanelHarness::face_share(QWidget* control, const QColor& colour, int border)
+{
+    QWidget* window = control->window();
+    const QPoint at = control->mapTo(window, QPoint(0, 0));
+    QRegion face(QRect(at, control->size()).adjusted(border, border, -border, -border));
+    for (QWidget* child : control->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (child->isVisible()) face -= child->geometry().translated(at);
+    const QImage shot = window->grab().toImage();
+    const qreal scale = shot.devicePixelRatio();
+    int near = 0, all = 0;
+    for (const QRect& r : face)
+        for (int y = int(r.top() * scale); y < int((r.bottom() + 1) * scale); ++y)
+            for (int x = int(r.left() * scale); x < int((r.right() + 1) * scale); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                ++all;
+                if (qAbs(c.red() - colour.red()) <= 8 && qAbs(c.green() - colour.green()) <= 8
+                    && qAbs(c.blue() - colour.blue()) <= 8)
+                    ++near;
+            }
+    return all ? double(near) / all : 0.0;
 }
 
 } // namespace tavrion::test

@@ -8,6 +8,7 @@
 #include "support/program_folder.h"
 
 #include <QAbstractButton>
+#include <QColor>
 #include <QRect>
 #include <QStyle>
 
@@ -37,6 +38,10 @@ public:
     static void pump(int ms); // lets the event loop run for `ms`
     // Where a part of a slider (an arrow, the track, the thumb) is drawn, for clicks and drags.
     static QRect slider_part(QScrollBar* s, QStyle::SubControl part);
+    // The share of a control's face, as the window shows it, that lies within 8 per channel of
+    // `colour`: the whole window is grabbed, and the control's rectangle less `border` pixels on
+    // each side (outline, focus frame) and less its visible children is counted.
+    static double face_share(QWidget* control, const QColor& colour, int border = 2);
 
     // Selects the Ethernet link and connects the fake socket.
     void connect_tcp();
