@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -109,6 +110,21 @@ QScrollBar* slider(QWidget* parent, const QString& name, int maximum, int l, int
     s->setFocusPolicy(Qt::StrongFocus);
     return s;
 }
+
+// A picture that keeps its colours in a disabled frame. Qt greys the picture of a disabled label;
+// the start hint lies in the routing panel, which is disabled until the device reports that it is
+// on, and is the cue that must stand out just then.
+class FixedColourPicture : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        style()->drawItemPixmap(&p, contentsRect(), int(alignment()), pixmap());
+    }
+};
 
 QString indexed_name(const char* base, int i) { return QStringLiteral("%1(%2)").arg(QLatin1String(base)).arg(i); }
 
@@ -263,7 +279,8 @@ void MainControls::setupUi(QWidget* frm_main)
     cbo_output->setObjectName(QStringLiteral("cbo_output"));
     cbo_output->setEditable(false);
 
-    img_start = label(fra_btn, "img_start", QString(), 30, 0, 170 * kTwipsPerPixel, 13 * kTwipsPerPixel);
+    img_start = place(new FixedColourPicture(fra_btn), 30, 0, 170 * kTwipsPerPixel, 13 * kTwipsPerPixel);
+    img_start->setObjectName(QStringLiteral("img_start"));
     img_start->setPixmap(design_start_hint());
 
     // ---- window level, compact strip ------------------------------------------------------------

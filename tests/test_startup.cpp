@@ -204,6 +204,12 @@ private slots:
                                        {w.cmd_inp(4), light_grey_colour},
                                        {w.fra_pic, QColor(128, 128, 128)}});
         QVERIFY2(off.isEmpty(), qPrintable(off));
+        // The start hint: red arrow and text on light grey, although its frame is disabled.
+        QVERIFY(!w.fra_btn->isEnabled() && w.img_start->isVisible());
+        const double red = PanelHarness::face_share(w.img_start, QColor(255, 0, 0), 0);
+        const double grey = PanelHarness::face_share(w.img_start, light_grey_colour, 0);
+        qInfo("start hint: %.0f%% red, %.0f%% light grey", red * 100, grey * 100);
+        QVERIFY(red >= 0.1 && grey >= 0.5);
         h.tcp.on_connect = FakeTcpClient::OnConnect::Hang;
         PanelHarness::click(w.cmd_conn_eth);
         QVERIFY(!w.cmd_conn_eth->isEnabled());
