@@ -24,9 +24,30 @@ constexpr int px(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPix
 // Virtual-key codes of the key map.
 enum Vk {
     VkClear = 12, VkPageUp = 33, VkPageDown = 34, VkEnd = 35, VkHome = 36,
-    VkLeft = 37, VkUp = 38, VkRight = 39, VkDown = 40,
+    VkLeft = 37, VkUp = 38, VkRight = 39, VkDown = 40, VkInsert = 45,
     VkNumpad0 = 96, VkSemicolon = 186,
 };
+
+// The virtual-key code of the key with the xkb key number `code` (evdev code + 8, as X11 and
+// Wayland report it): the key's place on the keyboard, whatever the layout and Shift make of it.
+// A numeric-keypad key gives its digit code while it types a digit (Num Lock on), its navigation
+// code otherwise. 0 for keys that the key map has no use for.
+int virtual_key_at(quint32 code, int qt_key)
+{
+    if (code >= 10 && code <= 19) return code == 19 ? '0' : int('1' + (code - 10));
+    const struct { quint32 first; const char* keys; } rows[] = {{24, "QWERTYUIOP"}, {38, "ASDFGHJKL"}, {52, "ZXCVBNM"}};
+    for (const auto& r : rows)
+        if (code >= r.first && code < r.first + qstrlen(r.keys)) return r.keys[code - r.first];
+    if (code == 47) return VkSemicolon;
+    const struct { quint32 code; int digit, navigation; } keypad[] = {
+        {79, 7, VkHome}, {80, 8, VkUp}, {81, 9, VkPageUp}, {83, 4, VkLeft}, {84, 5, VkClear},
+        {85, 6, VkRight}, {87, 1, VkEnd}, {88, 2, VkDown}, {89, 3, VkPageDown}, {90, 0, VkInsert}};
+    for (const auto& k : keypad)
+        if (k.code == code) return qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9 ? VkNumpad0 + k.digit : k.navigation;
+    const int navigation[] = {VkHome, VkUp, VkPageUp, VkLeft, VkRight, VkEnd, VkDown, VkPageDown}; // 110..117
+    if (code >= 110 && code <= 117) return navigation[code - 110];
+    return 0;
+}
 } // namespace
 
 FrmKeypad::FrmKeypad(QWidget* main, DeviceSession& session, const Targets& targets)
@@ -94,14 +115,23 @@ bool FrmKeypad::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-int FrmKeypad::virtual_key(int qt_key, Qt::KeyboardModifiers modifiers, quint32 native_virtual_key)
+int FrmKeypad::virtual_key(int qt_key, Qt::KeyboardModifiers modifiers, quint32 native_virtual_key,
+                           quint32 native_scan_code)
 {
-#ifdef Q_OS_WIN
+#if defined(Q_OS_WIN)
     // On Windows the native key is the virtual-key code itself, whatever Shift does to the text.
+    Q_UNUSED(native_scan_code);
     if (native_virtual_key != 0) return int(native_virtual_key);
-#else
+#elif defined(Q_OS_DARWIN)
     Q_UNUSED(native_virtual_key);
+    Q_UNUSED(native_scan_code);
+#else
+    // Elsewhere the key is the character typed (Shift+1 is '!', AZERTY's 1 is '&'); the key number
+    // names the key itself.
+    Q_UNUSED(native_virtual_key);
+    if (native_scan_code != 0) return virtual_key_at(native_scan_code, qt_key);
 #endif
+    // No native key (a synthesised event): the character decides.
     const bool keypad = modifiers.testFlag(Qt::KeypadModifier);
     if (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9)
         return keypad ? VkNumpad0 + (qt_key - Qt::Key_0) : '0' + (qt_key - Qt::Key_0);
@@ -125,7 +155,8 @@ int FrmKeypad::virtual_key(int qt_key, Qt::KeyboardModifiers modifiers, quint32 
 
 void FrmKeypad::keyPressEvent(QKeyEvent* event)
 {
-    Form_KeyDown(virtual_key(event->key(), event->modifiers(), event->nativeVirtualKey()), event->modifiers());
+    Form_KeyDown(virtual_key(event->key(), event->modifiers(), event->nativeVirtualKey(), event->nativeScanCode()),
+                 event->modifiers());
     event->accept();
 }
 

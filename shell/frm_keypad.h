@@ -38,9 +38,11 @@ public:
     // above the top of the screen's available area.
     void place_above_main();
 
-    // The virtual-key code of a Qt key event (keypad digits with Num Lock 96..105, Home 36 ...);
-    // 0 for keys the key map does not know.
-    static int virtual_key(int qt_key, Qt::KeyboardModifiers modifiers, quint32 native_virtual_key = 0);
+    // The virtual-key code of a Qt key event (keypad digits with Num Lock 96..105, Home 36 ...):
+    // the key pressed, not the character that the layout and Shift make of it. 0 for keys the key
+    // map does not know.
+    static int virtual_key(int qt_key, Qt::KeyboardModifiers modifiers, quint32 native_virtual_key = 0,
+                           quint32 native_scan_code = 0);
 
     QLabel* img_keypad = nullptr;
 

@@ -5,7 +5,9 @@
 
 #include "shell/frm_keypad.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -36,6 +38,18 @@ QStringList press(PanelHarness& h, FrmKeypad* k, Qt::Key key, Qt::KeyboardModifi
 {
     h.serial.clear();
     QTest::keyClick(k, key, mods);
+    PanelHarness::pump(10);
+    return h.serial.commands;
+}
+
+// Presses one key as the platform reports it: with the key's number (X11: evdev code + 8) and its
+// Windows virtual-key code, beside the character that the layout and modifiers made of it.
+QStringList press_native(PanelHarness& h, FrmKeypad* k, int qt_key, Qt::KeyboardModifiers mods, quint32 scan_code,
+                         quint32 vk, const QString& text)
+{
+    h.serial.clear();
+    QKeyEvent down(QEvent::KeyPress, qt_key, mods, scan_code, vk, 0, text);
+    QApplication::sendEvent(k, &down);
     PanelHarness::pump(10);
     return h.serial.commands;
 }
@@ -118,6 +132,17 @@ private slots:
         for (Qt::Key key : {Qt::Key_4, Qt::Key_Return, Qt::Key_Space, Qt::Key_Escape, Qt::Key_Q})
             QVERIFY(press(h, k, key).isEmpty());
         QVERIFY(k->isVisible()); // Escape does not close it
+
+        // The key counts, not its character: Shift+1, AZERTY's unshifted 1, Shift+;, the A key
+        // on a Cyrillic layout, Ctrl+Alt+S, keypad 8 with Num Lock on and off.
+        QCOMPARE(press_native(h, k, Qt::Key_Exclam, Qt::ShiftModifier, 10, '1', "!").value(0), QStringLiteral("MOD001"));
+        QCOMPARE(press_native(h, k, Qt::Key_Ampersand, Qt::NoModifier, 10, '1', "&").value(0), QStringLiteral("MOD001"));
+        QCOMPARE(press_native(h, k, Qt::Key_Colon, Qt::ShiftModifier, 47, 186, ":").value(0), QStringLiteral("INP004"));
+        QCOMPARE(press_native(h, k, 0x424, Qt::NoModifier, 38, 'A', QStringLiteral("\u0444")).value(0), QStringLiteral("OUT001"));
+        QCOMPARE(press_native(h, k, Qt::Key_S, Qt::ControlModifier | Qt::AltModifier, 39, 'S', {}).value(0), QStringLiteral("OUT002"));
+        QCOMPARE(press_native(h, k, Qt::Key_8, kp, 80, 104, "8"), QStringList{"MNU001"});
+        QCOMPARE(press_native(h, k, Qt::Key_Up, kp, 80, 38, {}), QStringList{"MNU001"});
+        QVERIFY(press_native(h, k, Qt::Key_Dollar, Qt::ShiftModifier, 13, '4', "$").isEmpty());
     }
 
     void keys_during_a_command_or_arrow_wait_are_dropped()
