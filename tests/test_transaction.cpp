@@ -484,20 +484,45 @@ private slots:
         QCOMPARE(h.w().command_log().log_lines(), log_before + 1);
     }
 
+    void nowait_answer_that_arrives_within_the_send_is_dispatched_and_receiving_goes_on_data()
+    {
+        QTest::addColumn<bool>("tcp");
+        QTest::newRow("RS-232") << false;
+        QTest::newRow("TCP") << true;
+    }
     void nowait_answer_that_arrives_within_the_send_is_dispatched_and_receiving_goes_on()
     {
         // A fast line answers while the send itself still processes events: the receiver sees a
         // transaction in flight and leaves the answer for it, but an unacknowledged send has no
-        // one to take it over. The answer must still reach its handler, and the next transaction
-        // must still hear its own answer.
+        // one to take it over. The answer must still reach its handler, once, and the lines after
+        // it must be heard on their own.
+        QFETCH(bool, tcp);
         PanelHarness h;
         QVERIFY(h.load());
-        h.serial.responder = [](const QByteArray& c) { return c + "\r"; };
-        h.serial.delay_ms = -1;
+        if (tcp) h.connect_tcp();
+        CommandWire& wire = tcp ? static_cast<CommandWire&>(h.tcp) : h.serial;
+        auto feed = [&](const QByteArray& bytes) { tcp ? h.tcp.feed(bytes) : h.serial.feed(bytes); };
+        QStringList dispatched;
+        h.w().session().router().on_dispatch = [&](const std::string& code) { dispatched << QString::fromStdString(code); };
+        wire.responder = [](const QByteArray& c) { return c + "\r"; };
+        wire.delay_ms = -1;
         h.w().session().send_command_nowait("OUT003");
         QVERIFY(!h.w().session().cmd_busy());
         QVERIFY(h.w().session().tim_rx_enabled());
         QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().cur_output == 3; }, 1000));
+        QCOMPARE(dispatched, QStringList{"OUT"});
+        QCOMPARE(h.w().session().rx_count(), 0);
+
+        // A slider moved while a mode change waits for its late reply: the slider's answer ends
+        // the wait, as any answer does, and the mode reply after it still reaches reply_mod.
+        SessionTestAccess::set_reply_ok(h.w().session(), false);
+        QTimer::singleShot(20, &h.w(), [&] { h.w().session().send_command_nowait("OUT004"); });
+        QTimer::singleShot(60, &h.w(), [&] { feed("MOD002\r"); });
+        h.w().session().await_late_reply();
+        QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().display_mode == 2; }, 1000));
+        QCOMPARE(h.w().device_state().cur_output, 4);
+        QCOMPARE(dispatched, (QStringList{"OUT", "OUT", "MOD"}));
+
         QElapsedTimer t;
         t.start();
         h.w().session().send_command("OUT002");
