@@ -28,6 +28,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSet>
 #include <QStringList>
 #include <QStyleFactory>
 #include <QTemporaryDir>
@@ -105,18 +106,36 @@ void set_up_device(tavrion_sim::DeviceState& d)
     d.resolution = 14;
 }
 
-// PNGs of the window are flat colours plus anti-aliased text: a palette of 256 colours keeps them
-// a fraction of the size and looks the same.
+// The pictures show the window's colours exactly. A window of flat colours with anti-aliased text
+// often has no more than 256 of them: a palette of just those keeps the file small; otherwise the
+// picture is kept in full colour. Read back, the file must give the window's pixels again.
 bool save_png(const QPixmap& picture, const QString& path)
 {
-    QImage image = picture.toImage().convertToFormat(QImage::Format_RGB32);
-    image = image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
+    const QImage window = picture.toImage().convertToFormat(QImage::Format_RGB32);
+    QList<QRgb> colours;
+    QSet<QRgb> seen;
+    for (int y = 0; y < window.height() && colours.size() <= 256; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(window.constScanLine(y));
+        for (int x = 0; x < window.width() && colours.size() <= 256; ++x)
+            if (!seen.contains(line[x])) {
+                seen.insert(line[x]);
+                colours << line[x];
+            }
+    }
+    const QImage image = colours.size() <= 256
+        ? window.convertToFormat(QImage::Format_Indexed8, colours, Qt::ThresholdDither | Qt::AvoidDither)
+        : window;
     if (!image.save(path, "PNG", 0)) {
         err() << "render_screens: cannot write " << path << Qt::endl;
         return false;
     }
+    if (QImage(path).convertToFormat(QImage::Format_RGB32) != window) {
+        err() << "render_screens: " << path << " does not show the window's colours" << Qt::endl;
+        return false;
+    }
     QTextStream(stdout) << path << "  " << image.width() << "x" << image.height() << "  "
-                        << QFileInfo(path).size() / 1024 << " KB" << Qt::endl;
+                        << (colours.size() <= 256 ? QStringLiteral("%1 colours").arg(colours.size()) : QStringLiteral("full colour"))
+                        << "  " << QFileInfo(path).size() / 1024 << " KB" << Qt::endl;
     return true;
 }
 
