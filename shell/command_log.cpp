@@ -5,11 +5,16 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextCursor>
+#include <QTextDocument>
 
 namespace tavrion {
 
 namespace {
 constexpr int kLogLimit = 30; // more entries than this: the next one starts a new log
+// More characters than this (a flood of junk; 31 ordinary entries take about 500): the next entry
+// starts a new log too. The log is one paragraph that is laid out anew at every entry, so an
+// unbounded one would make each entry cost more than the last.
+constexpr int kLogCharLimit = 1024;
 } // namespace
 
 CommandLog::CommandLog(DeviceSession& session, const Controls& controls) : c_(controls)
@@ -26,10 +31,21 @@ void CommandLog::cmd_clear_Click()
 
 void CommandLog::log_entry(const std::string& text)
 {
-    if (log_lines_ > kLogLimit) cmd_clear_Click();
+    if (log_lines_ > kLogLimit || c_.txt_cmd->document()->characterCount() > kLogCharLimit) cmd_clear_Click();
+    // Received text is logged as received, its CR included, and the box wraps it. The text document
+    // would make a CR or LF a paragraph break, so control characters are shown as their Unicode
+    // control pictures (CR as U+240D): the log stays one run of text, and nothing the device can
+    // send (single bytes) reads as one of them.
+    QString entry = QString::fromLatin1(text.data(), int(text.size()));
+    for (QChar& ch : entry) {
+        if (ch.unicode() < 0x20)
+            ch = QChar(0x2400 + ch.unicode());
+        else if (ch.unicode() == 0x7F)
+            ch = QChar(0x2421);
+    }
     QTextCursor c(c_.txt_cmd->document());
     c.movePosition(QTextCursor::End);
-    c.insertText(QString::fromLatin1(text.data(), int(text.size())) + QLatin1Char(' '));
+    c.insertText(entry + QLatin1Char(' '));
     c_.txt_cmd->moveCursor(QTextCursor::End);
     ++log_lines_;
 }

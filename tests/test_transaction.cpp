@@ -319,7 +319,9 @@ private slots:
         h.serial.responder = always("ERR000\r");
         for (int i = 0; i < 15; ++i) h.w().session().send_command("MNU001");
         QCOMPARE(h.w().command_log().log_lines(), 30);
-        QVERIFY(log_text(h.w()).startsWith("MNU001 ERR000"));
+        // Replies as received, CR included (as its control picture), in one run that the box wraps.
+        QVERIFY(log_text(h.w()).startsWith(QStringLiteral("MNU001 ERR000\u240D MNU001 ERR000\u240D ")));
+        QCOMPARE(h.w().txt_cmd->document()->blockCount(), 1);
 
         // The 31st entry (the command) is appended; the 32nd (its reply) clears the log first.
         int lines_at_write = -1;
@@ -341,6 +343,13 @@ private slots:
         PanelHarness::click(h.w().cmd_clear);
         QCOMPARE(h.w().command_log().log_lines(), 0);
         QVERIFY(log_text(h.w()).isEmpty());
+
+        // A log of more than 1024 characters (junk) is cleared before the next entry as well.
+        h.serial.feed(QByteArray(1100, 'x'));
+        QVERIFY(PanelHarness::wait_until([&] { return log_text(h.w()).size() > 1024; }, 1000));
+        h.serial.responder = always("ERR000\r");
+        h.w().session().send_command("MNU001");
+        QCOMPARE(log_text(h.w()), QStringLiteral("MNU001 ERR000\u240D "));
     }
 
     // ---- replies that find no transaction -----------------------------------------------------
