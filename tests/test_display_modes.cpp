@@ -165,6 +165,19 @@ private slots:
         for (int m = 1; m <= 3; ++m) QVERIFY(w.cmd_mode(m)->isEnabled());
         QCOMPARE(visible_lines(w), 4);
 
+        // The reply comes after all ten waits: the receiver hands it to reply_mod, which lays the
+        // window out; nothing is refreshed.
+        h.serial.clear();
+        h.serial.feed("MOD003\r");
+        QVERIFY(PanelHarness::wait_until([&] { return w.device_state().display_mode == 3; }, 1000));
+        QCOMPARE(selected_mode(w), 3);
+        QCOMPARE(visible_lines(w), 0);
+        QVERIFY(w.fra_bezel->isEnabled());
+        PanelHarness::pump(50);
+        QVERIFY(h.serial.commands.isEmpty());
+        h.serial.feed("MOD001\r");
+        QVERIFY(PanelHarness::wait_until([&] { return w.device_state().display_mode == 1; }, 1000));
+
         // An ERR counts as answered: the layout stays, the refresh of the clicked mode runs.
         h.serial.clear();
         dev.overrides["MOD002"] = "ERR000";

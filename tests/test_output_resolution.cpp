@@ -60,15 +60,22 @@ private slots:
         QVERIFY(w.cbo_output->isEnabled());
     }
 
-    void dual_refuses_the_fifth_and_sixth_entries()
+    void dual_and_tv_wall_refuse_the_fifth_and_sixth_entries_data()
     {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::newRow("Dual") << QByteArray("MOD002");
+        QTest::newRow("TV Wall") << QByteArray("MOD003");
+    }
+    void dual_and_tv_wall_refuse_the_fifth_and_sixth_entries()
+    {
+        QFETCH(QByteArray, mode);
         PanelHarness h;
         ScriptedDevice dev; // ERR000 to everything
         h.serial.responder = dev.responder();
         ready(h);
         auto& w = h.w();
-        arrive(h, "MOD002");
-        QCOMPARE(w.device_state().display_mode, 2);
+        arrive(h, mode);
+        QCOMPARE(w.device_state().display_mode, mode.right(1).toInt());
         h.serial.clear();
 
         choose(h, 4);

@@ -206,8 +206,12 @@ private slots:
         QCOMPARE(w.hsr_bri(2)->value(), 0);
         QVERIFY(w.txt_bri(2)->text().isEmpty());
 
+        // In TV Wall the reply, taken by the receiver, resets all four rows.
         power_on_in_mode(h, dev, 3);
-        w.picture().picture_reset_step();
+        h.serial.clear();
+        QVERIFY(w.hsr_sat(4)->value() != 50);
+        h.serial.feed("RST002\r");
+        QVERIFY(PanelHarness::wait_until([&] { return w.hsr_sat(4)->value() == 50; }));
         for (int n = 1; n <= 4; ++n)
             for (auto* s : {w.hsr_bri(n), w.hsr_con(n), w.hsr_hue(n), w.hsr_sat(n)}) QCOMPARE(s->value(), 50);
         QCOMPARE(w.txt_hue(4)->text(), QStringLiteral("50"));

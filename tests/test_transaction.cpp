@@ -105,11 +105,15 @@ private slots:
         dev.answers["OUT003"] = "OUT003";
         h.serial.responder = dev.responder();
         h.serial.delay_ms = 5;
+        int handled = 0;
+        h.w().session().router().on_dispatch = [&](const std::string&) { ++handled; };
 
         const Timed t = timed_send(h.w(), "OUT003");
         QVERIFY(h.w().session().reply_ok());
         QCOMPARE(h.w().device_state().cur_output, 3);
         QVERIFY2(t.steps < 50, qPrintable(QString::number(t.steps)));
+        PanelHarness::pump(20);
+        QCOMPARE(handled, 1); // by the transaction, and not again by the receiver
         QVERIFY(!h.w().session().cmd_busy());
         QCOMPARE(h.w().session().rx_count(), 0);
         QVERIFY(h.w().session().reply_text().empty());
