@@ -256,6 +256,10 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
     } else {
         ok = fail("unknown verb \"" + printable(w.front()) + "\"");
     }
+    // The verbs with one fixed command report the setting as the verb names it.
+    if (ok && !v.command.empty() && v.kind != VerbKind::Send)
+        v.result = v.kind == VerbKind::DualAudio ? std::string("dual-audio ") + (arg1 == "a" ? "A" : "B") + ": " + lower(w[2])
+                                                  : verb + ": " + arg1;
     if (ok && json && v.kind != VerbKind::Status) ok = fail("--json goes with status only");
     if (ok && yes && v.kind != VerbKind::FactoryReset) ok = fail("--yes goes with factory-reset only");
     if (!ok) return std::nullopt;

@@ -26,6 +26,7 @@ struct Verb {
     std::string text;    // the words as given, for messages: "route B 3"
     std::string command; // the fixed command of the verb where it has one ("MNU001", "LCK001")
     std::string code;    // the code of a parametrised command: "BRI", "BEH", "AUA"
+    std::string result;  // what a verb with a fixed command prints once done: "lock: on"
     int a = 0;           // output, mode, preset, resolution, picture row (0 = all), on = 1 ...
     int b = 0;           // input, picture value
     int names = 0;       // route: the mode whose output names were used (1 A-D, 2 AL-BR, 3 wall)

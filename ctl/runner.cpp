@@ -44,6 +44,11 @@ std::string join(const std::vector<std::string>& items)
     return s;
 }
 
+std::string count_differing(std::size_t n)
+{
+    return n == 1 ? "1 value differs" : std::to_string(n) + " values differ";
+}
+
 class Runner {
 public:
     Runner(const Invocation& inv, Device& device, std::ostream& out, std::ostream& err, const Context& context)
@@ -321,12 +326,10 @@ Outcome Runner::backup(const Verb& v)
     Outcome o = read_status(true);
     if (!o.ok()) return Outcome::fail(o.status, o.message + "; nothing written");
     const std::vector<std::string> unread = model_.status.unread_settings();
-    if (!unread.empty()) {
-        const bool standby = model_.status.power_on == false;
-        return Outcome::fail(kExitDevice, "the device did not report " + join(unread)
-                                              + (standby ? " (it is in standby: switch it on first)" : "")
-                                              + "; nothing written");
-    }
+    if (model_.status.power_on == false)
+        return Outcome::fail(kExitDevice, "the device is in standby and reports no settings: switch it on first (power on); nothing written");
+    if (!unread.empty())
+        return Outcome::fail(kExitDevice, "the device did not report " + join(unread) + "; nothing written");
     // Written beside the target and renamed over it at the end: a backup is whole or not there.
     QSaveFile file(QString::fromLocal8Bit(v.path.c_str()));
     const std::string json = status_json(model_.status, context_.resolutions);
@@ -393,9 +396,7 @@ Outcome Runner::restore(const Verb& v)
     expected.power_on = model_.status.power_on; // not restored, so not compared
     const std::vector<std::string> d = differences(expected, model_.status);
     for (const std::string& line : d) out_ << line << "\n";
-    if (!d.empty() || !refused.empty())
-        return Outcome::fail(kExitDevice, std::to_string(d.size()) + " value(s) differ from " + printable(v.path)
-                                              + " after restoring");
+    if (!d.empty() || !refused.empty()) return Outcome::fail(kExitDevice, "after restoring, " + count_differing(d.size()));
     out_ << "restore: the device holds " << v.path << "\n";
     return {};
 }
@@ -406,7 +407,7 @@ Outcome Runner::diff(const Verb& v)
     if (!o.ok()) return o;
     const std::vector<std::string> d = differences(*v.backup, model_.status);
     for (const std::string& line : d) out_ << line << "\n";
-    if (!d.empty()) return Outcome::fail(kExitDevice, std::to_string(d.size()) + " value(s) differ from " + printable(v.path));
+    if (!d.empty()) return Outcome::fail(kExitDevice, count_differing(d.size()));
     return {};
 }
 
@@ -481,7 +482,7 @@ Outcome Runner::exec(const Verb& v)
     case VerbKind::BezelSwitch:
     case VerbKind::Menu: {
         const Outcome o = set(v.command);
-        if (o.ok()) out_ << v.text << ": done\n";
+        if (o.ok()) out_ << v.result << "\n";
         return o;
     }
     }

@@ -1,0 +1,407 @@
+// tavrion-ctl's verbs, status, backup, restore, diff and run files, through run_program as main
+// calls it, against a device played by the simulator's model (no link: each command is handed to
+// the model and its answer classified as the session would).
+#include "ctl/runner.h"
+#include "sim/device_model.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+#include <sstream>
+
+using namespace tavrion::ctl;
+using tavrion_sim::DeviceModel;
+using tavrion_sim::DeviceState;
+using Kind = Answer::Kind;
+
+namespace {
+
+// The far end: the simulator's model, what went on the wire, and answers that replace the model's
+// (by whole command or by code; the model still acts on the command, as with the simulator's faults).
+struct Bench {
+    DeviceModel model;
+    QStringList wire; // slow transactions (late-reply waits) carry a "~"
+    std::map<std::string, Answer> faults;
+    bool serial = true;
+    bool down = false;       // the TCP link dropped after a restart
+    bool comes_back = true;  // wait_ready succeeds
+    int opens = 0;
+    bool open_fails = false;
+};
+
+class BenchDevice : public Device {
+public:
+    explicit BenchDevice(Bench& b) : b_(b) {}
+    Answer ask(const std::string& c) override { return transact(c, false); }
+    Answer ask_slow(const std::string& c) override { return transact(c, true); }
+    std::optional<std::string> network_query(const std::string& c) override
+    {
+        b_.wire << QString::fromStdString(c);
+        if (!b_.serial || b_.faults.count(c)) return std::nullopt;
+        return b_.model.handle(c);
+    }
+    bool on_serial() const override { return b_.serial; }
+    bool wait_ready(int) override
+    {
+        b_.down = !b_.comes_back;
+        return b_.comes_back;
+    }
+
+private:
+    Answer transact(const std::string& c, bool slow)
+    {
+        if (b_.down) return {Kind::LinkDown, {}};
+        b_.wire << QString::fromStdString(c) + (slow ? "~" : "");
+        log_wire(true, c);
+        const std::string r = b_.model.handle(c);
+        if (!b_.serial && (c == "PWR001" || c == "RST001")) {
+            b_.down = true;
+            return {Kind::Restarted, {}};
+        }
+        for (const std::string& key : {c, c.substr(0, 3)})
+            if (b_.faults.count(key)) return b_.faults[key];
+        if (r.empty()) return {Kind::Silent, {}};
+        log_wire(false, r);
+        const std::string reply = r.substr(0, 6);
+        if (reply.compare(0, 3, "ERR") == 0) return {Kind::Refused, reply};
+        return {reply.compare(0, 3, c, 0, 3) == 0 ? Kind::Answered : Kind::OtherCode, reply};
+    }
+    Bench& b_;
+};
+
+struct Result {
+    int status;
+    QString out, err;
+};
+
+Result ctl(Bench& b, const QString& args)
+{
+    std::vector<std::string> v;
+    for (const QString& a : args.split(QLatin1Char(' '), Qt::SkipEmptyParts)) v.push_back(a.toStdString());
+    std::ostringstream out, err;
+    const int status = run_program(
+        v, TAVRION_PROGRAM_DIR,
+        [&b](const LinkTarget&, std::string& error) -> std::unique_ptr<Device> {
+            ++b.opens;
+            if (b.open_fails) {
+                error = "cannot be opened";
+                return nullptr;
+            }
+            return std::make_unique<BenchDevice>(b);
+        },
+        out, err);
+    return {status, QString::fromStdString(out.str()), QString::fromStdString(err.str())};
+}
+
+QString file_in(const QTemporaryDir& dir, const char* name, const QByteArray& content = {})
+{
+    const QString path = dir.filePath(QLatin1String(name));
+    if (!content.isNull()) {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly)) f.write(content);
+    }
+    return path;
+}
+
+const QString kMapRead = "OUT001 INP999 OUT002 INP999 OUT003 INP999 OUT004 INP999";
+const QString kRowsRead = "BRI991 CON991 HUE991 SAT991 BRI992 CON992 HUE992 SAT992 "
+                          "BRI993 CON993 HUE993 SAT993 BRI994 CON994 HUE994 SAT994";
+
+// A device that differs from the factory settings almost everywhere, in `mode`.
+void commissioned(DeviceState& s, int mode)
+{
+    s.mode = mode;
+    s.routes = {{4, 3, 2, 1}};
+    s.brightness = {{10, 20, 30, 40}};
+    s.contrast = {{11, 21, 31, 41}};
+    s.hue = {{12, 22, 32, 42}};
+    s.saturation = {{13, 23, 33, 43}};
+    if (mode == 1) s.brightness.fill(10), s.contrast.fill(11), s.hue.fill(12), s.saturation.fill(13);
+    s.bezel_on = true;
+    s.bezel_h = 17;
+    s.bezel_v = 9;
+    s.dual_a_audio = 2;
+    s.dual_b_audio = 2;
+    s.resolution = 3;
+    s.locked = true;
+    s.audio_on = false;
+    s.audio_edid = 4;
+}
+
+} // namespace
+
+class TestCtl : public QObject {
+    Q_OBJECT
+private slots:
+    void verbs_on_the_wire_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("wire");
+        QTest::addColumn<int>("status");
+        // Verbs: what the window's buttons send, after what the verb reads first.
+        QTest::newRow("route matrix") << 1 << "route B 3" << "MOD999 OUT002 INP999 INP003" << 0;
+        QTest::newRow("route dual") << 2 << "route AR 1" << "MOD999 OUT002 INP999 INP001" << 0;
+        QTest::newRow("route wall") << 3 << "route wall 2" << "MOD999 OUT001 INP999 INP002" << 0;
+        QTest::newRow("route names of another mode") << 2 << "route B 3" << "MOD999" << 1;
+        QTest::newRow("mode tv-wall") << 1 << "mode tv-wall" << "MOD003~ OUT001 INP999 " + kRowsRead << 0;
+        QTest::newRow("mode matrix") << 2 << "mode matrix" << "MOD001~ " + kMapRead + " BRI999 CON999 HUE999 SAT999" << 0;
+        QTest::newRow("power standby") << 1 << "power standby" << "PWR999 PWR000" << 0;
+        QTest::newRow("power on, already on") << 1 << "power on" << "PWR999" << 0;
+        QTest::newRow("lock") << 1 << "lock on" << "LCK001" << 0;
+        QTest::newRow("mute") << 1 << "mute on" << "AUD000" << 0;
+        QTest::newRow("edid") << 1 << "edid Bitstream" << "AUE003" << 0;
+        QTest::newRow("dual-audio") << 2 << "dual-audio B right" << "AUB002" << 0;
+        QTest::newRow("picture matrix") << 1 << "picture brightness all 57" << "MOD999 BRI057" << 0;
+        QTest::newRow("picture wall row") << 3 << "picture contrast C 45" << "MOD999 CON445" << 0;
+        QTest::newRow("picture row of another mode") << 1 << "picture hue A 10" << "MOD999" << 1;
+        QTest::newRow("picture reset") << 2 << "picture reset" << "RST002" << 0;
+        QTest::newRow("bezel on") << 3 << "bezel on" << "BEZ001" << 0;
+        QTest::newRow("bezel h") << 3 << "bezel h 12" << "BEH012" << 0;
+        QTest::newRow("bezel above the maximum") << 3 << "bezel v 200" << "BEV200" << 1;
+        QTest::newRow("resolution 6 in matrix") << 1 << "resolution 6" << "MOD999 RES006" << 0;
+        QTest::newRow("resolution 5 outside matrix") << 2 << "resolution 5" << "MOD999" << 1;
+        QTest::newRow("resolution 7 in dual") << 2 << "resolution 7" << "RES007" << 0;
+        QTest::newRow("resolution by name") << 1 << "resolution 1920x1080@60" << "RES014" << 0;
+        QTest::newRow("preset recall") << 1 << "preset recall 3" << "CAL003~ " + kMapRead << 0;
+        QTest::newRow("preset save") << 1 << "preset save 2" << "SAV002~" << 0;
+        QTest::newRow("menu") << 1 << "menu ok" << "MNO001" << 0;
+        QTest::newRow("factory reset") << 1 << "factory-reset --yes" << "RST001" << 0;
+        QTest::newRow("version") << 1 << "version" << "VER999" << 0;
+        QTest::newRow("send") << 1 << "send OUT002" << "OUT002" << 0;
+        QTest::newRow("send slow") << 1 << "send MOD002" << "MOD002~" << 0;
+        QTest::newRow("send refused") << 1 << "send XYZ123" << "XYZ123" << 1;
+        // Usage errors: nothing goes out.
+        for (const char* bad : {"route E 3", "route B 5", "mode wall", "picture brightness all 101", "picture tint all 5",
+                                "bezel h 255", "resolution 15", "resolution 800x600", "preset recall 5",
+                                "factory-reset", "send OUT02", "frobnicate", "status --yes", "lock on --json",
+                                "--serial COM1 --tcp 10.0.0.7 status", "--serial COM12 status",
+                                "--tcp 10.0.0.7:99999 status", "--wait-ready 0 status", "--bogus status", "",
+                                "restore", "diff /nonexistent/backup.json", "backup /nonexistent/dir/b.json",
+                                "run /nonexistent/script.txt"})
+            QTest::newRow(bad) << 1 << bad << "" << 2;
+    }
+    void verbs_on_the_wire()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, args);
+        QFETCH(QString, wire);
+        QFETCH(int, status);
+        Bench b;
+        b.model.state().mode = mode;
+        const Result r = ctl(b, args);
+        QCOMPARE(b.wire.join(QLatin1Char(' ')), wire);
+        QVERIFY2(r.status == status, qPrintable(r.err));
+        if (r.status == 2) QCOMPARE(b.opens, 0); // not even the link is opened
+        if (r.status != 0) QVERIFY(r.err.startsWith("tavrion-ctl: "));
+    }
+
+    void failures_name_the_command_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("fault"); // command or code
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("refused") << "lock on" << "LCK" << int(Kind::Refused) << 1 << "lock on: LCK001: the device refused it (ERR002)";
+        QTest::newRow("other code") << "lock on" << "LCK" << int(Kind::OtherCode) << 1 << "LCK001: the device answered AUA001 instead";
+        QTest::newRow("silent") << "route B 3" << "OUT002" << int(Kind::Silent) << 1 << "route B 3: OUT002: no answer within the wait";
+        QTest::newRow("silent, slow") << "mode dual" << "MOD" << int(Kind::Silent) << 1 << "MOD002: no answer within the wait and the late-reply waits";
+        QTest::newRow("value not taken") << "edid hd" << "AUE" << int(Kind::Answered) << 1 << "AUE004: the device answered AUE001, so the value did not take";
+        QTest::newRow("link down") << "status" << "BEZ" << int(Kind::LinkDown) << 3 << "BEZ999: the link to COM1 is down";
+        QTest::newRow("status stops at silence") << "status" << "LCK" << int(Kind::Silent) << 1 << "LCK999: no answer";
+        QTest::newRow("network silent") << "status" << "EMK999" << int(Kind::Silent) << 1 << "EMK999: no 16-character answer";
+    }
+    void failures_name_the_command()
+    {
+        QFETCH(QString, args);
+        QFETCH(QString, fault);
+        QFETCH(int, kind);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        Bench b;
+        const std::string reply = kind == int(Kind::Refused) ? "ERR002" : kind == int(Kind::OtherCode) ? "AUA001" : "AUE001";
+        b.faults[fault.toStdString()] = {Kind(kind), reply};
+        const Result r = ctl(b, args);
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        // A chain ends at its first unanswered query; a lost link sends nothing more.
+        if (fault.size() == 3 && kind != int(Kind::Refused)) QVERIFY(b.wire.last().startsWith(fault));
+
+        Bench closed;
+        closed.open_fails = true;
+        const Result c = ctl(closed, "status");
+        QCOMPARE(c.status, 3);
+        QVERIFY2(c.err.contains("COM1: cannot be opened"), qPrintable(c.err)); // the port from tavrion.ini
+    }
+
+    void status_reads_as_refresh_and_round_trips()
+    {
+        for (int mode = 1; mode <= 3; ++mode) {
+            Bench b;
+            commissioned(b.model.state(), mode);
+            const Result r = ctl(b, "status --json");
+            QCOMPARE(r.status, 0);
+            const QString head = "VER999 AUA999 AUB999 AUD999 AUE999 BEH999 BEV999 BEZ999 BEH998 BEV998 LCK999 PWR999 "
+                                 "RES999 MOD999 " + QString(mode == 3 ? "" : "OUT999 ") + "INP999 " + kMapRead;
+            const QString rows = mode == 1 ? "BRI999 CON999 HUE999 SAT999" : kRowsRead;
+            QCOMPARE(b.wire.join(' '), head + " " + rows + " EIP999 EMK999 EGW999");
+
+            std::string why;
+            const auto s = status_from_backup(r.out.toStdString(), why);
+            QVERIFY2(s, why.c_str());
+            QVERIFY2(differences(*s, *status_from_backup(r.out.toStdString(), why)).empty(), "");
+            const DeviceState& d = b.model.state();
+            QCOMPARE(*s->mode, mode);
+            for (int n = 0; n < 4; ++n) QCOMPARE(*s->routes[n], d.routes[n]);
+            for (int row = 1; row <= (mode == 1 ? 1 : 4); ++row)
+                QCOMPARE(*s->picture[2][row - 1], d.hue[row - 1]);
+            QCOMPARE(*s->bezel_h, 17);
+            QCOMPARE(*s->edid, 4);
+            QCOMPARE(*s->audio_on, false);
+            QVERIFY(r.out.contains("\"format\": 1"));
+            QVERIFY(r.out.contains("\"h_max\": 120"));
+            QVERIFY(r.out.contains("\"name\": \"1280x768@60\""));
+            QVERIFY(r.out.contains("\"ip\": \"192.168.1.100\""));
+        }
+        // Over TCP no network settings; the table names outputs as the mode does.
+        Bench tcp;
+        tcp.serial = false;
+        tcp.model.state().mode = 2;
+        Result r = ctl(tcp, "--tcp 127.0.0.1:2323 status");
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains("Routes       AL 1   AR 2   BL 3   BR 4\n"), qPrintable(r.out));
+        QVERIFY(!r.out.contains("IP address") && !tcp.wire.contains("EIP999"));
+
+        // As in the window, a silent saturation query does not end the picture rows.
+        Bench rows;
+        rows.model.state().mode = 2;
+        rows.faults["SAT992"] = {Kind::Silent, {}};
+        QCOMPARE(ctl(rows, "status").status, 1);
+        QVERIFY(rows.wire.contains("BRI993") && rows.wire.contains("SAT994") && !rows.wire.contains("EIP999"));
+
+        // In standby the device refuses the rest: the chain still runs to its end and reports it,
+        // but there is nothing to back up.
+        Bench standby;
+        standby.model.state().power_on = false;
+        r = ctl(standby, "status");
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.out.contains("Power        standby\n") && r.out.contains("Mode         -\n"));
+        QTemporaryDir dir;
+        const QString path = file_in(dir, "standby.json");
+        r = ctl(standby, "backup " + path);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("in standby") && r.err.contains("nothing written"), qPrintable(r.err));
+        QVERIFY(!QFile::exists(path));
+    }
+
+    void backup_factory_reset_restore_diff()
+    {
+        QTemporaryDir dir;
+        const QString path = file_in(dir, "room12.json");
+        Bench b;
+        commissioned(b.model.state(), 2);
+        const DeviceState saved = b.model.state();
+        QCOMPARE(ctl(b, "backup " + path).status, 0);
+
+        // A backup is whole or not there: a failed read leaves the earlier file as it was.
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray written = f.readAll();
+        f.close();
+        b.faults["MOD"] = {Kind::Silent, {}};
+        QCOMPARE(ctl(b, "backup " + path).status, 1);
+        b.faults.clear();
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), written);
+        f.close();
+
+        b.model.factory_reset();
+        b.wire.clear();
+        Result r = ctl(b, "diff " + path);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.out.startsWith("lock: file on, device off\nmode: file dual, device matrix\nroute A: file 4, device 1\n"),
+                 qPrintable(r.out));
+        QVERIFY(r.out.contains("brightness A: file 10, device -\n")); // rows the device's mode lacks
+        QVERIFY(!b.wire.contains("LCK000") && !b.wire.contains("MOD002~")); // diff only reads
+
+        b.wire.clear();
+        r = ctl(b, "restore " + path);
+        QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
+        QVERIFY(static_cast<const tavrion_sim::PresetContent&>(b.model.state()) == saved);
+        QCOMPARE(b.model.state().locked, true);
+        QCOMPARE(b.model.state().audio_edid, 4);
+        QCOMPARE(b.model.state().audio_on, false);
+        // Power checked, mode first (with the window's re-read), then routes ... lock last.
+        const QString wire = b.wire.join(' ');
+        const QString plan = "PWR999 MOD002~ " + kMapRead + " " + kRowsRead
+            + " OUT001 INP999 INP004 OUT002 INP999 INP003 OUT003 INP999 INP002 OUT004 INP999 INP001"
+              " BRI010 CON011 HUE012 SAT013 BRI220 CON221 HUE222 SAT223 BRI430 CON431 HUE432 SAT433"
+              " BRI640 CON641 HUE642 SAT643 BEH017 BEV009 BEZ001 AUE004 AUA002 AUB002 AUD000 RES003 LCK001 VER999";
+        QVERIFY2(wire.startsWith(plan), qPrintable(wire));
+        QCOMPARE(ctl(b, "diff " + path).status, 0);
+
+        // Restore never switches power: a device in standby is refused before any setting.
+        b.model.state().power_on = false;
+        b.wire.clear();
+        r = ctl(b, "restore " + path);
+        QCOMPARE(r.status, 1);
+        QCOMPARE(b.wire, QStringList{"PWR999"});
+        QVERIFY(r.err.contains("standby"));
+
+        // What is not a backup is a usage error, found before the link is opened.
+        for (const QByteArray& bad : {QByteArray("not json"), QByteArray("[]"), QByteArray("{\"format\": 2}"),
+                                      QByteArray(written).replace("\"dual\"", "\"quad\"")}) {
+            Bench fresh;
+            r = ctl(fresh, "restore " + file_in(dir, "bad.json", bad));
+            QCOMPARE(r.status, 2);
+            QVERIFY2(r.err.contains("is not a tavrion-ctl backup"), qPrintable(r.err));
+            QCOMPARE(fresh.opens, 0);
+        }
+    }
+
+    void run_files()
+    {
+        QTemporaryDir dir;
+        // The whole file is checked first: a bad line sends nothing and is named.
+        Bench b;
+        Result r = ctl(b, "run " + file_in(dir, "bad.txt", "# evening\n\nlock on\n  route B 3 # hall\nmode quad\n"));
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains("bad.txt:5: mode: say matrix, dual or tv-wall"), qPrintable(r.err));
+        QVERIFY(b.wire.isEmpty());
+
+        // All on one connection; the first failure stops it and names its line.
+        b.faults["MNO001"] = {Kind::Refused, "ERR002"};
+        r = ctl(b, "--verbose run " + file_in(dir, "good.txt", "lock on\nroute B 3 # hall\nmenu ok\nmute on\n"));
+        QCOMPARE(r.status, 1);
+        QCOMPARE(b.opens, 1);
+        QVERIFY2(r.err.contains("good.txt:3: menu ok: MNO001: the device refused it (ERR002)"), qPrintable(r.err));
+        QCOMPARE(b.wire.join(' '), QString("LCK001 MOD999 OUT002 INP999 INP003 MNO001"));
+        QVERIFY2(r.err.contains(" > LCK001\n") && r.err.contains(" < LCK001\\r\n"), qPrintable(r.err));
+        QCOMPARE(r.out, QString("lock: on\nB: input 3\n"));
+
+        // Over TCP, power on ends in a restart: without --wait-ready the rest cannot go on.
+        const QString evening = file_in(dir, "tcp.txt", "power on\nroute A 2\n");
+        Bench tcp;
+        tcp.serial = false;
+        tcp.model.state().power_on = false;
+        r = ctl(tcp, "--tcp 10.0.0.7 run " + evening);
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.contains("tcp.txt:1: power on: the device restarted; what follows needs --wait-ready"), qPrintable(r.err));
+        tcp.down = false;
+        tcp.model.state().power_on = false;
+        r = ctl(tcp, "--tcp 10.0.0.7 --wait-ready 30 run " + evening);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(tcp.model.state().routes[0], 2);
+        // A device that does not come back: the address is named.
+        tcp.down = false;
+        tcp.comes_back = false;
+        r = ctl(tcp, "--tcp 10.0.0.7 --wait-ready 30 factory-reset --yes");
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.contains("10.0.0.7:23 within 30 s"), qPrintable(r.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCtl)
+#include "test_ctl.moc"
