@@ -26,7 +26,8 @@ Options:
   --help                this text
 
 Verbs:
-  status [--json]       read everything, as Refresh in the expanded window does, and print it
+  status [--json]       read everything, as Refresh in the expanded window does, and print it;
+                        a query left unanswered ends the reading: what was read is printed (exit 1)
   route OUTPUT INPUT    show INPUT (1 to 4) on OUTPUT: A, B, C, D in Matrix mode; AL, AR, BL, BR in
                         Dual mode; wall in TV Wall mode
   mode matrix|dual|tv-wall
