@@ -51,7 +51,8 @@ Verbs:
   factory-reset --yes   every setting and every preset back to the factory's; over TCP the device
                         restarts (see --wait-ready)
   version               the firmware version
-  send CODE             one raw six-character command (such as OUT002); prints the reply
+  send CODE             one raw six-character command (such as OUT002); prints the reply, and
+                        exits 1 unless the reply carries the command's own code
   run FILE|-            one verb a line from FILE or standard input; # starts a comment; all on one
                         connection; the whole file is checked first; stops at the first failure and
                         names its line

@@ -28,6 +28,7 @@ struct Bench {
     bool comes_back = true;  // wait_ready succeeds
     int opens = 0;
     bool open_fails = false;
+    std::string link; // the link it was opened on
 };
 
 class BenchDevice : public Device {
@@ -75,15 +76,16 @@ struct Result {
     QString out, err;
 };
 
-Result ctl(Bench& b, const QString& args)
+Result ctl(Bench& b, const QString& args, const std::string& program_dir = TAVRION_PROGRAM_DIR)
 {
     std::vector<std::string> v;
     for (const QString& a : args.split(QLatin1Char(' '), Qt::SkipEmptyParts)) v.push_back(a.toStdString());
     std::ostringstream out, err;
     const int status = run_program(
-        v, TAVRION_PROGRAM_DIR,
-        [&b](const LinkTarget&, std::string& error) -> std::unique_ptr<Device> {
+        v, program_dir,
+        [&b](const LinkTarget& link, std::string& error) -> std::unique_ptr<Device> {
             ++b.opens;
+            b.link = link.name();
             if (b.open_fails) {
                 error = "cannot be opened";
                 return nullptr;
@@ -359,6 +361,63 @@ private slots:
             QVERIFY2(r.err.contains("is not a tavrion-ctl backup"), qPrintable(r.err));
             QCOMPARE(fresh.opens, 0);
         }
+    }
+
+    void links_and_odd_answers()
+    {
+        // The link: from the options, else from tavrion.ini beside the program (which must be usable).
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString();
+        Bench b;
+        QCOMPARE(ctl(b, "version", folder).status, 2); // no tavrion.ini here
+        QCOMPARE(b.opens, 0);
+        file_in(dir, "tavrion.ini", "1\r\n4\r\n#TRUE#\r\n\"  10.0.0.7 \"\r\n");
+        for (const auto& [args, link] : std::map<QString, std::string>{{"version", "10.0.0.7:23"},
+                                                                       {"--serial com3: version", "COM3"},
+                                                                       {"--serial /dev/ttyUSB0 version", "/dev/ttyUSB0"},
+                                                                       {"--tcp [::1]:2323 version", "[::1]:2323"}}) {
+            QCOMPARE(ctl(b, args, folder).status, 0);
+            QCOMPARE(b.link, link);
+        }
+        // Without output_reso.txt numbers still work, names do not.
+        QCOMPARE(ctl(b, "resolution 12", folder).status, 0);
+        QCOMPARE(ctl(b, "resolution 1920x1080@60", folder).status, 2);
+        const Result help = ctl(b, "route --help");
+        QVERIFY(help.status == 0 && help.out.contains("Presets cannot be read out of the device"));
+
+        // Network answers come over RS-232 only, and are shown as plain text.
+        b.wire.clear();
+        QCOMPARE(ctl(b, "send EIP999").out, QString("192.168.001.100\\r\n"));
+        b.serial = false;
+        QCOMPARE(ctl(b, "--tcp 10.0.0.7 send EIP999").status, 2);
+        QCOMPARE(b.wire, QStringList{"EIP999"});
+
+        // Replies are read as the window's handlers read them: RES112 is entry 12; what names
+        // nothing the window shows is ignored.
+        ReplyModel m;
+        for (const char* r : {"RES112", "AUE007", "AUA003", "MOD009", "BEH255", "BEZ005", "OUT000", "INP002", "BRI101"})
+            m.take(r);
+        QCOMPARE(*m.status.resolution, 12);
+        QVERIFY(!m.status.edid && !m.status.dual_a && !m.status.mode && !m.status.bezel_h && !m.status.bezel_on);
+        QCOMPARE(*m.status.routes[0], 2);
+        QVERIFY(!m.status.picture[0][0]);
+    }
+
+    void restore_goes_on_past_a_refusal()
+    {
+        // Cloning onto a unit whose horizontal bezel correction ends below the backup's amount.
+        QTemporaryDir dir;
+        const QString path = file_in(dir, "hall.json");
+        Bench first, second;
+        commissioned(first.model.state(), 3);
+        QCOMPARE(ctl(first, "backup " + path).status, 0);
+        second.model.state().bezel_h_max = 10;
+        const Result r = ctl(second, "restore " + path);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("restore: BEH017: the device refused it (ERR002)"), qPrintable(r.err));
+        QCOMPARE(r.out, QString("bezel h: file 17, device 0\n"));
+        QCOMPARE(second.model.state().locked, true); // the rest went on, the lock last
+        QCOMPARE(second.model.state().bezel_v, 9);
     }
 
     void run_files()
