@@ -55,8 +55,15 @@ std::optional<std::string> read_from_disk(const std::string& path)
         f.setFileName(QString::fromLocal8Bit(path.c_str()));
         if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
     }
-    const QByteArray bytes = f.read(kMaxFileBytes + 1);
-    if (bytes.size() > kMaxFileBytes) return std::nullopt;
+    // A pipe hands over what has arrived so far: read on until the end.
+    QByteArray bytes;
+    for (;;) {
+        const QByteArray chunk = f.read(kMaxFileBytes + 1 - bytes.size());
+        if (chunk.isEmpty()) break;
+        bytes += chunk;
+        if (bytes.size() > kMaxFileBytes) return std::nullopt;
+    }
+    if (f.error() != QFileDevice::NoError) return std::nullopt;
     return bytes.toStdString();
 }
 
