@@ -183,9 +183,9 @@ void ReplyModel::take(const std::string& reply)
         display_mode = d;
         s.mode = d;
     } else if (code == "OUT") {
-        if (d >= 1 && d <= 4) current_output = d;
+        if (d >= 1 && d <= 4) cur_output = d;
     } else if (code == "INP") {
-        if (d >= 1 && d <= 4) s.routes[std::size_t(current_output - 1)] = d;
+        if (d >= 1 && d <= 4) s.routes[std::size_t(cur_output - 1)] = d;
     } else {
         for (std::size_t p = 0; p < 4; ++p) {
             if (code != kPictureCodes[p]) continue;

@@ -47,7 +47,7 @@ class ReplyModel {
 public:
     DeviceStatus status;
     int display_mode = 1;    // as the MOD reply set it last; picture replies decode with it
-    int current_output = 1;  // as the OUT reply set it last; INP replies belong to it
+    int cur_output = 1;  // as the OUT reply set it last; INP replies belong to it
     bool bezel_max_pending = false;
 
     void take(const std::string& reply);
