@@ -8,8 +8,13 @@
 #include "link/clock.h"
 #include "link/serial_port.h"
 #include "link/tcp_client.h"
+#include "link/device_session.h"
+#include "routing/routing_map.h"
+#include "shell/frm_keypad.h"
 #include "shell/frm_main.h"
-#include "shell/message_boxes.h"
+#include "shell/menu_keys.h"
+#include "shell/refresh_all.h"
+#include "link/message_boxes.h"
 #include "sim/sim_server.h"
 
 #include <QApplication>
@@ -294,9 +299,9 @@ public:
         form_load_ms = ms(t2 - t1);
         first_paint_ms = paint.at_ns ? ms(paint.at_ns - t0) : NAN;
         if (!loaded) return fail("Form_Load stopped");
-        if (link_ == Link::Serial) return window_->serial_connected || fail("the serial port did not open");
+        if (link_ == Link::Serial) return window_->session().serial_connected() || fail("the serial port did not open");
         QTest::mouseClick(window_->cmd_conn_eth, Qt::LeftButton);
-        return wait_until([this] { return window_->eth_connected; }, 5000)
+        return wait_until([this] { return window_->session().eth_connected(); }, 5000)
             || fail(QStringLiteral("no TCP connection (Connect enabled %1, messages: %2)")
                         .arg(window_->cmd_conn_eth->isEnabled())
                         .arg(boxes.texts.join(QStringLiteral(" | "))));
@@ -358,13 +363,13 @@ StepFloor measure_step(FrmMain& w, int samples)
     StepFloor f;
     for (int i = 0; i < samples; ++i) {
         const qint64 t0 = now_ns();
-        w.wait_seconds(0.001f);
+        w.session().wait_seconds(0.001f);
         f.back_to_back_ms.push_back(ms(now_ns() - t0));
     }
     for (int i = 0; i < samples; ++i) {
         QThread::usleep(QRandomGenerator::global()->bounded(1000));
         const qint64 t0 = now_ns();
-        w.wait_seconds(0.001f);
+        w.session().wait_seconds(0.001f);
         f.random_phase_ms.push_back(ms(now_ns() - t0));
     }
     return f;
@@ -396,20 +401,20 @@ RefreshResult measure_refresh(Rig& rig, SimThread& sim, int mode, int reps)
     for (int rep = -1; rep < reps; ++rep) { // the first refresh takes the window to the mode: not counted
         SentLog stamps;
         rig.log_sends_into(&stamps);
-        const quint64 steps0 = w.wait_step_count;
+        const quint64 steps0 = w.session().wait_step_count();
         const CpuMark a = cpu_mark();
         QTest::mouseClick(w.cmd_refresh, Qt::LeftButton);
         const CpuMark b = cpu_mark();
         rig.log_sends_into(nullptr);
         if (rep < 0) continue;
-        if (int(stamps.size()) != r.expected_commands || w.display_mode != mode || !w.cmd_refresh->isEnabled()) {
+        if (int(stamps.size()) != r.expected_commands || w.device_state().display_mode != mode || !w.cmd_refresh->isEnabled()) {
             r.error = QStringLiteral("refresh sent %1 commands, %2 expected (mode shown %3, busy %4, link up %5, "
                                      "Refresh enabled %6, messages: %7)")
                           .arg(stamps.size())
                           .arg(r.expected_commands)
-                          .arg(w.display_mode)
-                          .arg(w.cmd_busy)
-                          .arg(rig.link() == Link::Serial ? w.serial_connected : w.eth_connected)
+                          .arg(w.device_state().display_mode)
+                          .arg(w.session().cmd_busy())
+                          .arg(rig.link() == Link::Serial ? w.session().serial_connected() : w.session().eth_connected())
                           .arg(w.cmd_refresh->isEnabled())
                           .arg(rig.boxes.texts.join(QStringLiteral(" | ")));
             return r;
@@ -425,7 +430,7 @@ RefreshResult measure_refresh(Rig& rig, SimThread& sim, int mode, int reps)
             r.by_position[i].push_back(t);
             r.names.push_back(stamps[i].command);
         }
-        r.steps += w.wait_step_count - steps0;
+        r.steps += w.session().wait_step_count() - steps0;
         r.cpu.add(a, b);
     }
     return r;
@@ -444,11 +449,11 @@ UnansweredResult measure_unanswered(Rig& rig, SimThread& sim, int reps)
     sim.control(QStringLiteral("silent VER"));
     FrmMain& w = rig.w();
     for (int i = 0; i < reps; ++i) {
-        const quint64 steps0 = w.wait_step_count;
+        const quint64 steps0 = w.session().wait_step_count();
         const CpuMark a = cpu_mark();
-        w.send_command("VER999");
+        w.session().send_command("VER999");
         const CpuMark b = cpu_mark();
-        u.steps = w.wait_step_count - steps0;
+        u.steps = w.session().wait_step_count() - steps0;
         u.wall_ms.push_back(ms(b.wall_ns - a.wall_ns));
         u.cpu.add(a, b);
     }
@@ -738,7 +743,7 @@ int main(int argc, char** argv)
         }
         if (o.has("unanswered")) run.unanswered = measure_unanswered(rig, sim, o.unanswered_reps);
         if (o.has("idle")) run.idle = measure_idle(o.idle_s);
-        if (!(link == Link::Serial ? rig.w().serial_connected : rig.w().eth_connected)) {
+        if (!(link == Link::Serial ? rig.w().session().serial_connected() : rig.w().session().eth_connected())) {
             std::fprintf(stderr, "tavrion-bench: %s: the link went down while idle\n", link_name(link));
             ++failures;
         }

@@ -21,9 +21,10 @@
 #include "fuzz/fuzz_input.h"
 
 #include "link/clock.h"
-#include "shell/frm_main.h"
+#include "support/features.h"
 #include "support/fakes.h"
 #include "support/program_folder.h"
+#include "support/test_access.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -132,14 +133,14 @@ struct Panel {
             // Start-up could not run (a file problem): the receivers are still worth exercising.
             w->show();
             w->opt_interface(0)->setChecked(true);
-            w->set_tim_rx_enabled(true);
-            w->ui_events_enabled = true;
+            w->session().set_tim_rx_enabled(true);
+            PanelTestAccess::flags(*w).ui_events_enabled = true;
         }
         if (ethernet) {
             w->opt_interface(1)->setChecked(true);
             w->txt_ip->setText(QStringLiteral("127.0.0.1"));
-            w->cmd_conn_eth_Click();
-            for (int i = 0; i < 5 && !w->eth_connected; ++i) QCoreApplication::processEvents();
+            w->interface_frame().cmd_conn_eth_Click();
+            for (int i = 0; i < 5 && !w->session().eth_connected(); ++i) QCoreApplication::processEvents();
         }
     }
 
@@ -152,15 +153,15 @@ struct Panel {
             return;
         }
         serial.feed(bytes);
-        for (int i = 0; i < 4 && w->tim_rx_enabled() && serial.in_buffer_count() > 0; ++i) w->tim_rx_Timer();
+        for (int i = 0; i < 4 && w->session().tim_rx_enabled() && serial.in_buffer_count() > 0; ++i) w->session().tim_rx_Timer();
     }
 
     // State that must hold whenever no transaction is under way.
     void check() const
     {
-        FUZZ_CHECK(w->log_lines >= 0 && w->log_lines <= 31);
-        FUZZ_CHECK(w->rx_count >= 0);
-        FUZZ_CHECK(w->reply_text.size() <= std::size_t(w->rx_count));
+        FUZZ_CHECK(w->command_log().log_lines() >= 0 && w->command_log().log_lines() <= 31);
+        FUZZ_CHECK(w->session().rx_count() >= 0);
+        FUZZ_CHECK(w->session().reply_text().size() <= std::size_t(w->session().rx_count()));
     }
 };
 
@@ -177,58 +178,58 @@ void run_action(Input& in, Panel& p, std::uint8_t op)
     switch (op & 0x0F) {
     case 0: // a refresh with its whole chain of queries
         queue_pieces(in, p.feeder, in.byte());
-        w.cmd_refresh_Click();
+        w.refresh_all().cmd_refresh_Click();
         break;
     case 1: // a display mode button: the long wait for the device's reconfiguration
         queue_pieces(in, p.feeder, in.byte());
-        w.cmd_mode_Click(1 + arg % 3);
+        w.modes().cmd_mode_Click(1 + arg % 3);
         break;
     case 2:
         queue_pieces(in, p.feeder, in.byte());
-        w.cmd_recall_Click(1 + arg % 4);
+        w.presets().cmd_recall_Click(1 + arg % 4);
         break;
     case 3:
         queue_pieces(in, p.feeder, in.byte());
-        w.cmd_save_Click(1 + arg % 4);
+        w.presets().cmd_save_Click(1 + arg % 4);
         break;
     case 4: // the routing map or the picture values
         queue_pieces(in, p.feeder, in.byte());
         if (arg & 1)
-            w.map_refresh();
+            w.routing().map_refresh();
         else
-            w.cmd_pic_refresh_Click();
+            w.picture().cmd_pic_refresh_Click();
         break;
     case 5: // a toggle button
         queue_pieces(in, p.feeder, in.byte());
         switch (arg % 4) {
-        case 0: w.cmd_pwr_Click(); break;
-        case 1: w.cmd_lock_Click(); break;
-        case 2: w.cmd_mute_Click(); break;
-        default: w.cmd_ver_Click(); break;
+        case 0: w.power_lock().cmd_pwr_Click(); break;
+        case 1: w.power_lock().cmd_lock_Click(); break;
+        case 2: w.audio().cmd_mute_Click(); break;
+        default: w.refresh_all().cmd_ver_Click(); break;
         }
         break;
     case 6: // an unacknowledged send (a slider), pieces arriving during and after it
         queue_pieces(in, p.feeder, arg & 3);
-        w.send_command_nowait(std::string(kCodes[(arg >> 2) % kCodeCount]) + "050");
+        w.session().send_command_nowait(std::string(kCodes[(arg >> 2) % kCodeCount]) + "050");
         break;
     case 7: // the serial receiver takes a 16-character network answer now
-        w.net_query_state = arg % 3;
+        w.session().set_net_query_state(arg % 3);
         break;
-    case 8: w.net_query_state = 254; break;
+    case 8: w.session().set_net_query_state(254); break;
     case 9: // a busy flag without a waiting transaction: the hand-over path of the receivers
-        w.cmd_busy = !w.cmd_busy;
+        SessionTestAccess::set_cmd_busy(w.session(), !w.session().cmd_busy());
         break;
-    case 10: w.bezel_max_pending = true; break;
-    case 11: w.cmd_clear_Click(); break;
+    case 10: PanelTestAccess::device(w).bezel_max_pending = true; break;
+    case 11: w.command_log().cmd_clear_Click(); break;
     case 12: // reconnect after EXT, a restart or a disconnect
-        if (p.ethernet && !w.eth_connected) {
-            w.cmd_conn_eth_Click();
-            for (int i = 0; i < 5 && !w.eth_connected; ++i) QCoreApplication::processEvents();
-        } else if (!p.ethernet && !w.serial_connected) {
-            w.cmd_conn_Click();
+        if (p.ethernet && !w.session().eth_connected()) {
+            w.interface_frame().cmd_conn_eth_Click();
+            for (int i = 0; i < 5 && !w.session().eth_connected(); ++i) QCoreApplication::processEvents();
+        } else if (!p.ethernet && !w.session().serial_connected()) {
+            w.interface_frame().cmd_conn_Click();
         }
         break;
-    default: w.do_events(); break;
+    default: w.session().do_events(); break;
     }
 }
 
@@ -266,7 +267,7 @@ int receivers_one(const std::uint8_t* data, std::size_t size)
                 const std::string parameter =
                     ((param >> 3) & 3) < 3 ? kParams[(param >> 3) & 3] : std::string("00") + char('0' + (param >> 5));
                 queue_pieces(in, p.feeder, param & 7);
-                p.w->send_command(kCodes[(op & 0x3F) % kCodeCount] + parameter);
+                p.w->session().send_command(kCodes[(op & 0x3F) % kCodeCount] + parameter);
             } else {
                 run_action(in, p, op);
             }

@@ -1,21 +1,18 @@
-// One command, its bounded wait and the dispatch of its reply; the waiting primitive; the log.
-#include "shell/frm_main.h"
+// One command, its bounded wait and the dispatch of its reply; the waiting primitive.
+#include "link/device_session.h"
 
 #include "link/clock.h"
 #include "link/protocol.h"
+#include "link/serial_port.h"
+#include "link/tcp_client.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QSocketNotifier>
-#include <QTextCursor>
 #include <QTimer>
 
 #include <cmath>
 #include <limits>
-#include <unordered_map>
 
 #ifdef Q_OS_LINUX
 #include <sys/timerfd.h>
@@ -27,7 +24,6 @@ namespace tavrion {
 namespace {
 constexpr int kSerialWaitSteps = 300;
 constexpr int kEthernetWaitSteps = 600;
-constexpr int kLogLimit = 30; // more entries than this: the next one starts a new log
 
 int wait_depth = 0; // waits in progress, nested ones included (one UI thread)
 
@@ -108,40 +104,91 @@ private:
     int fires_ = 0;
 };
 
-void FrmMain::do_events() { QCoreApplication::processEvents(); }
-
-void FrmMain::show_message(const QString& text, BoxIcon icon)
+DeviceSession::DeviceSession(const SessionPlatform& platform, QObject* parent)
+    : QObject(parent), platform_(platform), clock_(platform.clock), MSComm1(platform.serial),
+      wsk_client(platform.socket), tim_rx_(new QTimer(this)), tim_eth_(new QTimer(this))
 {
+    tim_rx_->setObjectName(QStringLiteral("tim_rx"));
+    tim_rx_->setInterval(1);
+    tim_rx_->setTimerType(Qt::PreciseTimer);
+    tim_eth_->setObjectName(QStringLiteral("tim_eth"));
+    tim_eth_->setInterval(7000);
+    connect(tim_rx_, &QTimer::timeout, this, [this] { tim_rx_Timer(); });
+    connect(tim_eth_, &QTimer::timeout, this, [this] { tim_eth_Timer(); });
+    if (MSComm1) {
+        // The 1 ms tick runs only while bytes wait, so an idle session costs nothing.
+        connect(MSComm1, &SerialPort::ready_read, this, [this] { serial_ready_read(); });
+        // The adapter was pulled or the line hung up: close the port as Disconnect would, so the
+        // window's colours tell the user and Connect opens it again once the device is back.
+        connect(MSComm1, &SerialPort::device_lost, this, [this] { disconnect_serial(); });
+    }
+    if (wsk_client) {
+        connect(wsk_client, &TcpClient::connected, this, [this] { wsk_client_Connect(); });
+        connect(wsk_client, &TcpClient::data_arrival, this, [this] { wsk_client_DataArrival(); });
+    }
+    // The device ending a TCP session is the link's own business.
+    router_.add("EXT", [this] { reply_ext(); });
+}
+
+DeviceSession::~DeviceSession() = default;
+
+// Counts the event passes the session runs on behalf of a handler (see event_passes()).
+class DeviceSession::PassScope {
+public:
+    explicit PassScope(DeviceSession& s) : s_(s) { ++s_.event_passes_; }
+    ~PassScope()
+    {
+        if (--s_.event_passes_ == 0) emit s_.event_passes_ended();
+    }
+
+private:
+    DeviceSession& s_;
+};
+
+void DeviceSession::do_events()
+{
+    PassScope pass(*this);
+    QCoreApplication::processEvents();
+}
+
+void DeviceSession::show_message(const QString& text, BoxIcon icon)
+{
+    PassScope pass(*this); // a modal box runs an event loop of its own
     if (platform_.boxes) platform_.boxes->show(text, icon);
 }
 
-bool FrmMain::check_link()
+bool DeviceSession::link_up() const
 {
-    if (link_interface == 0 && !serial_connected) {
+    return (link_interface_ == 0 && serial_connected_) || (link_interface_ == 1 && eth_connected_);
+}
+
+bool DeviceSession::check_link()
+{
+    if (link_interface_ == 0 && !serial_connected_) {
         show_message(QStringLiteral("RS232 port is disconnected !"), BoxIcon::Critical);
         return false;
     }
-    if (link_interface == 1 && !eth_connected) {
+    if (link_interface_ == 1 && !eth_connected_) {
         show_message(QStringLiteral("Ethernet port is disconnected !"), BoxIcon::Critical);
         return false;
     }
     return true;
 }
 
-void FrmMain::send_command(const std::string& command)
+void DeviceSession::send_command(const std::string& command)
 {
-    reply_ok = false;
+    reply_ok_ = false;
     if (!check_link()) return;
-    if (cmd_busy) return; // a transaction is in flight: dropped without a word
+    if (cmd_busy_) return; // a transaction is in flight: dropped without a word
 
-    log_entry(command);
-    rx_count = 0;
-    reply_text.clear();
-    reply_ok = false;
-    cmd_busy = true;
+    emit log_entry(command);
+    rx_count_ = 0;
+    reply_text_.clear();
+    reply_ok_ = false;
+    cmd_busy_ = true;
 
     int wait_steps = kSerialWaitSteps;
-    if (link_interface == 0) {
+    if (link_interface_ == 0) {
         serial_write(command);
     } else {
         eth_send(command);
@@ -151,46 +198,45 @@ void FrmMain::send_command(const std::string& command)
             wait_steps = 0;
             wait_seconds(1.0f);
             show_message(QStringLiteral("Need to re-connect Ethernet after KV-7720 re-boots ready !"), BoxIcon::Exclamation);
-            img_start->show();
-            cmd_keypad->hide();
-            cmd_disconn_eth_Click();
+            emit restart_course();
+            disconnect_eth();
         }
     }
 
     for (int i = 0; i <= wait_steps; ++i) {
-        if (reply_ok) break;
+        if (reply_ok_) break;
         wait_seconds(0.001f);
     }
 
     // A reply counts when a whole line was accepted into the buffer since the send, even if a
     // nested send has cleared reply_ok meanwhile.
-    const bool accepted = rx_count >= kLineLength && reply_text.size() == 6;
+    const bool accepted = rx_count_ >= kLineLength && reply_text_.size() == 6;
     if (!accepted) {
-        reply_ok = false;
+        reply_ok_ = false;
     } else {
-        reply_ok = true;
-        const std::string code = reply_code(reply_text);
+        reply_ok_ = true;
+        const std::string code = reply_code(reply_text_);
         if (code != "ERR") {
             if (command.compare(0, 3, code) != 0)
-                reply_ok = false;
+                reply_ok_ = false;
             else
-                dispatch_reply(code, false);
+                router_.dispatch(code, false);
         }
     }
 
-    rx_count = 0;
-    reply_text.clear();
-    cmd_busy = false;
-    if (link_interface == 0) {
+    rx_count_ = 0;
+    reply_text_.clear();
+    cmd_busy_ = false;
+    if (link_interface_ == 0) {
         set_tim_rx_enabled(true);
         do_events();
     }
 }
 
-void FrmMain::wait_seconds(float seconds)
+void DeviceSession::wait_seconds(float seconds)
 {
-    ++wait_step_count;
-    waiting = true;
+    ++wait_step_count_;
+    waiting_ = true;
     const qint64 start = clock_->now_ms();
     const qint64 needed = first_ms_beyond(seconds);
     if (!wait_deadline_) wait_deadline_ = new WaitDeadline(this);
@@ -201,61 +247,20 @@ void FrmMain::wait_seconds(float seconds)
         if (elapsed > seconds) break;
         // Sleep until the next event or the moment the clock can pass the bound, never spin.
         wait_deadline_->arm(clock_->ns_until_ms(start + needed), needed - passed);
+        PassScope pass(*this);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     if (--wait_depth == 0) wait_deadline_->disarm();
-    waiting = false;
+    waiting_ = false;
     // A wait nested in another one has replaced the outer wait's deadline with its own: wake the
     // outer pass now so that it re-arms, rather than when the backup timer comes round.
     if (wait_depth > 0)
         if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) d->wakeUp();
 }
 
-void FrmMain::await_late_reply()
+void DeviceSession::await_late_reply()
 {
-    for (int i = 0; i < 10 && !reply_ok; ++i) wait_seconds(0.5f);
-}
-
-void FrmMain::cmd_clear_Click()
-{
-    txt_cmd->clear();
-    log_lines = 0;
-}
-
-void FrmMain::log_entry(const std::string& text)
-{
-    if (log_lines > kLogLimit) cmd_clear_Click();
-    QTextCursor c(txt_cmd->document());
-    c.movePosition(QTextCursor::End);
-    c.insertText(QString::fromLatin1(text.data(), int(text.size())) + QLatin1Char(' '));
-    txt_cmd->moveCursor(QTextCursor::End);
-    ++log_lines;
-}
-
-bool FrmMain::dispatch_reply(const std::string& code, bool ethernet_receiver)
-{
-    using Handler = void (FrmMain::*)();
-    static const std::unordered_map<std::string, Handler> table = {
-        {"AUA", &FrmMain::reply_aua}, {"AUB", &FrmMain::reply_aub}, {"AUD", &FrmMain::reply_aud},
-        {"AUE", &FrmMain::reply_aue}, {"BEH", &FrmMain::reply_beh}, {"BEV", &FrmMain::reply_bev},
-        {"BEZ", &FrmMain::reply_bez}, {"BRI", &FrmMain::reply_bri}, {"CAL", &FrmMain::reply_cal},
-        {"CON", &FrmMain::reply_con}, {"HUE", &FrmMain::reply_hue}, {"INP", &FrmMain::reply_inp},
-        {"LCK", &FrmMain::reply_lck}, {"MOD", &FrmMain::reply_mod}, {"OUT", &FrmMain::reply_out},
-        {"PWR", &FrmMain::reply_pwr}, {"RES", &FrmMain::reply_res}, {"RST", &FrmMain::reply_rst},
-        {"SAT", &FrmMain::reply_sat}, {"SAV", &FrmMain::reply_sav}, {"VER", &FrmMain::reply_ver},
-    };
-    if (code == "EXT") {
-        // Only the TCP receiver acts on the device ending the session.
-        if (!ethernet_receiver) return false;
-        if (on_dispatch) on_dispatch(code);
-        reply_ext();
-        return true;
-    }
-    const auto it = table.find(code);
-    if (it == table.end()) return false;
-    if (on_dispatch) on_dispatch(code);
-    (this->*(it->second))();
-    return true;
+    for (int i = 0; i < 10 && !reply_ok_; ++i) wait_seconds(0.5f);
 }
 
 } // namespace tavrion

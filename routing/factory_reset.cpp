@@ -1,25 +1,33 @@
 // Factory reset, and the RST reply that completes both it (…1) and the picture reset (…2).
-#include "shell/frm_main.h"
+#include "routing/factory_reset.h"
 
+#include "adjust/picture.h"
+#include "link/device_session.h"
 #include "link/protocol.h"
 
 #include <QPushButton>
 
 namespace tavrion {
 
-void FrmMain::cmd_fact_reset_Click()
+FactoryReset::FactoryReset(DeviceSession& session, Picture& picture, const Controls& controls)
+    : session_(session), picture_(picture), c_(controls)
 {
-    // Held disabled only when the command can go out; otherwise send_command reports the link.
-    const bool link_up = (link_interface == 0 && serial_connected) || (link_interface == 1 && eth_connected);
-    if (link_up) cmd_fact_reset->setEnabled(false);
-    send_command("RST001"); // on Ethernet this takes the restart course
+    session.router().add("RST", [this] { reply_rst(); });
+    connect(c_.cmd_fact_reset, &QPushButton::clicked, this, [this] { cmd_fact_reset_Click(); });
 }
 
-void FrmMain::reply_rst()
+void FactoryReset::cmd_fact_reset_Click()
 {
-    switch (reply_last_digit(reply_text)) {
-    case 1: cmd_fact_reset->setEnabled(true); break;
-    case 2: picture_reset_step(); break;
+    // Held disabled only when the command can go out; otherwise send_command reports the link.
+    if (session_.link_up()) c_.cmd_fact_reset->setEnabled(false);
+    session_.send_command("RST001"); // on Ethernet this takes the restart course
+}
+
+void FactoryReset::reply_rst()
+{
+    switch (reply_last_digit(session_.reply_text())) {
+    case 1: c_.cmd_fact_reset->setEnabled(true); break;
+    case 2: picture_.picture_reset_step(); break;
     default: break; // names neither reset: nothing to complete
     }
 }

@@ -1,8 +1,8 @@
-// The four presets: recall and save rows. The device does the work; the panel waits for its
-// (possibly late) answer, highlights the confirmed preset and, after a recall, re-reads the routing.
-#include "shell/frm_main.h"
+#include "routing/presets.h"
 
+#include "link/device_session.h"
 #include "link/protocol.h"
+#include "routing/routing_map.h"
 #include "shell/colours.h"
 
 #include <QPushButton>
@@ -30,26 +30,37 @@ void highlight(const Indexed<QPushButton, 1, 4>& row, int preset)
 }
 } // namespace
 
-void FrmMain::cmd_recall_Click(int index)
+Presets::Presets(DeviceSession& session, RoutingMap& routing, const Controls& controls)
+    : session_(session), routing_(routing), c_(controls)
 {
-    clear_row(cmd_recall);
-    enable_row(cmd_recall, false);
-    send_command("CAL" + pad3(index));
-    await_late_reply(); // restoring a preset takes the device a while
-    if (reply_ok) map_refresh();
-    enable_row(cmd_recall, true);
+    session.router().add("CAL", [this] { reply_cal(); });
+    session.router().add("SAV", [this] { reply_sav(); });
+    for (int n = 1; n <= 4; ++n) {
+        connect(c_.cmd_recall(n), &QPushButton::clicked, this, [this, n] { cmd_recall_Click(n); });
+        connect(c_.cmd_save(n), &QPushButton::clicked, this, [this, n] { cmd_save_Click(n); });
+    }
 }
 
-void FrmMain::cmd_save_Click(int index)
+void Presets::cmd_recall_Click(int index)
 {
-    clear_row(cmd_save);
-    enable_row(cmd_save, false);
-    send_command("SAV" + pad3(index));
-    await_late_reply();
-    enable_row(cmd_save, true);
+    clear_row(c_.cmd_recall);
+    enable_row(c_.cmd_recall, false);
+    session_.send_command("CAL" + pad3(index));
+    session_.await_late_reply(); // restoring a preset takes the device a while
+    if (session_.reply_ok()) routing_.map_refresh();
+    enable_row(c_.cmd_recall, true);
 }
 
-void FrmMain::reply_cal() { highlight(cmd_recall, reply_last_digit(reply_text)); }
-void FrmMain::reply_sav() { highlight(cmd_save, reply_last_digit(reply_text)); }
+void Presets::cmd_save_Click(int index)
+{
+    clear_row(c_.cmd_save);
+    enable_row(c_.cmd_save, false);
+    session_.send_command("SAV" + pad3(index));
+    session_.await_late_reply();
+    enable_row(c_.cmd_save, true);
+}
+
+void Presets::reply_cal() { highlight(c_.cmd_recall, reply_last_digit(session_.reply_text())); }
+void Presets::reply_sav() { highlight(c_.cmd_save, reply_last_digit(session_.reply_text())); }
 
 } // namespace tavrion

@@ -2,8 +2,13 @@
 // keyboard's 1-3, A S D F and J K L ; drive the mode, output and input buttons.
 #include "shell/frm_keypad.h"
 
+#include "adjust/audio.h"
+#include "link/device_session.h"
+#include "routing/display_modes.h"
+#include "routing/routing_map.h"
 #include "shell/design_pictures.h"
-#include "shell/frm_main.h"
+#include "shell/menu_keys.h"
+#include "shell/power_lock.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -24,7 +29,8 @@ enum Vk {
 };
 } // namespace
 
-FrmKeypad::FrmKeypad(FrmMain* main) : QWidget(main, Qt::Tool), main_(main)
+FrmKeypad::FrmKeypad(QWidget* main, DeviceSession& session, const Targets& targets)
+    : QWidget(main, Qt::Tool), main_(main), session_(session), targets_(targets)
 {
     setObjectName(QStringLiteral("frm_keypad"));
     setWindowTitle(QStringLiteral("Keyboard"));
@@ -51,14 +57,11 @@ FrmKeypad::FrmKeypad(FrmMain* main) : QWidget(main, Qt::Tool), main_(main)
     main_->installEventFilter(this);
 }
 
-FrmKeypad::~FrmKeypad()
-{
-    if (main_) main_->keypad_open = false;
-}
+FrmKeypad::~FrmKeypad() = default;
 
 void FrmKeypad::Form_Load()
 {
-    main_->keypad_open = true;
+    keypad_open_ = true;
     place_above_main();
 }
 
@@ -77,7 +80,7 @@ void FrmKeypad::place_above_main()
     move(main_frame.left(), top);
 }
 
-void FrmKeypad::Form_Unload() { main_->keypad_open = false; }
+void FrmKeypad::Form_Unload() { keypad_open_ = false; }
 
 void FrmKeypad::closeEvent(QCloseEvent* event)
 {
@@ -129,31 +132,33 @@ void FrmKeypad::keyPressEvent(QKeyEvent* event)
 void FrmKeypad::Form_KeyDown(int key_code, Qt::KeyboardModifiers)
 {
     // Keys that come while a command or a wait runs are dropped, not queued.
-    if (main_->waiting) return;
+    if (session_.waiting()) return;
+    MenuKeys& menu = targets_.menu;
+    RoutingMap& routing = targets_.routing;
     bool arrow = false;
     switch (key_code) {
-    case VkClear: case VkNumpad0 + 5: main_->cmd_menu_ok_Click(); break;
-    case VkPageUp: case VkNumpad0 + 9: main_->cmd_lock_Click(); break;
-    case VkPageDown: case VkNumpad0 + 3: main_->cmd_menu_menu_Click(); break;
-    case VkEnd: case VkNumpad0 + 1: main_->cmd_menu_exit_Click(); break;
-    case VkHome: case VkNumpad0 + 7: main_->cmd_mute_Click(); break;
-    case VkLeft: case VkNumpad0 + 4: main_->cmd_menu_left_Click(); arrow = true; break;
-    case VkUp: case VkNumpad0 + 8: main_->cmd_menu_up_Click(); arrow = true; break;
-    case VkRight: case VkNumpad0 + 6: main_->cmd_menu_right_Click(); arrow = true; break;
-    case VkDown: case VkNumpad0 + 2: main_->cmd_menu_down_Click(); arrow = true; break;
-    case '1': case '2': case '3': main_->cmd_mode_Click(key_code - '0'); break;
-    case 'A': main_->cmd_out_Click(1); break;
-    case 'S': main_->cmd_out_Click(2); break;
-    case 'D': main_->cmd_out_Click(3); break;
-    case 'F': main_->cmd_out_Click(4); break;
-    case 'J': main_->cmd_inp_Click(1); break;
-    case 'K': main_->cmd_inp_Click(2); break;
-    case 'L': main_->cmd_inp_Click(3); break;
-    case VkSemicolon: main_->cmd_inp_Click(4); break;
+    case VkClear: case VkNumpad0 + 5: menu.cmd_menu_ok_Click(); break;
+    case VkPageUp: case VkNumpad0 + 9: targets_.power_lock.cmd_lock_Click(); break;
+    case VkPageDown: case VkNumpad0 + 3: menu.cmd_menu_menu_Click(); break;
+    case VkEnd: case VkNumpad0 + 1: menu.cmd_menu_exit_Click(); break;
+    case VkHome: case VkNumpad0 + 7: targets_.audio.cmd_mute_Click(); break;
+    case VkLeft: case VkNumpad0 + 4: menu.cmd_menu_left_Click(); arrow = true; break;
+    case VkUp: case VkNumpad0 + 8: menu.cmd_menu_up_Click(); arrow = true; break;
+    case VkRight: case VkNumpad0 + 6: menu.cmd_menu_right_Click(); arrow = true; break;
+    case VkDown: case VkNumpad0 + 2: menu.cmd_menu_down_Click(); arrow = true; break;
+    case '1': case '2': case '3': targets_.modes.cmd_mode_Click(key_code - '0'); break;
+    case 'A': routing.cmd_out_Click(1); break;
+    case 'S': routing.cmd_out_Click(2); break;
+    case 'D': routing.cmd_out_Click(3); break;
+    case 'F': routing.cmd_out_Click(4); break;
+    case 'J': routing.cmd_inp_Click(1); break;
+    case 'K': routing.cmd_inp_Click(2); break;
+    case 'L': routing.cmd_inp_Click(3); break;
+    case VkSemicolon: routing.cmd_inp_Click(4); break;
     default: return;
     }
     // Auto-repeated arrows arriving during this short wait are dropped by the test above.
-    if (arrow) main_->wait_seconds(0.05f);
+    if (arrow) session_.wait_seconds(0.05f);
 }
 
 } // namespace tavrion

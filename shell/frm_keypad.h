@@ -7,14 +7,29 @@ class QLabel;
 
 namespace tavrion {
 
-class FrmMain;
+class Audio;
+class DeviceSession;
+class DisplayModes;
+class MenuKeys;
+class PowerLock;
+class RoutingMap;
 
 class FrmKeypad : public QWidget {
     Q_OBJECT
 public:
-    explicit FrmKeypad(FrmMain* main);
+    // The features whose buttons the keys press.
+    struct Targets {
+        MenuKeys& menu;
+        PowerLock& power_lock;
+        Audio& audio;
+        DisplayModes& modes;
+        RoutingMap& routing;
+    };
+    // A tool window of `main`, placed above it and closed with it.
+    FrmKeypad(QWidget* main, DeviceSession& session, const Targets& targets);
     ~FrmKeypad() override;
 
+    bool keypad_open() const { return keypad_open_; } // loaded, and not unloaded since
     void Form_Load();
     void Form_KeyDown(int key_code, Qt::KeyboardModifiers shift);
     void Form_Unload();
@@ -35,7 +50,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    FrmMain* main_;
+    QWidget* main_;
+    DeviceSession& session_;
+    Targets targets_;
+    bool keypad_open_ = false;
 };
 
 } // namespace tavrion

@@ -1,4 +1,4 @@
-// A control array with the indexes the window design gives it (outputs 1..4, interfaces 0..1 ...).
+// A control array with the window's own indexes (outputs 1..4, interfaces 0..1 ...).
 // Asking for an index outside the array yields nullptr; handlers test has() before they address a
 // control named by a reply.
 #pragma once

@@ -4,7 +4,7 @@
 #include "link/tcp_client.h"
 #include "shell/app_icon.h"
 #include "shell/frm_main.h"
-#include "shell/message_boxes.h"
+#include "shell/qt_message_boxes.h"
 
 #include <QApplication>
 #include <QStyleFactory>

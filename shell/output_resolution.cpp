@@ -1,34 +1,44 @@
 // Output resolution: the list position p stands for device resolution p + 1.
-#include "shell/frm_main.h"
+#include "shell/output_resolution.h"
 
+#include "link/device_session.h"
 #include "link/protocol.h"
+#include "shell/panel_state.h"
 
 #include <QComboBox>
 
 namespace tavrion {
 
-void FrmMain::cbo_output_Click()
+OutputResolution::OutputResolution(DeviceSession& session, const ReportedState& device, PanelFlags& flags,
+                                   const Controls& controls)
+    : session_(session), device_(device), flags_(flags), c_(controls)
 {
-    if (!ui_events_enabled) return; // moved by a reply: nothing goes back
-    const int position = cbo_output->currentIndex();
-    if (position < 0) return; // nothing selected: no resolution to ask for
-    // The fifth and sixth resolutions exist only in Matrix mode; the list keeps the user's choice.
-    if (display_mode != 1 && (position == 4 || position == 5)) return;
-    cbo_output->setEnabled(false);
-    send_command("RES" + pad3(position + 1));
-    cbo_output->setEnabled(true);
+    session.router().add("RES", [this] { reply_res(); });
+    connect(c_.cbo_output, &QComboBox::currentIndexChanged, this, [this] { cbo_output_Click(); });
 }
 
-void FrmMain::reply_res()
+void OutputResolution::cbo_output_Click()
+{
+    if (!flags_.ui_events_enabled) return; // moved by a reply: nothing goes back
+    const int position = c_.cbo_output->currentIndex();
+    if (position < 0) return; // nothing selected: no resolution to ask for
+    // The fifth and sixth resolutions exist only in Matrix mode; the list keeps the user's choice.
+    if (device_.display_mode != 1 && (position == 4 || position == 5)) return;
+    c_.cbo_output->setEnabled(false);
+    session_.send_command("RES" + pad3(position + 1));
+    c_.cbo_output->setEnabled(true);
+}
+
+void OutputResolution::reply_res()
 {
     // Only the last two digits count: RES112 is the twelfth entry, RES000 clears the selection.
-    const int n = reply_last_two(reply_text);
+    const int n = reply_last_two(session_.reply_text());
     // A number beyond the list (RES099 with 12 entries) cannot be shown: the selection stays.
-    if (n < 0 || n > cbo_output->count()) return;
-    ui_events_enabled = false;
-    cbo_output->setCurrentIndex(n - 1);
-    do_events();
-    ui_events_enabled = true;
+    if (n < 0 || n > c_.cbo_output->count()) return;
+    flags_.ui_events_enabled = false;
+    c_.cbo_output->setCurrentIndex(n - 1);
+    session_.do_events();
+    flags_.ui_events_enabled = true;
 }
 
 } // namespace tavrion

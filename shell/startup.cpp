@@ -2,9 +2,9 @@
 // select the saved link and show the window; at the end close the port and save the settings.
 #include "shell/frm_main.h"
 
-#include "link/serial_port.h"
-#include "link/tcp_client.h"
+#include "link/device_session.h"
 #include "shell/colours.h"
+#include "shell/interface_frame.h"
 #include "shell/settings_file.h"
 
 #include <QComboBox>
@@ -67,38 +67,22 @@ QString FrmMain::resolution_list_path() const
     return QDir(platform_.program_dir).filePath(QStringLiteral("output_reso.txt"));
 }
 
-QString FrmMain::picture_path(const QString& name) const
-{
-    return QDir(platform_.program_dir).filePath(QStringLiteral("bmp/") + name);
-}
-
 bool FrmMain::Form_Load()
 {
     // A file error stops start-up with a message naming the file; nothing may then be saved over
     // that file at shutdown, so the unload is marked as done.
     auto file_error = [this](const QString& path, const QString& what) {
-        show_message(QStringLiteral("Tavrion cannot start: a problem with the file\n") + QDir::toNativeSeparators(path)
+        session_->show_message(QStringLiteral("Tavrion cannot start: a problem with the file\n") + QDir::toNativeSeparators(path)
                          + QStringLiteral("\n\n") + what,
                      BoxIcon::Critical);
         unloaded_ = true;
         return false;
     };
 
-    // 1. State to its start values; control events stay silent until the last step.
-    ui_events_enabled = false;
-    serial_connected = false;
-    eth_connected = false;
-    log_lines = 0;
-    power_state = 254;
-    lock_state = 254;
-    audio_state = 254;
-    display_mode = 1;
-    cur_output = 1;
-    cur_input = 1;
-    net_query_state = 254;
-    bezel_max_pending = false;
-    waiting = false;
-    keypad_open = false;
+    // 1. State to its start values; control events stay silent until the last step. The session,
+    // the command log and the keypad begin at theirs.
+    flags_.ui_events_enabled = false;
+    device_ = ReportedState{};
 
     // 2. The COM list.
     cbo_com->clear();
@@ -130,25 +114,24 @@ bool FrmMain::Form_Load()
         // The window can show only these two links and COM1..COM9: an edited file with anything
         // else starts on RS-232 and COM1 instead of selecting a button or list entry that does not
         // exist; the next save writes the corrected values.
-        link_interface = (s.values.link_interface == 1) ? 1 : 0;
-        com_port = (s.values.com_port >= 1 && s.values.com_port <= 9) ? s.values.com_port : 1;
-        advanced_view = s.values.advanced_view;
+        session_->set_link_interface((s.values.link_interface == 1) ? 1 : 0);
+        session_->set_com_port((s.values.com_port >= 1 && s.values.com_port <= 9) ? s.values.com_port : 1);
+        flags_.advanced_view = s.values.advanced_view;
         txt_ip->setText(QString::fromStdString(s.values.address));
     }
 
     // 6, 7. The Ethernet buttons' start colours; the TCP client starts unconnected.
     set_back_colour(cmd_disconn_eth, disconnected_colour);
-    eth_connected = false;
 
     // 8. The saved link: its controls, and for RS-232 the saved port opened.
-    QRadioButton* link_button = opt_interface(link_interface);
+    QRadioButton* link_button = opt_interface(session_->link_interface());
     if (link_button->isChecked())
-        opt_interface_Click(link_interface);
+        interface_frame_->opt_interface_Click(session_->link_interface());
     else
         link_button->setChecked(true);
 
     // 9, 10. Height and title.
-    set_outer_height(advanced_view ? kExpandedHeightTwips : kCompactHeightTwips);
+    set_outer_height(flags_.advanced_view ? kExpandedHeightTwips : kCompactHeightTwips);
     setWindowTitle(kTitle);
 
     // 11. Show the window centred on its screen, then let pending events run once. Centred once
@@ -163,13 +146,13 @@ bool FrmMain::Form_Load()
     centre();
     show();
     // Now that the frame exists, the client height can be derived from the real title bar.
-    set_outer_height(advanced_view ? kExpandedHeightTwips : kCompactHeightTwips);
+    set_outer_height(flags_.advanced_view ? kExpandedHeightTwips : kCompactHeightTwips);
     centre();
-    do_events();
+    session_->do_events();
 
     // 12, 13. Receive polling on, then control events may act.
-    set_tim_rx_enabled(true);
-    ui_events_enabled = true;
+    session_->set_tim_rx_enabled(true);
+    flags_.ui_events_enabled = true;
     return true;
 }
 
@@ -179,15 +162,15 @@ void FrmMain::Form_Unload()
     unloaded_ = true;
 
     // 1. Close the serial port.
-    if (MSComm1) MSComm1->close();
+    session_->close_serial_port();
 
     // 2. Save the settings. The new content goes to a file beside the old one and replaces it only
     // once complete, so a failed or interrupted write leaves the previous file whole. Failure is
     // silent: the window closes all the same.
     SettingsValues v;
-    v.link_interface = link_interface;
-    v.com_port = com_port;
-    v.advanced_view = advanced_view;
+    v.link_interface = session_->link_interface();
+    v.com_port = session_->com_port();
+    v.advanced_view = flags_.advanced_view;
     v.address = txt_ip->text().trimmed().toStdString();
     const std::string bytes = write_settings(v);
     QSaveFile f(settings_path());
@@ -203,18 +186,18 @@ void FrmMain::Form_Unload()
 
 void FrmMain::cmd_advance_Click()
 {
-    if (advanced_view) {
+    if (flags_.advanced_view) {
         set_outer_height(kCompactHeightTwips);
-        advanced_view = false;
+        flags_.advanced_view = false;
     } else {
         set_outer_height(kExpandedHeightTwips);
-        advanced_view = true;
+        flags_.advanced_view = true;
     }
 }
 
 void FrmMain::set_outer_height(int twips)
 {
-    // The design gives the outer height, title bar included; Qt sizes the client area.
+    // The outer height includes the title bar; Qt sizes the client area.
     int frame_extra = kDefaultFrameExtraPx;
     if (isVisible()) {
         const int measured = frameGeometry().height() - geometry().height();

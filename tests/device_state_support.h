@@ -6,6 +6,7 @@
 #include "support/panel_harness.h"
 
 #include <QHash>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSet>
 #include <QTest>
@@ -60,20 +61,13 @@ struct MiniDevice {
     }
 };
 
-// Starts the window on RS-232 (COM1 of the fake). Uses Form_Load when it shows the window, and the
-// minimal course the window needs otherwise.
+// Starts the window on RS-232 (COM1 of the fake), compact or expanded.
 inline void start(PanelHarness& h, bool advanced = true)
 {
     FrmMain& w = h.w();
-    h.load();
-    if (!w.isVisible()) {
-        w.show();
-        w.opt_interface(0)->setChecked(true);
-        w.set_tim_rx_enabled(true);
-        w.ui_events_enabled = true;
-    }
-    w.advanced_view = advanced;
-    QVERIFY(w.serial_connected);
+    QVERIFY(h.load());
+    if (w.flags().advanced_view != advanced) PanelHarness::click(w.cmd_advance);
+    QVERIFY(w.session().serial_connected());
 }
 
 // Lets the device report itself on and in `mode` (through the ordinary queries), then empties the
@@ -82,9 +76,9 @@ inline void power_on_in_mode(PanelHarness& h, MiniDevice& dev, int mode)
 {
     dev.power = 1;
     dev.mode = mode;
-    h.w().send_command("PWR999");
-    h.w().send_command("MOD999");
-    QCOMPARE(h.w().display_mode, mode);
+    h.w().session().send_command("PWR999");
+    h.w().session().send_command("MOD999");
+    QCOMPARE(h.w().device_state().display_mode, mode);
     h.serial.clear();
 }
 

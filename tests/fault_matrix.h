@@ -5,7 +5,7 @@
 #pragma once
 
 #include "shell/colours.h"
-#include "shell/frm_main.h"
+#include "support/features.h"
 #include "support/panel_harness.h"
 #include "support/sim_harness.h"
 #include "support/state_compare.h"
@@ -166,14 +166,14 @@ inline QString joined(const QStringList& l) { return l.join(QLatin1Char('\n')); 
 
 inline bool shows_tcp_closed(FrmMain& w)
 {
-    return !w.eth_connected && w.cmd_conn_eth->isEnabled() && back_colour(w.cmd_conn_eth) == button_face_colour()
+    return !w.session().eth_connected() && w.cmd_conn_eth->isEnabled() && back_colour(w.cmd_conn_eth) == button_face_colour()
         && !w.cmd_disconn_eth->isEnabled() && back_colour(w.cmd_disconn_eth) == disconnected_colour
         && w.lab_eth_state->isHidden();
 }
 
 inline bool shows_serial_closed(FrmMain& w)
 {
-    return !w.serial_connected && back_colour(w.cmd_conn) == button_face_colour()
+    return !w.session().serial_connected() && back_colour(w.cmd_conn) == button_face_colour()
         && back_colour(w.cmd_disconn) == disconnected_colour;
 }
 
@@ -183,7 +183,7 @@ inline void refresh_after_clearing(SimHarness& h)
 {
     QVERIFY(h.sim().apply_control(QStringLiteral("reset")));
     h.boxes.clear();
-    if (h.link == Link::Tcp && !h.w().eth_connected) {
+    if (h.link == Link::Tcp && !h.w().session().eth_connected()) {
         QVERIFY(PanelHarness::wait_until([&] { return !h.sim().restarting(); }, 5000));
         QVERIFY(h.connect_tcp());
     }
@@ -191,7 +191,7 @@ inline void refresh_after_clearing(SimHarness& h)
     const QStringList d = window_differences(h.w(), h.device());
     QVERIFY2(d.isEmpty(), qPrintable(joined(d)));
     QVERIFY2(h.boxes.texts().isEmpty(), qPrintable(joined(h.boxes.texts())));
-    QVERIFY(!h.w().cmd_busy);
+    QVERIFY(!h.w().session().cmd_busy());
 }
 
 // A fault armed on the device while the user presses Refresh.
@@ -277,15 +277,15 @@ inline void run_refresh_fault(Link link, const RefreshFault& f)
     const QStringList boxes = dropped ? QStringList{"Ethernet is disconnected !"} : QStringList{};
     QCOMPARE(h.boxes.texts(), boxes);
     if (dropped) QVERIFY(shows_tcp_closed(h.w()));
-    else if (link == Link::Tcp) QVERIFY(h.w().eth_connected);
-    else QVERIFY(h.w().serial_connected);
+    else if (link == Link::Tcp) QVERIFY(h.w().session().eth_connected());
+    else QVERIFY(h.w().session().serial_connected());
 
     const QSet<QString> fresh = fresh_parts(f.target, f.effect);
     DeviceState expected = shown_state(before, now, fresh);
     expected.current_output = h.device().current_output; // the map moves it, or nothing does
     d = partial_differences(h.w(), expected, fresh);
     QVERIFY2(d.isEmpty(), qPrintable(joined(d)));
-    QVERIFY(!h.w().cmd_busy);
+    QVERIFY(!h.w().session().cmd_busy());
 
     refresh_after_clearing(h);
 }
@@ -322,12 +322,12 @@ inline void run_idle_fault(Link link, const IdleFault& f)
     // No message either way: EXT ends the session quietly.
     QVERIFY2(h.boxes.texts().isEmpty(), qPrintable(joined(h.boxes.texts())));
     if (link == Link::Tcp) QCOMPARE(shows_tcp_closed(h.w()), f.drops_tcp);
-    else QVERIFY(h.w().serial_connected);
+    else QVERIFY(h.w().session().serial_connected());
     DeviceState shown = before;
     shown.locked = f.shows_locked;
     const QStringList d = window_differences(h.w(), shown);
     QVERIFY2(d.isEmpty(), qPrintable(joined(d)));
-    QVERIFY(!h.w().cmd_busy);
+    QVERIFY(!h.w().session().cmd_busy());
 
     refresh_after_clearing(h);
 }
@@ -376,7 +376,7 @@ inline void run_restart(Link link, const QString& command)
     } else {
         QVERIFY2(took < bound_ms(link), qPrintable(QString::number(took)));
         QVERIFY2(h.boxes.texts().isEmpty(), qPrintable(joined(h.boxes.texts())));
-        QVERIFY(w.serial_connected);
+        QVERIFY(w.session().serial_connected());
         if (power_on) {
             QCOMPARE(w.cmd_pwr->property("picture").toString(), QStringLiteral("power_on.bmp"));
             QVERIFY(w.fra_btn->isEnabled());
@@ -384,7 +384,7 @@ inline void run_restart(Link link, const QString& command)
             QVERIFY(w.cmd_fact_reset->isEnabled());
         }
     }
-    QVERIFY(!w.cmd_busy);
+    QVERIFY(!w.session().cmd_busy());
 
     refresh_after_clearing(h);
     QVERIFY(w.img_start->isHidden());

@@ -93,12 +93,13 @@ private slots:
 
         // The state pictures replace the design pictures; the names stay.
         const QString power = w.cmd_pwr->accessibleName();
-        QVERIFY(w.show_picture(w.cmd_pwr, QStringLiteral("power_on.bmp")));
+        QVERIFY(w.pictures().show(w.cmd_pwr, QStringLiteral("power_on.bmp")));
         QCOMPARE(w.cmd_pwr->accessibleName(), power);
 
         QVERIFY(!w.img_start->accessibleName().isEmpty());
         QVERIFY(!w.img_start->toolTip().isEmpty());
-        FrmKeypad keypad(&w);
+        w.menu_keys().cmd_keypad_Click();
+        FrmKeypad& keypad = *w.menu_keys().keypad_window();
         QVERIFY(!keypad.img_keypad->accessibleName().isEmpty());
         QVERIFY(keypad.img_keypad->toolTip().contains(QStringLiteral("speaker")));
     }

@@ -51,7 +51,7 @@ private slots:
         PanelHarness::click(h.w().opt_audio(2));
         QCOMPARE(h.serial.commands, QStringList{"AUE002"});
         QVERIFY(h.w().opt_audio(1)->isChecked());
-        QVERIFY(h.w().ui_events_enabled);
+        QVERIFY(h.w().flags().ui_events_enabled);
 
         PanelHarness::click(h.w().opt_audio(4));
         PanelHarness::click(h.w().opt_da(2));
@@ -76,7 +76,7 @@ private slots:
         QVERIFY(h.w().opt_db(1)->isChecked());
         QVERIFY(h.w().opt_audio(3)->isChecked());
         QVERIFY(h.serial.commands.isEmpty());
-        QVERIFY(h.w().ui_events_enabled);
+        QVERIFY(h.w().flags().ui_events_enabled);
     }
 
     void replies_naming_no_button_are_ignored()
@@ -91,7 +91,7 @@ private slots:
         QVERIFY(h.w().opt_db(2)->isChecked());
         QVERIFY(h.w().opt_audio(4)->isChecked());
         QVERIFY(h.serial.commands.isEmpty());
-        QVERIFY(h.w().ui_events_enabled);
+        QVERIFY(h.w().flags().ui_events_enabled);
     }
 
     void speaker_toggles_from_the_last_known_state()
@@ -103,20 +103,20 @@ private slots:
         h.serial.responder = dev.responder();
         ready(h);
 
-        QCOMPARE(h.w().audio_state, 254);
+        QCOMPARE(h.w().device_state().audio_state, 254);
         PanelHarness::click(h.w().cmd_mute);
         QCOMPARE(h.serial.commands, QStringList{"AUD001"});
-        QCOMPARE(h.w().audio_state, 1);
+        QCOMPARE(h.w().device_state().audio_state, 1);
         QCOMPARE(picture_of(h.w().cmd_mute), QStringLiteral("speaker_on.bmp"));
 
         PanelHarness::click(h.w().cmd_mute);
         QCOMPARE(h.serial.commands.last(), QStringLiteral("AUD000"));
-        QCOMPARE(h.w().audio_state, 0);
+        QCOMPARE(h.w().device_state().audio_state, 0);
         QCOMPARE(picture_of(h.w().cmd_mute), QStringLiteral("speaker_off.bmp"));
 
         // Any digit but 0 is "on"; it is stored as it came, so the next click switches on again.
         arrive(h, "AUD005");
-        QCOMPARE(h.w().audio_state, 5);
+        QCOMPARE(h.w().device_state().audio_state, 5);
         QCOMPARE(picture_of(h.w().cmd_mute), QStringLiteral("speaker_on.bmp"));
         PanelHarness::click(h.w().cmd_mute);
         QCOMPARE(h.serial.commands.last(), QStringLiteral("AUD001"));
@@ -129,7 +129,7 @@ private slots:
         PanelHarness::click(h.w().cmd_mute);
         PanelHarness::click(h.w().cmd_mute);
         QCOMPARE(h.serial.commands, (QStringList{"AUD001", "AUD000"}));
-        QCOMPARE(h.w().audio_state, 0);
+        QCOMPARE(h.w().device_state().audio_state, 0);
     }
 
     void missing_or_unreadable_speaker_picture_leaves_the_button()
@@ -144,7 +144,7 @@ private slots:
 
         QVERIFY(QFile::remove(h.folder.file(QStringLiteral("bmp/speaker_off.bmp"))));
         arrive(h, "AUD000");
-        QCOMPARE(h.w().audio_state, 0);
+        QCOMPARE(h.w().device_state().audio_state, 0);
         QCOMPARE(picture_of(h.w().cmd_mute), QStringLiteral("speaker_on.bmp"));
 
         h.folder.write_file(QStringLiteral("bmp/speaker_off.bmp"), "not a bitmap");
@@ -154,7 +154,7 @@ private slots:
         // The panel goes on: the next click is sent and answered.
         PanelHarness::click(h.w().cmd_mute);
         QCOMPARE(h.serial.commands.last(), QStringLiteral("AUD001"));
-        QCOMPARE(h.w().audio_state, 1);
+        QCOMPARE(h.w().device_state().audio_state, 1);
     }
 
 #ifdef TAVRION_HAVE_SIM

@@ -1,6 +1,7 @@
 // Bezel correction: unacknowledged slider sends, On/Off through a transaction, the replies that
 // move the sliders or set their maxima, and replies that must change nothing.
 #include "support/panel_harness.h"
+#include "support/test_access.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
@@ -20,7 +21,7 @@ void ready(PanelHarness& h)
     h.serial.feed("PWR001\r");
     QVERIFY(PanelHarness::wait_until([&] { return h.w().fra_bezel->isEnabled(); }, 2000));
     h.serial.clear();
-    h.w().cmd_clear_Click();
+    h.w().command_log().cmd_clear_Click();
 }
 
 void arrive(PanelHarness& h, const QByteArray& reply)
@@ -66,14 +67,14 @@ private slots:
         QCOMPARE(w.hsr_bezel_h->value(), 30);
         QCOMPARE(w.txt_bezel_h->text(), QStringLiteral(" 30"));
 
-        w.bezel_max_pending = true;
+        PanelTestAccess::device(w).bezel_max_pending = true;
         arrive(h, "BEH255");
         arrive(h, "BEV999");
         QCOMPARE(w.hsr_bezel_h->value(), 30);
         QCOMPARE(w.hsr_bezel_h->maximum(), 254);
         QCOMPARE(w.hsr_bezel_v->maximum(), 254);
-        QVERIFY(w.bezel_max_pending); // not consumed by a reply it ignored
-        QVERIFY(w.ui_events_enabled);
+        QVERIFY(w.device_state().bezel_max_pending); // not consumed by a reply it ignored
+        QVERIFY(w.flags().ui_events_enabled);
         QVERIFY(h.serial.commands.isEmpty());
     }
 
@@ -95,7 +96,7 @@ private slots:
         QCOMPARE(w.hsr_bezel_v->value(), 20);
         QCOMPARE(w.txt_bezel_h->text(), QStringLiteral(" 30"));
         QCOMPARE(w.txt_bezel_v->text(), QStringLiteral(" 20"));
-        QVERIFY(!w.bezel_max_pending);
+        QVERIFY(!w.device_state().bezel_max_pending);
         QVERIFY(!h.serial.commands.contains(QStringLiteral("BEH120"))); // nothing echoed
         QVERIFY(!h.serial.commands.contains(QStringLiteral("BEV090")));
     }
@@ -112,7 +113,7 @@ private slots:
         auto& w = h.w();
         PanelHarness::click(w.cmd_refresh);
         QCOMPARE(h.serial.commands.last(), QStringLiteral("BEH998")); // the chain stopped there
-        QVERIFY(w.bezel_max_pending);
+        QVERIFY(w.device_state().bezel_max_pending);
         QCOMPARE(w.hsr_bezel_v->value(), 60);
 
         // Whatever it answers, the next BEV reply sets the vertical maximum; lowered below the
@@ -123,7 +124,7 @@ private slots:
         QCOMPARE(w.hsr_bezel_v->value(), 40);
         QCOMPARE(w.txt_bezel_v->text(), QStringLiteral(" 60"));
         QCOMPARE(w.hsr_bezel_h->maximum(), 254);
-        QVERIFY(!w.bezel_max_pending);
+        QVERIFY(!w.device_state().bezel_max_pending);
         QVERIFY(h.serial.commands.isEmpty());
     }
 
@@ -157,7 +158,7 @@ private slots:
         QVERIFY(w.opt_bezel_onoff(1)->isChecked());
         QVERIFY(w.hsr_bezel_h->isEnabled());
         QCOMPARE(h.serial.commands, QStringList{"BEZ001"});
-        QVERIFY(w.ui_events_enabled);
+        QVERIFY(w.flags().ui_events_enabled);
     }
 };
 

@@ -20,7 +20,7 @@ int visible_lines(FrmMain& w)
 {
     int n = 0;
     for (int o = 1; o <= 4; ++o)
-        for (int i = 1; i <= 4; ++i) n += w.routing_line(o, i)->isVisibleTo(&w) ? 1 : 0;
+        for (int i = 1; i <= 4; ++i) n += w.routing().routing_line(o, i)->isVisibleTo(&w) ? 1 : 0;
     return n;
 }
 
@@ -71,7 +71,7 @@ private slots:
 
         PanelHarness::click(w.cmd_mode(1));
         QCOMPARE(h.serial.commands, QStringList({"MOD001"}) + map_queries() + picture_queries(1));
-        QCOMPARE(w.display_mode, 1);
+        QCOMPARE(w.device_state().display_mode, 1);
         QCOMPARE(selected_mode(w), 1);
         QCOMPARE(out_captions(w), QStringList({"A", "B", "C", "D"}));
         QCOMPARE(visible_lines(w), 4);
@@ -96,12 +96,12 @@ private slots:
         start(h);
         FrmMain& w = h.w();
         power_on_in_mode(h, dev, 1);
-        w.map_refresh();
+        w.routing().map_refresh();
         h.serial.clear();
 
         PanelHarness::click(w.cmd_mode(3));
         QCOMPARE(h.serial.commands, QStringList({"MOD003", "OUT001", "INP999"}) + picture_queries(3));
-        QCOMPARE(w.display_mode, 3);
+        QCOMPARE(w.device_state().display_mode, 3);
         QCOMPARE(selected_mode(w), 3);
         QCOMPARE(out_captions(w), QStringList({"", "", "", ""}));
         QCOMPARE(visible_lines(w), 0);
@@ -139,7 +139,7 @@ private slots:
         PanelHarness::click(w.cmd_mode(2));
         QVERIFY(t.elapsed() >= 3000);
         QCOMPARE(h.serial.commands, QStringList({"MOD002"}) + map_queries() + picture_queries(2));
-        QCOMPARE(w.display_mode, 2);
+        QCOMPARE(w.device_state().display_mode, 2);
         QCOMPARE(out_captions(w), QStringList({"AL", "AR", "BL", "BR"}));
         QVERIFY(w.fra_dual_a->isEnabled());
         QVERIFY(w.fra_dual_b->isEnabled());
@@ -154,12 +154,12 @@ private slots:
         start(h);
         FrmMain& w = h.w();
         power_on_in_mode(h, dev, 1);
-        w.map_refresh();
+        w.routing().map_refresh();
         h.serial.clear();
         dev.overrides["MOD003"] = "";
         PanelHarness::click(w.cmd_mode(3));
         QCOMPARE(h.serial.commands, QStringList({"MOD003"}));
-        QCOMPARE(w.display_mode, 1);
+        QCOMPARE(w.device_state().display_mode, 1);
         QCOMPARE(selected_mode(w), 0);
         for (int n = 1; n <= 4; ++n) QCOMPARE(back_colour(w.cmd_out(n)), button_face_colour());
         for (int m = 1; m <= 3; ++m) QVERIFY(w.cmd_mode(m)->isEnabled());
@@ -170,7 +170,7 @@ private slots:
         dev.overrides["MOD002"] = "ERR000";
         PanelHarness::click(w.cmd_mode(2));
         QCOMPARE(h.serial.commands, QStringList({"MOD002"}) + map_queries() + picture_queries(1));
-        QCOMPARE(w.display_mode, 1);
+        QCOMPARE(w.device_state().display_mode, 1);
         QCOMPARE(back_colour(w.cmd_out(4)), selection_colour);
     }
 
@@ -184,15 +184,15 @@ private slots:
 
         // Dual while the device has not reported on: the audio frames stay shut.
         h.serial.feed("MOD002\r");
-        QVERIFY(PanelHarness::wait_until([&] { return w.display_mode == 2; }));
+        QVERIFY(PanelHarness::wait_until([&] { return w.device_state().display_mode == 2; }));
         QCOMPARE(out_captions(w), QStringList({"AL", "AR", "BL", "BR"}));
         QCOMPARE(row_label(w, 3), QStringLiteral("BL"));
         QVERIFY(!w.fra_dual_a->isEnabled());
         QVERIFY(!w.fra_dual_b->isEnabled());
 
         // The same mode again still hides the lines and resets the frames.
-        w.send_command("PWR999");
-        w.map_refresh();
+        w.session().send_command("PWR999");
+        w.routing().map_refresh();
         QVERIFY(w.fra_bezel->isEnabled()); // power on opens every gated frame
         QCOMPARE(visible_lines(w), 4);
         h.serial.feed("MOD002\r");
@@ -201,12 +201,12 @@ private slots:
         QVERIFY(w.fra_dual_a->isEnabled());
 
         // A mode the window has no layout for is ignored.
-        w.map_refresh();
+        w.routing().map_refresh();
         for (const char* r : {"MOD009\r", "MOD000\r", "MOD004\r"}) {
             h.serial.feed(r);
             PanelHarness::pump(20);
         }
-        QCOMPARE(w.display_mode, 2);
+        QCOMPARE(w.device_state().display_mode, 2);
         QCOMPARE(selected_mode(w), 2);
         QCOMPARE(visible_lines(w), 4);
         QCOMPARE(out_captions(w), QStringList({"AL", "AR", "BL", "BR"}));

@@ -159,9 +159,9 @@ private slots:
             // Everything but the picture rows, which keep their start values.
             QCOMPARE(w.hsr_bri(1)->value(), 0);
             QVERIFY(w.txt_bri(1)->text().isEmpty());
-            QCOMPARE(w.display_mode, mode);
-            QVERIFY(w.routing_line(1, 3)->isVisibleTo(&w));
-            QVERIFY(w.routing_line(4, 2)->isVisibleTo(&w));
+            QCOMPARE(w.device_state().display_mode, mode);
+            QVERIFY(w.routing().routing_line(1, 3)->isVisibleTo(&w));
+            QVERIFY(w.routing().routing_line(4, 2)->isVisibleTo(&w));
         }
         // Nothing the refresh showed was sent back to the device.
         PanelHarness::pump(50);
@@ -246,7 +246,7 @@ private slots:
         PanelHarness::click(w.cmd_pwr);
         QCOMPARE(h.wire(), QStringList{"PWR000"});
         QVERIFY(!h.device().power_on);
-        QCOMPARE(w.power_state, 0);
+        QCOMPARE(w.device_state().power_state, 0);
         QCOMPARE(picture_of(w.cmd_pwr), QStringLiteral("power_standby.bmp"));
         for (QWidget* f : frames) QVERIFY2(!f->isEnabled(), qPrintable(f->objectName()));
         QVERIFY(w.cmd_pwr->isEnabled());
@@ -254,7 +254,7 @@ private slots:
         PanelHarness::click(w.cmd_pwr);
         QCOMPARE(h.wire(), (QStringList{"PWR000", "PWR001"}));
         QVERIFY(h.device().power_on);
-        QCOMPARE(w.power_state, 1);
+        QCOMPARE(w.device_state().power_state, 1);
         QCOMPARE(picture_of(w.cmd_pwr), QStringLiteral("power_on.bmp"));
         QCOMPARE(picture_of(w.cmd_mute), QStringLiteral("speaker_on.bmp"));
         QVERIFY(w.cmd_pwr->isEnabled());
@@ -342,7 +342,7 @@ private slots:
             QCOMPARE(h.wire(), QStringList{"PWR000"});
             QVERIFY(!h.device().power_on);
             QCOMPARE(picture_of(w.cmd_pwr), QStringLiteral("power_standby.bmp"));
-            QVERIFY(w.eth_connected);
+            QVERIFY(w.session().eth_connected());
             QVERIFY(h.boxes.boxes.isEmpty());
             h.clear_wire();
         }
@@ -365,11 +365,11 @@ private slots:
             QCOMPARE(h.boxes.texts(), (QStringList{"Ethernet is disconnected !", kRestartWarning}));
         else
             QCOMPARE(h.boxes.texts(), QStringList{kRestartWarning});
-        QVERIFY(!w.reply_ok);
-        QVERIFY(!w.cmd_busy);
+        QVERIFY(!w.session().reply_ok());
+        QVERIFY(!w.session().cmd_busy());
         QVERIFY(w.img_start->isVisibleTo(&w));
         QVERIFY(!w.cmd_keypad->isVisibleTo(&w));
-        QVERIFY(!w.eth_connected);
+        QVERIFY(!w.session().eth_connected());
         QVERIFY(w.cmd_conn_eth->isEnabled());
         QVERIFY(!w.cmd_disconn_eth->isEnabled());
         QCOMPARE(back_colour(w.cmd_disconn_eth), disconnected_colour);
@@ -417,7 +417,7 @@ private slots:
         QVERIFY(clock.elapsed() < 900);
         QCOMPARE(h.wire(), QStringList{"PWR001"});
         QVERIFY(h.boxes.boxes.isEmpty());
-        QVERIFY(w.serial_connected);
+        QVERIFY(w.session().serial_connected());
         QVERIFY(!w.img_start->isVisibleTo(&w));
         QVERIFY(w.cmd_pwr->isEnabled());
         QCOMPARE(picture_of(w.cmd_pwr), QStringLiteral("power_on.bmp"));

@@ -73,7 +73,7 @@ bool start(SimHarness& h, int mode)
     h.device().mode = mode;
     h.refresh();
     h.clear_wire();
-    return h.w().display_mode == mode && h.w().fra_btn->isEnabled();
+    return h.w().device_state().display_mode == mode && h.w().fra_btn->isEnabled();
 }
 
 // A user's gesture on a slider: an arrow, the track beside the thumb, or a drag of the thumb.
@@ -168,7 +168,7 @@ private slots:
             QCOMPARE(h.device().routes, (std::array<int, 4>{{2, 3, 4, 3}}));
             QCOMPARE(selected_in(w.cmd_inp), 3);
             for (int o = 1; o <= 4; ++o)
-                for (int i = 1; i <= 4; ++i) QVERIFY(!w.routing_line(o, i)->isVisibleTo(&w));
+                for (int i = 1; i <= 4; ++i) QVERIFY(!w.routing().routing_line(o, i)->isVisibleTo(&w));
             QCOMPARE(w.cmd_out(2)->text(), QString());
         } else {
             QCOMPARE(h.wire(), (QStringList{"OUT002", "INP999", "INP003"}));
@@ -178,10 +178,10 @@ private slots:
             QCOMPARE(selected_in(w.cmd_out), 2);
             QCOMPARE(selected_in(w.cmd_inp), 3);
             // Output B's line moved to input 3; the other outputs keep theirs.
-            for (int i = 1; i <= 4; ++i) QCOMPARE(w.routing_line(2, i)->isVisibleTo(&w), i == 3);
-            QVERIFY(w.routing_line(1, 2)->isVisibleTo(&w));
-            QVERIFY(w.routing_line(3, 4)->isVisibleTo(&w));
-            QVERIFY(w.routing_line(4, 1)->isVisibleTo(&w));
+            for (int i = 1; i <= 4; ++i) QCOMPARE(w.routing().routing_line(2, i)->isVisibleTo(&w), i == 3);
+            QVERIFY(w.routing().routing_line(1, 2)->isVisibleTo(&w));
+            QVERIFY(w.routing().routing_line(3, 4)->isVisibleTo(&w));
+            QVERIFY(w.routing().routing_line(4, 1)->isVisibleTo(&w));
             // Another output, another input: D to 2.
             h.clear_wire();
             PanelHarness::click(w.cmd_out(4));
@@ -227,7 +227,7 @@ private slots:
         expected << (to == 3 ? QStringList{"OUT001", "INP999"} : map_queries()) << picture_queries(to);
         QCOMPARE(h.wire(), expected);
         QCOMPARE(h.device().mode, to);
-        QCOMPARE(w.display_mode, to);
+        QCOMPARE(w.device_state().display_mode, to);
         for (int m = 1; m <= 3; ++m) QVERIFY(w.cmd_mode(m)->isEnabled());
         // The window now shows the device in its new layout, routing and picture rows included.
         COMPARE_WINDOW_TO_DEVICE(h);
@@ -268,13 +268,13 @@ private slots:
         if (control == QLatin1String("mode")) {
             PanelHarness::click(w.cmd_mode(2));
             QCOMPARE(h.wire(), QStringList{"MOD002"} + map_queries() + picture_queries(2));
-            QCOMPARE(w.display_mode, 2);
+            QCOMPARE(w.device_state().display_mode, 2);
             QCOMPARE(selected_in(w.cmd_mode), 2);
         } else {
             PanelHarness::click(w.cmd_recall(1));
             QCOMPARE(h.wire(), QStringList{"CAL001"} + map_queries());
             QCOMPARE(selected_in(w.cmd_recall), 1);
-            QVERIFY(w.routing_line(2, 4)->isVisibleTo(&w));
+            QVERIFY(w.routing().routing_line(2, 4)->isVisibleTo(&w));
         }
         COMPARE_WINDOW_TO_DEVICE(h);
         QVERIFY(h.boxes.boxes.isEmpty());
@@ -524,13 +524,13 @@ private slots:
         // Route A elsewhere, then recall: the device restores the route, the map is read back.
         PanelHarness::click(w.cmd_out(1));
         PanelHarness::click(w.cmd_inp(1));
-        QVERIFY(w.routing_line(1, 1)->isVisibleTo(&w));
+        QVERIFY(w.routing().routing_line(1, 1)->isVisibleTo(&w));
         h.clear_wire();
         PanelHarness::click(w.cmd_recall(2));
         QCOMPARE(h.wire(), QStringList{"CAL002"} + map_queries());
         QCOMPARE(h.device().routes[0], 4);
-        QVERIFY(w.routing_line(1, 4)->isVisibleTo(&w));
-        QVERIFY(!w.routing_line(1, 1)->isVisibleTo(&w));
+        QVERIFY(w.routing().routing_line(1, 4)->isVisibleTo(&w));
+        QVERIFY(!w.routing().routing_line(1, 1)->isVisibleTo(&w));
         QCOMPARE(selected_in(w.cmd_recall), 2);
         QCOMPARE(selected_in(w.cmd_save), 2); // the other row keeps its highlight
         QCOMPARE(selected_in(w.cmd_out), 4);
@@ -548,7 +548,7 @@ private slots:
         PanelHarness::click(w.cmd_recall(3));
         QCOMPARE(h.wire(), QStringList{"CAL003"} + map_queries());
         QCOMPARE(h.device().mode, 2);
-        QCOMPARE(w.display_mode, 1);
+        QCOMPARE(w.device_state().display_mode, 1);
         h.refresh();
         COMPARE_WINDOW_TO_DEVICE(h);
         QVERIFY(h.boxes.boxes.isEmpty());
@@ -606,8 +606,8 @@ private slots:
         FrmMain& w = h.w();
         QVERIFY(w.cmd_keypad->isVisible());
         PanelHarness::click(w.cmd_keypad);
-        QVERIFY(w.keypad_open);
-        QWidget* pad = w.keypad_window();
+        QVERIFY(w.menu_keys().keypad_open());
+        QWidget* pad = w.menu_keys().keypad_window();
         QVERIFY(pad && pad->isVisible());
 
         QTest::keyClick(pad, Qt::Key_8, Qt::KeypadModifier);  // menu up
@@ -646,7 +646,7 @@ private slots:
         QCOMPARE(h.device().routes[1], 3);
         QVERIFY(!h.device().audio_on);
         QVERIFY(h.device().locked);
-        QVERIFY(w.routing_line(2, 3)->isVisibleTo(&w));
+        QVERIFY(w.routing().routing_line(2, 3)->isVisibleTo(&w));
         QCOMPARE(picture_of(w.cmd_mute), QStringLiteral("speaker_off.bmp"));
         QCOMPARE(picture_of(w.cmd_lock), QStringLiteral("lock.bmp"));
 
@@ -657,7 +657,7 @@ private slots:
         COMPARE_WINDOW_TO_DEVICE(h);
 
         PanelHarness::click(w.cmd_keypad);
-        QVERIFY(!w.keypad_open);
+        QVERIFY(!w.menu_keys().keypad_open());
         QVERIFY(!pad->isVisible());
         QVERIFY(h.boxes.boxes.isEmpty());
     }
@@ -692,7 +692,7 @@ private slots:
         QCOMPARE(w.txt_get_gate->text().trimmed(), QStringLiteral("010.000.000.001"));
         QVERIFY(w.cmd_get_ip->isEnabled());
         QCOMPARE(back_colour(w.cmd_get_ip), button_face_colour());
-        QCOMPARE(w.net_query_state, 254);
+        QCOMPARE(w.session().net_query_state(), 254);
 
         // The link goes on as before.
         h.clear_wire();
@@ -735,13 +735,13 @@ private slots:
         QVERIFY(disabled_while_sent);
         QVERIFY(w.cmd_fact_reset->isEnabled()); // the device's answer completed it
         QVERIFY(h.boxes.boxes.isEmpty());
-        QVERIFY(w.serial_connected);
+        QVERIFY(w.session().serial_connected());
         QCOMPARE(static_cast<const tavrion_sim::PresetContent&>(h.device()),
                  static_cast<const tavrion_sim::PresetContent&>(h.sim().device().factory()));
         QVERIFY(!h.device().locked);
         // The answer completes the reset and nothing more: the window shows the old state until
         // the user reads the device again.
-        QCOMPARE(w.display_mode, 2);
+        QCOMPARE(w.device_state().display_mode, 2);
         QCOMPARE(picture_of(w.cmd_lock), QStringLiteral("lock.bmp"));
         h.clear_wire();
         h.refresh();

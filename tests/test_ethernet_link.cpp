@@ -4,7 +4,7 @@
 #include "link/clock.h"
 #include "link/tcp_client.h"
 #include "shell/colours.h"
-#include "shell/frm_main.h"
+#include "support/features.h"
 #include "support/fakes.h"
 #include "support/panel_harness.h"
 #include "support/program_folder.h"
@@ -122,7 +122,7 @@ public:
     {
         w().txt_ip->setText(address);
         PanelHarness::click(w().cmd_conn_eth);
-        return PanelHarness::wait_until([this] { return w().eth_connected; }, ms);
+        return PanelHarness::wait_until([this] { return w().session().eth_connected(); }, ms);
     }
 
     ProgramFolder folder;
@@ -139,7 +139,7 @@ bool shows_idle(FrmMain& w)
 {
     return w.cmd_conn_eth->isEnabled() && back_colour(w.cmd_conn_eth) == button_face_colour()
         && !w.cmd_disconn_eth->isEnabled() && back_colour(w.cmd_disconn_eth) == disconnected_colour
-        && w.lab_eth_state->isHidden() && !w.tim_eth->isActive() && w.tim_eth->interval() == 7000;
+        && w.lab_eth_state->isHidden() && !w.session().tim_eth()->isActive() && w.session().tim_eth()->interval() == 7000;
 }
 
 // A loopback port on which a connection attempt neither completes nor is refused: a listener whose
@@ -194,8 +194,8 @@ private slots:
         Peer peer;
         SocketPanel p;
         QVERIFY(p.w().Form_Load());
-        QCOMPARE(p.w().link_interface, 1);
-        QVERIFY(!p.w().eth_connected);
+        QCOMPARE(p.w().session().link_interface(), 1);
+        QVERIFY(!p.w().session().eth_connected());
         QVERIFY(shows_idle(p.w()));
 
         // Blanks around the address are not handed to the socket; during the attempt Connect is
@@ -205,15 +205,15 @@ private slots:
         QVERIFY(!p.w().cmd_conn_eth->isEnabled());
         QCOMPARE(back_colour(p.w().cmd_conn_eth), connecting_colour);
         QVERIFY(!p.w().lab_eth_state->isHidden());
-        QVERIFY(p.w().tim_eth->isActive());
+        QVERIFY(p.w().session().tim_eth()->isActive());
         PanelHarness::click(p.w().cmd_conn_eth);
-        QVERIFY(PanelHarness::wait_until([&] { return p.w().eth_connected; }, 2000));
+        QVERIFY(PanelHarness::wait_until([&] { return p.w().session().eth_connected(); }, 2000));
         QCOMPARE(back_colour(p.w().cmd_conn_eth), connected_colour);
         QVERIFY(p.w().cmd_disconn_eth->isEnabled());
         QCOMPARE(back_colour(p.w().cmd_disconn_eth), button_face_colour());
         QVERIFY(p.w().lab_eth_state->isHidden());
-        QCOMPARE(p.w().tim_eth->interval(), 100);
-        QVERIFY(p.w().tim_eth->isActive());
+        QCOMPARE(p.w().session().tim_eth()->interval(), 100);
+        QVERIFY(p.w().session().tim_eth()->isActive());
         PanelHarness::pump(50);
         QCOMPARE(peer.clients.size(), 1);
 
@@ -224,39 +224,39 @@ private slots:
             return {};
         };
         int count_between = -1;
-        QTimer::singleShot(35, &p.w(), [&] { count_between = p.w().rx_count; });
-        p.w().send_command("OUT999");
+        QTimer::singleShot(35, &p.w(), [&] { count_between = p.w().session().rx_count(); });
+        p.w().session().send_command("OUT999");
         QCOMPARE(count_between, 3);
-        QVERIFY(p.w().reply_ok);
-        QCOMPARE(p.w().cur_output, 2);
+        QVERIFY(p.w().session().reply_ok());
+        QCOMPARE(p.w().device_state().cur_output, 2);
 
         // 14 characters at once: only the first reply counts.
-        p.w().send_command("OUT003");
-        QVERIFY(p.w().reply_ok);
-        QCOMPARE(p.w().cur_output, 3);
+        p.w().session().send_command("OUT003");
+        QVERIFY(p.w().session().reply_ok());
+        QCOMPARE(p.w().device_state().cur_output, 3);
         PanelHarness::pump(100);
-        QCOMPARE(p.w().cur_output, 3);
-        QCOMPARE(p.w().rx_count, 0);
+        QCOMPARE(p.w().device_state().cur_output, 3);
+        QCOMPARE(p.w().session().rx_count(), 0);
         QCOMPARE(peer.commands, (QStringList{"OUT999", "OUT003"}));
 
         // A reply without a transaction is dispatched by the socket's receiver.
         peer.send("OUT004\r");
-        QVERIFY(PanelHarness::wait_until([&] { return p.w().cur_output == 4; }, 1000));
+        QVERIFY(PanelHarness::wait_until([&] { return p.w().device_state().cur_output == 4; }, 1000));
 
         // Connect while connected: the message, and nothing else changes.
-        p.w().cmd_conn_eth_Click();
+        p.w().interface_frame().cmd_conn_eth_Click();
         QCOMPARE(p.boxes.texts(), QStringList{"Ethernet is already connected!"});
         QCOMPARE(p.boxes.boxes[0].icon, BoxIcon::Critical);
         QVERIFY(!p.w().cmd_conn_eth->isEnabled());
-        QVERIFY(p.w().tim_eth->isActive());
-        QVERIFY(p.w().eth_connected);
+        QVERIFY(p.w().session().tim_eth()->isActive());
+        QVERIFY(p.w().session().eth_connected());
         PanelHarness::pump(200);
-        QVERIFY(p.w().eth_connected);
+        QVERIFY(p.w().session().eth_connected());
         QCOMPARE(peer.clients.size(), 1);
         QCOMPARE(p.boxes.boxes.size(), 1);
 
         PanelHarness::click(p.w().cmd_disconn_eth);
-        QVERIFY(!p.w().eth_connected);
+        QVERIFY(!p.w().session().eth_connected());
         QVERIFY(shows_idle(p.w()));
         QVERIFY(PanelHarness::wait_until([&] { return peer.client()->state() == QAbstractSocket::UnconnectedState; }, 1000));
         QCOMPARE(p.boxes.boxes.size(), 1);
@@ -271,16 +271,16 @@ private slots:
 
         // During a transaction EXT is a reply of another code.
         peer.plan = [](const QByteArray&) { return QList<Piece>{{0, "EXT000\r"}}; };
-        const quint64 steps = p.w().wait_step_count;
-        p.w().send_command("OUT002");
-        QVERIFY(!p.w().reply_ok);
-        QVERIFY(p.w().wait_step_count - steps < 100); // answered, not timed out
-        QVERIFY(p.w().eth_connected);
+        const quint64 steps = p.w().session().wait_step_count();
+        p.w().session().send_command("OUT002");
+        QVERIFY(!p.w().session().reply_ok());
+        QVERIFY(p.w().session().wait_step_count() - steps < 100); // answered, not timed out
+        QVERIFY(p.w().session().eth_connected());
         QCOMPARE(p.tcp.state(), int(TcpClient::Connected));
 
         // Idle, it closes the connection without a message.
         peer.send("EXT000\r");
-        QVERIFY(PanelHarness::wait_until([&] { return !p.w().eth_connected; }, 1000));
+        QVERIFY(PanelHarness::wait_until([&] { return !p.w().session().eth_connected(); }, 1000));
         QVERIFY(shows_idle(p.w()));
         QVERIFY(PanelHarness::wait_until([&] { return peer.client()->state() == QAbstractSocket::UnconnectedState; }, 1000));
         PanelHarness::pump(300); // the link watch has nothing more to say
@@ -305,7 +305,7 @@ private slots:
         QVERIFY2(shown_after < 1000, qPrintable(QString::number(shown_after)));
         QCOMPARE(p.boxes.texts(), QStringList{"Ethernet is disconnected !"});
         QCOMPARE(p.boxes.boxes[0].icon, BoxIcon::Critical);
-        QVERIFY(!p.w().eth_connected);
+        QVERIFY(!p.w().session().eth_connected());
         QVERIFY(shows_idle(p.w()));
         PanelHarness::pump(500);
         QCOMPARE(p.boxes.boxes.size(), 1);
@@ -331,9 +331,9 @@ private slots:
         refusing.boxes.on_show = [&](const RecordingBoxes::Box&) { refusing_at = t.elapsed(); };
         t.start();
         hanging.w().txt_ip->setText(QStringLiteral("127.0.0.1:%1").arg(full.port));
-        hanging.w().cmd_conn_eth_Click();
+        hanging.w().interface_frame().cmd_conn_eth_Click();
         refusing.w().txt_ip->setText(QStringLiteral("127.0.0.1:%1").arg(refused));
-        refusing.w().cmd_conn_eth_Click();
+        refusing.w().interface_frame().cmd_conn_eth_Click();
 
         PanelHarness::pump(1000);
         QCOMPARE(hanging.tcp.state(), int(TcpClient::Connecting));
@@ -345,7 +345,7 @@ private slots:
         for (SocketPanel* p : {&hanging, &refusing}) {
             QCOMPARE(p->boxes.texts(), QStringList{"Client could not find Server."});
             QCOMPARE(p->boxes.boxes[0].icon, BoxIcon::Critical);
-            QVERIFY(!p->w().eth_connected);
+            QVERIFY(!p->w().session().eth_connected());
             QVERIFY(shows_idle(p->w()));
             QCOMPARE(p->tcp.state(), int(TcpClient::Closed));
         }
@@ -363,31 +363,31 @@ private slots:
 
         // RS-232 while connected: the socket is closed without a message and the COM port opened.
         PanelHarness::click(p.w().opt_interface(0));
-        QCOMPARE(p.w().link_interface, 0);
-        QVERIFY(!p.w().eth_connected);
-        QVERIFY(p.w().serial_connected);
-        QCOMPARE(p.serial.opened_port, p.w().com_port);
+        QCOMPARE(p.w().session().link_interface(), 0);
+        QVERIFY(!p.w().session().eth_connected());
+        QVERIFY(p.w().session().serial_connected());
+        QCOMPARE(p.serial.opened_port, p.w().session().com_port());
         QCOMPARE(p.tcp.state(), int(TcpClient::Closed));
         QVERIFY(p.w().cmd_conn_eth->isHidden() && p.w().cmd_disconn_eth->isHidden());
         QVERIFY(p.w().txt_ip->isHidden() && p.w().lab_ip->isHidden());
         QVERIFY(!p.w().cmd_conn->isHidden() && !p.w().cmd_disconn->isHidden() && !p.w().cbo_com->isHidden());
         QVERIFY(p.w().cmd_get_ip->isEnabled());
-        QVERIFY(!p.w().tim_eth->isActive());
+        QVERIFY(!p.w().session().tim_eth()->isActive());
         QVERIFY(PanelHarness::wait_until([&] { return peer.client()->state() == QAbstractSocket::UnconnectedState; }, 1000));
         PanelHarness::pump(300);
         QVERIFY(p.boxes.boxes.isEmpty());
 
         // Ethernet again: the COM port is closed; a new attempt gets the full 7000 ms.
         PanelHarness::click(p.w().opt_interface(1));
-        QVERIFY(!p.w().serial_connected);
+        QVERIFY(!p.w().session().serial_connected());
         QCOMPARE(p.serial.opened_port, 0);
         QVERIFY(!p.w().cmd_get_ip->isEnabled());
         QVERIFY(p.w().cmd_conn->isHidden() && p.w().cbo_com->isHidden());
         QVERIFY(!p.w().txt_ip->isHidden() && !p.w().cmd_conn_eth->isHidden());
         PanelHarness::click(p.w().cmd_conn_eth);
-        QCOMPARE(p.w().tim_eth->interval(), 7000);
-        QVERIFY(p.w().tim_eth->isActive());
-        QVERIFY(PanelHarness::wait_until([&] { return p.w().eth_connected; }, 2000));
+        QCOMPARE(p.w().session().tim_eth()->interval(), 7000);
+        QVERIFY(p.w().session().tim_eth()->isActive());
+        QVERIFY(PanelHarness::wait_until([&] { return p.w().session().eth_connected(); }, 2000));
         QCOMPARE(peer.clients.size(), 2);
         QVERIFY(p.boxes.boxes.isEmpty());
     }
@@ -406,13 +406,13 @@ private slots:
         QObject::connect(&p.tcp, &TcpClient::data_arrival, &p.w(), [&] {
             if (once) return;
             once = true;
-            p.w().send_command("OUT003");
-            nested_ok = p.w().reply_ok;
+            p.w().session().send_command("OUT003");
+            nested_ok = p.w().session().reply_ok();
         });
         peer.send("OUT002\r");
         QVERIFY(PanelHarness::wait_until([&] { return once; }, 1000));
         QVERIFY(nested_ok);
-        QCOMPARE(p.w().cur_output, 3);
+        QCOMPARE(p.w().device_state().cur_output, 3);
     }
 
 #ifdef TAVRION_HAVE_SIM
@@ -422,11 +422,11 @@ private slots:
         QVERIFY(h.load());
         h.clear_wire();
         for (const char* q : {"VER999", "MOD999", "OUT999", "INP999"}) {
-            h.w().send_command(q);
-            QVERIFY2(h.w().reply_ok, q);
+            h.w().session().send_command(q);
+            QVERIFY2(h.w().session().reply_ok(), q);
         }
         QCOMPARE(h.wire(), (QStringList{"VER999", "MOD999", "OUT999", "INP999"}));
-        QVERIFY(!h.w().cmd_busy);
+        QVERIFY(!h.w().session().cmd_busy());
         QVERIFY(h.boxes.boxes.isEmpty());
     }
 #endif

@@ -81,14 +81,14 @@ private slots:
             QVERIFY(h.load());
             h.connect_tcp();
             auto& w = h.w();
-            QVERIFY(w.eth_connected);
+            QVERIFY(w.session().eth_connected());
             w.cmd_keypad->show();
             w.img_start->hide();
 
             PanelHarness::click(w.cmd_fact_reset);
             QCOMPARE(h.tcp.commands, QStringList{"RST001"});
             QCOMPARE(h.boxes.texts(), QStringList{"Need to re-connect Ethernet after KV-7720 re-boots ready !"});
-            QVERIFY(!w.eth_connected);
+            QVERIFY(!w.session().eth_connected());
             QVERIFY(w.img_start->isVisible());
             QVERIFY(w.cmd_keypad->isHidden());
             // An answer that came before the disconnect still completes the reset.
@@ -105,10 +105,8 @@ private slots:
         PanelHarness::pump(30);
         for (int n = 1; n <= 4; ++n)
             for (QScrollBar* s : {w.hsr_bri(n), w.hsr_con(n), w.hsr_hue(n), w.hsr_sat(n)}) {
-                const bool on = w.ui_events_enabled;
-                w.ui_events_enabled = false;
+                const QSignalBlocker quiet(s); // shown, not sent
                 s->setValue(20);
-                w.ui_events_enabled = on;
             }
         w.cmd_fact_reset->setEnabled(false);
         arrive(h, "RST002");

@@ -95,7 +95,7 @@ private slots:
         // A command now reports the closed link and sends nothing.
         h.clear_wire();
         h.boxes.clear();
-        w.send_command("VER999");
+        w.session().send_command("VER999");
         QCOMPARE(h.boxes.texts(), QStringList{"Ethernet port is disconnected !"});
         QVERIFY(h.wire().isEmpty());
 

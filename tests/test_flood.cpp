@@ -137,7 +137,7 @@ private:
         SimHarness h(link, true, 0);
         QVERIFY(h.load());
         h.refresh();
-        QCOMPARE(h.w().power_state, 1);
+        QCOMPARE(h.w().device_state().power_state, 1);
         if (link == SimHarness::Link::Tcp) QVERIFY2(Hygiene::non_loopback_sockets().isEmpty(), "a connection leaves loopback");
 
         ArrivalCounter arrivals;
@@ -148,9 +148,9 @@ private:
         };
         connect(&h.sim(), &tavrion_sim::SimServer::bytes_sent, this, arrived); // not quiet while bytes travel
         if (link == SimHarness::Link::Serial)
-            connect(h.w().MSComm1, &SerialPort::ready_read, this, arrived);
+            connect(h.serial_port(), &SerialPort::ready_read, this, arrived);
         else
-            connect(h.w().wsk_client, &TcpClient::data_arrival, this, arrived);
+            connect(h.tcp_client(), &TcpClient::data_arrival, this, arrived);
 
         FloodSource source(h.sim());
         LoopWatch watch;
@@ -182,14 +182,14 @@ private:
                  qPrintable(QStringLiteral("the event loop stood still for %1 ms").arg(watch.longest_gap)));
 
         // The stream is over: the next reply is taken as usual, and so is a whole refresh.
-        QVERIFY(!h.w().cmd_busy);
+        QVERIFY(!h.w().session().cmd_busy());
         h.clear_wire();
-        h.w().send_command("VER999");
-        QVERIFY(h.w().reply_ok);
+        h.w().session().send_command("VER999");
+        QVERIFY(h.w().session().reply_ok());
         QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.06"));
         h.device().power_on = false;
         h.refresh();
-        QCOMPARE(h.w().power_state, 0);
+        QCOMPARE(h.w().device_state().power_state, 0);
         QCOMPARE(h.wire().first(), QStringLiteral("VER999"));
         QVERIFY(h.w().cmd_refresh->isEnabled());
     }

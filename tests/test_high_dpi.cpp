@@ -99,8 +99,8 @@ private slots:
         const QImage button = w.cmd_refresh->grab().toImage();
         QCOMPARE(button.size(), w.cmd_refresh->size() * 2);
 
-        FrmKeypad keypad(&w);
-        keypad.show();
+        w.menu_keys().cmd_keypad_Click();
+        FrmKeypad& keypad = *w.menu_keys().keypad_window();
         QCOMPARE(keypad.grab().size(), keypad.size() * 2);
         const QPixmap map = keypad.img_keypad->pixmap();
         QCOMPARE(map.devicePixelRatio(), 2.0);
@@ -125,7 +125,7 @@ private slots:
         QCOMPARE(hint.deviceIndependentSize().toSize(), QSize(170, 13));
         QVERIFY(has_detail_finer_than_blocks(hint.toImage()));
         // The state pictures are bitmaps of fixed size: shown at their size in window pixels.
-        QVERIFY(w.show_picture(w.cmd_lock, QStringLiteral("lock.bmp")));
+        QVERIFY(w.pictures().show(w.cmd_lock, QStringLiteral("lock.bmp")));
         QCOMPARE(w.cmd_lock->iconSize(), QSize(46, 32));
     }
 

@@ -79,7 +79,7 @@ private slots:
     {
         PanelHarness h;
         QVERIFY(h.load());
-        h.w().cmd_keypad_Click();
+        h.w().menu_keys().cmd_keypad_Click();
         PanelHarness::click(h.w().cmd_refresh);
     }
 
@@ -89,7 +89,7 @@ private slots:
         SimHarness h(SimHarness::Link::Serial);
         QVERIFY(h.load());
         h.refresh();
-        QCOMPARE(h.w().power_state, 1);
+        QCOMPARE(h.w().device_state().power_state, 1);
     }
 
     void panel_on_the_tcp_simulator_leaves_nothing()
@@ -97,7 +97,7 @@ private slots:
         SimHarness h(SimHarness::Link::Tcp);
         QVERIFY(h.load());
         h.refresh();
-        QCOMPARE(h.w().power_state, 1);
+        QCOMPARE(h.w().device_state().power_state, 1);
         QCOMPARE(Hygiene::non_loopback_sockets(), QStringList());
     }
 #endif

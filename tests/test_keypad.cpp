@@ -28,7 +28,7 @@ void ready(PanelHarness& h)
 FrmKeypad* open_keypad(PanelHarness& h)
 {
     PanelHarness::click(h.w().cmd_keypad);
-    return h.w().keypad_window();
+    return h.w().menu_keys().keypad_window();
 }
 
 // Presses one key on the keypad window and returns what went on the wire.
@@ -133,7 +133,7 @@ private slots:
         QTimer::singleShot(50, k, [k] { QTest::keyClick(k, Qt::Key_Down); });
         QTimer::singleShot(100, k, [k] { QTest::keyClick(k, Qt::Key_7, Qt::KeypadModifier); });
         QCOMPARE(press(h, k, Qt::Key_Down), QStringList{"MND001"});
-        QCOMPARE(h.w().audio_state, 254);
+        QCOMPARE(h.w().device_state().audio_state, 254);
 
         // After the answer, the arrow's short wait still holds keys off.
         h.serial.delay_ms = 0;
@@ -143,8 +143,8 @@ private slots:
         QCOMPARE(press(h, k, Qt::Key_Up), QStringList{"MNU001"});
         QVERIFY(t.elapsed() >= 50);
         PanelHarness::pump(50);
-        QCOMPARE(h.w().audio_state, 254);
-        QVERIFY(!h.w().waiting);
+        QCOMPARE(h.w().device_state().audio_state, 254);
+        QVERIFY(!h.w().session().waiting());
         QCOMPARE(press(h, k, Qt::Key_Home), QStringList{"AUD001"}); // accepted again afterwards
     }
 
@@ -158,7 +158,7 @@ private slots:
         PanelHarness::pump(20);
 
         FrmKeypad* k = open_keypad(h);
-        QVERIFY(w.keypad_open);
+        QVERIFY(w.menu_keys().keypad_open());
         QVERIFY(k->isVisible());
         QCOMPARE(k->windowTitle(), QStringLiteral("Keyboard"));
         QCOMPARE(k->size(), QSize(353, 112));
@@ -168,18 +168,18 @@ private slots:
         QCOMPARE(k->frameGeometry().top() + k->frameGeometry().height(), w.frameGeometry().top());
 
         PanelHarness::click(w.cmd_keypad);
-        QVERIFY(!w.keypad_open);
+        QVERIFY(!w.menu_keys().keypad_open());
         QVERIFY(!k->isVisible());
 
         // Open again; the user closes it; then the main window closes with it open.
         QCOMPARE(open_keypad(h), k); // only one keypad window exists
-        QVERIFY(w.keypad_open);
+        QVERIFY(w.menu_keys().keypad_open());
         k->close();
-        QVERIFY(!w.keypad_open);
+        QVERIFY(!w.menu_keys().keypad_open());
         open_keypad(h);
         w.close();
         QVERIFY(!k->isVisible());
-        QVERIFY(!w.keypad_open);
+        QVERIFY(!w.menu_keys().keypad_open());
     }
 
     void keypad_stays_on_screen_when_the_main_window_is_at_the_top()

@@ -17,7 +17,7 @@ namespace {
 void ready(PanelHarness& h)
 {
     QVERIFY(h.load());
-    QVERIFY(h.w().serial_connected);
+    QVERIFY(h.w().session().serial_connected());
     QVERIFY(h.w().cmd_get_ip->isEnabled());
 }
 
@@ -27,7 +27,7 @@ void verify_restored(FrmMain& w)
 {
     QVERIFY(w.cmd_get_ip->isEnabled());
     QCOMPARE(back_colour(w.cmd_get_ip), button_face_colour());
-    QCOMPARE(w.net_query_state, 254);
+    QCOMPARE(w.session().net_query_state(), 254);
 }
 } // namespace
 
@@ -101,7 +101,7 @@ private slots:
         auto& w = h.w();
         w.txt_get_ip->setText(QStringLiteral("stale"));
         PanelHarness::click(w.cmd_disconn);
-        QVERIFY(!w.serial_connected);
+        QVERIFY(!w.session().serial_connected());
         h.boxes.clear();
 
         PanelHarness::click(w.cmd_get_ip);

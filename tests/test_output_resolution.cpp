@@ -68,7 +68,7 @@ private slots:
         ready(h);
         auto& w = h.w();
         arrive(h, "MOD002");
-        QCOMPARE(w.display_mode, 2);
+        QCOMPARE(w.device_state().display_mode, 2);
         h.serial.clear();
 
         choose(h, 4);
@@ -101,7 +101,7 @@ private slots:
         arrive(h, "RES013");
         arrive(h, "RES099");
         QCOMPARE(w.cbo_output->currentIndex(), 11);
-        QVERIFY(w.ui_events_enabled);
+        QVERIFY(w.flags().ui_events_enabled);
         QVERIFY(h.serial.commands.isEmpty());
     }
 };

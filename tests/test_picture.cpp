@@ -33,7 +33,7 @@ private slots:
         start(h);
         FrmMain& w = h.w();
         power_on_in_mode(h, dev, 3);
-        w.send_command("CON993");
+        w.session().send_command("CON993");
         QCOMPARE(w.hsr_con(3)->value(), 44);
         h.serial.clear();
 
@@ -56,7 +56,7 @@ private slots:
 
         // A drag sends nothing while the thumb moves, and one command on release.
         dev.picture["CON3"] = 10;
-        w.send_command("CON993");
+        w.session().send_command("CON993");
         QCOMPARE(s->value(), 10);
         h.serial.clear();
         const QPoint from = PanelHarness::slider_part(s, QStyle::SC_ScrollBarSlider).center();
@@ -95,7 +95,7 @@ private slots:
         QCOMPARE(w.lab_sat(3)->text(), QStringLiteral("BL"));
         QCOMPARE(w.txt_sat(3)->text(), QStringLiteral(" 37"));
         QVERIFY(h.serial.commands.isEmpty());
-        QVERIFY(w.ui_events_enabled);
+        QVERIFY(w.flags().ui_events_enabled);
 
         // Parameters naming no row or no position of this layout are ignored.
         for (const char* r : {"BRI950\r", "BRI801\r", "BRI350\r", "SAT999\r"}) {
@@ -173,7 +173,7 @@ private slots:
         int moves = 0;
         QTimer user;
         QObject::connect(&user, &QTimer::timeout, &w, [&] {
-            if (!w.cmd_busy) return;
+            if (!w.session().cmd_busy()) return;
             ++moves;
             w.hsr_con(4)->triggerAction(QAbstractSlider::SliderPageStepAdd);
             click_part(w.hsr_sat(1), QStyle::SC_ScrollBarAddLine);
@@ -207,13 +207,13 @@ private slots:
         QVERIFY(w.txt_bri(2)->text().isEmpty());
 
         power_on_in_mode(h, dev, 3);
-        w.picture_reset_step();
+        w.picture().picture_reset_step();
         for (int n = 1; n <= 4; ++n)
             for (auto* s : {w.hsr_bri(n), w.hsr_con(n), w.hsr_hue(n), w.hsr_sat(n)}) QCOMPARE(s->value(), 50);
         QCOMPARE(w.txt_hue(4)->text(), QStringLiteral("50"));
         PanelHarness::pump(30);
         QVERIFY(h.serial.commands.isEmpty());
-        QVERIFY(w.ui_events_enabled);
+        QVERIFY(w.flags().ui_events_enabled);
     }
 };
 

@@ -7,6 +7,7 @@
 #include "support/sim_harness.h"
 
 #include "shell/frm_keypad.h"
+#include "shell/qt_message_boxes.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -75,8 +76,8 @@ private slots:
         QVERIFY(h.load());
         FrmMain& w = h.w();
 
-        w.send_command("VER999");
-        QVERIFY(!w.reply_ok); // another code: no handler saw it
+        w.session().send_command("VER999");
+        QVERIFY(!w.session().reply_ok()); // another code: no handler saw it
         h.serial.feed("<i>x</i><script>\r"); // unasked, rejected, but logged as received
         PanelHarness::wait_until([&] { return w.txt_cmd->toPlainText().contains(QStringLiteral("<script>")); }, 2000);
         PanelHarness::click(w.cmd_get_ip);
@@ -98,10 +99,10 @@ private slots:
         QVERIFY(h.load());
         QVERIFY(h.w().findChildren<QLabel*>().size() > 20);
         QCOMPARE(labels_that_may_read_markup(&h.w()), QStringList());
-        h.w().cmd_keypad_Click();
-        QVERIFY(h.w().keypad_window());
-        QCOMPARE(labels_that_may_read_markup(h.w().keypad_window()), QStringList());
-        h.w().keypad_window()->close();
+        h.w().menu_keys().cmd_keypad_Click();
+        QVERIFY(h.w().menu_keys().keypad_window());
+        QCOMPARE(labels_that_may_read_markup(h.w().menu_keys().keypad_window()), QStringList());
+        h.w().menu_keys().keypad_window()->close();
     }
 
     void markup_in_the_files_shows_as_typed()
@@ -156,7 +157,7 @@ private slots:
         const QStringList cwd_before = listing(QDir::currentPath());
 
         PanelHarness::click(w.cmd_get_ip);
-        for (const char* q : {"PWR999", "LCK999", "AUD999"}) w.send_command(q);
+        for (const char* q : {"PWR999", "LCK999", "AUD999"}) w.session().send_command(q);
         for (const char* line : {"../bmp/x.bmp\r", "/etc/passwd\r", "PWR/..\r", "%s%n%x\r", "LCK;id\r", "AUD|sh\r"})
             h.serial.feed(line);
         PanelHarness::pump(50);
@@ -236,7 +237,7 @@ private slots:
         SimHarness h(SimHarness::Link::Tcp);
         QVERIFY(h.load());
         h.refresh();
-        QCOMPARE(h.w().power_state, 1);
+        QCOMPARE(h.w().device_state().power_state, 1);
         const QString sim_port = QStringLiteral(":%1 ").arg(h.sim().tcp_port());
         const QStringList listening = Hygiene::listening_sockets();
         QCOMPARE(listening.size(), 1); // the simulator's, seen: the check can see a listener

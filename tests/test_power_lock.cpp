@@ -47,7 +47,7 @@ private slots:
         QCOMPARE(h.serial.commands, QStringList({"PWR001"}));
         QCOMPARE(picture_while_waiting, QStringLiteral("power_none.bmp"));
         QVERIFY(!enabled_while_waiting);
-        QCOMPARE(w.power_state, 1);
+        QCOMPARE(w.device_state().power_state, 1);
         QCOMPARE(picture_of(w.cmd_pwr), QStringLiteral("power_on.bmp"));
         QCOMPARE(picture_of(w.cmd_mute), QStringLiteral("speaker_on.bmp"));
         QVERIFY(w.cmd_pwr->isEnabled());
@@ -57,7 +57,7 @@ private slots:
         // On: the next click goes to standby and closes the frames again.
         PanelHarness::click(w.cmd_pwr);
         QCOMPARE(h.serial.commands, QStringList({"PWR001", "PWR000"}));
-        QCOMPARE(w.power_state, 0);
+        QCOMPARE(w.device_state().power_state, 0);
         QCOMPARE(picture_of(w.cmd_pwr), QStringLiteral("power_standby.bmp"));
         for (QWidget* f : gated(w)) QVERIFY(!f->isEnabled());
         QVERIFY(w.cmd_pwr->isEnabled());
@@ -74,7 +74,7 @@ private slots:
         QVERIFY(w.fra_btn->isEnabled());
 
         h.serial.feed("PWR000\r"); // the device goes to standby on its own
-        QVERIFY(PanelHarness::wait_until([&] { return w.power_state == 0; }));
+        QVERIFY(PanelHarness::wait_until([&] { return w.device_state().power_state == 0; }));
         for (QWidget* f : gated(w)) QVERIFY2(!f->isEnabled(), qPrintable(f->objectName()));
         QVERIFY(w.cmd_refresh->isEnabled());
         QVERIFY(w.cmd_advance->isEnabled());
@@ -101,18 +101,18 @@ private slots:
         start(h);
         FrmMain& w = h.w();
         PanelHarness::click(w.cmd_pwr);
-        QCOMPARE(w.power_state, 0);
+        QCOMPARE(w.device_state().power_state, 0);
         QCOMPARE(picture_of(w.cmd_pwr), QStringLiteral("power_standby.bmp"));
         QVERIFY(!w.cmd_pwr->isEnabled()); // until a reply reports on
-        w.send_command("PWR999");
+        w.session().send_command("PWR999");
         QVERIFY(!w.cmd_pwr->isEnabled());
         dev.power = 2; // any digit but 0 is on, and is kept as "on"
-        w.send_command("PWR999");
-        QCOMPARE(w.power_state, 1);
+        w.session().send_command("PWR999");
+        QCOMPARE(w.device_state().power_state, 1);
         QVERIFY(w.cmd_pwr->isEnabled());
         QVERIFY(w.fra_pic->isEnabled());
         dev.mode = 2;
-        w.send_command("MOD999");
+        w.session().send_command("MOD999");
         QVERIFY(w.fra_dual_a->isEnabled()); // the Dual layout sees the device as on
     }
 
@@ -122,25 +122,21 @@ private slots:
         MiniDevice dev;
         dev.overrides["PWR001"] = ""; // the device restarts instead of answering
         h.tcp.responder = dev.responder();
-        h.load();
-        if (!h.w().isVisible()) {
-            h.w().show();
-            h.w().ui_events_enabled = true;
-        }
+        QVERIFY(h.load());
         h.connect_tcp();
         FrmMain& w = h.w();
-        QVERIFY(w.eth_connected);
+        QVERIFY(w.session().eth_connected());
         PanelHarness::click(w.cmd_refresh);
         QVERIFY(w.cmd_keypad->isVisibleTo(&w));
         h.tcp.clear();
         h.boxes.clear();
 
         h.tcp.feed("PWR000\r"); // standby, reported by the device on its own
-        QVERIFY(PanelHarness::wait_until([&] { return w.power_state == 0; }));
+        QVERIFY(PanelHarness::wait_until([&] { return w.device_state().power_state == 0; }));
         PanelHarness::click(w.cmd_pwr);
         QCOMPARE(h.tcp.commands, QStringList({"PWR001"}));
         QCOMPARE(h.boxes.texts(), QStringList({"Need to re-connect Ethernet after KV-7720 re-boots ready !"}));
-        QVERIFY(!w.eth_connected);
+        QVERIFY(!w.session().eth_connected());
         QVERIFY(w.img_start->isVisibleTo(&w));
         QVERIFY(!w.cmd_keypad->isVisibleTo(&w));
         QVERIFY(!w.cmd_pwr->isEnabled());
@@ -155,15 +151,15 @@ private slots:
         h.serial.responder = dev.responder();
         start(h);
         FrmMain& w = h.w();
-        w.send_command("PWR999");
+        w.session().send_command("PWR999");
         PanelHarness::click(w.cmd_lock);
-        QCOMPARE(w.lock_state, 1);
+        QCOMPARE(w.device_state().lock_state, 1);
         QCOMPARE(picture_of(w.cmd_lock), QStringLiteral("lock.bmp"));
         PanelHarness::click(w.cmd_lock);
-        QCOMPARE(w.lock_state, 0);
+        QCOMPARE(w.device_state().lock_state, 0);
         QCOMPARE(picture_of(w.cmd_lock), QStringLiteral("unlock.bmp"));
         h.serial.feed("LCK002\r"); // any digit but 0 is locked, so the next click unlocks
-        QVERIFY(PanelHarness::wait_until([&] { return w.lock_state == 1; }));
+        QVERIFY(PanelHarness::wait_until([&] { return w.device_state().lock_state == 1; }));
         QCOMPARE(picture_of(w.cmd_lock), QStringLiteral("lock.bmp"));
         PanelHarness::click(w.cmd_lock);
         QCOMPARE(h.serial.commands, QStringList({"PWR999", "LCK001", "LCK000", "LCK000"}));
@@ -176,23 +172,23 @@ private slots:
         h.serial.responder = dev.responder();
         start(h);
         FrmMain& w = h.w();
-        w.send_command("PWR999");
+        w.session().send_command("PWR999");
         h.serial.clear();
         dev.silent = true;
         PanelHarness::click(w.cmd_lock);
         PanelHarness::click(w.cmd_lock);
         QCOMPARE(h.serial.commands, QStringList({"LCK001", "LCK000"}));
-        QCOMPARE(w.lock_state, 0);
+        QCOMPARE(w.device_state().lock_state, 0);
         QVERIFY(!w.cmd_lock->property("picture").isValid()); // no reply: the design picture stays
 
         // A click while another command waits changes the state but sends nothing.
         dev.silent = false;
         h.serial.clear();
         h.serial.delay_ms = 100;
-        QTimer::singleShot(30, &w, [&] { w.cmd_lock_Click(); });
-        w.send_command("VER999");
+        QTimer::singleShot(30, &w, [&] { w.power_lock().cmd_lock_Click(); });
+        w.session().send_command("VER999");
         QCOMPARE(h.serial.commands, QStringList({"VER999"}));
-        QCOMPARE(w.lock_state, 1);
+        QCOMPARE(w.device_state().lock_state, 1);
     }
 
     void missing_picture_keeps_the_button()
@@ -206,15 +202,15 @@ private slots:
         QVERIFY(QFile::remove(h.folder.file(QStringLiteral("bmp/lock.bmp"))));
         h.folder.write_file(QStringLiteral("bmp/unlock.bmp"), "not a bitmap");
         const qint64 design = w.cmd_lock->icon().cacheKey();
-        w.send_command("LCK999");
-        QCOMPARE(w.lock_state, 1);
+        w.session().send_command("LCK999");
+        QCOMPARE(w.device_state().lock_state, 1);
         QCOMPARE(w.cmd_lock->icon().cacheKey(), design);
         QVERIFY(!w.cmd_lock->property("picture").isValid());
         dev.lock = 0;
-        w.send_command("LCK999");
+        w.session().send_command("LCK999");
         QCOMPARE(w.cmd_lock->icon().cacheKey(), design);
-        QVERIFY(!w.show_picture(w.cmd_lock, QStringLiteral("unlock.bmp")));
-        QVERIFY(w.show_picture(w.cmd_lock, QStringLiteral("power_on.bmp")));
+        QVERIFY(!w.pictures().show(w.cmd_lock, QStringLiteral("unlock.bmp")));
+        QVERIFY(w.pictures().show(w.cmd_lock, QStringLiteral("power_on.bmp")));
         QVERIFY(w.cmd_lock->icon().cacheKey() != design);
     }
 
@@ -223,11 +219,11 @@ private slots:
         PanelHarness h;
         start(h);
         FrmMain& w = h.w();
-        w.cmd_disconn_Click();
+        w.interface_frame().cmd_disconn_Click();
         PanelHarness::click(w.cmd_pwr);
         QVERIFY(h.serial.commands.isEmpty());
         QCOMPARE(h.boxes.texts(), QStringList({"RS232 port is disconnected !"}));
-        QCOMPARE(w.power_state, 1);
+        QCOMPARE(w.device_state().power_state, 1);
         QCOMPARE(picture_of(w.cmd_pwr), QStringLiteral("power_none.bmp"));
         QVERIFY(!w.cmd_pwr->isEnabled());
         QVERIFY(w.cmd_refresh->isEnabled()); // the way back: refresh reads the power state

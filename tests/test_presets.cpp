@@ -84,14 +84,14 @@ private slots:
 
         bool disabled_meanwhile = false;
         QTimer::singleShot(1000, [&] { disabled_meanwhile = !row_enabled(w.cmd_save) && row_enabled(w.cmd_recall); });
-        const quint64 waits_before = w.wait_step_count;
+        const quint64 waits_before = w.session().wait_step_count();
         QElapsedTimer t;
         t.start();
         PanelHarness::click(w.cmd_save(2));
         const qint64 ms = t.elapsed();
 
         QCOMPARE(h.serial.commands, QStringList{"SAV002"});
-        QCOMPARE(w.wait_step_count - waits_before, quint64(301 + 10)); // reply steps, then ten late waits
+        QCOMPARE(w.session().wait_step_count() - waits_before, quint64(301 + 10)); // reply steps, then ten late waits
         QVERIFY2(ms >= 5000 && ms < 9000, qPrintable(QString::number(ms)));
         QVERIFY(disabled_meanwhile);
         QVERIFY(row_enabled(w.cmd_save));

@@ -7,8 +7,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 
 using namespace tavrion;
 using namespace tavrion::test;
@@ -73,23 +75,23 @@ private slots:
         QVERIFY(w.cmd_keypad->isVisibleTo(&w));
 
         QCOMPARE(w.txt_ver->text(), QStringLiteral("1.06"));
-        QCOMPARE(w.display_mode, mode);
-        QCOMPARE(w.power_state, 1);
-        QCOMPARE(w.lock_state, 0);
+        QCOMPARE(w.device_state().display_mode, mode);
+        QCOMPARE(w.device_state().power_state, 1);
+        QCOMPARE(w.device_state().lock_state, 0);
         QVERIFY(w.fra_btn->isEnabled());
         QVERIFY(w.fra_pic->isEnabled());
-        QCOMPARE(w.cur_output, 4);
+        QCOMPARE(w.device_state().cur_output, 4);
         QCOMPARE(back_colour(w.cmd_out(4)), selection_colour);
         QCOMPARE(back_colour(w.cmd_inp(2)), selection_colour);
         int lines = 0;
         for (int o = 1; o <= 4; ++o)
-            for (int i = 1; i <= 4; ++i) lines += w.routing_line(o, i)->isVisibleTo(&w) ? 1 : 0;
+            for (int i = 1; i <= 4; ++i) lines += w.routing().routing_line(o, i)->isVisibleTo(&w) ? 1 : 0;
         if (mode == 3) {
             QCOMPARE(lines, 0);
         } else {
             QCOMPARE(lines, 4);
-            QVERIFY(w.routing_line(1, 3)->isVisibleTo(&w));
-            QVERIFY(w.routing_line(3, 4)->isVisibleTo(&w));
+            QVERIFY(w.routing().routing_line(1, 3)->isVisibleTo(&w));
+            QVERIFY(w.routing().routing_line(3, 4)->isVisibleTo(&w));
         }
         QCOMPARE(w.hsr_bri(1)->value(), advanced ? 61 : 0);
         QVERIFY(h.boxes.texts().isEmpty());
@@ -108,8 +110,8 @@ private slots:
 
         QStringList expected = kHead.mid(0, kHead.indexOf("PWR999") + 1);
         QCOMPARE(h.serial.commands, expected);
-        QCOMPARE(w.lock_state, 1);
-        QCOMPARE(w.power_state, 254); // power, mode and routing stay unread
+        QCOMPARE(w.device_state().lock_state, 1);
+        QCOMPARE(w.device_state().power_state, 254); // power, mode and routing stay unread
         QVERIFY(!w.fra_btn->isEnabled());
         QVERIFY(!w.fra_pic->isEnabled());
         QCOMPARE(w.cmd_out(1)->text(), QStringLiteral("A"));
@@ -136,7 +138,7 @@ private slots:
         h.serial.responder = dev.responder();
         start(h);
         FrmMain& w = h.w();
-        w.cmd_disconn_Click();
+        w.interface_frame().cmd_disconn_Click();
         PanelHarness::click(w.cmd_refresh);
         QVERIFY(h.serial.commands.isEmpty());
         QCOMPARE(h.boxes.texts(), QStringList({"RS232 port is disconnected !"}));
@@ -144,6 +146,32 @@ private slots:
         QCOMPARE(back_colour(w.cmd_refresh), button_face_colour());
         QVERIFY(!w.img_start->isVisibleTo(&w)); // the hint goes even so
         QVERIFY(w.txt_ver->text().isEmpty());
+    }
+
+    // The user closes the window while Refresh waits for an answer, and the window deletes itself
+    // on close: nothing of it may go while the chain is still on the stack.
+    void window_closed_during_refresh_outlives_the_chain()
+    {
+        PanelHarness h;
+        MiniDevice dev;
+        h.serial.responder = dev.responder();
+        h.serial.delay_ms = 5;
+        start(h);
+        QPointer<FrmMain> w = h.release_window();
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        auto inner = h.serial.responder;
+        h.serial.responder = [&](const QByteArray& c) {
+            if (c == "AUE999") QTimer::singleShot(0, w, [&w] { w->close(); });
+            return inner(c);
+        };
+        PanelHarness::click(w->cmd_refresh);
+        QVERIFY(w); // the chain has returned, and the window is still there
+        QVERIFY(!w->isVisible());
+        QVERIFY(w->cmd_refresh->isEnabled()); // restored on the way out
+        QCOMPARE(h.serial.commands.last(), QStringLiteral("AUE999")); // the port closed under it
+        QVERIFY(h.boxes.boxes.isEmpty());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!w);
     }
 
     void version_button()

@@ -18,7 +18,7 @@ QString lines_shown(FrmMain& w)
     for (int o = 1; o <= 4; ++o) {
         int shown = 0, count = 0;
         for (int i = 1; i <= 4; ++i)
-            if (w.routing_line(o, i)->isVisibleTo(&w)) { shown = i; ++count; }
+            if (w.routing().routing_line(o, i)->isVisibleTo(&w)) { shown = i; ++count; }
         s += count > 1 ? QChar('X') : QChar('0' + shown);
     }
     return s;
@@ -48,7 +48,7 @@ private slots:
         start(h);
         FrmMain& w = h.w();
         power_on_in_mode(h, dev, 1);
-        w.map_refresh();
+        w.routing().map_refresh();
         QCOMPARE(lines_shown(w), QStringLiteral("1334"));
         h.serial.clear();
 
@@ -76,17 +76,17 @@ private slots:
         start(h);
         FrmMain& w = h.w();
         power_on_in_mode(h, dev, 2);
-        w.map_refresh();
+        w.routing().map_refresh();
         QCOMPARE(h.serial.commands, map_queries());
-        QVERIFY(w.reply_ok);
+        QVERIFY(w.session().reply_ok());
         QCOMPARE(lines_shown(w), QStringLiteral("4412"));
-        QCOMPARE(w.cur_output, 4);
+        QCOMPARE(w.device_state().cur_output, 4);
         QCOMPARE(selected(w.cmd_out), 4);
         QCOMPARE(selected(w.cmd_inp), 2);
         // Red, green, blue, yellow; each from its output button down to its input button.
         const QColor colours[] = {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255), QColor(255, 255, 0)};
         for (int o = 1; o <= 4; ++o) {
-            LineShape* l = w.routing_line(o, dev.route[o]);
+            LineShape* l = w.routing().routing_line(o, dev.route[o]);
             QCOMPARE(l->colour(), colours[o - 1]);
             const QRect out = w.cmd_out(o)->geometry(), in = w.cmd_inp(dev.route[o])->geometry();
             QVERIFY(qAbs(l->p1().x() - out.center().x()) <= out.width() / 2);
@@ -104,21 +104,21 @@ private slots:
         start(h);
         FrmMain& w = h.w();
         power_on_in_mode(h, dev, 1);
-        w.map_refresh();
+        w.routing().map_refresh();
         QCOMPARE(lines_shown(w), QStringLiteral("1234"));
 
         dev.route[1] = 2; dev.route[3] = 1;
         dev.overrides["OUT002"] = "";
         h.serial.clear();
-        w.map_refresh();
+        w.routing().map_refresh();
         QCOMPARE(h.serial.commands, QStringList({"OUT001", "INP999", "OUT002"}));
-        QVERIFY(!w.reply_ok);
+        QVERIFY(!w.session().reply_ok());
         QCOMPARE(lines_shown(w), QStringLiteral("2234")); // B to D keep what they had
 
         // An ERR counts as answered and changes nothing: the read-back goes on.
         dev.overrides["OUT002"] = "ERR000";
         h.serial.clear();
-        w.map_refresh();
+        w.routing().map_refresh();
         QCOMPARE(h.serial.commands, map_queries());
         QCOMPARE(lines_shown(w), QStringLiteral("2214"));
     }
@@ -147,19 +147,19 @@ private slots:
         start(h);
         FrmMain& w = h.w();
         power_on_in_mode(h, dev, 1);
-        w.map_refresh();
+        w.routing().map_refresh();
         for (const char* r : {"OUT007\r", "OUT000\r", "INP009\r", "INP000\r"}) {
             h.serial.feed(r);
             PanelHarness::pump(20);
         }
-        QCOMPARE(w.cur_output, 4);
-        QCOMPARE(w.cur_input, 4);
+        QCOMPARE(w.device_state().cur_output, 4);
+        QCOMPARE(w.device_state().cur_input, 4);
         QCOMPARE(selected(w.cmd_out), 4);
         QCOMPARE(selected(w.cmd_inp), 4);
         QCOMPARE(lines_shown(w), QStringLiteral("1234"));
         // And the window still works afterwards.
         h.serial.feed("OUT002\r");
-        QVERIFY(PanelHarness::wait_until([&] { return w.cur_output == 2; }));
+        QVERIFY(PanelHarness::wait_until([&] { return w.device_state().cur_output == 2; }));
         h.serial.feed("INP004\r");
         QVERIFY(PanelHarness::wait_until([&] { return lines_shown(w) == QStringLiteral("1434"); }));
     }
@@ -186,13 +186,13 @@ private slots:
         dev.overrides["OUT002"] = "INP002";
         PanelHarness::click(w.cmd_out(2));
         QCOMPARE(h.serial.commands, QStringList({"OUT002", "INP999"}));
-        QCOMPARE(w.cur_output, 1);
+        QCOMPARE(w.device_state().cur_output, 1);
 
         // Not connected: the message once per command, nothing on the wire.
-        w.cmd_disconn_Click();
+        w.interface_frame().cmd_disconn_Click();
         h.serial.clear();
         h.boxes.clear();
-        w.map_refresh();
+        w.routing().map_refresh();
         QVERIFY(h.serial.commands.isEmpty());
         QCOMPARE(h.boxes.texts(), QStringList({"RS232 port is disconnected !"}));
     }

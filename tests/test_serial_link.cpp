@@ -3,11 +3,12 @@
 #include "link/clock.h"
 #include "link/serial_port.h"
 #include "shell/colours.h"
-#include "shell/frm_main.h"
+#include "support/features.h"
 #include "support/fakes.h"
 #include "support/panel_harness.h"
 #include "support/program_folder.h"
 #include "support/sim_harness.h"
+#include "support/test_access.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -181,7 +182,7 @@ private slots:
         SerialPanel p;
         p.link_com(1, pty.slave);
         QVERIFY(p.load());
-        QVERIFY(p.w().serial_connected);
+        QVERIFY(p.w().session().serial_connected());
         QVERIFY(shows_open(p.w()));
         QCOMPARE(open_count(pty.slave), 1);
         PtyDevice dev(pty);
@@ -195,29 +196,29 @@ private slots:
         int count_between = -1;
         std::string text_between;
         QTimer::singleShot(35, &p.w(), [&] {
-            count_between = p.w().rx_count;
-            text_between = p.w().reply_text;
+            count_between = p.w().session().rx_count();
+            text_between = p.w().session().reply_text();
         });
-        p.w().send_command("OUT999");
+        p.w().session().send_command("OUT999");
         QCOMPARE(dev.commands, QStringList{"OUT999"});
         QCOMPARE(count_between, 4);
         QCOMPARE(text_between, std::string("OUT0"));
-        QVERIFY(p.w().reply_ok);
-        QCOMPARE(p.w().cur_output, 2);
-        QVERIFY(p.w().tim_rx_enabled());
+        QVERIFY(p.w().session().reply_ok());
+        QCOMPARE(p.w().device_state().cur_output, 2);
+        QVERIFY(p.w().session().tim_rx_enabled());
 
         // Nine bytes at once: one reply, the two extra bytes go with the rest of the line.
-        p.w().send_command("OUT003");
-        QVERIFY(p.w().reply_ok);
-        QCOMPARE(p.w().cur_output, 3);
+        p.w().session().send_command("OUT003");
+        QVERIFY(p.w().session().reply_ok());
+        QCOMPARE(p.w().device_state().cur_output, 3);
         PanelHarness::pump(50);
-        QCOMPARE(p.w().rx_count, 0);
-        QVERIFY(p.w().reply_text.empty());
+        QCOMPARE(p.w().session().rx_count(), 0);
+        QVERIFY(p.w().session().reply_text().empty());
 
         // A reply that finds no transaction is dispatched by the receive tick.
         pty.write("OUT004\r");
-        QVERIFY(PanelHarness::wait_until([&] { return p.w().cur_output == 4; }, 1000));
-        QVERIFY(p.w().reply_ok);
+        QVERIFY(PanelHarness::wait_until([&] { return p.w().device_state().cur_output == 4; }, 1000));
+        QVERIFY(p.w().session().reply_ok());
         QVERIFY(p.boxes.boxes.isEmpty());
     }
 
@@ -251,23 +252,23 @@ private slots:
             return out;
         };
 
-        p.w().net_query_state = 0;
-        p.w().send_command_nowait("EIP999");
+        p.w().session().set_net_query_state(0);
+        p.w().session().send_command_nowait("EIP999");
         QVERIFY(PanelHarness::wait_until([&] { return !dev.commands.isEmpty(); }, 1000));
         QCOMPARE(dev.commands, QStringList{"EIP999"});
         if (taken) {
-            QVERIFY(PanelHarness::wait_until([&] { return p.w().net_query_state == 3; }, 1000));
-            QCOMPARE(p.w().reply_text, answer.toStdString());
-            QCOMPARE(p.w().rx_count, 16);
-            QVERIFY(!p.w().cmd_busy);
-            QVERIFY(p.w().tim_rx_enabled());
+            QVERIFY(PanelHarness::wait_until([&] { return p.w().session().net_query_state() == 3; }, 1000));
+            QCOMPARE(p.w().session().reply_text(), answer.toStdString());
+            QCOMPARE(p.w().session().rx_count(), 16);
+            QVERIFY(!p.w().session().cmd_busy());
+            QVERIFY(p.w().session().tim_rx_enabled());
         } else {
             // More than sixteen at once is examined as an ordinary line: ".16" fails the digit
             // test and the bytes are dropped.
             PanelHarness::pump(60 * pieces.size() + 100);
-            QCOMPARE(p.w().net_query_state, 0);
-            QVERIFY(!p.w().reply_ok);
-            QCOMPARE(p.w().rx_count, 0);
+            QCOMPARE(p.w().session().net_query_state(), 0);
+            QVERIFY(!p.w().session().reply_ok());
+            QCOMPARE(p.w().session().rx_count(), 0);
             QVERIFY(p.w().txt_cmd->toPlainText().startsWith("192.168.00"));
         }
     }
@@ -280,12 +281,12 @@ private slots:
         SerialPanel p;
         p.link_com(1, pty.slave);
         QVERIFY(p.load());
-        p.w().net_query_state = 0;
+        p.w().session().set_net_query_state(0);
         pty.write("OUT003");
         PanelHarness::pump(20);
         pty.write("\r");
-        QVERIFY(PanelHarness::wait_until([&] { return p.w().cur_output == 3; }, 1000));
-        QCOMPARE(p.w().net_query_state, 0);
+        QVERIFY(PanelHarness::wait_until([&] { return p.w().device_state().cur_output == 3; }, 1000));
+        QCOMPARE(p.w().session().net_query_state(), 0);
     }
 
     void com_ports_are_selected_from_the_list()
@@ -298,19 +299,19 @@ private slots:
         p.link_com(1, one.slave);
         p.link_com(5, five.slave);
         QVERIFY(p.load());
-        QVERIFY(p.w().serial_connected);
+        QVERIFY(p.w().session().serial_connected());
         QCOMPARE(open_count(one.slave), 1);
 
         // "COM5:" while connected: the old port is closed and COM5 opened.
         p.w().cbo_com->setCurrentIndex(4);
-        QCOMPARE(p.w().com_port, 5);
-        QVERIFY(p.w().serial_connected);
+        QCOMPARE(p.w().session().com_port(), 5);
+        QVERIFY(p.w().session().serial_connected());
         QCOMPARE(open_count(one.slave), 0);
         QCOMPARE(open_count(five.slave), 1);
         PtyDevice dev(five);
         dev.plan = [](const QByteArray&) { return QList<Piece>{{0, "OUT002\r"}}; };
-        p.w().send_command("OUT002");
-        QVERIFY(p.w().reply_ok);
+        p.w().session().send_command("OUT002");
+        QVERIFY(p.w().session().reply_ok());
         QCOMPARE(dev.commands, QStringList{"OUT002"});
         QVERIFY(one.read_all().isEmpty());
 
@@ -318,24 +319,24 @@ private slots:
         p.w().cbo_com->setCurrentIndex(2);
         QCOMPARE(p.boxes.texts(), QStringList{"COM 3: Fail !"});
         QCOMPARE(p.boxes.boxes[0].icon, BoxIcon::None);
-        QVERIFY(!p.w().serial_connected);
+        QVERIFY(!p.w().session().serial_connected());
         QVERIFY(shows_closed(p.w()));
         QCOMPARE(open_count(five.slave), 0);
         QVERIFY(!p.serial.is_open());
 
         // With control events off a selection only records the number.
-        p.w().ui_events_enabled = false;
+        PanelTestAccess::flags(p.w()).ui_events_enabled = false;
         p.w().cbo_com->setCurrentIndex(0);
-        p.w().ui_events_enabled = true;
-        QCOMPARE(p.w().com_port, 1);
-        QVERIFY(!p.w().serial_connected);
+        PanelTestAccess::flags(p.w()).ui_events_enabled = true;
+        QCOMPARE(p.w().session().com_port(), 1);
+        QVERIFY(!p.w().session().serial_connected());
         QCOMPARE(open_count(one.slave), 0);
         PanelHarness::click(p.w().cmd_conn);
-        QVERIFY(p.w().serial_connected);
+        QVERIFY(p.w().session().serial_connected());
         QVERIFY(shows_open(p.w()));
         QCOMPARE(open_count(one.slave), 1);
         PanelHarness::click(p.w().cmd_disconn);
-        QVERIFY(!p.w().serial_connected);
+        QVERIFY(!p.w().session().serial_connected());
         QVERIFY(shows_closed(p.w()));
         QCOMPARE(open_count(one.slave), 0);
         QCOMPARE(p.boxes.boxes.size(), 1);
@@ -349,7 +350,7 @@ private slots:
         SerialPanel p;
         p.link_com(1, slave);
         QVERIFY(p.load());
-        QVERIFY(p.w().serial_connected);
+        QVERIFY(p.w().session().serial_connected());
 
         // The device end goes away while the panel holds the port, in the middle of a transaction.
         QElapsedTimer t;
@@ -358,12 +359,12 @@ private slots:
         QTimer::singleShot(50, &p.w(), [&] { pty.reset(); });
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, &p.w(), [&] {
-            if (closed_after < 0 && !p.w().serial_connected) closed_after = t.elapsed();
+            if (closed_after < 0 && !p.w().session().serial_connected()) closed_after = t.elapsed();
         });
         watch.start(5);
-        p.w().send_command("OUT002");
+        p.w().session().send_command("OUT002");
         watch.stop();
-        QVERIFY(!p.w().reply_ok);
+        QVERIFY(!p.w().session().reply_ok());
         QVERIFY2(closed_after >= 50 && closed_after < 1050, qPrintable(QString::number(closed_after)));
         QVERIFY(shows_closed(p.w()));
         QVERIFY(!p.serial.is_open());
@@ -380,9 +381,9 @@ private slots:
         QVERIFY2(cpu < 0.05, qPrintable(QString::number(cpu)));
 
         // The panel goes on: a send reports the closed port.
-        p.w().send_command("OUT002");
+        p.w().session().send_command("OUT002");
         QCOMPARE(p.boxes.texts(), QStringList{"RS232 port is disconnected !"});
-        QVERIFY(!p.w().cmd_busy);
+        QVERIFY(!p.w().session().cmd_busy());
     }
 
     void idle_window_with_the_port_open_costs_next_to_nothing()
@@ -392,8 +393,8 @@ private slots:
         SerialPanel p;
         p.link_com(1, pty.slave);
         QVERIFY(p.load());
-        QVERIFY(p.w().serial_connected);
-        QVERIFY(p.w().tim_rx_enabled());
+        QVERIFY(p.w().session().serial_connected());
+        QVERIFY(p.w().session().tim_rx_enabled());
         PanelHarness::pump(200); // let start-up settle
 
         auto cpu_seconds = [] {
@@ -416,7 +417,7 @@ private slots:
         // Still receiving after the rest.
         PtyDevice dev(pty);
         pty.write("OUT003\r");
-        QVERIFY(PanelHarness::wait_until([&] { return p.w().cur_output == 3; }, 1000));
+        QVERIFY(PanelHarness::wait_until([&] { return p.w().device_state().cur_output == 3; }, 1000));
     }
 
 #ifdef TAVRION_HAVE_SIM
@@ -426,11 +427,11 @@ private slots:
         QVERIFY(h.load());
         h.clear_wire();
         for (const char* q : {"VER999", "MOD999", "OUT999", "INP999"}) {
-            h.w().send_command(q);
-            QVERIFY2(h.w().reply_ok, q);
+            h.w().session().send_command(q);
+            QVERIFY2(h.w().session().reply_ok(), q);
         }
         QCOMPARE(h.wire(), (QStringList{"VER999", "MOD999", "OUT999", "INP999"}));
-        QVERIFY(!h.w().cmd_busy);
+        QVERIFY(!h.w().session().cmd_busy());
         QVERIFY(h.boxes.boxes.isEmpty());
     }
 #endif

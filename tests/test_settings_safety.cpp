@@ -9,14 +9,16 @@
 #include "support/fakes.h"
 #include "support/hygiene.h"
 #include "support/program_folder.h"
+#include "support/test_access.h"
 
 #include "link/clock.h"
-#include "shell/frm_main.h"
+#include "support/features.h"
 #include "shell/settings_file.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QComboBox>
 #include <QProcess>
 #include <QRadioButton>
 #include <QStandardPaths>
@@ -96,9 +98,9 @@ int save_until_killed(int argc, char* argv[])
     const QString folder = QString::fromLocal8Bit(argv[2]);
     for (quint64 i = 0;; ++i) {
         Panel panel(folder);
-        panel.w->link_interface = int(i % 2);
-        panel.w->com_port = int(i % 2) + 3;
-        panel.w->advanced_view = i % 2 == 0;
+        panel.w->session().set_link_interface(int(i % 2));
+        panel.w->session().set_com_port(int(i % 2) + 3);
+        PanelTestAccess::flags(*panel.w).advanced_view = i % 2 == 0;
         panel.w->txt_ip->setText(QString(16000, QLatin1Char(i % 2 ? 'b' : 'a')));
         panel.w->Form_Unload();
     }
@@ -132,8 +134,8 @@ private slots:
         // What the user changes before closing the window: the settings `next` holds.
         const auto choose_next = [&next](Panel& panel) {
             panel.w->opt_interface(0)->setChecked(true);
-            panel.w->com_port = next.com_port;
-            panel.w->advanced_view = next.advanced_view;
+            panel.w->cbo_com->setCurrentIndex(next.com_port - 1);
+            if (panel.w->flags().advanced_view != next.advanced_view) panel.w->cmd_advance_Click();
             panel.w->txt_ip->setText(QString::fromStdString(next.address));
         };
 
@@ -156,8 +158,8 @@ private slots:
             // The next start-up reads the previous run's settings.
             Panel again(folder.path());
             QVERIFY(again.w->Form_Load());
-            QCOMPARE(again.w->link_interface, 1);
-            QCOMPARE(again.w->com_port, 7);
+            QCOMPARE(again.w->session().link_interface(), 1);
+            QCOMPARE(again.w->session().com_port(), 7);
             QCOMPARE(again.w->txt_ip->text(), QStringLiteral("10.0.0.7"));
         }
 

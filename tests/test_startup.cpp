@@ -120,7 +120,7 @@ private slots:
         // Opened once, by the link selection; the list entry was not taken for a user change.
         QCOMPARE(h.serial.opened_port, 3);
         QCOMPARE(h.serial.open_calls, 1);
-        QVERIFY(w.serial_connected);
+        QVERIFY(w.session().serial_connected());
         QVERIFY(h.serial.commands.isEmpty());
         QVERIFY(h.boxes.boxes.isEmpty());
         QVERIFY(w.cmd_conn->isVisible() && w.cmd_disconn->isVisible() && w.cbo_com->isVisible());
@@ -134,13 +134,13 @@ private slots:
         QCOMPARE(w.cbo_output->currentIndex(), -1);
         QVERIFY(w.txt_cmd->toPlainText().isEmpty());
 
-        QVERIFY(w.ui_events_enabled);
-        QVERIFY(w.tim_rx_enabled());
-        QCOMPARE(w.power_state, 254);
-        QCOMPARE(w.lock_state, 254);
-        QCOMPARE(w.audio_state, 254);
-        QCOMPARE(w.net_query_state, 254);
-        QCOMPARE(w.display_mode, 1);
+        QVERIFY(w.flags().ui_events_enabled);
+        QVERIFY(w.session().tim_rx_enabled());
+        QCOMPARE(w.device_state().power_state, 254);
+        QCOMPARE(w.device_state().lock_state, 254);
+        QCOMPARE(w.device_state().audio_state, 254);
+        QCOMPARE(w.session().net_query_state(), 254);
+        QCOMPARE(w.device_state().display_mode, 1);
         QVERIFY(!w.fra_btn->isEnabled());
 
         // Centred on the screen (to within the frame, which some platforms place on their own).
@@ -159,9 +159,9 @@ private slots:
         h.serial.openable_ports = {1, 2};
         QVERIFY(h.load());
         QCOMPARE(h.boxes.texts(), QStringList{QStringLiteral("COM 3: Fail !")});
-        QVERIFY(!h.w().serial_connected);
+        QVERIFY(!h.w().session().serial_connected());
         QVERIFY(h.w().isVisible());
-        QVERIFY(h.w().ui_events_enabled);
+        QVERIFY(h.w().flags().ui_events_enabled);
     }
 
     void ethernet_start_shows_its_controls_and_does_not_connect()
@@ -170,7 +170,7 @@ private slots:
         QVERIFY(h.load());
         FrmMain& w = h.w();
         QVERIFY(w.opt_interface(1)->isChecked());
-        QCOMPARE(w.link_interface, 1);
+        QCOMPARE(w.session().link_interface(), 1);
         QVERIFY(w.cmd_conn_eth->isVisible() && w.cmd_disconn_eth->isVisible());
         QVERIFY(w.lab_ip->isVisible() && w.txt_ip->isVisible());
         QVERIFY(!w.cmd_disconn_eth->isEnabled());
@@ -178,7 +178,7 @@ private slots:
         QVERIFY(!w.cmd_get_ip->isEnabled());
         QCOMPARE(h.tcp.connect_calls, 0);
         QCOMPARE(h.serial.open_calls, 0);
-        QVERIFY(!w.eth_connected);
+        QVERIFY(!w.session().eth_connected());
         QVERIFY(h.boxes.boxes.isEmpty());
         QCOMPARE(w.txt_ip->text(), QStringLiteral("192.168.0.7"));
     }
@@ -195,10 +195,10 @@ private slots:
             QCOMPARE(w.minimumSize(), w.maximumSize()); // no resizing by the user
             PanelHarness::click(w.cmd_advance);
             QVERIFY(has_outer_height(w, kExpandedOuterPx));
-            QVERIFY(w.advanced_view);
+            QVERIFY(w.flags().advanced_view);
             PanelHarness::click(w.cmd_advance);
             QVERIFY(has_outer_height(w, kCompactOuterPx));
-            QVERIFY(!w.advanced_view);
+            QVERIFY(!w.flags().advanced_view);
             PanelHarness::click(w.cmd_advance);
             QVERIFY(has_outer_height(w, kExpandedOuterPx));
             QCOMPARE(w.width(), 827);
@@ -211,7 +211,7 @@ private slots:
         PanelHarness next(settings(0, 1, false));
         next.folder.write_file(QStringLiteral("tavrion.ini"), saved);
         QVERIFY(next.load());
-        QVERIFY(next.w().advanced_view);
+        QVERIFY(next.w().flags().advanced_view);
         QVERIFY(has_outer_height(next.w(), kExpandedOuterPx));
         PanelHarness::click(next.w().cmd_advance);
         next.w().close();
@@ -322,7 +322,7 @@ private slots:
         PanelHarness h(settings(link, port, true));
         QVERIFY(h.load());
         QCOMPARE(h.serial.opened_port, opened);
-        QVERIFY(h.w().opt_interface(h.w().link_interface)->isChecked());
+        QVERIFY(h.w().opt_interface(h.w().session().link_interface())->isChecked());
         QVERIFY(h.w().cbo_com->currentIndex() >= 0 && h.w().cbo_com->currentIndex() <= 8);
         QVERIFY(h.boxes.boxes.isEmpty());
         h.w().close();

@@ -2,6 +2,7 @@
 // links: step counts and timing of the bounded wait, matching and dispatch, the busy flag, the
 // command log, late replies, and the restart course of RST001 / PWR001 on Ethernet.
 #include "support/panel_harness.h"
+#include "support/test_access.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -33,11 +34,11 @@ struct Timed {
 };
 Timed timed_send(FrmMain& w, const std::string& command)
 {
-    const quint64 before = w.wait_step_count;
+    const quint64 before = w.session().wait_step_count();
     QElapsedTimer t;
     t.start();
-    w.send_command(command);
-    return {t.nsecsElapsed() / 1e9, w.wait_step_count - before};
+    w.session().send_command(command);
+    return {t.nsecsElapsed() / 1e9, w.session().wait_step_count() - before};
 }
 
 QString log_text(FrmMain& w) { return w.txt_cmd->toPlainText(); }
@@ -53,29 +54,29 @@ private slots:
     {
         PanelHarness h;
         QVERIFY(h.load());
-        QVERIFY(h.w().serial_connected);
+        QVERIFY(h.w().session().serial_connected());
         h.serial.responder = silent();
 
         const Timed t = timed_send(h.w(), "OUT002");
         QCOMPARE(t.steps, quint64(301));
         qInfo("silent device, RS-232: %.3f s", t.seconds);
-        QVERIFY(!h.w().reply_ok);
-        QVERIFY(!h.w().cmd_busy);
-        QCOMPARE(h.w().cur_output, 1); // no handler ran
+        QVERIFY(!h.w().session().reply_ok());
+        QVERIFY(!h.w().session().cmd_busy());
+        QCOMPARE(h.w().device_state().cur_output, 1); // no handler ran
         QCOMPARE(h.serial.commands, QStringList{"OUT002"});
         QCOMPARE(h.serial.raw, QByteArray("OUT002\r"));
         // Each step lasts at least 2 ms of the millisecond clock.
         QVERIFY2(t.seconds >= 0.6, qPrintable(QString::number(t.seconds)));
         QVERIFY2(t.seconds < 1.0, qPrintable(QString::number(t.seconds)));
-        QVERIFY(h.w().tim_rx_enabled());
+        QVERIFY(h.w().session().tim_rx_enabled());
         QVERIFY(h.boxes.boxes.isEmpty());
 
         // A reset command takes the same course on this link: no restart message.
         const Timed r = timed_send(h.w(), "RST001");
         QCOMPARE(r.steps, quint64(301));
-        QVERIFY(!h.w().reply_ok);
+        QVERIFY(!h.w().session().reply_ok());
         QVERIFY(h.boxes.boxes.isEmpty());
-        QVERIFY(h.w().serial_connected);
+        QVERIFY(h.w().session().serial_connected());
     }
 
     void silent_device_runs_out_the_steps_on_ethernet()
@@ -83,17 +84,17 @@ private slots:
         PanelHarness h;
         QVERIFY(h.load());
         h.connect_tcp();
-        QVERIFY(h.w().eth_connected);
+        QVERIFY(h.w().session().eth_connected());
         h.tcp.responder = silent();
 
         const Timed t = timed_send(h.w(), "OUT002");
         QCOMPARE(t.steps, quint64(601));
         qInfo("silent device, Ethernet: %.3f s", t.seconds);
-        QVERIFY(!h.w().reply_ok);
+        QVERIFY(!h.w().session().reply_ok());
         QCOMPARE(h.tcp.raw, QByteArray("OUT002\r"));
         QVERIFY2(t.seconds >= 1.2, qPrintable(QString::number(t.seconds)));
         QVERIFY2(t.seconds < 1.8, qPrintable(QString::number(t.seconds)));
-        QVERIFY(h.w().eth_connected);
+        QVERIFY(h.w().session().eth_connected());
     }
 
     void matching_reply_ends_the_wait_and_is_dispatched()
@@ -106,13 +107,13 @@ private slots:
         h.serial.delay_ms = 5;
 
         const Timed t = timed_send(h.w(), "OUT003");
-        QVERIFY(h.w().reply_ok);
-        QCOMPARE(h.w().cur_output, 3);
+        QVERIFY(h.w().session().reply_ok());
+        QCOMPARE(h.w().device_state().cur_output, 3);
         QVERIFY2(t.steps < 50, qPrintable(QString::number(t.steps)));
-        QVERIFY(!h.w().cmd_busy);
-        QCOMPARE(h.w().rx_count, 0);
-        QVERIFY(h.w().reply_text.empty());
-        QVERIFY(h.w().tim_rx_enabled()); // re-armed after the hand-over
+        QVERIFY(!h.w().session().cmd_busy());
+        QCOMPARE(h.w().session().rx_count(), 0);
+        QVERIFY(h.w().session().reply_text().empty());
+        QVERIFY(h.w().session().tim_rx_enabled()); // re-armed after the hand-over
     }
 
     void reply_of_another_code_or_err()
@@ -122,29 +123,29 @@ private slots:
 
         // Another code: not dispatched, reply_ok false.
         h.serial.responder = always("OUT004\r");
-        h.w().send_command("INP999");
-        QVERIFY(!h.w().reply_ok);
-        QCOMPARE(h.w().cur_output, 1);
+        h.w().session().send_command("INP999");
+        QVERIFY(!h.w().session().reply_ok());
+        QCOMPARE(h.w().device_state().cur_output, 1);
 
         // ERR: the transaction counts as answered, nothing is dispatched or shown.
         h.serial.responder = always("ERR004\r");
         const Timed t = timed_send(h.w(), "OUT004");
-        QVERIFY(h.w().reply_ok);
+        QVERIFY(h.w().session().reply_ok());
         QVERIFY(t.steps < 50);
-        QCOMPARE(h.w().cur_output, 1);
+        QCOMPARE(h.w().device_state().cur_output, 1);
         QVERIFY(h.boxes.boxes.isEmpty());
 
         // A code without handler (menu keys) is answered, nothing else.
         h.serial.responder = always("MNX001\r");
-        h.w().send_command("MNX001");
-        QVERIFY(h.w().reply_ok);
+        h.w().session().send_command("MNX001");
+        QVERIFY(h.w().session().reply_ok());
 
         // A line failing the digit test is dropped; the wait runs out.
         h.serial.responder = always("OUT0X2\r");
         const Timed bad = timed_send(h.w(), "OUT002");
-        QVERIFY(!h.w().reply_ok);
+        QVERIFY(!h.w().session().reply_ok());
         QCOMPARE(bad.steps, quint64(301));
-        QCOMPARE(h.w().cur_output, 1);
+        QCOMPARE(h.w().device_state().cur_output, 1);
     }
 
     void five_characters_when_the_steps_run_out_are_no_reply()
@@ -154,10 +155,10 @@ private slots:
         h.serial.responder = always("OUT00");
         const Timed t = timed_send(h.w(), "OUT002");
         QCOMPARE(t.steps, quint64(301));
-        QVERIFY(!h.w().reply_ok);
-        QCOMPARE(h.w().cur_output, 1);
-        QCOMPARE(h.w().rx_count, 0); // the fragment is thrown away with the transaction
-        QVERIFY(h.w().reply_text.empty());
+        QVERIFY(!h.w().session().reply_ok());
+        QCOMPARE(h.w().device_state().cur_output, 1);
+        QCOMPARE(h.w().session().rx_count(), 0); // the fragment is thrown away with the transaction
+        QVERIFY(h.w().session().reply_text().empty());
     }
 
     void link_down_sends_and_logs_nothing()
@@ -165,27 +166,27 @@ private slots:
         PanelHarness h;
         QVERIFY(h.load());
         PanelHarness::click(h.w().cmd_disconn);
-        QVERIFY(!h.w().serial_connected);
+        QVERIFY(!h.w().session().serial_connected());
         h.serial.clear();
-        h.w().reply_ok = true;
-        h.w().send_command("OUT002");
-        h.w().send_command_nowait("BRI050");
-        QVERIFY(!h.w().reply_ok);
+        SessionTestAccess::set_reply_ok(h.w().session(), true);
+        h.w().session().send_command("OUT002");
+        h.w().session().send_command_nowait("BRI050");
+        QVERIFY(!h.w().session().reply_ok());
         QCOMPARE(h.boxes.texts(), (QStringList{"RS232 port is disconnected !", "RS232 port is disconnected !"}));
         QCOMPARE(h.boxes.boxes[0].icon, BoxIcon::Critical);
         QVERIFY(h.serial.raw.isEmpty());
-        QCOMPARE(h.w().log_lines, 0);
+        QCOMPARE(h.w().command_log().log_lines(), 0);
         QVERIFY(log_text(h.w()).isEmpty());
 
         h.boxes.clear();
         PanelHarness::click(h.w().opt_interface(1));
-        QCOMPARE(h.w().link_interface, 1);
-        h.w().send_command("OUT002");
-        h.w().send_command_nowait("BRI050");
+        QCOMPARE(h.w().session().link_interface(), 1);
+        h.w().session().send_command("OUT002");
+        h.w().session().send_command_nowait("BRI050");
         QCOMPARE(h.boxes.texts(), (QStringList{"Ethernet port is disconnected !", "Ethernet port is disconnected !"}));
         QCOMPARE(h.boxes.boxes[1].icon, BoxIcon::Critical);
         QVERIFY(h.tcp.raw.isEmpty());
-        QCOMPARE(h.w().log_lines, 0);
+        QCOMPARE(h.w().command_log().log_lines(), 0);
     }
 
     void nested_wait_does_not_stall_the_outer_one()
@@ -200,7 +201,7 @@ private slots:
             QMetaObject::invokeMethod(&h.w(), [&] {
                 QElapsedTimer t;
                 t.start();
-                h.w().wait_seconds(0.1f);
+                h.w().session().wait_seconds(0.1f);
                 inner_seconds = t.nsecsElapsed() / 1e9;
             }, Qt::QueuedConnection);
         });
@@ -208,7 +209,7 @@ private slots:
         QVERIFY(inner_seconds > 0.1 && inner_seconds < 0.3);
         QCOMPARE(t.steps, quint64(302)); // 301 steps and the nested wait
         QVERIFY2(t.seconds >= 0.6 && t.seconds < 1.1, qPrintable(QString::number(t.seconds)));
-        QVERIFY(!h.w().waiting); // the nested wait cleared it, as designed
+        QVERIFY(!h.w().session().waiting()); // the nested wait cleared it, as designed
     }
 
     void wake_up_taken_by_a_nested_pass_does_not_stall_the_wait()
@@ -229,7 +230,7 @@ private slots:
             }, Qt::QueuedConnection);
             QElapsedTimer t;
             t.start();
-            h.w().wait_seconds(0.001f);
+            h.w().session().wait_seconds(0.001f);
             QVERIFY2(t.elapsed() < 100, qPrintable(QStringLiteral("the wait stalled for %1 ms").arg(t.elapsed())));
         }
         QVERIFY(far_off.isActive());
@@ -248,7 +249,7 @@ private slots:
         }, Qt::QueuedConnection);
         QElapsedTimer t;
         t.start();
-        h.w().wait_seconds(0.001f);
+        h.w().session().wait_seconds(0.001f);
         QVERIFY2(t.elapsed() < 400, qPrintable(QStringLiteral("the wait stalled for %1 ms").arg(t.elapsed())));
         QVERIFY2(nested_passes < 40, qPrintable(QStringLiteral("%1 passes in the nested loop").arg(nested_passes)));
 
@@ -272,18 +273,18 @@ private slots:
         int log_before_nested = -1;
         bool nested_reply_ok = true;
         QTimer::singleShot(20, &h.w(), [&] {
-            log_before_nested = h.w().log_lines;
-            h.w().send_command("OUT004");
-            h.w().send_command_nowait("BRI050");
-            nested_reply_ok = h.w().reply_ok;
+            log_before_nested = h.w().command_log().log_lines();
+            h.w().session().send_command("OUT004");
+            h.w().session().send_command_nowait("BRI050");
+            nested_reply_ok = h.w().session().reply_ok();
         });
-        h.w().send_command("OUT002");
+        h.w().session().send_command("OUT002");
         QCOMPARE(log_before_nested, 1);
         QVERIFY(!nested_reply_ok);
         QCOMPARE(h.serial.commands, QStringList{"OUT002"}); // neither nested send went out
-        QVERIFY(h.w().reply_ok);
-        QCOMPARE(h.w().cur_output, 2);
-        QCOMPARE(h.w().log_lines, 2); // the command and its reply, nothing of the dropped sends
+        QVERIFY(h.w().session().reply_ok());
+        QCOMPARE(h.w().device_state().cur_output, 2);
+        QCOMPARE(h.w().command_log().log_lines(), 2); // the command and its reply, nothing of the dropped sends
         QVERIFY(h.boxes.boxes.isEmpty());
     }
 
@@ -297,15 +298,15 @@ private slots:
         h.tcp.responder = always("OUT003\r");
         bool once = false;
         QObject::connect(&h.tcp, &TcpClient::data_arrival, &h.w(), [&] {
-            if (once || !h.w().reply_ok) return;
+            if (once || !h.w().session().reply_ok()) return;
             once = true;
-            h.w().send_command("OUT004");
+            h.w().session().send_command("OUT004");
         });
         const Timed t = timed_send(h.w(), "OUT003");
         QVERIFY(once);
         QCOMPARE(t.steps, quint64(601));
-        QVERIFY(h.w().reply_ok);
-        QCOMPARE(h.w().cur_output, 3);
+        QVERIFY(h.w().session().reply_ok());
+        QCOMPARE(h.w().device_state().cur_output, 3);
         QCOMPARE(h.tcp.commands, QStringList{"OUT003"});
     }
 
@@ -316,29 +317,29 @@ private slots:
         PanelHarness h;
         QVERIFY(h.load());
         h.serial.responder = always("ERR000\r");
-        for (int i = 0; i < 15; ++i) h.w().send_command("MNU001");
-        QCOMPARE(h.w().log_lines, 30);
+        for (int i = 0; i < 15; ++i) h.w().session().send_command("MNU001");
+        QCOMPARE(h.w().command_log().log_lines(), 30);
         QVERIFY(log_text(h.w()).startsWith("MNU001 ERR000"));
 
         // The 31st entry (the command) is appended; the 32nd (its reply) clears the log first.
         int lines_at_write = -1;
         QString text_at_write;
         h.serial.responder = [&](const QByteArray&) {
-            lines_at_write = h.w().log_lines;
+            lines_at_write = h.w().command_log().log_lines();
             text_at_write = log_text(h.w());
             return QByteArray("VER106\r");
         };
-        h.w().send_command("VER999");
+        h.w().session().send_command("VER999");
         QCOMPARE(lines_at_write, 31);
         QVERIFY(text_at_write.startsWith("MNU001 ERR000"));
         QVERIFY(text_at_write.endsWith("VER999 "));
-        QCOMPARE(h.w().log_lines, 1);
+        QCOMPARE(h.w().command_log().log_lines(), 1);
         QVERIFY(log_text(h.w()).startsWith("VER106"));
         QVERIFY(!log_text(h.w()).contains("VER999"));
         QVERIFY(!log_text(h.w()).contains("ERR000"));
 
         PanelHarness::click(h.w().cmd_clear);
-        QCOMPARE(h.w().log_lines, 0);
+        QCOMPARE(h.w().command_log().log_lines(), 0);
         QVERIFY(log_text(h.w()).isEmpty());
     }
 
@@ -350,36 +351,36 @@ private slots:
         QVERIFY(h.load());
         // The reply comes after the wait has given up, however long its steps took on a busy machine.
         h.serial.responder = always("");
-        h.w().send_command("OUT003");
-        QVERIFY(!h.w().reply_ok);
-        QCOMPARE(h.w().cur_output, 1);
+        h.w().session().send_command("OUT003");
+        QVERIFY(!h.w().session().reply_ok());
+        QCOMPARE(h.w().device_state().cur_output, 1);
         h.serial.feed("OUT003\r");
-        QVERIFY(PanelHarness::wait_until([&] { return h.w().cur_output == 3; }, 2000));
-        QVERIFY(h.w().reply_ok);
-        QVERIFY(!h.w().cmd_busy);
-        QCOMPARE(h.w().rx_count, 0);
+        QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().cur_output == 3; }, 2000));
+        QVERIFY(h.w().session().reply_ok());
+        QVERIFY(!h.w().session().cmd_busy());
+        QCOMPARE(h.w().session().rx_count(), 0);
 
         // The receiver's own verdicts: ERR answered, an unknown code or EXT (serial) not.
         h.serial.feed("ZZZ001\r");
-        QVERIFY(PanelHarness::wait_until([&] { return !h.w().reply_ok; }, 1000));
+        QVERIFY(PanelHarness::wait_until([&] { return !h.w().session().reply_ok(); }, 1000));
         h.serial.feed("ERR001\r");
-        QVERIFY(PanelHarness::wait_until([&] { return h.w().reply_ok; }, 1000));
+        QVERIFY(PanelHarness::wait_until([&] { return h.w().session().reply_ok(); }, 1000));
         h.serial.feed("EXT000\r");
-        QVERIFY(PanelHarness::wait_until([&] { return !h.w().reply_ok; }, 1000));
-        QVERIFY(h.w().serial_connected);
+        QVERIFY(PanelHarness::wait_until([&] { return !h.w().session().reply_ok(); }, 1000));
+        QVERIFY(h.w().session().serial_connected());
 
         h.connect_tcp();
         h.tcp.responder = always("");
-        h.w().send_command("OUT002");
-        QVERIFY(!h.w().reply_ok);
-        QCOMPARE(h.w().cur_output, 3);
+        h.w().session().send_command("OUT002");
+        QVERIFY(!h.w().session().reply_ok());
+        QCOMPARE(h.w().device_state().cur_output, 3);
         h.tcp.feed("OUT002\r");
-        QVERIFY(PanelHarness::wait_until([&] { return h.w().cur_output == 2; }, 2000));
-        QVERIFY(h.w().reply_ok);
+        QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().cur_output == 2; }, 2000));
+        QVERIFY(h.w().session().reply_ok());
         h.tcp.feed("ZZZ001\r");
-        QVERIFY(!h.w().reply_ok);
+        QVERIFY(!h.w().session().reply_ok());
         h.tcp.feed("ERR001\r");
-        QVERIFY(h.w().reply_ok);
+        QVERIFY(h.w().session().reply_ok());
     }
 
     // ---- the restart course -------------------------------------------------------------------
@@ -398,7 +399,7 @@ private slots:
         PanelHarness h;
         QVERIFY(h.load());
         h.connect_tcp();
-        QVERIFY(h.w().eth_connected);
+        QVERIFY(h.w().session().eth_connected());
         h.w().img_start->hide(); // as a refresh leaves them
         h.w().cmd_keypad->show();
         h.tcp.responder = answered ? always(command.toLatin1() + '\r') : silent();
@@ -410,10 +411,10 @@ private slots:
         bool connected_when_shown = false;
         h.boxes.on_show = [&](const RecordingBoxes::Box&) {
             shown_at = t.nsecsElapsed() / 1e9;
-            connected_when_shown = h.w().eth_connected;
+            connected_when_shown = h.w().session().eth_connected();
         };
-        const quint64 steps_before = h.w().wait_step_count;
-        h.w().send_command(command.toStdString());
+        const quint64 steps_before = h.w().session().wait_step_count();
+        h.w().session().send_command(command.toStdString());
 
         QCOMPARE(h.tcp.commands, QStringList{command});
         QCOMPARE(h.boxes.texts(), QStringList{"Need to re-connect Ethernet after KV-7720 re-boots ready !"});
@@ -421,16 +422,16 @@ private slots:
         QVERIFY2(shown_at >= 1.0 && shown_at < 1.5, qPrintable(QString::number(shown_at)));
         QVERIFY(connected_when_shown);
         // The 1 s wait, then one step unless the answer is already there.
-        QCOMPARE(h.w().wait_step_count - steps_before, quint64(answered ? 1 : 2));
+        QCOMPARE(h.w().session().wait_step_count() - steps_before, quint64(answered ? 1 : 2));
         QVERIFY(!h.w().img_start->isHidden());
         QVERIFY(h.w().cmd_keypad->isHidden());
-        QVERIFY(!h.w().eth_connected);
+        QVERIFY(!h.w().session().eth_connected());
         QCOMPARE(h.tcp.state(), int(TcpClient::Closed));
-        QVERIFY(!h.w().tim_eth->isActive());
+        QVERIFY(!h.w().session().tim_eth()->isActive());
         QVERIFY(h.w().cmd_conn_eth->isEnabled());
         QVERIFY(!h.w().cmd_disconn_eth->isEnabled());
-        QCOMPARE(h.w().reply_ok, answered);
-        QVERIFY(!h.w().cmd_busy);
+        QCOMPARE(h.w().session().reply_ok(), answered);
+        QVERIFY(!h.w().session().cmd_busy());
     }
 
     // ---- unacknowledged sends -----------------------------------------------------------------
@@ -441,46 +442,46 @@ private slots:
         QVERIFY(h.load());
         h.serial.responder = always("OUT003\r");
         h.serial.delay_ms = 20;
-        h.w().set_tim_rx_enabled(false); // as a reply left for a transaction would leave it
-        h.w().reply_ok = false;
-        const quint64 steps_before = h.w().wait_step_count;
+        h.w().session().set_tim_rx_enabled(false); // as a reply left for a transaction would leave it
+        QVERIFY(!h.w().session().reply_ok());
+        const quint64 steps_before = h.w().session().wait_step_count();
         QElapsedTimer t;
         t.start();
-        h.w().send_command_nowait("OUT003");
+        h.w().session().send_command_nowait("OUT003");
         QVERIFY(t.elapsed() < 15);
-        QCOMPARE(h.w().wait_step_count, steps_before);
-        QVERIFY(!h.w().cmd_busy);
-        QVERIFY(h.w().tim_rx_enabled());
+        QCOMPARE(h.w().session().wait_step_count(), steps_before);
+        QVERIFY(!h.w().session().cmd_busy());
+        QVERIFY(h.w().session().tim_rx_enabled());
         QCOMPARE(h.serial.raw, QByteArray("OUT003\r"));
-        QCOMPARE(h.w().log_lines, 0);
-        QVERIFY(!h.w().reply_ok); // not touched
+        QCOMPARE(h.w().command_log().log_lines(), 0);
+        QVERIFY(!h.w().session().reply_ok()); // not touched
 
-        QVERIFY(PanelHarness::wait_until([&] { return h.w().cur_output == 3; }, 1000));
-        QVERIFY(h.w().reply_ok);
-        QCOMPARE(h.w().log_lines, 1); // the answer is logged by the receiver, the send is not
+        QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().cur_output == 3; }, 1000));
+        QVERIFY(h.w().session().reply_ok());
+        QCOMPARE(h.w().command_log().log_lines(), 1); // the answer is logged by the receiver, the send is not
 
         // A second send discards what had arrived of the first answer.
         h.serial.responder = silent();
-        h.w().send_command_nowait("OUT002");
+        h.w().session().send_command_nowait("OUT002");
         h.serial.feed("OUT0");
-        QVERIFY(PanelHarness::wait_until([&] { return h.w().rx_count == 4; }, 1000));
-        h.w().send_command_nowait("OUT004");
-        QCOMPARE(h.w().rx_count, 0);
-        QVERIFY(h.w().reply_text.empty());
+        QVERIFY(PanelHarness::wait_until([&] { return h.w().session().rx_count() == 4; }, 1000));
+        h.w().session().send_command_nowait("OUT004");
+        QCOMPARE(h.w().session().rx_count(), 0);
+        QVERIFY(h.w().session().reply_text().empty());
         h.serial.feed("OUT004\r");
-        QVERIFY(PanelHarness::wait_until([&] { return h.w().cur_output == 4; }, 1000));
+        QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().cur_output == 4; }, 1000));
 
         // Ethernet: the same, answered through the socket's receiver.
         h.connect_tcp();
         h.tcp.responder = always("OUT002\r");
         h.tcp.delay_ms = 20;
         h.tcp.clear();
-        const int log_before = h.w().log_lines;
-        h.w().send_command_nowait("OUT002");
+        const int log_before = h.w().command_log().log_lines();
+        h.w().session().send_command_nowait("OUT002");
         QCOMPARE(h.tcp.raw, QByteArray("OUT002\r"));
-        QCOMPARE(h.w().log_lines, log_before);
-        QVERIFY(PanelHarness::wait_until([&] { return h.w().cur_output == 2; }, 1000));
-        QCOMPARE(h.w().log_lines, log_before + 1);
+        QCOMPARE(h.w().command_log().log_lines(), log_before);
+        QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().cur_output == 2; }, 1000));
+        QCOMPARE(h.w().command_log().log_lines(), log_before + 1);
     }
 
     void nowait_answer_that_arrives_within_the_send_is_dispatched_and_receiving_goes_on()
@@ -493,15 +494,15 @@ private slots:
         QVERIFY(h.load());
         h.serial.responder = [](const QByteArray& c) { return c + "\r"; };
         h.serial.delay_ms = -1;
-        h.w().send_command_nowait("OUT003");
-        QVERIFY(!h.w().cmd_busy);
-        QVERIFY(h.w().tim_rx_enabled());
-        QVERIFY(PanelHarness::wait_until([&] { return h.w().cur_output == 3; }, 1000));
+        h.w().session().send_command_nowait("OUT003");
+        QVERIFY(!h.w().session().cmd_busy());
+        QVERIFY(h.w().session().tim_rx_enabled());
+        QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().cur_output == 3; }, 1000));
         QElapsedTimer t;
         t.start();
-        h.w().send_command("OUT002");
-        QVERIFY(h.w().reply_ok);
-        QCOMPARE(h.w().cur_output, 2);
+        h.w().session().send_command("OUT002");
+        QVERIFY(h.w().session().reply_ok());
+        QCOMPARE(h.w().device_state().cur_output, 2);
         QVERIFY(t.elapsed() < 300);
     }
 
@@ -511,11 +512,11 @@ private slots:
         QVERIFY(h.load());
         h.serial.responder = [](const QByteArray& c) { return c == "OUT002" ? QByteArray("OUT002\r") : QByteArray(); };
         h.serial.delay_ms = 80;
-        QTimer::singleShot(20, &h.w(), [&] { h.w().send_command_nowait("BRI050"); });
-        h.w().send_command("OUT002");
+        QTimer::singleShot(20, &h.w(), [&] { h.w().session().send_command_nowait("BRI050"); });
+        h.w().session().send_command("OUT002");
         QCOMPARE(h.serial.commands, QStringList{"OUT002"});
-        QVERIFY(h.w().reply_ok);
-        QCOMPARE(h.w().cur_output, 2);
+        QVERIFY(h.w().session().reply_ok());
+        QCOMPARE(h.w().device_state().cur_output, 2);
     }
 };
 

@@ -56,7 +56,7 @@ private slots:
         connect(&h.sim(), &tavrion_sim::SimServer::serial_closed, this, [&] { vanished_at = clock.elapsed(); });
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&] {
-            if (closed_at < 0 && !w.serial_connected) closed_at = clock.elapsed();
+            if (closed_at < 0 && !w.session().serial_connected()) closed_at = clock.elapsed();
         });
         watch.start(5);
 
@@ -79,10 +79,10 @@ private slots:
         QVERIFY(vanished_at >= 0);
         QVERIFY2(closed_at - vanished_at < 1000, qPrintable(QString::number(closed_at - vanished_at)));
         QVERIFY(shows_serial_closed(w));
-        QVERIFY(!w.MSComm1->is_open());
+        QVERIFY(!h.serial_port()->is_open());
         QVERIFY(!QFileInfo(com1(h)).isSymLink());
         QVERIFY2(h.boxes.texts().isEmpty(), qPrintable(joined(h.boxes.texts())));
-        QVERIFY(!w.cmd_busy);
+        QVERIFY(!w.session().cmd_busy());
 
         // What was read before the device went stays shown.
         const QSet<QString> fresh = in_transaction ? fresh_parts("RES", Lost) : QSet<QString>{};
@@ -108,7 +108,7 @@ private slots:
         QVERIFY(h.sim().apply_control(QStringLiteral("reset")));
         QVERIFY2(h.sim().open_serial(com1(h), 0), qPrintable(h.sim().last_error()));
         PanelHarness::click(w.cmd_conn);
-        QVERIFY(w.serial_connected);
+        QVERIFY(w.session().serial_connected());
         QCOMPARE(back_colour(w.cmd_conn), connected_colour);
         QCOMPARE(back_colour(w.cmd_disconn), button_face_colour());
         h.refresh();
@@ -126,7 +126,7 @@ private slots:
         FrmMain& w = h.w();
         const QString gone = h.sim().serial_device();
         QVERIFY(h.sim().apply_control(QStringLiteral("vanish")));
-        QVERIFY(PanelHarness::wait_until([&] { return !w.serial_connected; }, 1000));
+        QVERIFY(PanelHarness::wait_until([&] { return !w.session().serial_connected(); }, 1000));
         QVERIFY(!QFileInfo::exists(gone));
         QVERIFY(QFile::link(gone, com1(h)));
         QCOMPARE(serial_device_path(h.folder.path(), 1), com1(h));
@@ -134,13 +134,13 @@ private slots:
         PanelHarness::click(w.cmd_conn);
         QCOMPARE(h.boxes.texts(), QStringList{"COM 1: Fail !"});
         QVERIFY(shows_serial_closed(w));
-        QVERIFY(!w.MSComm1->is_open());
+        QVERIFY(!h.serial_port()->is_open());
         h.boxes.clear();
 
         // Back again (the simulator replaces the stale link): Connect and Refresh work.
         QVERIFY2(h.sim().open_serial(com1(h), 0), qPrintable(h.sim().last_error()));
         PanelHarness::click(w.cmd_conn);
-        QVERIFY(w.serial_connected);
+        QVERIFY(w.session().serial_connected());
         h.refresh();
         const QStringList d = window_differences(w, h.device());
         QVERIFY2(d.isEmpty(), qPrintable(joined(d)));

@@ -76,7 +76,7 @@ private slots:
             const qint64 start = clock.now_ms();
             QElapsedTimer t;
             t.start();
-            win.w->wait_seconds(0.001f);
+            win.w->session().wait_seconds(0.001f);
             took_ms.push_back(double(t.nsecsElapsed()) / 1e6);
             QVERIFY2(clock.now_ms() - start >= 2, "returned before the clock passed the bound");
         }
@@ -91,7 +91,7 @@ private slots:
         QElapsedTimer t;
         t.start();
         const qint64 start = coarse.now_ms();
-        for (int i = 0; i < 20; ++i) plain.w->wait_seconds(0.001f);
+        for (int i = 0; i < 20; ++i) plain.w->session().wait_seconds(0.001f);
         QVERIFY(coarse.now_ms() - start >= 40);
         QVERIFY2(t.elapsed() < 200, qPrintable(QString::number(t.elapsed())));
     }
@@ -100,14 +100,14 @@ private slots:
     {
         PanelHarness h;
         QVERIFY(h.load());
-        QVERIFY(h.w().serial_connected);
+        QVERIFY(h.w().session().serial_connected());
 
         // An unsolicited reply, while no transaction waits: dispatched by the receiver itself.
         h.serial.feed("VER106\r");
         QCoreApplication::processEvents();
         QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.06"));
-        QCOMPARE(h.w().rx_count, 0);
-        QVERIFY(h.w().tim_rx_enabled());
+        QCOMPARE(h.w().session().rx_count(), 0);
+        QVERIFY(h.w().session().tim_rx_enabled());
 
         // A reply in two pieces: taken as soon as the second completes it.
         h.serial.feed("VER1");
@@ -116,11 +116,11 @@ private slots:
         h.serial.feed("07\r");
         QCoreApplication::processEvents();
         QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.07"));
-        QCOMPARE(h.w().rx_count, 0);
+        QCOMPARE(h.w().session().rx_count(), 0);
 
         // A piece that completes nothing is left to the 1 ms tick, which still collects it.
         h.serial.feed("VER1");
-        QVERIFY(PanelHarness::wait_until([&] { return h.w().rx_count == 4; }, 1000));
+        QVERIFY(PanelHarness::wait_until([&] { return h.w().session().rx_count() == 4; }, 1000));
         h.serial.feed("08\r");
         QCoreApplication::processEvents();
         QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.08"));

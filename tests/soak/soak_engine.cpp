@@ -7,7 +7,7 @@
 #include "link/clock.h"
 #include "link/serial_port.h"
 #include "link/tcp_client.h"
-#include "shell/frm_main.h"
+#include "support/features.h"
 #include "sim/sim_server.h"
 
 #include <QCoreApplication>
@@ -123,9 +123,9 @@ public:
     bool load()
     {
         if (!w->Form_Load()) return false;
-        if (link == Link::Serial) return w->serial_connected;
+        if (link == Link::Serial) return w->session().serial_connected();
         test::PanelHarness::click(w->cmd_conn_eth);
-        return test::PanelHarness::wait_until([this] { return w->eth_connected; }, 3000);
+        return test::PanelHarness::wait_until([this] { return w->session().eth_connected(); }, 3000);
     }
 
     Link link;
@@ -219,7 +219,7 @@ public:
         if (r.rss_warm == 0) r.rss_warm = r.rss_end;
         r.err_answers = sent_.errors;
         for (const auto& b : rig_.boxes.boxes) problem(QStringLiteral("message box: ") + b.text);
-        w.on_dispatch = nullptr;
+        w.session().router().on_dispatch = nullptr;
         r.seconds_ms = took.elapsed();
         return r;
     }
@@ -256,14 +256,14 @@ private:
                              since_arrival_.restart(); // on its way: the line is not quiet yet
                          });
         FrmMain& w = *rig_.w;
-        QObject::connect(w.MSComm1, &SerialPort::ready_read, &rig_.sim, [this] { since_arrival_.restart(); });
-        QObject::connect(w.wsk_client, &TcpClient::data_arrival, &rig_.sim, [this] { since_arrival_.restart(); });
-        w.on_dispatch = [this, &w](const std::string& code) {
-            const std::string reply = w.reply_text;
+        QObject::connect(rig_.serial.get(), &SerialPort::ready_read, &rig_.sim, [this] { since_arrival_.restart(); });
+        QObject::connect(rig_.tcp.get(), &TcpClient::data_arrival, &rig_.sim, [this] { since_arrival_.restart(); });
+        w.session().router().on_dispatch = [this, &w](const std::string& code) {
+            const std::string reply = w.session().reply_text();
             if (!sent_.contains(reply))
                 problem(QStringLiteral("dispatched \"%1\", a line the device never sent").arg(QString::fromStdString(reply)));
             // A transaction holds cmd_busy while it dispatches; the receivers dispatch only without it.
-            if (w.cmd_busy) {
+            if (w.session().cmd_busy()) {
                 ++r.transaction_dispatches;
                 if (last_written_.compare(0, 3, code) != 0)
                     problem(QStringLiteral("reply %1 handed to the transaction of %2")
@@ -346,20 +346,20 @@ private:
     void transaction(const std::string& command)
     {
         FrmMain& w = *rig_.w;
-        const quint64 steps = w.wait_step_count;
+        const quint64 steps = w.session().wait_step_count();
         QElapsedTimer t;
         t.start();
-        w.send_command(command);
-        check_bound(QString::fromStdString(command), 1, int(w.wait_step_count - steps), t.elapsed());
+        w.session().send_command(command);
+        check_bound(QString::fromStdString(command), 1, int(w.session().wait_step_count() - steps), t.elapsed());
         ++r.transactions;
-        if (w.reply_ok) ++r.answered;
+        if (w.session().reply_ok()) ++r.answered;
         else ++r.unanswered;
-        if (w.cmd_busy) problem(QStringLiteral("busy after %1").arg(QString::fromStdString(command)));
+        if (w.session().cmd_busy()) problem(QStringLiteral("busy after %1").arg(QString::fromStdString(command)));
         // The protocol has no sequence numbers: once an answer comes late, a command sent at once
         // after each failure takes the previous command's answer and ends, and its own answer
         // goes to the next one. A chain (Refresh) stops at the first failure and a user is slower;
         // mostly do the same, and sometimes go straight on, as a chain of sends would.
-        if (!w.reply_ok && uniform() < 0.7) quiet(20, 1500);
+        if (!w.session().reply_ok() && uniform() < 0.7) quiet(20, 1500);
     }
 
     // Until nothing has left the device or reached the panel for `ms` (at most `limit_ms`).
@@ -372,11 +372,11 @@ private:
     {
         FrmMain& w = *rig_.w;
         const int before = r.commands;
-        const quint64 steps = w.wait_step_count;
+        const quint64 steps = w.session().wait_step_count();
         QElapsedTimer t;
         t.start();
         test::PanelHarness::click(w.cmd_refresh);
-        check_bound(QStringLiteral("Refresh"), std::max(1, r.commands - before), int(w.wait_step_count - steps), t.elapsed());
+        check_bound(QStringLiteral("Refresh"), std::max(1, r.commands - before), int(w.session().wait_step_count() - steps), t.elapsed());
         ++r.refreshes;
         if (!w.cmd_refresh->isEnabled()) problem(QStringLiteral("Refresh stayed disabled"));
     }
@@ -384,7 +384,7 @@ private:
     void slider()
     {
         static const char* const codes[] = {"BRI", "CON", "HUE", "SAT"};
-        rig_.w->send_command_nowait(std::string(codes[between(0, 3)]) + test_pad3(between(0, 100)));
+        rig_.w->session().send_command_nowait(std::string(codes[between(0, 3)]) + test_pad3(between(0, 100)));
         ++r.slider_sends;
     }
     static std::string test_pad3(int n)
@@ -403,7 +403,7 @@ private:
         FrmMain& w = *rig_.w;
         test::PanelHarness::wait_until([&] {
             return rig_.sim.idle() && since_arrival_.elapsed() > 60
-                && (rig_.link != Link::Serial || w.MSComm1->in_buffer_count() == 0);
+                && (rig_.link != Link::Serial || rig_.serial->in_buffer_count() == 0);
         }, 5000);
         rig_.sim.clear_received();
     }
@@ -414,13 +414,13 @@ private:
         settle();
         FrmMain& w = *rig_.w;
         const QString before = QStringLiteral("receive tick %1, %2 bytes waiting in the port, busy %3")
-                                   .arg(w.tim_rx_enabled() ? "on" : "off")
-                                   .arg(w.MSComm1->in_buffer_count())
-                                   .arg(w.cmd_busy);
+                                   .arg(w.session().tim_rx_enabled() ? "on" : "off")
+                                   .arg(rig_.serial->in_buffer_count())
+                                   .arg(w.session().cmd_busy());
         w.txt_ver->clear();
         transaction("VER999");
         ++r.probes;
-        if (!w.reply_ok || w.txt_ver->text().isEmpty()) {
+        if (!w.session().reply_ok() || w.txt_ver->text().isEmpty()) {
             ++r.probe_failures;
             problem(QStringLiteral("VER999 on a quiet line was not answered (before it: %1); the log ends \"%2\"")
                         .arg(before, w.txt_cmd->toPlainText().right(80)));

@@ -4,7 +4,7 @@
 
 #include "link/serial_port.h"
 #include "link/tcp_client.h"
-#include "shell/message_boxes.h"
+#include "link/message_boxes.h"
 
 #include <QList>
 #include <QSet>

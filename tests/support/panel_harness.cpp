@@ -26,7 +26,7 @@ PanelHarness::PanelHarness(const Settings& settings) : folder(settings)
 
 PanelHarness::~PanelHarness()
 {
-    window_->close();
+    if (window_) window_->close();
     window_.reset();
     QCoreApplication::processEvents();
 }
@@ -64,7 +64,7 @@ void PanelHarness::connect_tcp()
     click(window_->opt_interface(1));
     window_->txt_ip->setText(QStringLiteral("127.0.0.1"));
     click(window_->cmd_conn_eth);
-    wait_until([this] { return window_->eth_connected; }, 2000);
+    wait_until([this] { return window_->session().eth_connected(); }, 2000);
 }
 
 QRect PanelHarness::slider_part(QScrollBar* s, QStyle::SubControl part)

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "link/clock.h"
-#include "shell/frm_main.h"
+#include "support/features.h"
 #include "support/fakes.h"
 #include "support/program_folder.h"
 
@@ -26,6 +26,8 @@ public:
     // Runs the start-up course; false when it stopped on a file error.
     bool load();
     FrmMain& w() { return *window_; }
+    // Hands the window over to the test, which then owns it (or lets it delete itself on close).
+    FrmMain* release_window() { return window_.release(); }
 
     // A real left click in the middle of the control, as a user makes it. A click on a disabled or
     // hidden control does nothing, as on the screen.

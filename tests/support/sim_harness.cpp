@@ -55,13 +55,13 @@ bool SimHarness::load()
 {
     if (!window_->Form_Load()) return false;
     if (link == Link::Tcp) return connect_tcp();
-    return window_->serial_connected;
+    return window_->session().serial_connected();
 }
 
 bool SimHarness::connect_tcp()
 {
     PanelHarness::click(window_->cmd_conn_eth);
-    return PanelHarness::wait_until([this] { return window_->eth_connected; }, 3000);
+    return PanelHarness::wait_until([this] { return window_->session().eth_connected(); }, 3000);
 }
 
 void SimHarness::refresh() { PanelHarness::click(window_->cmd_refresh); }

@@ -8,7 +8,7 @@
 #include "link/clock.h"
 #include "link/serial_port.h"
 #include "link/tcp_client.h"
-#include "shell/frm_main.h"
+#include "support/features.h"
 #include "sim/sim_server.h"
 #include "support/fakes.h"
 #include "support/program_folder.h"
@@ -31,6 +31,8 @@ public:
     tavrion_sim::SimServer& sim() { return sim_; }
     tavrion_sim::DeviceState& device() { return sim_.device().state(); }
     QStringList wire() const { return sim_.received_commands(); }
+    SerialPort* serial_port() { return serial_.get(); } // the window's COM port
+    TcpClient* tcp_client() { return tcp_.get(); }
     void clear_wire() { sim_.clear_received(); }
     // Presses Refresh and returns when the chain has ended.
     void refresh();

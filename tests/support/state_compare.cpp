@@ -4,7 +4,7 @@
 
 #include "routing/line_shape.h"
 #include "shell/colours.h"
-#include "shell/frm_main.h"
+#include "support/features.h"
 #include "sim/device_model.h"
 
 #include <QComboBox>
@@ -112,10 +112,10 @@ QStringList window_differences(FrmMain& w, const tavrion_sim::DeviceState& dev)
     d.text(QStringLiteral("txt_ver"), w.txt_ver->text(),
            QString::fromStdString(v.substr(0, 1) + "." + v.substr(1, 2)));
 
-    d.number(QStringLiteral("power_state"), w.power_state, dev.power_on ? 1 : 0);
+    d.number(QStringLiteral("power_state"), w.device_state().power_state, dev.power_on ? 1 : 0);
     d.text(QStringLiteral("cmd_pwr picture"), picture_of(w.cmd_pwr),
            dev.power_on ? QStringLiteral("power_on.bmp") : QStringLiteral("power_standby.bmp"));
-    d.number(QStringLiteral("lock_state"), w.lock_state, dev.locked ? 1 : 0);
+    d.number(QStringLiteral("lock_state"), w.device_state().lock_state, dev.locked ? 1 : 0);
     d.text(QStringLiteral("cmd_lock picture"), picture_of(w.cmd_lock),
            dev.locked ? QStringLiteral("lock.bmp") : QStringLiteral("unlock.bmp"));
 
@@ -132,7 +132,7 @@ QStringList window_differences(FrmMain& w, const tavrion_sim::DeviceState& dev)
     if (!dev.power_on) return d.out;
 
     // Audio.
-    d.number(QStringLiteral("audio_state"), w.audio_state, dev.audio_on ? 1 : 0);
+    d.number(QStringLiteral("audio_state"), w.device_state().audio_state, dev.audio_on ? 1 : 0);
     d.text(QStringLiteral("cmd_mute picture"), picture_of(w.cmd_mute),
            dev.audio_on ? QStringLiteral("speaker_on.bmp") : QStringLiteral("speaker_off.bmp"));
     d.number(QStringLiteral("opt_audio checked"), checked_index(w.opt_audio, 0, 4), dev.audio_edid);
@@ -154,7 +154,7 @@ QStringList window_differences(FrmMain& w, const tavrion_sim::DeviceState& dev)
     d.number(QStringLiteral("cbo_output resolution"), w.cbo_output->currentIndex() + 1, dev.resolution);
 
     // Mode and its layout.
-    d.number(QStringLiteral("display_mode"), w.display_mode, dev.mode);
+    d.number(QStringLiteral("display_mode"), w.device_state().display_mode, dev.mode);
     d.text(QStringLiteral("cmd_mode highlight"), highlighted(w.cmd_mode, 1, 3), QString::number(dev.mode));
     static const char* const captions[4][4] = {
         {}, {"A", "B", "C", "D"}, {"AL", "AR", "BL", "BR"}, {"", "", "", ""}};
@@ -172,21 +172,21 @@ QStringList window_differences(FrmMain& w, const tavrion_sim::DeviceState& dev)
         }
 
     // Routing: the current output and its input, and one line per output outside TV Wall.
-    d.number(QStringLiteral("cur_output"), w.cur_output, dev.current_output);
+    d.number(QStringLiteral("cur_output"), w.device_state().cur_output, dev.current_output);
     d.text(QStringLiteral("cmd_out highlight"), highlighted(w.cmd_out, 1, 4), QString::number(dev.current_output));
     const int current_input = dev.current_output >= 1 && dev.current_output <= 4
         ? dev.routes[size_t(dev.current_output - 1)] : -1;
-    d.number(QStringLiteral("cur_input"), w.cur_input, current_input);
+    d.number(QStringLiteral("cur_input"), w.device_state().cur_input, current_input);
     d.text(QStringLiteral("cmd_inp highlight"), highlighted(w.cmd_inp, 1, 4), QString::number(current_input));
     for (int o = 1; o <= 4; ++o) {
         QStringList shown;
         for (int i = 1; i <= 4; ++i)
-            if (LineShape* l = w.routing_line(o, i); l && !l->isHidden()) shown << QString::number(i);
+            if (LineShape* l = w.routing().routing_line(o, i); l && !l->isHidden()) shown << QString::number(i);
         const QString expected = dev.mode == 3 ? QString() : QString::number(dev.routes[size_t(o - 1)]);
         d.text(QStringLiteral("routing lines of output %1").arg(o), shown.join(QLatin1Char(',')), expected);
     }
 
-    if (w.advanced_view) compare_picture(d, w, dev);
+    if (w.flags().advanced_view) compare_picture(d, w, dev);
     return d.out;
 }
 

@@ -11,8 +11,13 @@
 #include "link/serial_port.h"
 #include "link/tcp_client.h"
 #include "routing/line_shape.h"
+#include "link/device_session.h"
+#include "routing/routing_map.h"
+#include "shell/frm_keypad.h"
 #include "shell/frm_main.h"
-#include "shell/message_boxes.h"
+#include "shell/menu_keys.h"
+#include "shell/refresh_all.h"
+#include "link/message_boxes.h"
 #include "sim/sim_server.h"
 
 #include <QApplication>
@@ -158,7 +163,7 @@ int main(int argc, char* argv[])
     platform.boxes = &boxes;
 
     tavrion::FrmMain w(platform);
-    if (!w.Form_Load() || !w.serial_connected) {
+    if (!w.Form_Load() || !w.session().serial_connected()) {
         err() << "render_screens: the panel did not start on the simulator's COM1" << Qt::endl;
         return 1;
     }
@@ -179,10 +184,10 @@ int main(int argc, char* argv[])
     };
     auto refresh = [&](int mode) {
         click(w.cmd_refresh, QStringLiteral("Refresh"));
-        expect(w.reply_ok, QStringLiteral("Refresh stopped at an unanswered query"));
+        expect(w.session().reply_ok(), QStringLiteral("Refresh stopped at an unanswered query"));
         expect(w.txt_ver->text() == QStringLiteral("1.06"), QStringLiteral("Refresh did not show the firmware version"));
-        expect(w.power_state == 1, QStringLiteral("Refresh did not show the device on"));
-        expect(w.display_mode == mode, QStringLiteral("Refresh did not show display mode %1").arg(mode));
+        expect(w.device_state().power_state == 1, QStringLiteral("Refresh did not show the device on"));
+        expect(w.device_state().display_mode == mode, QStringLiteral("Refresh did not show display mode %1").arg(mode));
     };
     // The picture rows show what the device holds: in Matrix one row for all outputs (output A's
     // value), in Dual and TV Wall one row per output. Value boxes may carry a blank before the number.
@@ -197,7 +202,7 @@ int main(int argc, char* argv[])
     auto expect_routes = [&](const int (&routes)[4]) {
         for (int out = 1; out <= 4; ++out)
             for (int in = 1; in <= 4; ++in)
-                expect(w.routing_line(out, in)->isVisible() == (routes[out - 1] == in),
+                expect(w.routing().routing_line(out, in)->isVisible() == (routes[out - 1] == in),
                        QStringLiteral("the map does not show output %1 on input %2").arg(out).arg(routes[out - 1]));
     };
     auto shoot = [&](QWidget* window, const QString& name) {
@@ -237,7 +242,7 @@ int main(int argc, char* argv[])
     // The compact window in Matrix mode, and the keypad window that "Keyboard" opens.
     click(w.cmd_mode(1), QStringLiteral("Matrix"));
     click(w.cmd_advance, QStringLiteral("Advanced"));
-    expect(!w.advanced_view, QStringLiteral("Advanced did not make the window compact"));
+    expect(!w.flags().advanced_view, QStringLiteral("Advanced did not make the window compact"));
     refresh(1);
     {
         // Offscreen windows have a 2-pixel frame instead of a title bar, which leaves the compact
@@ -251,8 +256,8 @@ int main(int argc, char* argv[])
     }
 
     click(w.cmd_keypad, QStringLiteral("Keyboard"));
-    expect(w.keypad_open && w.keypad_window(), QStringLiteral("Keyboard did not open the keypad window"));
-    if (w.keypad_window()) shoot(w.keypad_window(), QStringLiteral("keypad.png"));
+    expect(w.menu_keys().keypad_open() && w.menu_keys().keypad_window(), QStringLiteral("Keyboard did not open the keypad window"));
+    if (w.menu_keys().keypad_window()) shoot(w.menu_keys().keypad_window(), QStringLiteral("keypad.png"));
 
     w.close();
     if (failures) {

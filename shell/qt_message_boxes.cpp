@@ -1,4 +1,4 @@
-#include "shell/message_boxes.h"
+#include "shell/qt_message_boxes.h"
 
 #include <QMessageBox>
 

@@ -1,20 +1,11 @@
-// Message boxes of the panel: caption "Tavrion", an OK button, plain text. Tests record them
-// through the same interface instead of showing them.
+// Message boxes on the screen, modal to the main window.
 #pragma once
 
-#include <QString>
+#include "link/message_boxes.h"
 
 class QWidget;
 
 namespace tavrion {
-
-enum class BoxIcon { None, Critical, Exclamation };
-
-class MessageBoxes {
-public:
-    virtual ~MessageBoxes() = default;
-    virtual void show(const QString& text, BoxIcon icon) = 0;
-};
 
 class QtMessageBoxes : public MessageBoxes {
 public:

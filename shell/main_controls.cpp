@@ -1,19 +1,13 @@
 // The control inventory of the main window: names, captions, positions (twips), fonts and design
-// states, and the wiring of each control's event to its handler.
-#include "shell/frm_main.h"
+// states.
+#include "shell/main_controls.h"
 
-#include "link/clock.h"
-#include "link/serial_port.h"
-#include "link/tcp_client.h"
 #include "routing/line_shape.h"
 #include "shell/colours.h"
 #include "shell/design_pictures.h"
-#include "shell/frm_keypad.h"
 
 #include <QButtonGroup>
-#include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,7 +16,6 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QStyle>
-#include <QTimer>
 
 #include <algorithm>
 #include <vector>
@@ -196,31 +189,19 @@ void fit_captions(QWidget* window)
 
 } // namespace
 
-FrmMain::FrmMain(const Platform& platform, QWidget* parent)
-    : QWidget(parent), platform_(platform), clock_(platform.clock), MSComm1(platform.serial),
-      wsk_client(platform.socket)
+void MainControls::setupUi(QWidget* frm_main)
 {
-    create_controls();
-    connect_controls();
-}
-
-FrmMain::~FrmMain()
-{
-    if (frm_keypad) delete frm_keypad.data();
-}
-
-void FrmMain::create_controls()
-{
-    setObjectName(QStringLiteral("frm_main"));
-    setWindowTitle(QStringLiteral("Tavrion"));
-    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
-                   | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
-    setFont(font_of("Arial", 9.75));
-    setFixedSize(px(12405), px(6405));
+    QWidget* const w = frm_main;
+    w->setObjectName(QStringLiteral("frm_main"));
+    w->setWindowTitle(QStringLiteral("Tavrion"));
+    w->setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
+                      | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                      | Qt::WindowCloseButtonHint);
+    w->setFont(font_of("Arial", 9.75));
+    w->setFixedSize(px(12405), px(6405));
 
     // ---- routing panel (created first: the Interface frame and "Keyboard" lie on top of it) ----
-    fra_btn = place(new QWidget(this), 1350, 90, 11025, 2115);
+    fra_btn = place(new QWidget(w), 1350, 90, 11025, 2115);
     fra_btn->setObjectName(QStringLiteral("fra_btn"));
     fra_btn->setEnabled(false);
 
@@ -286,14 +267,14 @@ void FrmMain::create_controls()
     img_start->setPixmap(design_start_hint());
 
     // ---- window level, compact strip ------------------------------------------------------------
-    cmd_refresh = button(this, "cmd_refresh", QStringLiteral("Refresh"), 60, 60, 1100, 405);
-    cmd_keypad = button(this, "cmd_keypad", QStringLiteral("Keyboard"), 1350, 60, 2295, 345);
+    cmd_refresh = button(w, "cmd_refresh", QStringLiteral("Refresh"), 60, 60, 1100, 405);
+    cmd_keypad = button(w, "cmd_keypad", QStringLiteral("Keyboard"), 1350, 60, 2295, 345);
     cmd_keypad->hide();
-    cmd_pwr = picture_button(this, "cmd_pwr", design_power_symbol(QSize(60, 33)), 60, 1140, 1100, 585);
-    cmd_advance = button(this, "cmd_advance", QStringLiteral("Advanced"), 60, 1740, 1095, 405);
+    cmd_pwr = picture_button(w, "cmd_pwr", design_power_symbol(QSize(60, 33)), 60, 1140, 1100, 585);
+    cmd_advance = button(w, "cmd_advance", QStringLiteral("Advanced"), 60, 1740, 1095, 405);
 
-    fra_rs232 = frame(this, "fra_rs232", QStringLiteral("Interface"), 8550, 0, 3795, 1695);
-    auto* interface_group = new QButtonGroup(this);
+    fra_rs232 = frame(w, "fra_rs232", QStringLiteral("Interface"), 8550, 0, 3795, 1695);
+    auto* interface_group = new QButtonGroup(w);
     opt_interface.set(0, option(fra_rs232, interface_group, 0, QStringLiteral("opt_interface(0)"), QStringLiteral("RS-232"), 150, 300, 1095, 255));
     opt_interface.set(1, option(fra_rs232, interface_group, 1, QStringLiteral("opt_interface(1)"), QStringLiteral("Ethernet"), 1290, 300, 1215, 255));
     cmd_conn = button(fra_rs232, "cmd_conn", QStringLiteral("Connect"), 120, 630, 1215, 405);
@@ -318,17 +299,17 @@ void FrmMain::create_controls()
     lab_eth_state->hide();
 
     // ---- expanded area ---------------------------------------------------------------------------
-    fra_dual_a = frame(this, "fra_dual_a", QStringLiteral("Dual A Audio"), 60, 2430, 1785, 735);
-    fra_dual_b = frame(this, "fra_dual_b", QStringLiteral("Dual B Audio"), 60, 3270, 1785, 735);
-    auto* da_group = new QButtonGroup(this);
-    auto* db_group = new QButtonGroup(this);
+    fra_dual_a = frame(w, "fra_dual_a", QStringLiteral("Dual A Audio"), 60, 2430, 1785, 735);
+    fra_dual_b = frame(w, "fra_dual_b", QStringLiteral("Dual B Audio"), 60, 3270, 1785, 735);
+    auto* da_group = new QButtonGroup(w);
+    auto* db_group = new QButtonGroup(w);
     opt_da.set(1, option(fra_dual_a, da_group, 1, QStringLiteral("opt_da(1)"), QStringLiteral("Left"), 120, 300, 765, 315));
     opt_da.set(2, option(fra_dual_a, da_group, 2, QStringLiteral("opt_da(2)"), QStringLiteral("Right"), 900, 300, 765, 315));
     opt_db.set(1, option(fra_dual_b, db_group, 1, QStringLiteral("opt_db(1)"), QStringLiteral("Left"), 120, 300, 765, 315));
     opt_db.set(2, option(fra_dual_b, db_group, 2, QStringLiteral("opt_db(2)"), QStringLiteral("Right"), 900, 300, 765, 315));
 
-    fra_bezel = frame(this, "fra_bezel", QStringLiteral("Bezel Correction"), 1980, 2430, 2385, 1575);
-    auto* bezel_group = new QButtonGroup(this);
+    fra_bezel = frame(w, "fra_bezel", QStringLiteral("Bezel Correction"), 1980, 2430, 2385, 1575);
+    auto* bezel_group = new QButtonGroup(w);
     opt_bezel_onoff.set(1, option(fra_bezel, bezel_group, 1, QStringLiteral("opt_bezel_onoff(1)"), QStringLiteral("On"), 120, 270, 615, 315));
     opt_bezel_onoff.set(0, option(fra_bezel, bezel_group, 0, QStringLiteral("opt_bezel_onoff(0)"), QStringLiteral("Off"), 780, 270, 615, 315));
     lab_bezel_h = label(fra_bezel, "lab_bezel_h", QStringLiteral("H Correction"), 120, 660, 1155, 375);
@@ -339,7 +320,7 @@ void FrmMain::create_controls()
     hsr_bezel_v = slider(fra_bezel, QStringLiteral("hsr_bezel_v"), 254, 1230, 1080, 1035, 375);
     txt_bezel_v = text_box(fra_bezel, "txt_bezel_v", 1470, 1080, 555, 375);
 
-    fra_pic = frame(this, "fra_pic", QStringLiteral("Picture"), 4410, 2430, 7965, 2685);
+    fra_pic = frame(w, "fra_pic", QStringLiteral("Picture"), 4410, 2430, 7965, 2685);
     {
         QPalette p = fra_pic->palette();
         p.setColor(QPalette::Window, QColor(128, 128, 128));
@@ -352,7 +333,7 @@ void FrmMain::create_controls()
     }
     QPalette property_palette = fra_pic->palette();
     for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        property_palette.setColor(g, QPalette::WindowText, palette().color(g, QPalette::WindowText));
+        property_palette.setColor(g, QPalette::WindowText, w->palette().color(g, QPalette::WindowText));
     struct Property {
         const char* frame_name;
         const char* caption;
@@ -389,7 +370,7 @@ void FrmMain::create_controls()
     }
     cmd_pic_reset = button(fra_pic, "cmd_pic_reset", QStringLiteral("Reset"), 5640, 2310, 1100, 345);
     cmd_pic_refresh = button(fra_pic, "cmd_pic_refresh", QStringLiteral("Refresh"), 6750, 2310, 1100, 345);
-    lab_pic = label(this, "lab_pic", QStringLiteral("Picture"), 4920, 2340, 645, 315);
+    lab_pic = label(w, "lab_pic", QStringLiteral("Picture"), 4920, 2340, 645, 315);
     {
         QPalette p = lab_pic->palette();
         p.setColor(QPalette::WindowText, Qt::white);
@@ -398,20 +379,20 @@ void FrmMain::create_controls()
         lab_pic->setAutoFillBackground(true);
     }
 
-    fra_audio = frame(this, "fra_audio", QStringLiteral("Audio EDID"), 60, 4080, 2475, 1035);
-    auto* audio_group = new QButtonGroup(this);
+    fra_audio = frame(w, "fra_audio", QStringLiteral("Audio EDID"), 60, 4080, 2475, 1035);
+    auto* audio_group = new QButtonGroup(w);
     opt_audio.set(0, option(fra_audio, audio_group, 0, QStringLiteral("opt_audio(0)"), QStringLiteral("2CH"), 90, 270, 765, 315));
     opt_audio.set(1, option(fra_audio, audio_group, 1, QStringLiteral("opt_audio(1)"), QStringLiteral("6CH"), 870, 270, 765, 315));
     opt_audio.set(2, option(fra_audio, audio_group, 2, QStringLiteral("opt_audio(2)"), QStringLiteral("8CH"), 1680, 270, 675, 315));
     opt_audio.set(3, option(fra_audio, audio_group, 3, QStringLiteral("opt_audio(3)"), QStringLiteral("Bitstream"), 90, 630, 1305, 315));
     opt_audio.set(4, option(fra_audio, audio_group, 4, QStringLiteral("opt_audio(4)"), QStringLiteral("HD"), 1680, 630, 765, 315));
 
-    cmd_fact_reset = button(this, "cmd_fact_reset", QStringLiteral("Factory Reset"), 2670, 4080, 1695, 525);
-    cmd_ver = button(this, "cmd_ver", QStringLiteral("F/W Ver"), 2670, 4680, 1035, 435);
+    cmd_fact_reset = button(w, "cmd_fact_reset", QStringLiteral("Factory Reset"), 2670, 4080, 1695, 525);
+    cmd_ver = button(w, "cmd_ver", QStringLiteral("F/W Ver"), 2670, 4680, 1035, 435);
     set_back_colour(cmd_ver, light_grey_colour);
-    txt_ver = text_box(this, "txt_ver", 3750, 4680, 615, 435);
+    txt_ver = text_box(w, "txt_ver", 3750, 4680, 615, 435);
 
-    fra_recall_save = frame(this, "fra_recall_save", QStringLiteral("Recall / Save"), 60, 5190, 7755, 1095);
+    fra_recall_save = frame(w, "fra_recall_save", QStringLiteral("Recall / Save"), 60, 5190, 7755, 1095);
     for (int n = 1; n <= 4; ++n) {
         auto* r = button(fra_recall_save, "", QStringLiteral("Recall %1").arg(n), 90 + 930 * (n - 1), 420, 915, 435);
         r->setObjectName(indexed_name("cmd_recall", n));
@@ -421,17 +402,17 @@ void FrmMain::create_controls()
         cmd_save.set(n, s);
     }
 
-    cmd_get_ip = button(this, "cmd_get_ip", QStringLiteral("Get IP"), 7980, 5160, 1100, 375);
+    cmd_get_ip = button(w, "cmd_get_ip", QStringLiteral("Get IP"), 7980, 5160, 1100, 375);
     cmd_get_ip->setEnabled(false);
-    lab_inq_ip = label(this, "lab_inq_ip", QStringLiteral("IP"), 9540, 5220, 315, 315);
-    txt_get_ip = text_box(this, "txt_get_ip", 9810, 5160, 1965, 345, true);
-    Label1 = label(this, "Label1", QStringLiteral("Subnet Mask"), 8580, 5580, 1395, 315);
-    txt_get_mask = text_box(this, "txt_get_mask", 9810, 5550, 1965, 345, true);
-    Label3 = label(this, "Label3", QStringLiteral("Gate Way"), 8850, 5940, 1035, 315);
-    txt_get_gate = text_box(this, "txt_get_gate", 9810, 5940, 1965, 345, true);
+    lab_inq_ip = label(w, "lab_inq_ip", QStringLiteral("IP"), 9540, 5220, 315, 315);
+    txt_get_ip = text_box(w, "txt_get_ip", 9810, 5160, 1965, 345, true);
+    Label1 = label(w, "Label1", QStringLiteral("Subnet Mask"), 8580, 5580, 1395, 315);
+    txt_get_mask = text_box(w, "txt_get_mask", 9810, 5550, 1965, 345, true);
+    Label3 = label(w, "Label3", QStringLiteral("Gate Way"), 8850, 5940, 1035, 315);
+    txt_get_gate = text_box(w, "txt_get_gate", 9810, 5940, 1965, 345, true);
 
     // The command log lies below the client area: kept, not seen.
-    txt_cmd = place(new QPlainTextEdit(this), 150, 6600, 11415, 1125);
+    txt_cmd = place(new QPlainTextEdit(w), 150, 6600, 11415, 1125);
     txt_cmd->setObjectName(QStringLiteral("txt_cmd"));
     {
         QFont f = font_of("Courier New", 9.75);
@@ -440,7 +421,7 @@ void FrmMain::create_controls()
     }
     txt_cmd->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txt_cmd->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    cmd_clear = button(this, "cmd_clear", QString(QChar(0x6E05)), 11640, 6600, 645, 555);
+    cmd_clear = button(w, "cmd_clear", QString(QChar(0x6E05)), 11640, 6600, 645, 555);
     cmd_clear->setAccessibleName(QStringLiteral("Clear the command log"));
     // Both lie below the window: Tab must not take the focus out of sight.
     txt_cmd->setFocusPolicy(Qt::NoFocus);
@@ -462,92 +443,8 @@ void FrmMain::create_controls()
     describe(img_start, QStringLiteral("Click Refresh to START !"),
              QStringLiteral("Press Refresh to read the device's state and enable the panel"));
 
-    set_reading_tab_order(this);
-    fit_captions(this);
-
-    // ---- non-visual members ----------------------------------------------------------------------
-    tim_rx = new QTimer(this);
-    tim_rx->setObjectName(QStringLiteral("tim_rx"));
-    tim_rx->setInterval(1);
-    tim_rx->setTimerType(Qt::PreciseTimer);
-    tim_eth = new QTimer(this);
-    tim_eth->setObjectName(QStringLiteral("tim_eth"));
-    tim_eth->setInterval(7000);
-}
-
-void FrmMain::connect_controls()
-{
-    connect(cmd_refresh, &QPushButton::clicked, this, [this] { cmd_refresh_Click(); });
-    connect(cmd_keypad, &QPushButton::clicked, this, [this] { cmd_keypad_Click(); });
-    connect(cmd_pwr, &QPushButton::clicked, this, [this] { cmd_pwr_Click(); });
-    connect(cmd_advance, &QPushButton::clicked, this, [this] { cmd_advance_Click(); });
-    connect(cmd_conn, &QPushButton::clicked, this, [this] { cmd_conn_Click(); });
-    connect(cmd_disconn, &QPushButton::clicked, this, [this] { cmd_disconn_Click(); });
-    connect(cmd_conn_eth, &QPushButton::clicked, this, [this] { cmd_conn_eth_Click(); });
-    connect(cmd_disconn_eth, &QPushButton::clicked, this, [this] { cmd_disconn_eth_Click(); });
-    connect(cbo_com, &QComboBox::currentIndexChanged, this, [this] { cbo_com_Click(); });
-    connect(cbo_output, &QComboBox::currentIndexChanged, this, [this] { cbo_output_Click(); });
-    for (int i = 0; i <= 1; ++i)
-        connect(opt_interface(i), &QRadioButton::toggled, this, [this, i](bool on) { if (on) opt_interface_Click(i); });
-
-    for (int n = 1; n <= 4; ++n) {
-        connect(cmd_out(n), &QPushButton::clicked, this, [this, n] { cmd_out_Click(n); });
-        connect(cmd_inp(n), &QPushButton::clicked, this, [this, n] { cmd_inp_Click(n); });
-        connect(cmd_recall(n), &QPushButton::clicked, this, [this, n] { cmd_recall_Click(n); });
-        connect(cmd_save(n), &QPushButton::clicked, this, [this, n] { cmd_save_Click(n); });
-        connect(hsr_bri(n), &QScrollBar::valueChanged, this, [this, n] { hsr_bri_Change(n); });
-        connect(hsr_con(n), &QScrollBar::valueChanged, this, [this, n] { hsr_con_Change(n); });
-        connect(hsr_hue(n), &QScrollBar::valueChanged, this, [this, n] { hsr_hue_Change(n); });
-        connect(hsr_sat(n), &QScrollBar::valueChanged, this, [this, n] { hsr_sat_Change(n); });
-    }
-    for (int m = 1; m <= 3; ++m)
-        connect(cmd_mode(m), &QPushButton::clicked, this, [this, m] { cmd_mode_Click(m); });
-
-    connect(cmd_mute, &QPushButton::clicked, this, [this] { cmd_mute_Click(); });
-    connect(cmd_lock, &QPushButton::clicked, this, [this] { cmd_lock_Click(); });
-    connect(cmd_menu_up, &QPushButton::clicked, this, [this] { cmd_menu_up_Click(); });
-    connect(cmd_menu_down, &QPushButton::clicked, this, [this] { cmd_menu_down_Click(); });
-    connect(cmd_menu_left, &QPushButton::clicked, this, [this] { cmd_menu_left_Click(); });
-    connect(cmd_menu_right, &QPushButton::clicked, this, [this] { cmd_menu_right_Click(); });
-    connect(cmd_menu_ok, &QPushButton::clicked, this, [this] { cmd_menu_ok_Click(); });
-    connect(cmd_menu_menu, &QPushButton::clicked, this, [this] { cmd_menu_menu_Click(); });
-    connect(cmd_menu_exit, &QPushButton::clicked, this, [this] { cmd_menu_exit_Click(); });
-
-    for (int i = 1; i <= 2; ++i) {
-        connect(opt_da(i), &QRadioButton::toggled, this, [this, i](bool on) { if (on) opt_da_Click(i); });
-        connect(opt_db(i), &QRadioButton::toggled, this, [this, i](bool on) { if (on) opt_db_Click(i); });
-    }
-    for (int i = 0; i <= 1; ++i)
-        connect(opt_bezel_onoff(i), &QRadioButton::toggled, this, [this, i](bool on) { if (on) opt_bezel_onoff_Click(i); });
-    for (int i = 0; i <= 4; ++i)
-        connect(opt_audio(i), &QRadioButton::toggled, this, [this, i](bool on) { if (on) opt_audio_Click(i); });
-    connect(hsr_bezel_h, &QScrollBar::valueChanged, this, [this] { hsr_bezel_h_Change(); });
-    connect(hsr_bezel_v, &QScrollBar::valueChanged, this, [this] { hsr_bezel_v_Change(); });
-
-    connect(cmd_pic_refresh, &QPushButton::clicked, this, [this] { cmd_pic_refresh_Click(); });
-    connect(cmd_pic_reset, &QPushButton::clicked, this, [this] { cmd_pic_reset_Click(); });
-    connect(cmd_fact_reset, &QPushButton::clicked, this, [this] { cmd_fact_reset_Click(); });
-    connect(cmd_ver, &QPushButton::clicked, this, [this] { cmd_ver_Click(); });
-    connect(cmd_get_ip, &QPushButton::clicked, this, [this] { cmd_get_ip_Click(); });
-    connect(cmd_clear, &QPushButton::clicked, this, [this] { cmd_clear_Click(); });
-
-    connect(tim_rx, &QTimer::timeout, this, [this] { tim_rx_Timer(); });
-    connect(tim_eth, &QTimer::timeout, this, [this] { tim_eth_Timer(); });
-    if (MSComm1) {
-        // The 1 ms tick runs only while bytes wait, so an idle window costs nothing.
-        connect(MSComm1, &SerialPort::ready_read, this, [this] { serial_ready_read(); });
-        connect(MSComm1, &SerialPort::device_lost, this, [this] { serial_device_lost(); });
-    }
-    if (wsk_client) {
-        connect(wsk_client, &TcpClient::connected, this, [this] { wsk_client_Connect(); });
-        connect(wsk_client, &TcpClient::data_arrival, this, [this] { wsk_client_DataArrival(); });
-    }
-}
-
-void FrmMain::closeEvent(QCloseEvent* event)
-{
-    Form_Unload();
-    event->accept();
+    set_reading_tab_order(w);
+    fit_captions(w);
 }
 
 } // namespace tavrion

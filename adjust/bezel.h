@@ -1,0 +1,47 @@
+// Bezel correction: On/Off waits for its answer; the two sliders send each new value without
+// waiting. BEH/BEV replies move the sliders, or, right after a maximum query, set their range.
+#pragma once
+
+#include "shell/indexed.h"
+
+#include <QObject>
+
+class QLineEdit;
+class QRadioButton;
+class QScrollBar;
+
+namespace tavrion {
+
+class DeviceSession;
+struct ReportedState;
+struct PanelFlags;
+
+class Bezel : public QObject {
+public:
+    struct Controls {
+        Indexed<QRadioButton, 0, 1> opt_bezel_onoff;
+        QScrollBar* hsr_bezel_h;
+        QLineEdit* txt_bezel_h;
+        QScrollBar* hsr_bezel_v;
+        QLineEdit* txt_bezel_v;
+    };
+    Bezel(DeviceSession& session, ReportedState& device, PanelFlags& flags, const Controls& controls);
+
+    void hsr_bezel_h_Change();
+    void hsr_bezel_v_Change();
+    void opt_bezel_onoff_Click(int index);
+    void reply_beh();
+    void reply_bev();
+    void reply_bez();
+
+private:
+    void bezel_reply(QScrollBar* slider, QLineEdit* box);
+    void bezel_slider_change(const char* code, QScrollBar* slider, QLineEdit* box);
+
+    DeviceSession& session_;
+    ReportedState& device_;
+    PanelFlags& flags_;
+    Controls c_;
+};
+
+} // namespace tavrion

@@ -1,0 +1,53 @@
+// Brightness, contrast, hue and saturation: one row of sliders for all outputs in Matrix, a row per
+// output in Dual and TV Wall.
+#pragma once
+
+#include "shell/indexed.h"
+
+#include <QObject>
+
+class QLineEdit;
+class QPushButton;
+class QScrollBar;
+
+namespace tavrion {
+
+class DeviceSession;
+struct ReportedState;
+struct PanelFlags;
+
+class Picture : public QObject {
+public:
+    struct Controls {
+        Indexed<QScrollBar, 1, 4> hsr_con, hsr_bri, hsr_sat, hsr_hue;
+        Indexed<QLineEdit, 1, 4> txt_con, txt_bri, txt_sat, txt_hue;
+        QPushButton* cmd_pic_refresh;
+        QPushButton* cmd_pic_reset;
+    };
+    Picture(DeviceSession& session, const ReportedState& device, PanelFlags& flags, const Controls& controls);
+
+    void hsr_bri_Change(int index);
+    void hsr_con_Change(int index);
+    void hsr_hue_Change(int index);
+    void hsr_sat_Change(int index);
+    void cmd_pic_refresh_Click();
+    void cmd_pic_reset_Click();
+    void reply_bri();
+    void reply_con();
+    void reply_hue();
+    void reply_sat();
+    void picture_reset_step(); // the RST...2 course, called by reply_rst
+
+private:
+    // One routine for the four picture properties.
+    void picture_slider_change(const char* code, const Indexed<QScrollBar, 1, 4>& sliders,
+                               const Indexed<QLineEdit, 1, 4>& boxes, int index);
+    void picture_reply(const Indexed<QScrollBar, 1, 4>& sliders, const Indexed<QLineEdit, 1, 4>& boxes);
+
+    DeviceSession& session_;
+    const ReportedState& device_;
+    PanelFlags& flags_;
+    Controls c_;
+};
+
+} // namespace tavrion

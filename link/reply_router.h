@@ -1,0 +1,31 @@
+// Hands an accepted reply to the code that registered its reply code. Each feature registers the
+// codes it handles when it is built; a handler reads the reply from the session.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <unordered_map>
+
+namespace tavrion {
+
+class ReplyRouter {
+public:
+    using Handler = std::function<void()>;
+
+    // Registers the handler of a three-letter reply code. Registering a code twice is a
+    // programming error: two features would both believe they own the reply.
+    void add(const std::string& code, Handler handler);
+    bool has(const std::string& code) const { return handlers_.count(code) != 0; }
+
+    // Calls the handler of `code`. EXT, the device ending a TCP session, counts only when the TCP
+    // receiver took the line (`from_tcp_receiver`). False when nothing handles the code.
+    bool dispatch(const std::string& code, bool from_tcp_receiver);
+
+    // Told the code of each reply just before its handler runs; for tests and benchmarks.
+    std::function<void(const std::string& code)> on_dispatch;
+
+private:
+    std::unordered_map<std::string, Handler> handlers_;
+};
+
+} // namespace tavrion
