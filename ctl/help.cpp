@@ -28,8 +28,11 @@ Options:
 Verbs:
   status [--json]       read everything, as Refresh in the expanded window does, and print it;
                         a query left unanswered ends the reading: what was read is printed (exit 1)
-  route OUTPUT INPUT    show INPUT (1 to 4) on OUTPUT: A, B, C, D in Matrix mode; AL, AR, BL, BR in
-                        Dual mode; wall in TV Wall mode
+  route OUTPUT INPUT    show INPUT (1 to 4) on OUTPUT: A, B, C, D, or AL, AR, BL, BR as Dual mode
+                        names the same four outputs (taken in any mode); sends what the panel's
+                        output and input buttons send: route B 3 is OUT002, INP999, INP003
+  route wall INPUT      TV Wall: output 1 as the panel selects it for the wall, then the input
+                        (OUT001, INP00n)
   mode matrix|dual|tv-wall
   power on|standby      over TCP, power on restarts the device (see --wait-ready)
   lock on|off           the front-panel keys
@@ -60,10 +63,11 @@ Verbs:
   restore FILE          put a backup back, read the device back and print what differs
   diff FILE             read the device and print each value that differs from a backup
 
-What a verb reads first: route and picture read the mode (MOD999), since output names and
-picture rows depend on it; resolution 5 and 6 read the mode; power reads the power state
-(PWR999) and sends nothing when the device is already there. mode re-reads the routes and the
-picture values, and preset recall the routes, as the panel does after them.
+What a verb reads first: picture reads the mode (MOD999), since the rows and the command's
+parameter depend on it; resolution 5 and 6 read the mode and send nothing outside Matrix; power
+reads the power state (PWR999) and sends nothing when the device is already there. route reads
+nothing first. mode re-reads the routes and the picture values, and preset recall the routes, as
+the panel does after them.
 
 Backups hold the mode, the route of each output, the picture values of the mode's rows, bezel
 on/off and both amounts, audio EDID, mute, the Dual audio halves, the output resolution and the
@@ -81,9 +85,9 @@ restore it and save it (preset save N).
 Exit status:
   0  done (diff: no differences)
   1  the device refused a command (ERR), answered another code, did not answer within the wait,
-     or did not take a value; the device's state does not allow the verb (route or picture in
-     another mode, resolution 5 or 6 outside Matrix, backup of a device in standby); diff or
-     restore found differences; the backup file could not be written
+     or did not take a value; the device's state does not allow the verb (a picture row of
+     another mode, resolution 5 or 6 outside Matrix, backup or restore of a device in standby);
+     diff or restore found differences; the backup file could not be written
   2  usage error, found before anything is sent: unknown verb or option, a value out of range,
      a file that cannot be read or is not a backup, no link given and none usable in tavrion.ini
   3  the link could not be opened or connected, or was lost (the port or address is named); a

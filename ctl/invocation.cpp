@@ -135,7 +135,7 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
                 v.names = 3;
                 v.a = 1; // the wall shows what output A shows, as the window reads it
             } else {
-                ok = fail("route: OUTPUT is A, B, C or D in Matrix, AL, AR, BL or BR in Dual, wall in TV Wall; not \""
+                ok = fail("route: OUTPUT is A, B, C, D (or AL, AR, BL, BR, the same four outputs), or wall; not \""
                           + printable(w[1]) + "\"");
             }
             ok = ok && range(w[2], "route: INPUT", 1, 4, v.b);

@@ -29,7 +29,7 @@ struct Verb {
     std::string result;  // what a verb with a fixed command prints once done: "lock: on"
     int a = 0;           // output, mode, preset, resolution, picture row (0 = all), on = 1 ...
     int b = 0;           // input, picture value
-    int names = 0;       // route: the mode whose output names were used (1 A-D, 2 AL-BR, 3 wall)
+    int names = 0;       // route: the names used (1 A-D, 2 AL-BR, 3 wall); A-D and AL-BR both are 1..4
     bool json = false;   // status --json
     std::string path;    // run, backup, restore, diff
     std::vector<ScriptLine> script; // run: the file's verbs

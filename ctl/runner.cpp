@@ -223,22 +223,20 @@ std::string Runner::resolution_text(int n) const
     return s;
 }
 
+// Exactly the window's two presses, without reading the mode first: the output button (the output,
+// then its input) and the input button. A wall has no output buttons; the window selects output 1
+// for it when the mode changes, so that and the input go out.
 Outcome Runner::route(const Verb& v)
 {
-    int m = 0;
-    Outcome o = read_mode(m);
-    if (!o.ok()) return o;
-    if (m != v.names) {
-        static const char* const names[] = {"", "A, B, C and D", "AL, AR, BL and BR", "wall"};
-        return Outcome::fail(kExitDevice, "the device is in " + mode_text(m) + " mode, where the outputs are "
-                                              + names[m] + " (MOD999 answered " + printable(last_.reply) + ")");
-    }
-    // As the window's output button (the output, then its input) and input button send them.
-    for (const std::string& c : {"OUT" + pad3(v.a), std::string("INP999"), "INP" + pad3(v.b)}) {
+    const std::vector<std::string> presses = v.names == 3
+        ? std::vector<std::string>{"OUT001", "INP" + pad3(v.b)}
+        : std::vector<std::string>{"OUT" + pad3(v.a), "INP999", "INP" + pad3(v.b)};
+    Outcome o;
+    for (const std::string& c : presses) {
         o = c == "INP999" ? transact(c) : set(c);
-        if (!o.ok()) return o;
+        if (!o.ok()) return o; // without its output selected, the input would go elsewhere
     }
-    out_ << output_name(m, v.a) << ": input " << v.b << "\n";
+    out_ << output_name(v.names, v.a) << ": input " << v.b << "\n";
     return o;
 }
 

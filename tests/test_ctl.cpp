@@ -143,10 +143,12 @@ private slots:
         QTest::addColumn<QString>("wire");
         QTest::addColumn<int>("status");
         // Verbs: what the window's buttons send, after what the verb reads first.
-        QTest::newRow("route matrix") << 1 << "route B 3" << "MOD999 OUT002 INP999 INP003" << 0;
-        QTest::newRow("route dual") << 2 << "route AR 1" << "MOD999 OUT002 INP999 INP001" << 0;
-        QTest::newRow("route wall") << 3 << "route wall 2" << "MOD999 OUT001 INP999 INP002" << 0;
-        QTest::newRow("route names of another mode") << 2 << "route B 3" << "MOD999" << 1;
+        // route: the window's output and input buttons, the mode not read; either names in any mode.
+        QTest::newRow("route matrix") << 1 << "route B 3" << "OUT002 INP999 INP003" << 0;
+        QTest::newRow("route dual") << 2 << "route AR 1" << "OUT002 INP999 INP001" << 0;
+        QTest::newRow("route wall") << 3 << "route wall 2" << "OUT001 INP002" << 0;
+        QTest::newRow("route dual names in matrix") << 1 << "route bl 4" << "OUT003 INP999 INP004" << 0;
+        QTest::newRow("route matrix names in dual") << 2 << "route D 1" << "OUT004 INP999 INP001" << 0;
         QTest::newRow("mode tv-wall") << 1 << "mode tv-wall" << "MOD003~ OUT001 INP999 " + kRowsRead << 0;
         QTest::newRow("mode matrix") << 2 << "mode matrix" << "MOD001~ " + kMapRead + " BRI999 CON999 HUE999 SAT999" << 0;
         QTest::newRow("power standby") << 1 << "power standby" << "PWR999 PWR000" << 0;
@@ -436,7 +438,7 @@ private slots:
         QCOMPARE(r.status, 1);
         QCOMPARE(b.opens, 1);
         QVERIFY2(r.err.contains("good.txt:3: menu ok: MNO001: the device refused it (ERR002)"), qPrintable(r.err));
-        QCOMPARE(b.wire.join(' '), QString("LCK001 MOD999 OUT002 INP999 INP003 MNO001"));
+        QCOMPARE(b.wire.join(' '), QString("LCK001 OUT002 INP999 INP003 MNO001"));
         QVERIFY2(r.err.contains(" > LCK001\n") && r.err.contains(" < LCK001\\r\n"), qPrintable(r.err));
         QCOMPARE(r.out, QString("lock: on\nB: input 3\n"));
 
