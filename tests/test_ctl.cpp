@@ -1,9 +1,18 @@
 // tavrion-ctl's verbs, status, backup, restore, diff and run files, through run_program as main
-// calls it, against a device played by the simulator's model (no link: each command is handed to
-// the model and its answer classified as the session would).
+// calls it: against a device played by the simulator's model (no link: each command is handed to
+// the model and its answer classified as the session would), and against the simulator itself
+// over a pseudo-terminal and over TCP through the tool's own session; and the program itself.
 #include "ctl/runner.h"
-#include "sim/device_model.h"
+#include "ctl/session_device.h"
+#include "link/serial_port.h"
+#include "sim/sim_server.h"
+#include "support/program_folder.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -76,24 +85,88 @@ struct Result {
     QString out, err;
 };
 
-Result ctl(Bench& b, const QString& args, const std::string& program_dir = TAVRION_PROGRAM_DIR)
+Result invoke(const QString& args, const std::string& program_dir, const DeviceOpener& open)
 {
     std::vector<std::string> v;
     for (const QString& a : args.split(QLatin1Char(' '), Qt::SkipEmptyParts)) v.push_back(a.toStdString());
     std::ostringstream out, err;
-    const int status = run_program(
-        v, program_dir,
-        [&b](const LinkTarget& link, std::string& error) -> std::unique_ptr<Device> {
-            ++b.opens;
-            b.link = link.name();
-            if (b.open_fails) {
-                error = "cannot be opened";
-                return nullptr;
-            }
-            return std::make_unique<BenchDevice>(b);
-        },
-        out, err);
+    const int status = run_program(v, program_dir, open, out, err);
     return {status, QString::fromStdString(out.str()), QString::fromStdString(err.str())};
+}
+
+Result ctl(Bench& b, const QString& args, const std::string& program_dir = TAVRION_PROGRAM_DIR)
+{
+    return invoke(args, program_dir, [&b](const LinkTarget& link, std::string& error) -> std::unique_ptr<Device> {
+        ++b.opens;
+        b.link = link.name();
+        if (b.open_fails) {
+            error = "cannot be opened";
+            return nullptr;
+        }
+        return std::make_unique<BenchDevice>(b);
+    });
+}
+
+// The simulator in this process on a real link: its pseudo-terminal as COM1 of a program folder,
+// or a loopback TCP port. The tool reaches it through session_opener, as main does.
+struct Rig {
+    explicit Rig(bool on_serial) : serial(on_serial)
+    {
+        if (serial) {
+            QDir().mkpath(folder.file("serial"));
+            sim.open_serial(folder.file("serial/COM1"));
+        } else {
+            sim.listen_tcp(QHostAddress::LocalHost, 0);
+        }
+    }
+    QString link() const { return serial ? "--serial COM1" : QString("--tcp 127.0.0.1:%1").arg(sim.tcp_port()); }
+    DeviceState& device() { return sim.device().state(); }
+
+    bool serial;
+    int opens = 0;
+    tavrion::test::ProgramFolder folder;
+    tavrion_sim::SimServer sim; // after the folder: its link goes before the folder does
+};
+
+Result ctl(Rig& rig, const QString& args)
+{
+    const std::string dir = rig.folder.path().toStdString();
+    const DeviceOpener open = session_opener(dir);
+    return invoke(rig.link() + " " + args, dir, [&](const LinkTarget& link, std::string& error) {
+        ++rig.opens;
+        return open(link, error);
+    });
+}
+
+// The status --json document of a device in state `d`, as the shipped resolution list names it.
+QString document_of(const DeviceState& d, bool network)
+{
+    DeviceStatus s;
+    s.firmware = d.version;
+    s.power_on = d.power_on;
+    s.locked = d.locked;
+    s.mode = d.mode;
+    for (std::size_t n = 0; n < 4; ++n) s.routes[n] = d.routes[n];
+    const std::array<const std::array<int, 4>*, 4> values{{&d.brightness, &d.contrast, &d.hue, &d.saturation}};
+    for (std::size_t p = 0; p < 4; ++p)
+        for (int r = 0; r < s.picture_rows(); ++r) s.picture[p][std::size_t(r)] = (*values[p])[std::size_t(r)];
+    s.bezel_on = d.bezel_on;
+    s.bezel_h = d.bezel_h;
+    s.bezel_v = d.bezel_v;
+    s.bezel_h_max = d.bezel_h_max;
+    s.bezel_v_max = d.bezel_v_max;
+    s.edid = d.audio_edid;
+    s.audio_on = d.audio_on;
+    s.dual_a = d.dual_a_audio;
+    s.dual_b = d.dual_b_audio;
+    s.resolution = d.resolution;
+    auto address = [](const std::array<int, 4>& a) {
+        return QString("%1.%2.%3.%4").arg(a[0]).arg(a[1]).arg(a[2]).arg(a[3]).toStdString();
+    };
+    if (network) s.ip = address(d.ip), s.mask = address(d.mask), s.gateway = address(d.gateway);
+    std::vector<std::string> names;
+    for (const QString& n : tavrion::test::ProgramFolder::shipped_resolutions()) names.push_back(n.toStdString());
+    return QString::fromStdString(status_json(s, &names));
 }
 
 QString file_in(const QTemporaryDir& dir, const char* name, const QByteArray& content = {})
@@ -199,6 +272,18 @@ private slots:
         QVERIFY2(r.status == status, qPrintable(r.err));
         if (r.status == 2) QCOMPARE(b.opens, 0); // not even the link is opened
         if (r.status != 0) QVERIFY(r.err.startsWith("tavrion-ctl: "));
+
+        // The same against the simulator over both links, through the tool's own session.
+        for (const bool serial : {true, false}) {
+            Rig rig(serial);
+            rig.device().mode = mode;
+            const Result real = ctl(rig, args);
+            QCOMPARE(rig.sim.received_commands().join(QLatin1Char(' ')), QString(wire).remove(QLatin1Char('~')));
+            QVERIFY2(real.status == status, qPrintable(real.err));
+            if (status == 2) QCOMPARE(rig.opens, 0);
+            if (!args.contains("--serial") && !args.contains("--tcp")) QCOMPARE(real.err, r.err);
+            if (serial) QCOMPARE(real.out, r.out); // over TCP a factory reset ends in the restart
+        }
     }
 
     void failures_name_the_command_data()
@@ -268,6 +353,17 @@ private slots:
             QVERIFY(r.out.contains("\"h_max\": 120"));
             QVERIFY(r.out.contains("\"name\": \"1280x768@60\""));
             QVERIFY(r.out.contains("\"ip\": \"192.168.1.100\""));
+            QCOMPARE(r.out, document_of(d, true));
+
+            // The simulator itself over both links: the network answers come over RS-232 only.
+            for (const bool serial : {true, false}) {
+                Rig rig(serial);
+                commissioned(rig.device(), mode);
+                const Result real = ctl(rig, "status --json");
+                QVERIFY2(real.status == 0, qPrintable(real.err));
+                QCOMPARE(real.out, document_of(rig.device(), serial));
+                QCOMPARE(rig.sim.received_commands().join(' '), QString(b.wire.join(' ')).remove(serial ? "" : " EIP999 EMK999 EGW999"));
+            }
         }
         // Over TCP no network settings; the table names outputs as the mode does.
         Bench tcp;
@@ -362,6 +458,32 @@ private slots:
             QCOMPARE(r.status, 2);
             QVERIFY2(r.err.contains("is not a tavrion-ctl backup"), qPrintable(r.err));
             QCOMPARE(fresh.opens, 0);
+        }
+
+        // The same course on the simulator over both links. Over TCP the factory reset restarts
+        // the device: --wait-ready reconnects until it answers again.
+        for (const bool serial : {true, false}) {
+            Rig rig(serial);
+            rig.sim.set_restart_ms(300);
+            commissioned(rig.device(), 3);
+            const DeviceState commissioned_state = rig.device();
+            const QString file = file_in(dir, serial ? "serial.json" : "tcp.json");
+            QCOMPARE(ctl(rig, "backup " + file).status, 0);
+            r = ctl(rig, "--wait-ready 10 factory-reset --yes");
+            QVERIFY2(r.status == 0, qPrintable(r.err));
+            QCOMPARE(r.out, serial ? QString("factory reset: done\n")
+                                   : "the device restarts; the link to " + rig.link().mid(6)
+                                       + " dropped as expected\nthe device answers again\n");
+            QCOMPARE(rig.device().locked, false);
+            QCOMPARE(ctl(rig, "diff " + file).status, 1);
+            r = ctl(rig, "restore " + file);
+            QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
+            r = ctl(rig, "diff " + file);
+            QCOMPARE(r.status, 0);
+            QCOMPARE(r.out, QString());
+            const DeviceState& now = rig.device();
+            QVERIFY(static_cast<const tavrion_sim::PresetContent&>(now) == commissioned_state);
+            QVERIFY(now.locked && now.audio_edid == 4 && !now.audio_on);
         }
     }
 
@@ -461,6 +583,100 @@ private slots:
         r = ctl(tcp, "--tcp 10.0.0.7 --wait-ready 30 factory-reset --yes");
         QCOMPARE(r.status, 3);
         QVERIFY2(r.err.contains("10.0.0.7:23 within 30 s"), qPrintable(r.err));
+    }
+
+    void real_links_wait_and_fail_as_the_window()
+    {
+        for (const bool serial : {true, false}) {
+            // A silent device costs the window's bounded wait: 301 steps of at least 2 ms on
+            // RS-232, 601 over TCP.
+            Rig rig(serial);
+            QVERIFY(rig.sim.apply_control("silent VER once"));
+            QElapsedTimer t;
+            t.start();
+            Result r = ctl(rig, "version");
+            const qint64 ms = t.elapsed(), floor = serial ? 600 : 1200;
+            QCOMPARE(r.status, 1);
+            QVERIFY2(r.err.contains("version: VER999: no answer within the wait"), qPrintable(r.err));
+            QVERIFY2(ms >= floor && ms < 2 * floor + 500, qPrintable(QString::number(ms)));
+            // A mode change answered after that wait is taken by the late-reply waits.
+            QVERIFY(rig.sim.apply_control("delay 1500 MOD once"));
+            r = ctl(rig, "mode dual");
+            QVERIFY2(r.status == 0, qPrintable(r.err));
+            QCOMPARE(rig.device().mode, 2);
+            // A device in standby refuses most queries (ERR003): the status chain runs to its end.
+            rig.device().power_on = false;
+            r = ctl(rig, "status");
+            QVERIFY2(r.status == 0, qPrintable(r.err));
+            QVERIFY(r.out.contains("Power        standby\n") && r.out.contains("Mode         -\n"));
+            // A device that goes away during the wait: the link is lost (3), not silent (1).
+            QVERIFY(rig.sim.apply_control("vanish VER"));
+            r = ctl(rig, "version");
+            QCOMPARE(r.status, 3);
+            QVERIFY2(r.err.contains("version: VER999: the link to "), qPrintable(r.err));
+        }
+        // A refused address is reported at once, not when the 7 s attempt has run out.
+        quint16 closed = 0;
+        {
+            QTcpServer server;
+            QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+            closed = server.serverPort();
+        }
+        QElapsedTimer t;
+        t.start();
+        Result r = invoke(QString("--tcp 127.0.0.1:%1 status").arg(closed), TAVRION_PROGRAM_DIR, session_opener(TAVRION_PROGRAM_DIR));
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.startsWith(QString("tavrion-ctl: 127.0.0.1:%1: cannot connect: ").arg(closed)), qPrintable(r.err));
+        QVERIFY(t.elapsed() < 3000);
+        // A port another program holds (the panel) cannot be opened; nor can a missing one.
+        Rig rig(true);
+        tavrion::QtSerialPort panel(rig.folder.path());
+        QVERIFY(panel.open(1));
+        r = ctl(rig, "version");
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.startsWith("tavrion-ctl: COM1: cannot be opened (" + rig.folder.file("serial/COM1") + "): "), qPrintable(r.err));
+        panel.close();
+        r = invoke("--serial " + rig.folder.file("none") + " version", TAVRION_PROGRAM_DIR, session_opener(TAVRION_PROGRAM_DIR));
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.contains(rig.folder.file("none") + ": cannot be opened: "), qPrintable(r.err));
+        QVERIFY(rig.sim.received_commands().isEmpty());
+    }
+
+    void the_program_itself()
+    {
+        Rig tcp(false), serial(true);
+        auto run = [](const QString& args) {
+            QProcess p;
+            p.start(TAVRION_PROGRAM_DIR "/tavrion-ctl", args.split(' ', Qt::SkipEmptyParts));
+            // The simulator answers from this event loop while the program runs.
+            if (!QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 20000)) p.kill();
+            p.waitForFinished();
+            return Result{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+                          p.readAllStandardError()};
+        };
+        Result r = run(tcp.link() + " --verbose route B 3");
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(r.out, QString("B: input 3\n"));
+        QCOMPARE(tcp.device().routes[1], 3);
+        const QStringList log = r.err.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(log.size(), 6);
+        QVERIFY2(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} > OUT002$").match(log[0]).hasMatch(), qPrintable(log[0]));
+        QVERIFY2(log[5].endsWith(" < INP003\\r"), qPrintable(log[5]));
+
+        r = run("--serial " + serial.folder.file("serial/COM1") + " status --json");
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(r.out, document_of(serial.device(), true));
+
+        r = run(tcp.link() + " lock maybe");
+        QCOMPARE(r.status, 2);
+        QCOMPARE(r.out, QString());
+        QCOMPARE(r.err, QString("tavrion-ctl: lock: say on or off, not \"maybe\"\nTry 'tavrion-ctl --help'.\n"));
+        QVERIFY(run("--help").out.startsWith("Usage: tavrion-ctl"));
+        const QString gone = tcp.link();
+        tcp.sim.close_tcp();
+        r = run(gone + " version");
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.startsWith("tavrion-ctl: " + gone.mid(6) + ": cannot connect: "), qPrintable(r.err));
     }
 };
 
