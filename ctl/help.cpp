@@ -83,7 +83,8 @@ presets to another unit, recall each one on the first unit, back it up, and on t
 restore it and save it (preset save N).
 
 Exit status:
-  0  done (diff: no differences)
+  0  done (diff: no differences); over TCP also power on and factory-reset once the command has
+     gone out and the link has dropped as the device restarts
   1  the device refused a command (ERR), answered another code, did not answer within the wait,
      or did not take a value; the device's state does not allow the verb (a picture row of
      another mode, resolution 5 or 6 outside Matrix, backup or restore of a device in standby);
