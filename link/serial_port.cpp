@@ -47,12 +47,18 @@ QtSerialPort::~QtSerialPort() = default;
 bool QtSerialPort::open(int port)
 {
     if (port_->isOpen()) port_->close();
-    port_->setPortName(serial_device_path(program_dir_, port));
-    if (!port_->open(QIODevice::ReadWrite)) return false;
+    opened_path_ = device_path_.isEmpty() ? serial_device_path(program_dir_, port) : device_path_;
+    error_text_.clear();
+    port_->setPortName(opened_path_);
+    if (!port_->open(QIODevice::ReadWrite)) {
+        error_text_ = port_->errorString();
+        return false;
+    }
     const bool ok = port_->setBaudRate(115200) && port_->setParity(QSerialPort::NoParity)
         && port_->setDataBits(QSerialPort::Data8) && port_->setStopBits(QSerialPort::OneStop)
         && port_->setFlowControl(QSerialPort::NoFlowControl);
     if (!ok) {
+        error_text_ = port_->errorString();
         port_->close();
         return false;
     }

@@ -55,8 +55,18 @@ public:
     QByteArray input() override;
     void output(const QByteArray& bytes) override;
 
+    // tavrion-ctl --serial PATH: every open() opens this device instead of COM n's. The panel
+    // never sets it.
+    void set_device_path(const QString& path) { device_path_ = path; }
+    // The device the last open() tried and why it failed ("" after a success), for messages.
+    QString opened_path() const { return opened_path_; }
+    QString error_text() const { return error_text_; }
+
 private:
     QString program_dir_;
+    QString device_path_;
+    QString opened_path_;
+    QString error_text_;
     QSerialPort* port_;
 };
 

@@ -15,7 +15,15 @@ QtTcpClient::QtTcpClient(QObject* parent) : TcpClient(parent), socket_(new QTcpS
 {
     socket_->setReadBufferSize(kReadBufferSize);
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(socket_, &QTcpSocket::connected, this, &TcpClient::connected);
+    connect(socket_, &QTcpSocket::connected, this, [this] {
+        connecting_ = false;
+        emit connected();
+    });
+    connect(socket_, &QAbstractSocket::errorOccurred, this, [this] {
+        if (!connecting_) return;
+        connecting_ = false;
+        emit attempt_error(socket_->errorString());
+    });
     // Posted, not sent: QTcpSocket announces no new data while a readyRead handler is still
     // running, so a wait reached from the receiver (a handler that lets a click start a
     // transaction) would never hear its own reply.
@@ -26,6 +34,7 @@ void QtTcpClient::connect_to(const QString& remote_host)
 {
     const RemoteAddress a = parse_remote_address(remote_host.toStdString());
     socket_->abort();
+    connecting_ = true;
     socket_->connectToHost(QString::fromStdString(a.host), quint16(a.port));
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 }
@@ -50,6 +59,10 @@ void QtTcpClient::send_data(const QByteArray& bytes)
 
 QByteArray QtTcpClient::get_data() { return socket_->readAll(); }
 
-void QtTcpClient::close() { socket_->abort(); }
+void QtTcpClient::close()
+{
+    connecting_ = false;
+    socket_->abort();
+}
 
 } // namespace tavrion

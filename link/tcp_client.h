@@ -28,6 +28,9 @@ public:
 signals:
     void connected();
     void data_arrival();
+    // A connection attempt failed at once (refused, unknown host). Only tavrion-ctl listens: the
+    // panel reports a failed attempt when its 7 s have run out.
+    void attempt_error(const QString& why);
 };
 
 class QtTcpClient : public TcpClient {
@@ -42,6 +45,7 @@ public:
 
 private:
     QTcpSocket* socket_;
+    bool connecting_ = false;
 };
 
 } // namespace tavrion

@@ -2,7 +2,8 @@
 # Installs the build into a scratch folder and checks that it is a whole program folder: the
 # programs, the default settings, the resolution list, the pictures, the README and the menu entry
 # kit; that an update keeps the user's settings; that the menu entry script writes a valid entry
-# into a scratch home; and that the installed panel starts from there.
+# into a scratch home; that the installed tavrion-ctl reads the installed simulator through the
+# settings file beside it; and that the installed panel starts from there.
 set -eu
 build=${1:?usage: check-install.sh BUILD_DIR}
 scratch=$(mktemp -d)
@@ -12,11 +13,12 @@ prefix=$scratch/Tavrion\ field\ kit
 fail() { echo "check-install: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in tavrion tavrion-sim tavrion.ini output_reso.txt README.txt install-desktop-entry.sh \
+for f in tavrion tavrion-sim tavrion-ctl tavrion.ini output_reso.txt README.txt install-desktop-entry.sh \
          share/tavrion.desktop.in share/tavrion-48.png share/tavrion-256.png; do
     [ -e "$prefix/$f" ] || fail "missing $f"
 done
 [ -x "$prefix/tavrion" ] || fail "tavrion is not executable"
+[ -x "$prefix/tavrion-ctl" ] || fail "tavrion-ctl is not executable"
 [ "$(ls "$prefix/bmp" | grep -c '\.bmp$')" -ge 7 ] || fail "bmp/ lacks pictures"
 grep -q "serial/COM1" "$prefix/README.txt" || fail "README.txt does not explain serial names"
 
@@ -38,6 +40,18 @@ XDG_DATA_HOME=$scratch/data sh "$prefix/install-desktop-entry.sh" --remove >/dev
 # The installed simulator answers its help; the installed panel starts offscreen from its folder
 # (it exits at once on a bad start, so a panel still running after a moment has started).
 "$prefix/tavrion-sim" --help >/dev/null || fail "tavrion-sim --help failed"
+
+# The installed tool takes COM1 from the tavrion.ini beside it: the folder's serial/COM1, here the
+# installed simulator.
+"$prefix/tavrion-ctl" --help | grep -q "Presets cannot be read out of the device" || fail "tavrion-ctl --help failed"
+printf '0\r\n1\r\n#FALSE#\r\n"127.0.0.1"\r\n' > "$prefix/tavrion.ini"
+"$prefix/tavrion-sim" --serial "$prefix/serial/COM1" --no-stdin >/dev/null 2>&1 &
+sim=$!
+tries=0
+while [ ! -e "$prefix/serial/COM1" ] && [ $tries -lt 50 ]; do sleep 0.1; tries=$((tries + 1)); done
+version=$("$prefix/tavrion-ctl" version 2>&1) || true
+kill "$sim"; wait "$sim" 2>/dev/null || true
+[ "$version" = "1.06" ] || fail "the installed tavrion-ctl did not read the simulator: $version"
 printf '0\r\n9\r\n#FALSE#\r\n"127.0.0.1"\r\n' > "$prefix/tavrion.ini"
 QT_QPA_PLATFORM=offscreen "$prefix/tavrion" >/dev/null 2>&1 &
 pid=$!

@@ -1,0 +1,462 @@
+#include "ctl/invocation.h"
+
+#include "adjust/picture_codec.h"
+#include "link/protocol.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tavrion::ctl {
+
+namespace {
+
+// Run files and backups are small; refusing a large file keeps a stray binary from being parsed.
+constexpr qint64 kMaxFileBytes = 1024 * 1024;
+constexpr int kMaxWaitReady = 3600;
+
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+// Whole numbers as typed: digits only, at most four of them.
+std::optional<int> number(const std::string& s)
+{
+    if (s.empty() || s.size() > 4) return std::nullopt;
+    int v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+int index_of(const std::string& word, std::initializer_list<const char*> words)
+{
+    int i = 0;
+    for (const char* w : words) {
+        if (word == w) return i;
+        ++i;
+    }
+    return -1;
+}
+
+std::optional<std::string> read_from_disk(const std::string& path)
+{
+    QFile f;
+    if (path == "-") {
+        if (!f.open(stdin, QIODevice::ReadOnly)) return std::nullopt;
+    } else {
+        f.setFileName(QString::fromLocal8Bit(path.c_str()));
+        if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
+    }
+    // A pipe hands over what has arrived so far: read on until the end.
+    QByteArray bytes;
+    for (;;) {
+        const QByteArray chunk = f.read(kMaxFileBytes + 1 - bytes.size());
+        if (chunk.isEmpty()) break;
+        bytes += chunk;
+        if (bytes.size() > kMaxFileBytes) return std::nullopt;
+    }
+    if (f.error() != QFileDevice::NoError) return std::nullopt;
+    return bytes.toStdString();
+}
+
+class VerbParser {
+public:
+    VerbParser(const ParseContext& context, bool in_script) : context_(context), in_script_(in_script) {}
+
+    // `words` without the flags; `json` and `yes` are the flags given with them.
+    std::optional<Verb> parse(const std::vector<std::string>& words, bool json, bool yes);
+    std::string error;
+
+private:
+    bool fail(const std::string& why)
+    {
+        if (error.empty()) error = why;
+        return false;
+    }
+    bool arity(const std::vector<std::string>& w, std::size_t n, const char* usage)
+    {
+        return w.size() == n + 1 || fail(std::string("usage: ") + usage);
+    }
+    bool on_off(const std::string& word, const char* verb, const char* on, const char* off, int& value)
+    {
+        const int i = index_of(lower(word), {off, on});
+        if (i < 0) return fail(std::string(verb) + ": say " + on + " or " + off + ", not \"" + printable(word) + "\"");
+        value = i;
+        return true;
+    }
+    bool range(const std::string& word, const std::string& what, int lo, int hi, int& value)
+    {
+        const auto n = number(word);
+        if (!n || *n < lo || *n > hi)
+            return fail(what + " must be a number from " + std::to_string(lo) + " to " + std::to_string(hi)
+                        + ", not \"" + printable(word) + "\"");
+        value = *n;
+        return true;
+    }
+    bool resolution(const std::vector<std::string>& w, Verb& v);
+    bool load_backup(Verb& v);
+    bool load_script(Verb& v);
+
+    const ParseContext& context_;
+    bool in_script_;
+};
+
+std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool json, bool yes)
+{
+    Verb v;
+    for (const std::string& word : w) v.text += (v.text.empty() ? "" : " ") + word;
+    const std::string verb = lower(w.front());
+    const std::string arg1 = w.size() > 1 ? lower(w[1]) : std::string();
+    bool ok = true;
+    if (verb == "status") {
+        v.kind = VerbKind::Status;
+        v.json = json;
+        ok = arity(w, 0, "status [--json]");
+    } else if (verb == "route") {
+        v.kind = VerbKind::Route;
+        ok = arity(w, 2, "route OUTPUT INPUT");
+        if (ok) {
+            const std::string out = lower(w[1]);
+            if (const int i = index_of(out, {"a", "b", "c", "d"}); i >= 0) {
+                v.names = 1;
+                v.a = i + 1;
+            } else if (const int j = index_of(out, {"al", "ar", "bl", "br"}); j >= 0) {
+                v.names = 2;
+                v.a = j + 1;
+            } else if (out == "wall") {
+                v.names = 3;
+                v.a = 1; // the wall shows what output A shows, as the window reads it
+            } else {
+                ok = fail("route: OUTPUT is A, B, C, D (or AL, AR, BL, BR, the same four outputs), or wall; not \""
+                          + printable(w[1]) + "\"");
+            }
+            ok = ok && range(w[2], "route: INPUT", 1, 4, v.b);
+        }
+    } else if (verb == "mode") {
+        v.kind = VerbKind::Mode;
+        ok = arity(w, 1, "mode matrix|dual|tv-wall");
+        if (ok) {
+            v.a = index_of(arg1, {"matrix", "dual", "tv-wall"}) + 1;
+            ok = v.a > 0 || fail("mode: say matrix, dual or tv-wall, not \"" + printable(w[1]) + "\"");
+        }
+    } else if (verb == "power") {
+        v.kind = VerbKind::Power;
+        ok = arity(w, 1, "power on|standby") && on_off(w[1], "power", "on", "standby", v.a);
+    } else if (verb == "lock") {
+        v.kind = VerbKind::Lock;
+        ok = arity(w, 1, "lock on|off") && on_off(w[1], "lock", "on", "off", v.a);
+        v.command = v.a ? "LCK001" : "LCK000";
+    } else if (verb == "mute") {
+        v.kind = VerbKind::Mute;
+        ok = arity(w, 1, "mute on|off") && on_off(w[1], "mute", "on", "off", v.a);
+        v.command = v.a ? "AUD000" : "AUD001"; // muted is the audio output off
+    } else if (verb == "edid") {
+        v.kind = VerbKind::Edid;
+        ok = arity(w, 1, "edid 2ch|6ch|8ch|bitstream|hd");
+        if (ok) {
+            v.a = index_of(arg1, {"2ch", "6ch", "8ch", "bitstream", "hd"});
+            ok = v.a >= 0 || fail("edid: say 2ch, 6ch, 8ch, bitstream or hd, not \"" + printable(w[1]) + "\"");
+            v.command = "AUE" + pad3(v.a);
+        }
+    } else if (verb == "dual-audio") {
+        v.kind = VerbKind::DualAudio;
+        ok = arity(w, 2, "dual-audio A|B left|right");
+        if (ok) {
+            const int pair = index_of(arg1, {"a", "b"});
+            v.a = index_of(lower(w[2]), {"left", "right"}) + 1;
+            ok = (pair >= 0 || fail("dual-audio: the pair is A or B, not \"" + printable(w[1]) + "\""))
+                && (v.a > 0 || fail("dual-audio: say left or right, not \"" + printable(w[2]) + "\""));
+            v.command = (pair == 1 ? "AUB" : "AUA") + pad3(v.a);
+        }
+    } else if (verb == "picture" && arg1 == "reset") {
+        v.kind = VerbKind::PictureReset;
+        ok = arity(w, 1, "picture reset");
+    } else if (verb == "picture") {
+        v.kind = VerbKind::Picture;
+        ok = arity(w, 3, "picture brightness|contrast|saturation|hue ROW VALUE, or picture reset");
+        if (ok) {
+            const int p = index_of(arg1, {"brightness", "contrast", "hue", "saturation"});
+            if (p < 0) ok = fail("picture: say brightness, contrast, saturation, hue or reset, not \"" + printable(w[1]) + "\"");
+            else v.code = kPictureCodes[std::size_t(p)];
+            // Row 0 stands for "all".
+            v.a = index_of(lower(w[2]), {"all", "a", "b", "c", "d"});
+            if (ok && v.a < 0)
+                ok = fail("picture: ROW is all in Matrix, A to D in Dual and TV Wall; not \"" + printable(w[2]) + "\"");
+            ok = ok && range(w[3], "picture: VALUE", 0, kPictureMax, v.b);
+        }
+    } else if (verb == "bezel" && (arg1 == "h" || arg1 == "v")) {
+        v.kind = VerbKind::BezelAmount;
+        v.code = arg1 == "h" ? "BEH" : "BEV";
+        ok = arity(w, 2, "bezel h|v VALUE") && range(w[2], "bezel: VALUE", 0, kLargestBezel, v.a);
+    } else if (verb == "bezel") {
+        v.kind = VerbKind::BezelSwitch;
+        ok = arity(w, 1, "bezel on|off, or bezel h|v VALUE") && on_off(w[1], "bezel", "on", "off", v.a);
+        v.command = v.a ? "BEZ001" : "BEZ000";
+    } else if (verb == "resolution") {
+        v.kind = VerbKind::Resolution;
+        ok = resolution(w, v);
+    } else if (verb == "preset") {
+        const int i = index_of(arg1, {"recall", "save"});
+        v.kind = i == 1 ? VerbKind::PresetSave : VerbKind::PresetRecall;
+        ok = arity(w, 2, "preset recall|save N")
+            && (i >= 0 || fail("preset: say recall or save, not \"" + printable(w[1]) + "\""))
+            && range(w[2], "preset: N", 1, 4, v.a);
+    } else if (verb == "menu") {
+        v.kind = VerbKind::Menu;
+        ok = arity(w, 1, "menu up|down|left|right|ok|menu|exit");
+        if (ok) {
+            static const char* const codes[] = {"MNU", "MND", "MNL", "MNR", "MNO", "MNX", "MNE"};
+            const int i = index_of(arg1, {"up", "down", "left", "right", "ok", "menu", "exit"});
+            ok = i >= 0 || fail("menu: say up, down, left, right, ok, menu or exit, not \"" + printable(w[1]) + "\"");
+            if (ok) v.command = std::string(codes[i]) + "001";
+        }
+    } else if (verb == "factory-reset") {
+        v.kind = VerbKind::FactoryReset;
+        ok = arity(w, 0, "factory-reset --yes")
+            && (yes || fail("factory-reset: every setting and preset goes back to the factory's; confirm with --yes"));
+    } else if (verb == "version") {
+        v.kind = VerbKind::Version;
+        ok = arity(w, 0, "version");
+    } else if (verb == "send") {
+        v.kind = VerbKind::Send;
+        ok = arity(w, 1, "send CODE");
+        if (ok) {
+            v.command = w[1];
+            const bool plain = std::all_of(v.command.begin(), v.command.end(),
+                                           [](unsigned char c) { return c > 0x20 && c < 0x7f; });
+            ok = (v.command.size() == 6 && plain)
+                || fail("send: CODE is six characters, such as OUT002; not \"" + printable(w[1]) + "\"");
+        }
+    } else if (verb == "run") {
+        v.kind = VerbKind::Run;
+        ok = (!in_script_ || fail("run: a run file cannot run another")) && arity(w, 1, "run FILE|-");
+        if (ok) {
+            v.path = w[1];
+            ok = load_script(v);
+        }
+    } else if (verb == "backup") {
+        v.kind = VerbKind::Backup;
+        ok = arity(w, 1, "backup FILE");
+        if (ok) {
+            v.path = w[1];
+            const QFileInfo target(QString::fromLocal8Bit(v.path.c_str()));
+            ok = (v.path != "-" || fail("backup: give a file name (status --json prints the document)"))
+                && (target.absoluteDir().exists()
+                    || fail("backup: the folder of " + printable(v.path) + " does not exist"))
+                && (!target.isDir() || fail("backup: " + printable(v.path) + " is a folder"));
+        }
+    } else if (verb == "restore" || verb == "diff") {
+        v.kind = verb == "restore" ? VerbKind::Restore : VerbKind::Diff;
+        ok = arity(w, 1, verb == "restore" ? "restore FILE" : "diff FILE");
+        if (ok) {
+            v.path = w[1];
+            ok = load_backup(v);
+        }
+    } else {
+        ok = fail("unknown verb \"" + printable(w.front()) + "\"");
+    }
+    // The verbs with one fixed command report the setting as the verb names it.
+    if (ok && !v.command.empty() && v.kind != VerbKind::Send)
+        v.result = v.kind == VerbKind::DualAudio ? std::string("dual-audio ") + (arg1 == "a" ? "A" : "B") + ": " + lower(w[2])
+                                                  : verb + ": " + arg1;
+    if (ok && json && v.kind != VerbKind::Status) ok = fail("--json goes with status only");
+    if (ok && yes && v.kind != VerbKind::FactoryReset) ok = fail("--yes goes with factory-reset only");
+    if (!ok) return std::nullopt;
+    return v;
+}
+
+bool VerbParser::resolution(const std::vector<std::string>& w, Verb& v)
+{
+    if (w.size() < 2) return fail("usage: resolution N|NAME");
+    const std::vector<std::string>* list = context_.resolutions;
+    std::string name;
+    for (std::size_t i = 1; i < w.size(); ++i) name += (i > 1 ? " " : "") + w[i];
+    if (const auto n = number(name)) {
+        // The device reports the number in two digits; without the list nothing narrower is known.
+        const int count = list ? int(list->size()) : 99;
+        if (*n < 1 || *n > count)
+            return fail("resolution: N must be from 1 to " + std::to_string(count) + ", not " + name);
+        v.a = *n;
+        return true;
+    }
+    if (!list) return fail("resolution: output_reso.txt could not be read, so give the number, not a name");
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        if (lower((*list)[i]) == lower(name)) {
+            v.a = int(i) + 1;
+            return true;
+        }
+    }
+    return fail("resolution: \"" + printable(name) + "\" is not in output_reso.txt");
+}
+
+bool VerbParser::load_backup(Verb& v)
+{
+    const auto bytes = context_.read_file(v.path);
+    if (!bytes) return fail(printable(v.path) + " cannot be read");
+    std::string why;
+    v.backup = status_from_backup(*bytes, why);
+    return v.backup || fail(printable(v.path) + " is not a tavrion-ctl backup: " + why);
+}
+
+bool VerbParser::load_script(Verb& v)
+{
+    const auto bytes = context_.read_file(v.path);
+    const std::string name = v.path == "-" ? "standard input" : printable(v.path);
+    if (!bytes) return fail(name + " cannot be read");
+    std::size_t start = 0;
+    for (int line = 1; start <= bytes->size(); ++line) {
+        std::size_t end = bytes->find('\n', start);
+        if (end == std::string::npos) end = bytes->size();
+        const std::vector<std::string> words = split_words(bytes->substr(start, end - start));
+        start = end + 1;
+        if (words.empty()) continue;
+        std::vector<std::string> plain;
+        bool json = false, yes = false;
+        for (const std::string& word : words) {
+            if (word == "--json") json = true;
+            else if (word == "--yes") yes = true;
+            else if (word.rfind("--", 0) == 0)
+                return fail(name + ":" + std::to_string(line) + ": " + printable(word)
+                            + ": link options and --verbose belong on the command line");
+            else plain.push_back(word);
+        }
+        if (plain.empty()) return fail(name + ":" + std::to_string(line) + ": no verb");
+        VerbParser inner(context_, true);
+        auto verb = inner.parse(plain, json, yes);
+        if (!verb) return fail(name + ":" + std::to_string(line) + ": " + inner.error);
+        v.script.push_back({line, std::move(*verb)});
+    }
+    return true;
+}
+
+bool parse_link(const std::string& option, const std::string& value, LinkChoice& link, std::string& error)
+{
+    if (link.kind != LinkChoice::Kind::Settings) {
+        error = "give one link: --serial or --tcp";
+        return false;
+    }
+    if (value.empty()) {
+        error = option + " needs a value";
+        return false;
+    }
+    if (option == "--serial") {
+        link.kind = LinkChoice::Kind::Serial;
+        std::string v = lower(value);
+        if (!v.empty() && v.back() == ':') v.pop_back(); // "COM1:" as the panel's list shows it
+        if (v.rfind("com", 0) == 0 && v.size() > 3 && number(v.substr(3))) {
+            const int n = *number(v.substr(3));
+            if (n < 1 || n > 9) {
+                error = "--serial: the ports are COM1 to COM9 (or give the device's path)";
+                return false;
+            }
+            link.com_port = n;
+        } else {
+            link.serial_path = value;
+        }
+        return true;
+    }
+    link.kind = LinkChoice::Kind::Tcp;
+    link.tcp = parse_remote_address(value);
+    // One colon and a host that kept it: the part after the colon is no port.
+    if (std::count(value.begin(), value.end(), ':') == 1 && link.tcp.host.find(':') != std::string::npos) {
+        error = "--tcp: \"" + printable(value) + "\" has no valid port (1 to 65535)";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<std::string> split_words(const std::string& line)
+{
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : line) {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f') {
+            if (!word.empty()) words.push_back(word);
+            word.clear();
+        } else if (c == '#' && word.empty()) {
+            break;
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty()) words.push_back(word);
+    return words;
+}
+
+Parsed parse_command_line(const std::vector<std::string>& args, const ParseContext& given)
+{
+    ParseContext context = given;
+    if (!context.read_file) context.read_file = read_from_disk;
+    Parsed result;
+    Invocation inv;
+    std::vector<std::string> words;
+    bool json = false, yes = false;
+    auto fail = [&result](const std::string& why) {
+        result.error = why;
+        return result;
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        const bool is_option = arg.size() > 2 && arg.rfind("--", 0) == 0;
+        const auto eq = arg.find('=');
+        bool has_value = false;
+        if (is_option && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            has_value = true;
+        }
+        auto take_value = [&]() -> bool {
+            if (has_value) return true;
+            if (i + 1 >= args.size()) return false;
+            value = args[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") {
+            inv.help = true;
+        } else if (arg == "--verbose") {
+            inv.verbose = true;
+        } else if (arg == "--json") {
+            json = true;
+        } else if (arg == "--yes") {
+            yes = true;
+        } else if (arg == "--serial" || arg == "--tcp") {
+            if (!take_value()) return fail(arg + " needs a value");
+            std::string error;
+            if (!parse_link(arg, value, inv.link, error)) return fail(error);
+        } else if (arg == "--wait-ready") {
+            const bool given_value = take_value();
+            const auto n = given_value ? number(value) : std::nullopt;
+            if (!n || *n < 1 || *n > kMaxWaitReady)
+                return fail("--wait-ready needs a number of seconds from 1 to " + std::to_string(kMaxWaitReady));
+            inv.wait_ready = *n;
+        } else if (is_option || (arg.size() > 1 && arg[0] == '-')) {
+            return fail("unknown option \"" + printable(arg) + "\"");
+        } else {
+            words.push_back(arg);
+        }
+    }
+    if (inv.help) {
+        result.invocation = inv;
+        return result;
+    }
+    if (words.empty()) return fail("no verb given");
+    VerbParser parser(context, false);
+    auto verb = parser.parse(words, json, yes);
+    if (!verb) return fail(parser.error);
+    inv.verb = std::move(*verb);
+    result.invocation = std::move(inv);
+    return result;
+}
+
+} // namespace tavrion::ctl

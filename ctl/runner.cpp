@@ -1,0 +1,535 @@
+#include "ctl/runner.h"
+
+#include "adjust/picture_codec.h"
+#include "link/protocol.h"
+
+#include <QSaveFile>
+#include <QTime>
+
+#include <ostream>
+
+namespace tavrion::ctl {
+
+namespace {
+
+struct Outcome {
+    int status = kExitDone;
+    std::string message; // for standard error, when status is not 0
+    bool restarted = false; // the verb ended in the device's restart over TCP
+
+    bool ok() const { return status == kExitDone; }
+    static Outcome fail(int status, std::string message) { return {status, std::move(message), false}; }
+};
+
+bool restarts_device(const std::string& command) { return command == "PWR001" || command == "RST001"; }
+
+// Whether the device's answer to a set command reports the value asked for, read as the window's
+// handler of that code reads it.
+bool took(const std::string& command, const std::string& reply)
+{
+    const std::string code = command.substr(0, 3);
+    const int asked = std::stoi(command.substr(3));
+    if (code == "LCK" || code == "PWR" || code == "AUD") return (reply_last_digit(reply) > 0) == (asked != 0);
+    if (code == "RES") return reply_last_two(reply) == asked;
+    if (code == "BRI" || code == "CON" || code == "HUE" || code == "SAT" || code == "BEH" || code == "BEV")
+        return reply_last_three(reply) == asked;
+    if (code.rfind("MN", 0) == 0) return true; // menu keys are only acknowledged
+    return reply_last_digit(reply) == asked % 10;
+}
+
+std::string join(const std::vector<std::string>& items)
+{
+    std::string s;
+    for (const std::string& i : items) s += (s.empty() ? "" : ", ") + i;
+    return s;
+}
+
+std::string count_differing(std::size_t n)
+{
+    return n == 1 ? "1 value differs" : std::to_string(n) + " values differ";
+}
+
+class Runner {
+public:
+    Runner(const Invocation& inv, Device& device, std::ostream& out, std::ostream& err, const Context& context)
+        : inv_(inv), device_(device), out_(out), err_(err), context_(context)
+    {
+    }
+    int run();
+
+private:
+    // A read chain as the window runs it: an ERR reply counts as answered and the chain goes on
+    // (the value stays unread); silence or another code ends it. The first failure is kept.
+    struct Chain {
+        Runner& r;
+        Outcome first;
+        bool q(const std::string& command);
+    };
+
+    Outcome exec(const Verb& v);
+    Outcome settle(Outcome o, bool more_to_do);
+
+    Outcome transact(const std::string& command, bool slow = false);
+    Outcome set(const std::string& command, bool slow = false);
+    Outcome read_mode(int& mode);
+
+    bool map_refresh(Chain& c);
+    bool picture_refresh(Chain& c);
+    Outcome read_status(bool with_network);
+
+    Outcome route(const Verb& v);
+    Outcome mode(int m, bool print);
+    Outcome power(bool on);
+    Outcome picture(const Verb& v);
+    Outcome resolution(int n);
+    Outcome send(const std::string& command);
+    Outcome backup(const Verb& v);
+    Outcome restore(const Verb& v);
+    Outcome diff(const Verb& v);
+    Outcome run_script(const Verb& v);
+
+    std::string resolution_text(int n) const;
+
+    const Invocation& inv_;
+    Device& device_;
+    std::ostream& out_;
+    std::ostream& err_;
+    const Context& context_;
+    ReplyModel model_;
+    Answer last_;
+};
+
+bool Runner::Chain::q(const std::string& command)
+{
+    if (first.status == kExitLink) return false; // nothing more goes out on a lost link
+    const Outcome o = r.transact(command);
+    if (o.ok() || r.last_.kind == Answer::Kind::Refused) return true;
+    if (first.ok() || o.status == kExitLink) first = o;
+    return false;
+}
+
+Outcome Runner::transact(const std::string& command, bool slow)
+{
+    last_ = slow ? device_.ask_slow(command) : device_.ask(command);
+    const std::string reply = printable(last_.reply);
+    switch (last_.kind) {
+    case Answer::Kind::Answered:
+        model_.take(last_.reply);
+        return {};
+    case Answer::Kind::Refused:
+        return Outcome::fail(kExitDevice, command + ": the device refused it (" + reply + ")");
+    case Answer::Kind::OtherCode:
+        return Outcome::fail(kExitDevice, command + ": the device answered " + reply + " instead");
+    case Answer::Kind::Silent:
+        return Outcome::fail(kExitDevice, command + ": no answer within the wait"
+                                              + std::string(slow ? " and the late-reply waits" : ""));
+    case Answer::Kind::LinkDown:
+        return Outcome::fail(kExitLink, command + ": the link to " + context_.link_name + " is down");
+    case Answer::Kind::Restarted:
+        if (restarts_device(command)) return {kExitDone, {}, true};
+        return Outcome::fail(kExitLink, command + ": the link to " + context_.link_name + " dropped");
+    }
+    return {};
+}
+
+Outcome Runner::set(const std::string& command, bool slow)
+{
+    Outcome o = transact(command, slow);
+    if (!o.ok() || o.restarted) return o;
+    if (!took(command, last_.reply))
+        return Outcome::fail(kExitDevice, command + ": the device answered " + printable(last_.reply)
+                                              + ", so the value did not take");
+    return o;
+}
+
+Outcome Runner::read_mode(int& mode)
+{
+    Outcome o = transact("MOD999");
+    if (!o.ok()) return o;
+    mode = reply_last_digit(last_.reply);
+    if (mode < 1 || mode > 3)
+        return Outcome::fail(kExitDevice, "MOD999: the device answered " + printable(last_.reply) + ", which names no mode");
+    return o;
+}
+
+bool Runner::map_refresh(Chain& c)
+{
+    for (int n = 1; n <= 4; ++n)
+        if (!c.q("OUT" + pad3(n)) || !c.q("INP999")) return false;
+    return true;
+}
+
+bool Runner::picture_refresh(Chain& c)
+{
+    const int mode = model_.display_mode;
+    if (mode == 1) {
+        for (const char* code : kPictureCodes)
+            if (!c.q(std::string(code) + "999")) return false;
+        return true;
+    }
+    if (mode != 2 && mode != 3) return true;
+    bool last = true;
+    for (int row = 1; row <= kPictureRows; ++row) {
+        const std::string q = pad3(picture_query_parameter(mode, row));
+        for (const char* code : kPictureCodes) {
+            last = c.q(code + q);
+            // A missing saturation answer does not stop the next row; the others end it.
+            if (!last && std::string(code) != "SAT") return false;
+        }
+    }
+    return last;
+}
+
+// Refresh in the expanded window, then (RS-232) the network settings as "Get IP" reads them.
+Outcome Runner::read_status(bool with_network)
+{
+    model_ = ReplyModel{};
+    Chain c{*this, {}};
+    [&] {
+        if (!c.q("VER999")) return;
+        for (const char* q : {"AUA999", "AUB999", "AUD999", "AUE999", "BEH999", "BEV999", "BEZ999"})
+            if (!c.q(q)) return;
+        // The next two BEH/BEV replies are the maximums.
+        model_.bezel_max_pending = true;
+        if (!c.q("BEH998")) return;
+        model_.bezel_max_pending = true;
+        if (!c.q("BEV998")) return;
+        model_.bezel_max_pending = false;
+        for (const char* q : {"LCK999", "PWR999", "RES999", "MOD999"})
+            if (!c.q(q)) return;
+        if (model_.display_mode != 3 && !c.q("OUT999")) return; // a wall has no current output
+        c.q("INP999"); // the map is read whatever this answer was
+        map_refresh(c);
+        picture_refresh(c);
+    }();
+    if (with_network && c.first.ok() && device_.on_serial()) {
+        for (const char* q : {"EIP999", "EMK999", "EGW999"}) {
+            const auto answer = device_.network_query(q);
+            if (!answer) {
+                c.first = Outcome::fail(kExitDevice, std::string(q) + ": no 16-character answer within the wait");
+                break;
+            }
+            model_.take_network(q, *answer);
+        }
+    }
+    return c.first;
+}
+
+std::string Runner::resolution_text(int n) const
+{
+    std::string s = std::to_string(n);
+    if (context_.resolutions && n >= 1 && n <= int(context_.resolutions->size()))
+        s += " (" + printable((*context_.resolutions)[std::size_t(n - 1)]) + ")";
+    return s;
+}
+
+// Exactly the window's two presses, without reading the mode first: the output button (the output,
+// then its input) and the input button. A wall has no output buttons; the window selects output 1
+// for it when the mode changes, so that and the input go out.
+Outcome Runner::route(const Verb& v)
+{
+    const std::vector<std::string> presses = v.names == 3
+        ? std::vector<std::string>{"OUT001", "INP" + pad3(v.b)}
+        : std::vector<std::string>{"OUT" + pad3(v.a), "INP999", "INP" + pad3(v.b)};
+    Outcome o;
+    for (const std::string& c : presses) {
+        o = c == "INP999" ? transact(c) : set(c);
+        if (!o.ok()) return o; // without its output selected, the input would go elsewhere
+    }
+    out_ << output_name(v.names, v.a) << ": input " << v.b << "\n";
+    return o;
+}
+
+// As the window's mode button: the mode with its late-reply waits, then the same re-read.
+Outcome Runner::mode(int m, bool print)
+{
+    Outcome o = set("MOD" + pad3(m), true);
+    if (!o.ok()) return o;
+    Chain c{*this, {}};
+    if (m != 3) {
+        if (map_refresh(c)) picture_refresh(c);
+    } else if (c.q("OUT001") && c.q("INP999")) {
+        picture_refresh(c);
+    }
+    if (!c.first.ok()) return Outcome::fail(c.first.status, "the mode is set, but reading back: " + c.first.message);
+    if (print) out_ << "mode: " << mode_text(m) << "\n";
+    return o;
+}
+
+// Reads the power first, as the window's toggle decides from the known state: a device that is
+// already there gets nothing (PWR001 would restart it over TCP).
+Outcome Runner::power(bool on)
+{
+    Outcome o = transact("PWR999");
+    if (!o.ok()) return o;
+    if ((reply_last_digit(last_.reply) > 0) != on) {
+        o = set(on ? "PWR001" : "PWR000");
+        if (!o.ok()) return o;
+    }
+    out_ << "power: " << (on ? "on" : "standby") << "\n";
+    return o;
+}
+
+Outcome Runner::picture(const Verb& v)
+{
+    int m = 0;
+    Outcome o = read_mode(m);
+    if (!o.ok()) return o;
+    if ((v.a == 0) != (m == 1))
+        return Outcome::fail(kExitDevice, "the device is in " + mode_text(m) + " mode, where the picture rows are "
+                                              + (m == 1 ? "all" : "A to D"));
+    const int row = v.a == 0 ? 1 : v.a;
+    o = set(v.code + pad3(encode_picture_parameter(m, row, v.b)));
+    if (!o.ok()) return o;
+    for (std::size_t p = 0; p < 4; ++p)
+        if (v.code == kPictureCodes[p]) out_ << kPictureNames[p] << " " << row_key(m, row) << ": " << v.b << "\n";
+    return o;
+}
+
+// The 5th and 6th resolutions exist in Matrix only: for those the mode is read first and, as in
+// the window, nothing is sent in another mode.
+Outcome Runner::resolution(int n)
+{
+    if (n == 5 || n == 6) {
+        int m = 0;
+        Outcome o = read_mode(m);
+        if (!o.ok()) return o;
+        if (m != 1)
+            return Outcome::fail(kExitDevice, "resolution " + resolution_text(n) + " is offered in Matrix mode only; the device is in "
+                                                  + mode_text(m) + " mode");
+    }
+    Outcome o = set("RES" + pad3(n));
+    if (o.ok()) out_ << "resolution: " << resolution_text(n) << "\n";
+    return o;
+}
+
+Outcome Runner::send(const std::string& command)
+{
+    const std::string code = command.substr(0, 3);
+    if (code == "EIP" || code == "EMK" || code == "EGW") {
+        if (!device_.on_serial())
+            return Outcome::fail(kExitUsage, command + " is answered over RS-232 only (use --serial)");
+        const auto answer = device_.network_query(command);
+        if (!answer) return Outcome::fail(kExitDevice, command + ": no 16-character answer within the wait");
+        out_ << printable(*answer) << "\n";
+        return {};
+    }
+    Outcome o = transact(command, code == "MOD" || code == "CAL" || code == "SAV");
+    if (!last_.reply.empty() && !o.restarted) out_ << printable(last_.reply) << "\n";
+    return o;
+}
+
+Outcome Runner::backup(const Verb& v)
+{
+    Outcome o = read_status(true);
+    if (!o.ok()) return Outcome::fail(o.status, o.message + "; nothing written");
+    const std::vector<std::string> unread = model_.status.unread_settings();
+    if (model_.status.power_on == false)
+        return Outcome::fail(kExitDevice, "the device is in standby and reports no settings: switch it on first (power on); nothing written");
+    if (!unread.empty())
+        return Outcome::fail(kExitDevice, "the device did not report " + join(unread) + "; nothing written");
+    // Written beside the target and renamed over it at the end: a backup is whole or not there.
+    QSaveFile file(QString::fromLocal8Bit(v.path.c_str()));
+    const std::string json = status_json(model_.status, context_.resolutions);
+    if (!file.open(QIODevice::WriteOnly) || file.write(json.data(), qint64(json.size())) != qint64(json.size())
+        || !file.commit())
+        return Outcome::fail(kExitDevice, "cannot write " + printable(v.path) + ": " + file.errorString().toStdString());
+    out_ << "backup: " << v.path << "\n";
+    return {};
+}
+
+// Mode first (picture rows and routes depend on it), then routes, picture, bezel, audio,
+// resolution, and the lock last. Power is not touched: a device in standby takes no settings, so
+// restore refuses it rather than restarting it (PWR001 over TCP) or leaving it in standby.
+Outcome Runner::restore(const Verb& v)
+{
+    const DeviceStatus& b = *v.backup;
+    Outcome o = transact("PWR999");
+    if (!o.ok()) return o;
+    if (reply_last_digit(last_.reply) == 0)
+        return Outcome::fail(kExitDevice, "the device is in standby and takes no settings: switch it on first (power on)");
+    o = mode(*b.mode, false);
+    if (!o.ok()) return o;
+
+    std::vector<std::string> refused;
+    // A refusal is noted and the rest goes on; silence or a lost link ends the restore.
+    auto step = [&](const std::string& command) {
+        const Outcome s = command == "INP999" ? transact(command) : set(command);
+        if (s.ok()) return true;
+        if (s.status == kExitLink || last_.kind == Answer::Kind::Silent) {
+            o = s;
+            return false;
+        }
+        refused.push_back(s.message);
+        return command.rfind("OUT", 0) != 0; // without its output selected, an input goes elsewhere
+    };
+    auto group = [&](std::initializer_list<std::string> commands) {
+        for (const std::string& c : commands)
+            if (!step(c)) return o.ok(); // a failed output selection skips that output's input
+        return true;
+    };
+    const int m = *b.mode;
+    bool go = true;
+    for (int n = 1; n <= 4 && go; ++n)
+        go = group({"OUT" + pad3(n), "INP999", "INP" + pad3(*b.routes[std::size_t(n - 1)])});
+    for (int row = 1; row <= b.picture_rows() && go; ++row)
+        for (std::size_t p = 0; p < 4 && go; ++p)
+            go = step(kPictureCodes[p] + pad3(encode_picture_parameter(m, row, *b.picture[p][std::size_t(row - 1)])));
+    go = go && group({"BEH" + pad3(*b.bezel_h), "BEV" + pad3(*b.bezel_v), std::string(*b.bezel_on ? "BEZ001" : "BEZ000")});
+    go = go && group({"AUE" + pad3(*b.edid), "AUA" + pad3(*b.dual_a), "AUB" + pad3(*b.dual_b),
+                      std::string(*b.audio_on ? "AUD001" : "AUD000")});
+    if (go) {
+        if (m != 1 && (*b.resolution == 5 || *b.resolution == 6))
+            refused.push_back("resolution " + resolution_text(*b.resolution) + " is offered in Matrix mode only; not sent");
+        else
+            go = step("RES" + pad3(*b.resolution));
+    }
+    go = go && step(*b.locked ? "LCK001" : "LCK000");
+    if (!o.ok()) return o;
+
+    for (const std::string& r : refused) err_ << "tavrion-ctl: restore: " << r << "\n";
+    o = read_status(false);
+    if (!o.ok()) return Outcome::fail(o.status, "reading back: " + o.message);
+    DeviceStatus expected = b;
+    expected.power_on = model_.status.power_on; // not restored, so not compared
+    const std::vector<std::string> d = differences(expected, model_.status);
+    for (const std::string& line : d) out_ << line << "\n";
+    if (!d.empty() || !refused.empty()) return Outcome::fail(kExitDevice, "after restoring, " + count_differing(d.size()));
+    out_ << "restore: the device holds " << v.path << "\n";
+    return {};
+}
+
+Outcome Runner::diff(const Verb& v)
+{
+    Outcome o = read_status(false);
+    if (!o.ok()) return o;
+    const std::vector<std::string> d = differences(*v.backup, model_.status);
+    for (const std::string& line : d) out_ << line << "\n";
+    if (!d.empty()) return Outcome::fail(kExitDevice, count_differing(d.size()));
+    return {};
+}
+
+Outcome Runner::run_script(const Verb& v)
+{
+    const std::string name = v.path == "-" ? "standard input" : printable(v.path);
+    for (std::size_t i = 0; i < v.script.size(); ++i) {
+        const ScriptLine& line = v.script[i];
+        const Outcome o = settle(exec(line.verb), i + 1 < v.script.size());
+        if (!o.ok()) return Outcome::fail(o.status, name + ":" + std::to_string(line.line) + ": " + line.verb.text + ": " + o.message);
+    }
+    return {};
+}
+
+Outcome Runner::exec(const Verb& v)
+{
+    switch (v.kind) {
+    case VerbKind::Status: {
+        const Outcome o = read_status(true);
+        out_ << (v.json ? status_json(model_.status, context_.resolutions)
+                        : status_table(model_.status, context_.resolutions));
+        return o;
+    }
+    case VerbKind::Route: return route(v);
+    case VerbKind::Mode: return mode(v.a, true);
+    case VerbKind::Power: return power(v.a == 1);
+    case VerbKind::Picture: return picture(v);
+    case VerbKind::Resolution: return resolution(v.a);
+    case VerbKind::Send: return send(v.command);
+    case VerbKind::Run: return run_script(v);
+    case VerbKind::Backup: return backup(v);
+    case VerbKind::Restore: return restore(v);
+    case VerbKind::Diff: return diff(v);
+    case VerbKind::Version: {
+        const Outcome o = transact("VER999");
+        if (o.ok()) out_ << firmware_text(reply_last_three(last_.reply)) << "\n";
+        return o;
+    }
+    case VerbKind::PresetRecall: {
+        Outcome o = set("CAL" + pad3(v.a), true);
+        if (!o.ok()) return o;
+        Chain c{*this, {}};
+        map_refresh(c); // a recall re-reads the routing, as in the window
+        if (!c.first.ok()) return Outcome::fail(c.first.status, "recalled, but reading back: " + c.first.message);
+        out_ << "preset " << v.a << ": recalled\n";
+        return o;
+    }
+    case VerbKind::PresetSave: {
+        const Outcome o = set("SAV" + pad3(v.a), true);
+        if (o.ok()) out_ << "preset " << v.a << ": saved\n";
+        return o;
+    }
+    case VerbKind::FactoryReset: {
+        const Outcome o = set("RST001");
+        if (o.ok() && !o.restarted) out_ << "factory reset: done\n";
+        return o;
+    }
+    case VerbKind::PictureReset: {
+        const Outcome o = set("RST002");
+        if (o.ok()) out_ << "picture: reset\n";
+        return o;
+    }
+    case VerbKind::BezelAmount: {
+        const Outcome o = set(v.code + pad3(v.a));
+        if (o.ok()) out_ << "bezel " << (v.code == "BEH" ? "h" : "v") << ": " << v.a << "\n";
+        return o;
+    }
+    case VerbKind::Lock:
+    case VerbKind::Mute:
+    case VerbKind::Edid:
+    case VerbKind::DualAudio:
+    case VerbKind::BezelSwitch:
+    case VerbKind::Menu: {
+        const Outcome o = set(v.command);
+        if (o.ok()) out_ << v.result << "\n";
+        return o;
+    }
+    }
+    return {};
+}
+
+// After PWR001 or RST001 over TCP the device restarts and the link drops.
+Outcome Runner::settle(Outcome o, bool more_to_do)
+{
+    if (!o.restarted) return o;
+    out_ << "the device restarts; the link to " << context_.link_name << " dropped as expected\n";
+    if (inv_.wait_ready > 0) {
+        if (!device_.wait_ready(inv_.wait_ready))
+            return Outcome::fail(kExitLink, "the device did not answer again at " + context_.link_name + " within "
+                                                + std::to_string(inv_.wait_ready) + " s");
+        out_ << "the device answers again\n";
+        return {};
+    }
+    if (more_to_do)
+        return Outcome::fail(kExitLink, "the device restarted; what follows needs --wait-ready SECONDS");
+    return {};
+}
+
+int Runner::run()
+{
+    if (inv_.verbose) {
+        const auto stamp = context_.timestamp
+            ? context_.timestamp
+            : [] { return QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")).toStdString(); };
+        device_.set_wire_log([this, stamp](bool sent, const std::string& text) {
+            err_ << stamp() << (sent ? " > " : " < ") << printable(text) << std::endl;
+        });
+    }
+    const Outcome o = settle(exec(inv_.verb), false);
+    device_.set_wire_log(nullptr);
+    if (!o.ok()) {
+        err_ << "tavrion-ctl: ";
+        if (inv_.verb.kind != VerbKind::Run) err_ << inv_.verb.text << ": ";
+        err_ << o.message << "\n";
+    }
+    out_.flush();
+    return o.status;
+}
+
+} // namespace
+
+int run(const Invocation& invocation, Device& device, std::ostream& out, std::ostream& err, const Context& context)
+{
+    return Runner(invocation, device, out, err, context).run();
+}
+
+} // namespace tavrion::ctl

@@ -1,0 +1,231 @@
+#include "ctl/session_device.h"
+
+#include "link/clock.h"
+#include "link/device_session.h"
+#include "link/protocol.h"
+#include "link/serial_port.h"
+#include "link/tcp_client.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+
+namespace tavrion::ctl {
+
+namespace {
+
+// The codes the window's reply handlers take. A reply with one of these codes reaches a capture
+// handler with the session's own reading of it; the menu keys, ERR and codes the window does not
+// know have no handler there either, so their replies are read from the log (see Call).
+constexpr const char* kHandledCodes[] = {"AUA", "AUB", "AUD", "AUE", "BEH", "BEV", "BEZ", "BRI", "CAL", "CON", "HUE",
+                                         "INP", "LCK", "MOD", "OUT", "PWR", "RES", "RST", "SAT", "SAV", "VER"};
+
+// As "Get IP" waits for each answer.
+constexpr int kNetAnswerWaits = 51;
+constexpr int kNetAnswered = 3;
+constexpr int kNetIdle = 254;
+
+// Between two attempts to reach a restarted device.
+constexpr qint64 kRetryMs = 500;
+
+bool link_message(const QString& text)
+{
+    return text == QLatin1String("RS232 port is disconnected !") || text == QLatin1String("Ethernet port is disconnected !");
+}
+
+} // namespace
+
+void RecordedMessages::show(const QString& text, BoxIcon) { shown.push_back(text); }
+
+// What one transaction saw, from send_command to its last late-reply wait.
+struct SessionDevice::Call {
+    std::optional<std::string> captured; // the reply a capture handler was given
+    std::string accepted;                // the last received line the acceptance rule takes
+    std::size_t messages_before = 0;
+};
+
+SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<SerialPort> serial,
+                             std::unique_ptr<TcpClient> socket)
+    : clock_(std::move(clock)), serial_(std::move(serial)), socket_(std::move(socket))
+{
+    SessionPlatform p;
+    p.clock = clock_.get();
+    p.serial = serial_.get();
+    p.socket = socket_.get();
+    p.boxes = &boxes_;
+    session_ = std::make_unique<DeviceSession>(p);
+    DeviceSession* s = session_.get();
+    for (const char* code : kHandledCodes)
+        s->router().add(code, [this] {
+            if (call_) call_->captured = session_->reply_text();
+        });
+    QObject::connect(s, &DeviceSession::log_entry, s, [this](const std::string& text) {
+        if (sending_) {
+            sending_ = false; // send_command logs its command first, before anything can arrive
+            log_wire(true, text);
+            return;
+        }
+        if (call_) {
+            // Received text is logged whole before the acceptance rule cuts it to the reply.
+            std::string line = text;
+            if (examine_line(line, int(std::min<std::size_t>(line.size(), INT_MAX))) == LineVerdict::Accepted)
+                call_->accepted = line;
+        }
+        log_wire(false, text);
+    });
+    QObject::connect(s, &DeviceSession::restart_course, s, [this] { restarted_ = true; });
+    if (socket_)
+        QObject::connect(socket_.get(), &TcpClient::attempt_error, s,
+                         [this](const QString& why) { attempt_error_ = why.toStdString(); });
+}
+
+SessionDevice::~SessionDevice() = default;
+
+bool SessionDevice::open_serial(int port)
+{
+    session_->set_link_interface(0);
+    session_->set_com_port(port);
+    session_->set_comm();
+    if (!session_->serial_connected()) return false;
+    session_->set_tim_rx_enabled(true); // as at the end of the panel's start-up
+    return true;
+}
+
+bool SessionDevice::open_tcp(const std::string& address, std::string& error)
+{
+    address_ = address;
+    session_->set_link_interface(1);
+    return connect_within(-1, error);
+}
+
+// As Connect: the session's 7 s attempt, ended early by a refusal or by `deadline_ms` (-1: none).
+bool SessionDevice::connect_within(qint64 deadline_ms, std::string& error)
+{
+    attempt_error_.clear();
+    bool timed_out = false;
+    QEventLoop loop;
+    QObject::connect(session_.get(), &DeviceSession::ethernet_link_up, &loop, &QEventLoop::quit);
+    QObject::connect(session_.get(), &DeviceSession::ethernet_attempt_failed, &loop, [&] {
+        timed_out = true;
+        loop.quit();
+    });
+    if (socket_) QObject::connect(socket_.get(), &TcpClient::attempt_error, &loop, &QEventLoop::quit);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (deadline_ms >= 0) deadline.start(int(std::clamp<qint64>(deadline_ms - clock_->now_ms(), 0, INT_MAX)));
+
+    session_->start_eth_timer();
+    session_->connect_tcp(QString::fromStdString(address_));
+    if (!session_->eth_connected() && attempt_error_.empty()) loop.exec();
+    if (session_->eth_connected()) return true;
+    if (!timed_out) session_->disconnect_eth(); // ends the attempt and its timer
+    if (!attempt_error_.empty()) error = "cannot connect: " + attempt_error_;
+    else if (timed_out) error = "no connection within 7 s";
+    else error = "no connection in the time left";
+    return false;
+}
+
+void SessionDevice::sleep_until(qint64 deadline_ms)
+{
+    const qint64 ms = deadline_ms - clock_->now_ms();
+    if (ms <= 0) return;
+    QEventLoop loop;
+    QTimer::singleShot(int(std::min<qint64>(ms, INT_MAX)), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+Answer SessionDevice::transact(const std::string& command, bool slow)
+{
+    Call call;
+    call.messages_before = boxes_.shown.size();
+    call_ = &call;
+    restarted_ = false;
+    sending_ = true;
+    session_->send_command(command);
+    sending_ = false;
+    const bool link_refused = std::any_of(boxes_.shown.begin() + long(call.messages_before), boxes_.shown.end(), link_message);
+    // Nothing went out on a closed link, and a restarted device has dropped it: nothing to wait for.
+    if (slow && !link_refused && !restarted_) session_->await_late_reply();
+    call_ = nullptr;
+
+    if (link_refused) return {Answer::Kind::LinkDown, {}};
+    const std::string code = command.substr(0, 3);
+    if (restarted_) return {Answer::Kind::Restarted, call.captured.value_or(call.accepted)};
+    if (call.captured)
+        return {reply_code(*call.captured) == code ? Answer::Kind::Answered : Answer::Kind::OtherCode, *call.captured};
+    // Accepted without a capture handler: ERR, a menu key, or a code the window has no handler for.
+    if (session_->reply_ok()) {
+        const std::string got = reply_code(call.accepted);
+        if (got == "ERR") return {Answer::Kind::Refused, call.accepted};
+        return {got == code ? Answer::Kind::Answered : Answer::Kind::OtherCode, call.accepted};
+    }
+    if (!call.accepted.empty()) return {Answer::Kind::OtherCode, call.accepted};
+    if (!session_->link_up()) return {Answer::Kind::LinkDown, {}}; // lost during the wait
+    return {Answer::Kind::Silent, {}};
+}
+
+Answer SessionDevice::ask(const std::string& command) { return transact(command, false); }
+
+Answer SessionDevice::ask_slow(const std::string& command) { return transact(command, true); }
+
+// As "Get IP" sends and waits for one of its three queries.
+std::optional<std::string> SessionDevice::network_query(const std::string& command)
+{
+    if (!on_serial()) return std::nullopt;
+    const std::string code = command.substr(0, 3);
+    const std::size_t before = boxes_.shown.size();
+    session_->set_net_query_state(code == "EIP" ? 0 : code == "EMK" ? 1 : 2);
+    // The window's log leaves these sends out; --verbose shows them so the answer has its question.
+    log_wire(true, command);
+    session_->send_command_nowait(command);
+    std::optional<std::string> answer;
+    if (boxes_.shown.size() == before) {
+        for (int i = 0; i < kNetAnswerWaits && session_->net_query_state() != kNetAnswered; ++i)
+            session_->wait_seconds(0.001f);
+        if (session_->net_query_state() == kNetAnswered) {
+            answer = session_->reply_text();
+            session_->consume_reply();
+        }
+    }
+    session_->set_net_query_state(kNetIdle);
+    return answer;
+}
+
+bool SessionDevice::on_serial() const { return session_->link_interface() == 0; }
+
+bool SessionDevice::wait_ready(int seconds)
+{
+    const qint64 deadline = clock_->now_ms() + qint64(seconds) * 1000;
+    for (;;) {
+        std::string why;
+        const bool linked = session_->link_up() || (!on_serial() && connect_within(deadline, why));
+        if (linked && ask("VER999").kind == Answer::Kind::Answered) return true;
+        if (clock_->now_ms() >= deadline) return false;
+        sleep_until(std::min(deadline, clock_->now_ms() + kRetryMs));
+    }
+}
+
+DeviceOpener session_opener(const std::string& program_dir)
+{
+    return [program_dir](const LinkTarget& link, std::string& error) -> std::unique_ptr<Device> {
+        auto serial = std::make_unique<QtSerialPort>(QString::fromLocal8Bit(program_dir.c_str()));
+        QtSerialPort* port = serial.get();
+        if (!link.serial_path.empty()) port->set_device_path(QString::fromLocal8Bit(link.serial_path.c_str()));
+        auto device = std::make_unique<SessionDevice>(std::make_unique<SteadyClock>(), std::move(serial),
+                                                      std::make_unique<QtTcpClient>());
+        if (link.serial) {
+            if (device->open_serial(link.com_port)) return device;
+            error = "cannot be opened";
+            if (link.serial_path.empty()) error += " (" + port->opened_path().toStdString() + ")";
+            error += ": " + port->error_text().toStdString();
+            return nullptr;
+        }
+        if (device->open_tcp(link.name(), error)) return device;
+        return nullptr;
+    };
+}
+
+} // namespace tavrion::ctl

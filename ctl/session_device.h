@@ -1,0 +1,79 @@
+// tavrion-ctl's Device on the panel's own DeviceSession: the same framing, the same step-bounded
+// waits, the same late-reply waits and the same restart course as the window. The session's
+// message boxes are recorded here, never shown; what they report comes back as an Answer or as the
+// reason a link could not be opened.
+#pragma once
+
+#include "ctl/device.h"
+#include "ctl/runner.h"
+#include "link/message_boxes.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrion {
+class Clock;
+class DeviceSession;
+class SerialPort;
+class TcpClient;
+} // namespace tavrion
+
+namespace tavrion::ctl {
+
+// The session's messages, kept in order instead of shown.
+class RecordedMessages : public MessageBoxes {
+public:
+    void show(const QString& text, BoxIcon icon) override;
+    std::vector<QString> shown;
+};
+
+class SessionDevice : public Device {
+public:
+    // Takes the platform the session runs on; nothing is opened yet.
+    SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<SerialPort> serial, std::unique_ptr<TcpClient> socket);
+    ~SessionDevice() override;
+
+    // Opens COM `port` as the panel's Connect does, with the receive tick running. False when the
+    // port cannot be opened.
+    bool open_serial(int port);
+    // Connects as the panel's Connect does. A refused connection or an unknown host ends the
+    // attempt at once; otherwise it has the panel's 7 s. False, with the reason, on failure.
+    bool open_tcp(const std::string& address, std::string& error);
+
+    Answer ask(const std::string& command) override;
+    Answer ask_slow(const std::string& command) override;
+    std::optional<std::string> network_query(const std::string& command) override;
+    bool on_serial() const override;
+    bool wait_ready(int seconds) override;
+
+    DeviceSession& session() { return *session_; }
+    const std::vector<QString>& messages() const { return boxes_.shown; }
+
+private:
+    struct Call; // what one transaction saw (session_device.cpp)
+    Answer transact(const std::string& command, bool slow);
+    bool connect_within(qint64 deadline_ms, std::string& error);
+    void sleep_until(qint64 deadline_ms);
+
+    RecordedMessages boxes_;
+    std::unique_ptr<Clock> clock_;
+    std::unique_ptr<SerialPort> serial_;
+    std::unique_ptr<TcpClient> socket_;
+    std::unique_ptr<DeviceSession> session_; // last: goes first, before what it runs on
+    std::string address_;                    // the TCP address, for reconnecting
+
+    Call* call_ = nullptr;     // the transaction in progress, if any
+    bool sending_ = false;     // the next log entry is the command send_command logs
+    bool restarted_ = false;   // the session took the restart course
+    std::string attempt_error_; // why the TCP attempt failed at once
+};
+
+// The opener main uses: the real clock, serial port and TCP client, with the serial devices of
+// `program_dir` (as the panel's COMn). Failures name the device and the reason.
+DeviceOpener session_opener(const std::string& program_dir);
+
+} // namespace tavrion::ctl
