@@ -438,6 +438,8 @@ void MainControls::setupUi(QWidget* frm_main)
     }
     txt_cmd->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txt_cmd->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // Nothing in the log is ever undone; an undo stack would record every entry.
+    txt_cmd->setUndoRedoEnabled(false);
     cmd_clear = button(w, "cmd_clear", QString(QChar(0x6E05)), 11640, 6600, 645, 555);
     cmd_clear->setAccessibleName(QStringLiteral("Clear the command log"));
     // Both lie below the window: Tab must not take the focus out of sight.
