@@ -331,8 +331,12 @@ Outcome Runner::backup(const Verb& v)
     // Written beside the target and renamed over it at the end: a backup is whole or not there.
     QSaveFile file(QString::fromLocal8Bit(v.path.c_str()));
     const std::string json = status_json(model_.status, context_.resolutions);
-    if (!file.open(QIODevice::WriteOnly) || file.write(json.data(), qint64(json.size())) != qint64(json.size())
-        || !file.commit())
+    // The bytes are buffered: a disk that fills up shows only when they are flushed, and commit()
+    // would put the cut-short file in place of the old one, so flush and check first.
+    const bool written = file.open(QIODevice::WriteOnly)
+        && file.write(json.data(), qint64(json.size())) == qint64(json.size()) && file.flush();
+    if (!written) file.cancelWriting();
+    if (!written || !file.commit())
         return Outcome::fail(kExitDevice, "cannot write " + printable(v.path) + ": " + file.errorString().toStdString());
     out_ << "backup: " << v.path << "\n";
     return {};

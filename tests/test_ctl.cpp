@@ -6,6 +6,7 @@
 #include "ctl/session_device.h"
 #include "link/serial_port.h"
 #include "sim/sim_server.h"
+#include "support/file_size_limit.h"
 #include "support/program_folder.h"
 
 #include <QDir>
@@ -413,6 +414,14 @@ private slots:
         b.faults["MOD"] = {Kind::Silent, {}};
         QCOMPARE(ctl(b, "backup " + path).status, 1);
         b.faults.clear();
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), written);
+        f.close();
+        // ... and so does a disk that fills up while it is written.
+        {
+            tavrion::test::FileSizeLimit full{rlim_t(written.size() / 2)};
+            if (full.ok()) QCOMPARE(ctl(b, "backup " + path).status, 1);
+        }
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), written);
         f.close();

@@ -7,6 +7,7 @@
 // as a full disk does, and a child process that saves over and over is killed at chosen steps of
 // a save (stopped there by strace) and at random moments.
 #include "support/fakes.h"
+#include "support/file_size_limit.h"
 #include "support/hygiene.h"
 #include "support/program_folder.h"
 #include "support/test_access.h"
@@ -24,9 +25,7 @@
 #include <QStandardPaths>
 #include <QtTest>
 
-#include <csignal>
 #include <memory>
-#include <sys/resource.h>
 
 using namespace tavrion;
 using namespace tavrion::test;
@@ -58,31 +57,6 @@ struct Panel {
     FakeTcpClient tcp;
     RecordingBoxes boxes;
     std::unique_ptr<FrmMain> w;
-};
-
-// Regular files may not grow past `bytes` while this lives; a write beyond fails with EFBIG
-// (SIGXFSZ is ignored meanwhile), as on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit l = saved_;
-        l.rlim_cur = bytes;
-        ok_ = setrlimit(RLIMIT_FSIZE, &l) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, old_handler_);
-    }
-    bool ok() const { return ok_; }
-
-private:
-    rlimit saved_{};
-    void (*old_handler_)(int) = nullptr;
-    bool ok_ = false;
 };
 
 QStringList files_in(const QString& folder)
