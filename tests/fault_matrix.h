@@ -132,6 +132,10 @@ inline void change_everything(DeviceState& s)
 // 2 ms each at least) and a tenth of a second for the rest.
 inline qint64 wait_ms(Link link) { return link == Link::Serial ? 600 : 1200; }
 inline qint64 bound_ms(Link link) { return wait_ms(link) + 100; }
+// The device notes a command when its event loop reads it, so a gap it measures can come out
+// shorter than the panel's wait (the first command read late, the next one at once), more so on a
+// loaded machine or under a sanitizer. Giving up early with the wrong step count is 600 ms short.
+inline qint64 floor_ms(Link link) { return wait_ms(link) - 50; }
 
 inline const char* link_name(Link link) { return link == Link::Serial ? "serial" : "tcp"; }
 
@@ -261,7 +265,7 @@ inline void run_refresh_fault(Link link, const RefreshFault& f)
     QVERIFY2(longest.first <= bound_ms(link),
              qPrintable(QStringLiteral("%1 waited %2 ms").arg(longest.second).arg(longest.first)));
     if (f.runs_out)
-        QVERIFY2(longest.first >= wait_ms(link),
+        QVERIFY2(longest.first >= floor_ms(link),
                  qPrintable(QStringLiteral("%1 gave up after %2 ms").arg(longest.second).arg(longest.first)));
     QVERIFY(h.w().cmd_refresh->isEnabled());
 
