@@ -7,7 +7,7 @@
 #include "link/protocol.h"
 #include "routing/line_shape.h"
 #include "routing/routing_map.h"
-#include "shell/colours.h"
+#include "shell/button_rows.h"
 #include "shell/panel_state.h"
 
 #include <QGroupBox>
@@ -29,14 +29,12 @@ DisplayModes::DisplayModes(DeviceSession& session, ReportedState& device, Routin
 void DisplayModes::cmd_mode_Click(int index)
 {
     if (!c_.cmd_mode.has(index)) return;
-    for (int m = 1; m <= 3; ++m) set_back_colour(c_.cmd_mode(m), button_face_colour());
-    for (int m = 1; m <= 3; ++m) c_.cmd_mode(m)->setEnabled(false);
+    clear_row(c_.cmd_mode);
+    enable_row(c_.cmd_mode, false);
     // A mode change clears the output and preset highlights.
-    for (int n = 1; n <= 4; ++n) {
-        set_back_colour(c_.cmd_out(n), button_face_colour());
-        set_back_colour(c_.cmd_recall(n), button_face_colour());
-        set_back_colour(c_.cmd_save(n), button_face_colour());
-    }
+    clear_row(c_.cmd_out);
+    clear_row(c_.cmd_recall);
+    clear_row(c_.cmd_save);
 
     session_.send_command("MOD" + pad3(index));
     // The device takes seconds to switch; its answer may come after send_command gave up.
@@ -55,7 +53,7 @@ void DisplayModes::cmd_mode_Click(int index)
     }
 
     if (index != 3) set_back_colour(c_.cmd_out(device_.cur_output), selection_colour);
-    for (int m = 1; m <= 3; ++m) c_.cmd_mode(m)->setEnabled(true);
+    enable_row(c_.cmd_mode, true);
 }
 
 void DisplayModes::reply_mod()
@@ -66,8 +64,7 @@ void DisplayModes::reply_mod()
     if (!c_.cmd_mode.has(mode)) return;
     device_.display_mode = mode;
 
-    for (int m = 1; m <= 3; ++m) set_back_colour(c_.cmd_mode(m), button_face_colour());
-    set_back_colour(c_.cmd_mode(device_.display_mode), selection_colour);
+    select_in_row(c_.cmd_mode, device_.display_mode);
 
     c_.fra_dual_a->setEnabled(false);
     c_.fra_dual_b->setEnabled(false);
@@ -103,10 +100,8 @@ void DisplayModes::reply_mod()
         break;
     }
     case 3: {
-        for (int n = 1; n <= 4; ++n) {
-            set_back_colour(c_.cmd_out(n), button_face_colour());
-            c_.cmd_out(n)->setText(QString());
-        }
+        clear_row(c_.cmd_out);
+        for (int n = 1; n <= 4; ++n) c_.cmd_out(n)->setText(QString());
         if (device_.power_state == 1) c_.fra_bezel->setEnabled(true);
         const char* captions[] = {"Out A", "Out B", "Out C", "Out D"};
         for (int n = 1; n <= 4; ++n) set_row_labels(n, QString::fromLatin1(captions[n - 1]));
@@ -118,7 +113,7 @@ void DisplayModes::reply_mod()
         for (int n = 2; n <= 4; ++n)
             for (QScrollBar* s : {c_.hsr_con(n), c_.hsr_bri(n), c_.hsr_sat(n), c_.hsr_hue(n)}) s->setEnabled(true);
 
-    for (int m = 1; m <= 3; ++m) c_.cmd_mode(m)->setEnabled(true);
+    enable_row(c_.cmd_mode, true);
 }
 
 } // namespace tavrion

@@ -3,32 +3,11 @@
 #include "link/device_session.h"
 #include "link/protocol.h"
 #include "routing/routing_map.h"
-#include "shell/colours.h"
+#include "shell/button_rows.h"
 
 #include <QPushButton>
 
 namespace tavrion {
-
-namespace {
-void clear_row(const Indexed<QPushButton, 1, 4>& row)
-{
-    for (int n = 1; n <= 4; ++n) set_back_colour(row(n), button_face_colour());
-}
-
-void enable_row(const Indexed<QPushButton, 1, 4>& row, bool on)
-{
-    for (int n = 1; n <= 4; ++n) row(n)->setEnabled(on);
-}
-
-// A reply whose last character names no preset (CAL009, SAV000) is ignored entirely: the row
-// keeps whatever highlight it has.
-void highlight(const Indexed<QPushButton, 1, 4>& row, int preset)
-{
-    if (!row.has(preset)) return;
-    clear_row(row);
-    set_back_colour(row(preset), selection_colour);
-}
-} // namespace
 
 Presets::Presets(DeviceSession& session, RoutingMap& routing, const Controls& controls)
     : session_(session), routing_(routing), c_(controls)
@@ -60,7 +39,7 @@ void Presets::cmd_save_Click(int index)
     enable_row(c_.cmd_save, true);
 }
 
-void Presets::reply_cal() { highlight(c_.cmd_recall, reply_last_digit(session_.reply_text())); }
-void Presets::reply_sav() { highlight(c_.cmd_save, reply_last_digit(session_.reply_text())); }
+void Presets::reply_cal() { select_in_row(c_.cmd_recall, reply_last_digit(session_.reply_text())); }
+void Presets::reply_sav() { select_in_row(c_.cmd_save, reply_last_digit(session_.reply_text())); }
 
 } // namespace tavrion

@@ -5,7 +5,7 @@
 #include "link/device_session.h"
 #include "link/protocol.h"
 #include "routing/line_shape.h"
-#include "shell/colours.h"
+#include "shell/button_rows.h"
 #include "shell/panel_state.h"
 
 #include <QPushButton>
@@ -43,9 +43,8 @@ void RoutingMap::reply_out()
     // cur_output stay as they were, so cur_output always names a button and a line array.
     const int n = reply_last_digit(session_.reply_text());
     if (!c_.cmd_out.has(n)) return;
-    for (int i = 1; i <= 4; ++i) set_back_colour(c_.cmd_out(i), button_face_colour());
     device_.cur_output = n;
-    set_back_colour(c_.cmd_out(device_.cur_output), selection_colour);
+    select_in_row(c_.cmd_out, n);
 }
 
 void RoutingMap::reply_inp()
@@ -53,9 +52,8 @@ void RoutingMap::reply_inp()
     // A reply naming no input button (INP007, INP000) is ignored entirely, like an OUT reply.
     const int n = reply_last_digit(session_.reply_text());
     if (!c_.cmd_inp.has(n)) return;
-    for (int i = 1; i <= 4; ++i) set_back_colour(c_.cmd_inp(i), button_face_colour());
     device_.cur_input = n;
-    set_back_colour(c_.cmd_inp(device_.cur_input), selection_colour);
+    select_in_row(c_.cmd_inp, n);
 
     // In TV Wall the map shows no lines.
     if (device_.display_mode != 1 && device_.display_mode != 2) return;
