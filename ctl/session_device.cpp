@@ -22,28 +22,15 @@ namespace {
 constexpr const char* kHandledCodes[] = {"AUA", "AUB", "AUD", "AUE", "BEH", "BEV", "BEZ", "BRI", "CAL", "CON", "HUE",
                                          "INP", "LCK", "MOD", "OUT", "PWR", "RES", "RST", "SAT", "SAV", "VER"};
 
-// As "Get IP" waits for each answer.
-constexpr int kNetAnswerWaits = 51;
-constexpr int kNetAnswered = 3;
-constexpr int kNetIdle = 254;
-
 // Between two attempts to reach a restarted device.
 constexpr qint64 kRetryMs = 500;
 
-bool link_message(const QString& text)
-{
-    return text == QLatin1String("RS232 port is disconnected !") || text == QLatin1String("Ethernet port is disconnected !");
-}
-
 } // namespace
-
-void RecordedMessages::show(const QString& text, BoxIcon) { shown.push_back(text); }
 
 // What one transaction saw, from send_command to its last late-reply wait.
 struct SessionDevice::Call {
     std::optional<std::string> captured; // the reply a capture handler was given
     std::string accepted;                // the last received line the acceptance rule takes
-    std::size_t messages_before = 0;
 };
 
 SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<SerialPort> serial,
@@ -54,7 +41,6 @@ SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<Seria
     p.clock = clock_.get();
     p.serial = serial_.get();
     p.socket = socket_.get();
-    p.boxes = &boxes_;
     session_ = std::make_unique<DeviceSession>(p);
     DeviceSession* s = session_.get();
     for (const char* code : kHandledCodes)
@@ -139,14 +125,14 @@ void SessionDevice::sleep_until(qint64 deadline_ms)
 
 Answer SessionDevice::transact(const std::string& command, bool slow)
 {
+    // send_command refuses a closed link with a message and sends nothing.
+    const bool link_refused = !session_->link_up();
     Call call;
-    call.messages_before = boxes_.shown.size();
     call_ = &call;
     restarted_ = false;
     sending_ = true;
     session_->send_command(command);
     sending_ = false;
-    const bool link_refused = std::any_of(boxes_.shown.begin() + long(call.messages_before), boxes_.shown.end(), link_message);
     // Nothing went out on a closed link, and a restarted device has dropped it: nothing to wait for.
     if (slow && !link_refused && !restarted_) session_->await_late_reply();
     call_ = nullptr;
@@ -171,27 +157,13 @@ Answer SessionDevice::ask(const std::string& command) { return transact(command,
 
 Answer SessionDevice::ask_slow(const std::string& command) { return transact(command, true); }
 
-// As "Get IP" sends and waits for one of its three queries.
 std::optional<std::string> SessionDevice::network_query(const std::string& command)
 {
     if (!on_serial()) return std::nullopt;
-    const std::string code = command.substr(0, 3);
-    const std::size_t before = boxes_.shown.size();
-    session_->set_net_query_state(code == "EIP" ? 0 : code == "EMK" ? 1 : 2);
     // The window's log leaves these sends out; --verbose shows them so the answer has its question.
     log_wire(true, command);
-    session_->send_command_nowait(command);
-    std::optional<std::string> answer;
-    if (boxes_.shown.size() == before) {
-        for (int i = 0; i < kNetAnswerWaits && session_->net_query_state() != kNetAnswered; ++i)
-            session_->wait_seconds(0.001f);
-        if (session_->net_query_state() == kNetAnswered) {
-            answer = session_->reply_text();
-            session_->consume_reply();
-        }
-    }
-    session_->set_net_query_state(kNetIdle);
-    return answer;
+    if (!session_->link_up()) return std::nullopt; // nothing goes out, so nothing to wait for
+    return session_->query_network(command);
 }
 
 bool SessionDevice::on_serial() const { return session_->link_interface() == 0; }

@@ -1,12 +1,11 @@
 // tavrion-ctl's Device on the panel's own DeviceSession: the same framing, the same step-bounded
-// waits, the same late-reply waits and the same restart course as the window. The session's
-// message boxes are recorded here, never shown; what they report comes back as an Answer or as the
-// reason a link could not be opened.
+// waits, the same late-reply waits and the same restart course as the window. The session runs
+// without message boxes; what they would report comes back as an Answer or as the reason a link
+// could not be opened.
 #pragma once
 
 #include "ctl/device.h"
 #include "ctl/runner.h"
-#include "link/message_boxes.h"
 
 #include <QString>
 
@@ -23,13 +22,6 @@ class TcpClient;
 } // namespace tavrion
 
 namespace tavrion::ctl {
-
-// The session's messages, kept in order instead of shown.
-class RecordedMessages : public MessageBoxes {
-public:
-    void show(const QString& text, BoxIcon icon) override;
-    std::vector<QString> shown;
-};
 
 class SessionDevice : public Device {
 public:
@@ -51,7 +43,6 @@ public:
     bool wait_ready(int seconds) override;
 
     DeviceSession& session() { return *session_; }
-    const std::vector<QString>& messages() const { return boxes_.shown; }
 
 private:
     struct Call; // what one transaction saw (session_device.cpp)
@@ -59,7 +50,6 @@ private:
     bool connect_within(qint64 deadline_ms, std::string& error);
     void sleep_until(qint64 deadline_ms);
 
-    RecordedMessages boxes_;
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<SerialPort> serial_;
     std::unique_ptr<TcpClient> socket_;

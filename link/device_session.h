@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
 #include <string>
 
 class QTimer;
@@ -27,7 +28,7 @@ struct SessionPlatform {
     Clock* clock = nullptr;       // millisecond clock of the waits
     SerialPort* serial = nullptr; // the COM port
     TcpClient* socket = nullptr;  // the TCP client
-    MessageBoxes* boxes = nullptr;
+    MessageBoxes* boxes = nullptr; // none: messages are not shown (tavrion-ctl reports outcomes)
 };
 
 class DeviceSession : public QObject {
@@ -84,6 +85,10 @@ public:
     void set_net_query_state(int state) { net_query_state_ = state; }
     // Empties the receive buffer once a network answer has been read from reply_text().
     void consume_reply();
+    // One query of "Get IP" (EIP999, EMK999 or EGW999): sent without a transaction, then up to 51
+    // wait steps for its 16-character answer, which is taken out of the receive buffer. Nothing in
+    // that time: nullopt. The query state is idle again afterwards.
+    std::optional<std::string> query_network(const std::string& command);
 
     // ---- Ethernet link (link/ethernet_link.cpp) ---------------------------------------------
     bool eth_connected() const { return eth_connected_; }

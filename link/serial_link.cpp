@@ -15,6 +15,10 @@ namespace {
 constexpr qint64 kDrainLimitMs = 1000;
 // rx_count saturates here, so no flood of bytes can overflow it.
 constexpr int kCountCeiling = 1 << 30;
+// How long a network query waits for its answer, in wait steps.
+constexpr int kNetAnswerWaits = 51;
+constexpr int kNetAnswered = 3;
+constexpr int kNetIdle = 254;
 } // namespace
 
 void DeviceSession::set_comm()
@@ -124,8 +128,8 @@ void DeviceSession::tim_rx_Timer()
 
     emit log_entry(reply_text_);
 
-    if (net_query_state_ != 254 && rx_count_ == kNetAnswerLength) {
-        net_query_state_ = 3;
+    if (net_query_state_ != kNetIdle && rx_count_ == kNetAnswerLength) {
+        net_query_state_ = kNetAnswered;
         cmd_busy_ = false;
         set_tim_rx_enabled(true);
         do_events();
@@ -152,6 +156,22 @@ void DeviceSession::consume_reply()
 {
     reply_text_.clear();
     rx_count_ = 0;
+}
+
+std::optional<std::string> DeviceSession::query_network(const std::string& command)
+{
+    const std::string code = reply_code(command);
+    net_query_state_ = code == "EIP" ? 0 : code == "EMK" ? 1 : 2; // tells the receiver what to collect
+    send_command_nowait(command);
+    for (int i = 0; i < kNetAnswerWaits && net_query_state_ != kNetAnswered; ++i) wait_seconds(0.001f);
+    std::optional<std::string> answer;
+    if (net_query_state_ == kNetAnswered) {
+        answer = reply_text_;
+        // A reply arriving after the query must start a fresh line.
+        consume_reply();
+    }
+    net_query_state_ = kNetIdle;
+    return answer;
 }
 
 } // namespace tavrion
