@@ -1,5 +1,6 @@
 #include "adjust/audio.h"
 
+#include "link/device_model.h"
 #include "link/device_session.h"
 #include "link/protocol.h"
 #include "shell/panel_state.h"
@@ -10,14 +11,13 @@
 
 namespace tavrion {
 
-Audio::Audio(DeviceSession& session, ReportedState& device, PanelFlags& flags, const StatePictures& pictures,
-             const Controls& controls)
+Audio::Audio(DeviceSession& session, DeviceModel& model, ReportedState& device, PanelFlags& flags,
+             const StatePictures& pictures, const Controls& controls)
     : session_(session), device_(device), flags_(flags), pictures_(pictures), c_(controls)
 {
-    session.router().add("AUA", [this] { reply_aua(); });
-    session.router().add("AUB", [this] { reply_aub(); });
-    session.router().add("AUD", [this] { reply_aud(); });
-    session.router().add("AUE", [this] { reply_aue(); });
+    connect(&model, &DeviceModel::dual_audio_reported, this, [this](int pair, int side) { reply_dual(pair, side); });
+    connect(&model, &DeviceModel::audio_reported, this, [this](int digit) { reply_aud(digit); });
+    connect(&model, &DeviceModel::edid_reported, this, [this](int edid) { reply_aue(edid); });
     for (int i = 1; i <= 2; ++i) {
         connect(c_.opt_da(i), &QRadioButton::toggled, this, [this, i](bool on) { if (on) opt_da_Click(i); });
         connect(c_.opt_db(i), &QRadioButton::toggled, this, [this, i](bool on) { if (on) opt_db_Click(i); });
@@ -70,14 +70,12 @@ void Audio::option_reply(QRadioButton* selected)
     flags_.ui_events_enabled = true;
 }
 
-void Audio::reply_aua() { option_reply(c_.opt_da(reply_last_digit(session_.reply_text()))); }
-void Audio::reply_aub() { option_reply(c_.opt_db(reply_last_digit(session_.reply_text()))); }
-void Audio::reply_aue() { option_reply(c_.opt_audio(reply_last_digit(session_.reply_text()))); }
+void Audio::reply_dual(int pair, int side) { option_reply(pair == 1 ? c_.opt_da(side) : c_.opt_db(side)); }
+void Audio::reply_aue(int edid) { option_reply(c_.opt_audio(edid)); }
 
-void Audio::reply_aud()
+void Audio::reply_aud(int digit)
 {
-    const int d = reply_last_digit(session_.reply_text());
-    if (d < 0) return; // no digit to store (an accepted reply always has one)
+    const int d = digit;
     device_.audio_state = d;
     // Any digit but 0 means on (AUD005 too). A picture file that cannot be loaded leaves the
     // button as it was.

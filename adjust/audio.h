@@ -11,6 +11,7 @@ class QRadioButton;
 
 namespace tavrion {
 
+class DeviceModel;
 class DeviceSession;
 class StatePictures;
 struct ReportedState;
@@ -24,17 +25,16 @@ public:
         Indexed<QRadioButton, 1, 2> opt_db;
         QPushButton* cmd_mute;
     };
-    Audio(DeviceSession& session, ReportedState& device, PanelFlags& flags, const StatePictures& pictures,
-          const Controls& controls);
+    Audio(DeviceSession& session, DeviceModel& model, ReportedState& device, PanelFlags& flags,
+          const StatePictures& pictures, const Controls& controls);
 
     void opt_audio_Click(int index);
     void opt_da_Click(int index);
     void opt_db_Click(int index);
     void cmd_mute_Click();
-    void reply_aua();
-    void reply_aub();
-    void reply_aud();
-    void reply_aue();
+    void reply_dual(int pair, int side);
+    void reply_aud(int digit);
+    void reply_aue(int edid);
 
 private:
     void option_reply(QRadioButton* selected);

@@ -1,5 +1,6 @@
 #include "adjust/bezel.h"
 
+#include "link/device_model.h"
 #include "link/device_session.h"
 #include "link/protocol.h"
 #include "shell/panel_state.h"
@@ -10,16 +11,13 @@
 
 namespace tavrion {
 
-namespace {
-constexpr int kLargestCorrection = 254; // larger numbers are not a correction and are ignored
-}
-
-Bezel::Bezel(DeviceSession& session, ReportedState& device, PanelFlags& flags, const Controls& controls)
-    : session_(session), device_(device), flags_(flags), c_(controls)
+Bezel::Bezel(DeviceSession& session, DeviceModel& model, PanelFlags& flags, const Controls& controls)
+    : session_(session), flags_(flags), c_(controls)
 {
-    session.router().add("BEH", [this] { reply_beh(); });
-    session.router().add("BEV", [this] { reply_bev(); });
-    session.router().add("BEZ", [this] { reply_bez(); });
+    connect(&model, &DeviceModel::bezel_reported, this, [this](int axis, int amount) { reply_bezel(axis, amount, false); });
+    connect(&model, &DeviceModel::bezel_maximum_reported, this,
+            [this](int axis, int maximum) { reply_bezel(axis, maximum, true); });
+    connect(&model, &DeviceModel::bezel_switch_reported, this, [this](bool on) { reply_bez(on); });
     for (int i = 0; i <= 1; ++i)
         connect(c_.opt_bezel_onoff(i), &QRadioButton::toggled, this, [this, i](bool on) { if (on) opt_bezel_onoff_Click(i); });
     connect(c_.hsr_bezel_h, &QScrollBar::valueChanged, this, [this] { hsr_bezel_h_Change(); });
@@ -44,20 +42,21 @@ void Bezel::opt_bezel_onoff_Click(int index)
     session_.send_command("BEZ" + pad3(index));
 }
 
-void Bezel::reply_beh() { bezel_reply(c_.hsr_bezel_h, c_.txt_bezel_h); }
-void Bezel::reply_bev() { bezel_reply(c_.hsr_bezel_v, c_.txt_bezel_v); }
-
-void Bezel::bezel_reply(QScrollBar* slider, QLineEdit* box)
+void Bezel::reply_bezel(int axis, int amount, bool maximum)
 {
-    const int p = reply_last_three(session_.reply_text());
-    // Above 254 (or no number at all): nothing changes, not even a pending maximum.
-    if (p < 0 || p > kLargestCorrection) return;
+    if (axis == kBezelH) bezel_reply(c_.hsr_bezel_h, c_.txt_bezel_h, amount, maximum);
+    else bezel_reply(c_.hsr_bezel_v, c_.txt_bezel_v, amount, maximum);
+}
+
+void Bezel::bezel_reply(QScrollBar* slider, QLineEdit* box, int p, bool maximum)
+{
+    // Numbers above the largest amount never come here: the model ignores them, pending maximum
+    // and all.
     flags_.ui_events_enabled = false;
-    if (device_.bezel_max_pending) {
+    if (maximum) {
         // A lowered maximum pulls the value down with it (the scroll bar's own rule); the change
         // event that raises finds ui_events_enabled false. The value box is left alone.
         slider->setMaximum(p);
-        device_.bezel_max_pending = false;
     } else {
         // The box shows the device's number even when the slider's range cannot (slider clamps).
         box->setText(QLatin1Char(' ') + QString::number(p));
@@ -67,11 +66,10 @@ void Bezel::bezel_reply(QScrollBar* slider, QLineEdit* box)
     flags_.ui_events_enabled = true;
 }
 
-void Bezel::reply_bez()
+void Bezel::reply_bez(bool on_reported)
 {
-    const int d = reply_last_digit(session_.reply_text());
-    // A digit other than 0 or 1 (BEZ005) names no option button: the reply is ignored.
-    if (!c_.opt_bezel_onoff.has(d)) return;
+    // A digit other than 0 or 1 (BEZ005) names no option button: the model ignores the reply.
+    const int d = on_reported ? 1 : 0;
     flags_.ui_events_enabled = false;
     c_.opt_bezel_onoff(d)->setChecked(true);
     session_.do_events();

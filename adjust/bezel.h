@@ -12,8 +12,8 @@ class QScrollBar;
 
 namespace tavrion {
 
+class DeviceModel;
 class DeviceSession;
-struct ReportedState;
 struct PanelFlags;
 
 class Bezel : public QObject {
@@ -25,21 +25,20 @@ public:
         QScrollBar* hsr_bezel_v;
         QLineEdit* txt_bezel_v;
     };
-    Bezel(DeviceSession& session, ReportedState& device, PanelFlags& flags, const Controls& controls);
+    Bezel(DeviceSession& session, DeviceModel& model, PanelFlags& flags, const Controls& controls);
 
     void hsr_bezel_h_Change();
     void hsr_bezel_v_Change();
     void opt_bezel_onoff_Click(int index);
-    void reply_beh();
-    void reply_bev();
-    void reply_bez();
+    // An amount (or, right after a maximum query, a maximum) of axis BEH or BEV, from the model.
+    void reply_bezel(int axis, int amount, bool maximum);
+    void reply_bez(bool on);
 
 private:
-    void bezel_reply(QScrollBar* slider, QLineEdit* box);
+    void bezel_reply(QScrollBar* slider, QLineEdit* box, int p, bool maximum);
     void bezel_slider_change(const char* code, QScrollBar* slider, QLineEdit* box);
 
     DeviceSession& session_;
-    ReportedState& device_;
     PanelFlags& flags_;
     Controls c_;
 };

@@ -3,8 +3,10 @@
 #include "adjust/picture.h"
 
 #include "adjust/picture_codec.h"
+#include "link/device_model.h"
 #include "link/device_session.h"
 #include "link/protocol.h"
+#include "link/read_sequences.h"
 #include "shell/panel_state.h"
 
 #include <QLineEdit>
@@ -14,13 +16,11 @@
 
 namespace tavrion {
 
-Picture::Picture(DeviceSession& session, const ReportedState& device, PanelFlags& flags, const Controls& controls)
-    : session_(session), device_(device), flags_(flags), c_(controls)
+Picture::Picture(DeviceSession& session, DeviceModel& model, PanelFlags& flags, const Controls& controls)
+    : session_(session), model_(model), flags_(flags), c_(controls)
 {
-    session.router().add("BRI", [this] { reply_bri(); });
-    session.router().add("CON", [this] { reply_con(); });
-    session.router().add("HUE", [this] { reply_hue(); });
-    session.router().add("SAT", [this] { reply_sat(); });
+    connect(&model, &DeviceModel::picture_reported, this,
+            [this](int property, int row, int value) { reply_picture(property, row, value); });
     for (int n = 1; n <= 4; ++n) {
         connect(c_.hsr_bri(n), &QScrollBar::valueChanged, this, [this, n] { hsr_bri_Change(n); });
         connect(c_.hsr_con(n), &QScrollBar::valueChanged, this, [this, n] { hsr_con_Change(n); });
@@ -41,61 +41,48 @@ void Picture::picture_slider_change(const char* code, const Indexed<QScrollBar, 
 {
     // A value the program set (a reply, the reset) is the device's own: never echo it.
     if (!flags_.ui_events_enabled) return;
-    if (device_.display_mode < 1 || device_.display_mode > 3) return;
+    const int mode = model_.display_mode();
+    if (mode < 1 || mode > 3) return;
     QScrollBar* slider = sliders(index);
     QLineEdit* box = boxes(index);
     if (!slider || !box) return;
     const int v = slider->value();
     box->setText(QString::number(v));
-    const int p = encode_picture_parameter(device_.display_mode, index, v);
+    const int p = encode_picture_parameter(mode, index, v);
     if (p < 0) return;
     session_.send_command_nowait(std::string(code) + pad3(p));
 }
 
-void Picture::cmd_pic_refresh_Click()
-{
-    static const char* const codes[] = {"BRI", "CON", "HUE", "SAT"};
-    if (device_.display_mode == 1) {
-        for (const char* code : codes) {
-            session_.send_command(std::string(code) + "999");
-            if (!session_.reply_ok()) return;
-        }
-        return;
-    }
-    if (device_.display_mode != 2 && device_.display_mode != 3) return;
-    for (int row = 1; row <= kPictureRows; ++row) {
-        const std::string q = pad3(picture_query_parameter(device_.display_mode, row));
-        for (const char* code : codes) {
-            session_.send_command(code + q);
-            // A missing saturation answer does not stop the next row; the others end the refresh.
-            if (!session_.reply_ok() && std::string(code) != "SAT") return;
-        }
-    }
-}
+void Picture::cmd_pic_refresh_Click() { read_picture(model_, ask_session(session_)); }
 
 void Picture::cmd_pic_reset_Click() { session_.send_command("RST002"); }
 
-void Picture::reply_bri() { picture_reply(c_.hsr_bri, c_.txt_bri); }
-void Picture::reply_con() { picture_reply(c_.hsr_con, c_.txt_con); }
-void Picture::reply_hue() { picture_reply(c_.hsr_hue, c_.txt_hue); }
-void Picture::reply_sat() { picture_reply(c_.hsr_sat, c_.txt_sat); }
-
-void Picture::picture_reply(const Indexed<QScrollBar, 1, 4>& sliders, const Indexed<QLineEdit, 1, 4>& boxes)
+void Picture::reply_picture(int property, int row, int value)
 {
-    // A parameter that names no row or no slider position of this layout (BRI950 in Dual, a value
-    // above 100, an unknown layout) is ignored entirely: the rows keep what they show.
-    const auto target = decode_picture_parameter(device_.display_mode, reply_last_three(session_.reply_text()));
-    if (!target) return;
-    QScrollBar* slider = sliders(target->row);
-    QLineEdit* box = boxes(target->row);
+    switch (property) {
+    case kBrightness: picture_reply(c_.hsr_bri, c_.txt_bri, row, value); break;
+    case kContrast: picture_reply(c_.hsr_con, c_.txt_con, row, value); break;
+    case kHue: picture_reply(c_.hsr_hue, c_.txt_hue, row, value); break;
+    case kSaturation: picture_reply(c_.hsr_sat, c_.txt_sat, row, value); break;
+    default: break;
+    }
+}
+
+void Picture::picture_reply(const Indexed<QScrollBar, 1, 4>& sliders, const Indexed<QLineEdit, 1, 4>& boxes, int row,
+                            int value)
+{
+    // The model reports only parameters that name a row and a slider position of the current
+    // layout (BRI950 in Dual or a value above 100 are ignored there): the rows keep what they show.
+    QScrollBar* slider = sliders(row);
+    QLineEdit* box = boxes(row);
     if (!slider || !box) return;
 
     // Restore rather than force true: a reply handled inside another handler's event pass must
     // not re-open the echo path before that handler is done.
     const bool events = flags_.ui_events_enabled;
     flags_.ui_events_enabled = false;
-    box->setText(QLatin1Char(' ') + QString::number(target->value)); // blank in the sign position
-    slider->setValue(target->value);
+    box->setText(QLatin1Char(' ') + QString::number(value)); // blank in the sign position
+    slider->setValue(value);
     session_.do_events();
     flags_.ui_events_enabled = events;
 }
@@ -104,7 +91,7 @@ void Picture::picture_reset_step()
 {
     const bool events = flags_.ui_events_enabled;
     flags_.ui_events_enabled = false;
-    const int rows = device_.display_mode == 1 ? 1 : kPictureRows;
+    const int rows = model_.display_mode() == 1 ? 1 : kPictureRows;
     for (int n = 1; n <= rows; ++n) {
         for (QLineEdit* box : {c_.txt_bri(n), c_.txt_con(n), c_.txt_hue(n), c_.txt_sat(n)}) box->setText(QStringLiteral("50"));
         for (QScrollBar* slider : {c_.hsr_bri(n), c_.hsr_con(n), c_.hsr_hue(n), c_.hsr_sat(n)}) slider->setValue(50);

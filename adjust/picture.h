@@ -12,8 +12,8 @@ class QScrollBar;
 
 namespace tavrion {
 
+class DeviceModel;
 class DeviceSession;
-struct ReportedState;
 struct PanelFlags;
 
 class Picture : public QObject {
@@ -24,7 +24,7 @@ public:
         QPushButton* cmd_pic_refresh;
         QPushButton* cmd_pic_reset;
     };
-    Picture(DeviceSession& session, const ReportedState& device, PanelFlags& flags, const Controls& controls);
+    Picture(DeviceSession& session, DeviceModel& model, PanelFlags& flags, const Controls& controls);
 
     void hsr_bri_Change(int index);
     void hsr_con_Change(int index);
@@ -32,20 +32,19 @@ public:
     void hsr_sat_Change(int index);
     void cmd_pic_refresh_Click();
     void cmd_pic_reset_Click();
-    void reply_bri();
-    void reply_con();
-    void reply_hue();
-    void reply_sat();
+    // A reply for `row` (1..4) of the current layout, decoded by the model.
+    void reply_picture(int property, int row, int value);
     void picture_reset_step(); // the RST...2 course, called by reply_rst
 
 private:
     // One routine for the four picture properties.
     void picture_slider_change(const char* code, const Indexed<QScrollBar, 1, 4>& sliders,
                                const Indexed<QLineEdit, 1, 4>& boxes, int index);
-    void picture_reply(const Indexed<QScrollBar, 1, 4>& sliders, const Indexed<QLineEdit, 1, 4>& boxes);
+    void picture_reply(const Indexed<QScrollBar, 1, 4>& sliders, const Indexed<QLineEdit, 1, 4>& boxes, int row,
+                       int value);
 
     DeviceSession& session_;
-    const ReportedState& device_;
+    DeviceModel& model_;
     PanelFlags& flags_;
     Controls c_;
 };

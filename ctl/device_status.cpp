@@ -143,63 +143,13 @@ std::vector<std::string> DeviceStatus::unread_settings() const
     return missing;
 }
 
-void ReplyModel::take(const std::string& reply)
+DeviceStatus status_of(const DeviceModel& model)
 {
-    const std::string code = reply_code(reply);
-    const int d = reply_last_digit(reply);
-    DeviceStatus& s = status;
-    // What names nothing the window can show (AUA003, MOD007, BEH255) is ignored, as there.
-    if (code == "VER") {
-        if (reply_last_three(reply) >= 0) s.firmware = reply_last_three(reply);
-    } else if (code == "AUA" || code == "AUB") {
-        if (d == 1 || d == 2) (code == "AUA" ? s.dual_a : s.dual_b) = d;
-    } else if (code == "AUD") {
-        if (d >= 0) s.audio_on = d != 0;
-    } else if (code == "AUE") {
-        if (d >= 0 && d <= 4) s.edid = d;
-    } else if (code == "BEH" || code == "BEV") {
-        const int p = reply_last_three(reply);
-        if (p < 0 || p > kLargestBezel) return;
-        const bool h = code == "BEH";
-        if (bezel_max_pending) {
-            (h ? s.bezel_h_max : s.bezel_v_max) = p;
-            bezel_max_pending = false;
-        } else {
-            (h ? s.bezel_h : s.bezel_v) = p;
-        }
-    } else if (code == "BEZ") {
-        if (d == 0 || d == 1) s.bezel_on = d == 1;
-    } else if (code == "LCK") {
-        if (d >= 0) s.locked = d != 0;
-    } else if (code == "PWR") {
-        if (d >= 0) s.power_on = d != 0;
-    } else if (code == "RES") {
-        // Only the last two digits count: RES112 is the twelfth entry.
-        if (reply_last_two(reply) >= 0) s.resolution = reply_last_two(reply);
-    } else if (code == "MOD") {
-        if (d < 1 || d > 3) return;
-        // Picture values read in another layout name other rows.
-        if (d != display_mode) s.picture = {};
-        display_mode = d;
-        s.mode = d;
-    } else if (code == "OUT") {
-        if (d >= 1 && d <= 4) cur_output = d;
-    } else if (code == "INP") {
-        if (d >= 1 && d <= 4) s.routes[std::size_t(cur_output - 1)] = d;
-    } else {
-        for (std::size_t p = 0; p < 4; ++p) {
-            if (code != kPictureCodes[p]) continue;
-            const auto target = decode_picture_parameter(display_mode, reply_last_three(reply));
-            if (target) s.picture[p][std::size_t(target->row - 1)] = target->value;
-        }
-    }
-}
-
-void ReplyModel::take_network(const std::string& command, const std::string& answer)
-{
-    const std::string code = reply_code(command);
-    std::optional<std::string>& field = code == "EIP" ? status.ip : code == "EMK" ? status.mask : status.gateway;
-    field = address_text(answer);
+    DeviceStatus s;
+    static_cast<DeviceState&>(s) = model.state();
+    for (std::optional<std::string>* field : {&s.ip, &s.mask, &s.gateway})
+        if (*field) *field = address_text(**field);
+    return s;
 }
 
 std::string firmware_text(int version)

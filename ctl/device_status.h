@@ -1,7 +1,9 @@
-// The device as tavrion-ctl has read it: filled from replies the way the window's reply handlers
-// read them, written as a readable table or as the JSON document that `status --json` prints and
-// `backup` stores, read back from such a document, and compared value by value.
+// The device as tavrion-ctl has read it: the device model's state, written as a readable table or
+// as the JSON document that `status --json` prints and `backup` stores, read back from such a
+// document, and compared value by value.
 #pragma once
+
+#include "link/device_model.h"
 
 #include <array>
 #include <optional>
@@ -15,24 +17,10 @@ constexpr std::array<const char*, 4> kPictureCodes{{"BRI", "CON", "HUE", "SAT"}}
 constexpr std::array<const char*, 4> kPictureNames{{"brightness", "contrast", "hue", "saturation"}};
 constexpr std::array<const char*, 5> kEdidNames{{"2ch", "6ch", "8ch", "bitstream", "hd"}};
 constexpr std::array<const char*, 3> kModeNames{{"matrix", "dual", "tv-wall"}};
-constexpr int kLargestBezel = 254; // larger BEH/BEV numbers are not an amount
 
-// Every value is empty until a reply reported it (or when the device refused the query).
-struct DeviceStatus {
-    std::optional<int> firmware; // VER106 is 106, shown as 1.06
-    std::optional<bool> power_on;
-    std::optional<bool> locked;
-    std::optional<int> mode; // 1 Matrix, 2 Dual, 3 TV Wall
-    std::array<std::optional<int>, 4> routes{}; // input of output A..D
-    // picture[property][row - 1]; in Matrix only row 1 is read ("all").
-    std::array<std::array<std::optional<int>, 4>, 4> picture{};
-    std::optional<bool> bezel_on;
-    std::optional<int> bezel_h, bezel_v, bezel_h_max, bezel_v_max;
-    std::optional<int> edid;          // 0..4
-    std::optional<bool> audio_on;     // AUD: mute is its opposite
-    std::optional<int> dual_a, dual_b; // 1 left, 2 right
-    std::optional<int> resolution;    // 1-based entry of output_reso.txt; 0 none
-    std::optional<std::string> ip, mask, gateway; // RS-232 only
+// Every value is empty until a reply reported it (or when the device refused the query). The
+// network settings read as addresses (192.168.1.100), not as the device's padded answer.
+struct DeviceStatus : DeviceState {
 
     // Picture rows in use in `mode`: 1 in Matrix ("all"), 4 in Dual and TV Wall, 0 unknown.
     int picture_rows() const;
@@ -41,19 +29,8 @@ struct DeviceStatus {
     std::vector<std::string> unread_settings() const;
 };
 
-// Fills a DeviceStatus from accepted replies, as the window's handlers do: by reply code, with
-// the window's start values for the state the handlers keep (Matrix, output A, no maximum pending).
-class ReplyModel {
-public:
-    DeviceStatus status;
-    int display_mode = 1;    // as the MOD reply set it last; picture replies decode with it
-    int cur_output = 1;  // as the OUT reply set it last; INP replies belong to it
-    bool bezel_max_pending = false;
-
-    void take(const std::string& reply);
-    // The 16-character answer to EIP999 / EMK999 / EGW999.
-    void take_network(const std::string& command, const std::string& answer);
-};
+// What `model` holds, with the network answers read as addresses.
+DeviceStatus status_of(const DeviceModel& model);
 
 // The readable form of a value, as the table and the differences show it.
 std::string firmware_text(int version);

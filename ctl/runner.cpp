@@ -1,7 +1,9 @@
 #include "ctl/runner.h"
 
 #include "adjust/picture_codec.h"
+#include "link/device_model.h"
 #include "link/protocol.h"
+#include "link/read_sequences.h"
 
 #include <QSaveFile>
 #include <QTime>
@@ -64,6 +66,7 @@ private:
         Runner& r;
         Outcome first;
         bool q(const std::string& command);
+        Ask ask() { return [this](const std::string& command) { return q(command); }; }
     };
 
     Outcome exec(const Verb& v);
@@ -73,8 +76,6 @@ private:
     Outcome set(const std::string& command, bool slow = false);
     Outcome read_mode(int& mode);
 
-    bool map_refresh(Chain& c);
-    bool picture_refresh(Chain& c);
     Outcome read_status(bool with_network);
 
     Outcome route(const Verb& v);
@@ -95,7 +96,7 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     const Context& context_;
-    ReplyModel model_;
+    DeviceModel model_; // fed with the answers, whatever the Device stands on
     Answer last_;
 };
 
@@ -152,65 +153,18 @@ Outcome Runner::read_mode(int& mode)
     return o;
 }
 
-bool Runner::map_refresh(Chain& c)
-{
-    for (int n = 1; n <= 4; ++n)
-        if (!c.q("OUT" + pad3(n)) || !c.q("INP999")) return false;
-    return true;
-}
-
-bool Runner::picture_refresh(Chain& c)
-{
-    const int mode = model_.display_mode;
-    if (mode == 1) {
-        for (const char* code : kPictureCodes)
-            if (!c.q(std::string(code) + "999")) return false;
-        return true;
-    }
-    if (mode != 2 && mode != 3) return true;
-    bool last = true;
-    for (int row = 1; row <= kPictureRows; ++row) {
-        const std::string q = pad3(picture_query_parameter(mode, row));
-        for (const char* code : kPictureCodes) {
-            last = c.q(code + q);
-            // A missing saturation answer does not stop the next row; the others end it.
-            if (!last && std::string(code) != "SAT") return false;
-        }
-    }
-    return last;
-}
-
 // Refresh in the expanded window, then (RS-232) the network settings as "Get IP" reads them.
 Outcome Runner::read_status(bool with_network)
 {
-    model_ = ReplyModel{};
+    model_.reset();
     Chain c{*this, {}};
-    [&] {
-        if (!c.q("VER999")) return;
-        for (const char* q : {"AUA999", "AUB999", "AUD999", "AUE999", "BEH999", "BEV999", "BEZ999"})
-            if (!c.q(q)) return;
-        // The next two BEH/BEV replies are the maximums.
-        model_.bezel_max_pending = true;
-        if (!c.q("BEH998")) return;
-        model_.bezel_max_pending = true;
-        if (!c.q("BEV998")) return;
-        model_.bezel_max_pending = false;
-        for (const char* q : {"LCK999", "PWR999", "RES999", "MOD999"})
-            if (!c.q(q)) return;
-        if (model_.display_mode != 3 && !c.q("OUT999")) return; // a wall has no current output
-        c.q("INP999"); // the map is read whatever this answer was
-        map_refresh(c);
-        picture_refresh(c);
-    }();
+    const Ask ask = c.ask();
+    if (refresh_device(model_, ask)) read_picture(model_, ask);
     if (with_network && c.first.ok() && device_.on_serial()) {
-        for (const char* q : {"EIP999", "EMK999", "EGW999"}) {
-            const auto answer = device_.network_query(q);
-            if (!answer) {
-                c.first = Outcome::fail(kExitDevice, std::string(q) + ": no 16-character answer within the wait");
-                break;
-            }
-            model_.take_network(q, *answer);
-        }
+        const auto unanswered =
+            read_network(model_, [this](const std::string& q) { return device_.network_query(q); });
+        if (unanswered)
+            c.first = Outcome::fail(kExitDevice, *unanswered + ": no 16-character answer within the wait");
     }
     return c.first;
 }
@@ -246,11 +200,7 @@ Outcome Runner::mode(int m, bool print)
     Outcome o = set("MOD" + pad3(m), true);
     if (!o.ok()) return o;
     Chain c{*this, {}};
-    if (m != 3) {
-        if (map_refresh(c)) picture_refresh(c);
-    } else if (c.q("OUT001") && c.q("INP999")) {
-        picture_refresh(c);
-    }
+    reread_after_mode(m, model_, c.ask());
     if (!c.first.ok()) return Outcome::fail(c.first.status, "the mode is set, but reading back: " + c.first.message);
     if (print) out_ << "mode: " << mode_text(m) << "\n";
     return o;
@@ -262,7 +212,7 @@ Outcome Runner::power(bool on)
 {
     Outcome o = transact("PWR999");
     if (!o.ok()) return o;
-    if ((reply_last_digit(last_.reply) > 0) != on) {
+    if (model_.state().power_on != on) {
         o = set(on ? "PWR001" : "PWR000");
         if (!o.ok()) return o;
     }
@@ -323,14 +273,15 @@ Outcome Runner::backup(const Verb& v)
 {
     Outcome o = read_status(true);
     if (!o.ok()) return Outcome::fail(o.status, o.message + "; nothing written");
-    const std::vector<std::string> unread = model_.status.unread_settings();
-    if (model_.status.power_on == false)
+    const DeviceStatus status = status_of(model_);
+    const std::vector<std::string> unread = status.unread_settings();
+    if (status.power_on == false)
         return Outcome::fail(kExitDevice, "the device is in standby and reports no settings: switch it on first (power on); nothing written");
     if (!unread.empty())
         return Outcome::fail(kExitDevice, "the device did not report " + join(unread) + "; nothing written");
     // Written beside the target and renamed over it at the end: a backup is whole or not there.
     QSaveFile file(QString::fromLocal8Bit(v.path.c_str()));
-    const std::string json = status_json(model_.status, context_.resolutions);
+    const std::string json = status_json(status, context_.resolutions);
     // The bytes are buffered: a disk that fills up shows only when they are flushed, and commit()
     // would put the cut-short file in place of the old one, so flush and check first.
     const bool written = file.open(QIODevice::WriteOnly)
@@ -350,7 +301,7 @@ Outcome Runner::restore(const Verb& v)
     const DeviceStatus& b = *v.backup;
     Outcome o = transact("PWR999");
     if (!o.ok()) return o;
-    if (reply_last_digit(last_.reply) == 0)
+    if (model_.state().power_on == false)
         return Outcome::fail(kExitDevice, "the device is in standby and takes no settings: switch it on first (power on)");
     o = mode(*b.mode, false);
     if (!o.ok()) return o;
@@ -394,9 +345,10 @@ Outcome Runner::restore(const Verb& v)
     for (const std::string& r : refused) err_ << "tavrion-ctl: restore: " << r << "\n";
     o = read_status(false);
     if (!o.ok()) return Outcome::fail(o.status, "reading back: " + o.message);
+    const DeviceStatus read = status_of(model_);
     DeviceStatus expected = b;
-    expected.power_on = model_.status.power_on; // not restored, so not compared
-    const std::vector<std::string> d = differences(expected, model_.status);
+    expected.power_on = read.power_on; // not restored, so not compared
+    const std::vector<std::string> d = differences(expected, read);
     for (const std::string& line : d) out_ << line << "\n";
     if (!d.empty() || !refused.empty()) return Outcome::fail(kExitDevice, "after restoring, " + count_differing(d.size()));
     out_ << "restore: the device holds " << v.path << "\n";
@@ -407,7 +359,7 @@ Outcome Runner::diff(const Verb& v)
 {
     Outcome o = read_status(false);
     if (!o.ok()) return o;
-    const std::vector<std::string> d = differences(*v.backup, model_.status);
+    const std::vector<std::string> d = differences(*v.backup, status_of(model_));
     for (const std::string& line : d) out_ << line << "\n";
     if (!d.empty()) return Outcome::fail(kExitDevice, count_differing(d.size()));
     return {};
@@ -429,8 +381,8 @@ Outcome Runner::exec(const Verb& v)
     switch (v.kind) {
     case VerbKind::Status: {
         const Outcome o = read_status(true);
-        out_ << (v.json ? status_json(model_.status, context_.resolutions)
-                        : status_table(model_.status, context_.resolutions));
+        const DeviceStatus status = status_of(model_);
+        out_ << (v.json ? status_json(status, context_.resolutions) : status_table(status, context_.resolutions));
         return o;
     }
     case VerbKind::Route: return route(v);
@@ -445,14 +397,14 @@ Outcome Runner::exec(const Verb& v)
     case VerbKind::Diff: return diff(v);
     case VerbKind::Version: {
         const Outcome o = transact("VER999");
-        if (o.ok()) out_ << firmware_text(reply_last_three(last_.reply)) << "\n";
+        if (o.ok()) out_ << firmware_text(*model_.state().firmware) << "\n";
         return o;
     }
     case VerbKind::PresetRecall: {
         Outcome o = set("CAL" + pad3(v.a), true);
         if (!o.ok()) return o;
         Chain c{*this, {}};
-        map_refresh(c); // a recall re-reads the routing, as in the window
+        read_routing_map(c.ask()); // a recall re-reads the routing, as in the window
         if (!c.first.ok()) return Outcome::fail(c.first.status, "recalled, but reading back: " + c.first.message);
         out_ << "preset " << v.a << ": recalled\n";
         return o;

@@ -1,6 +1,7 @@
 #include "ctl/session_device.h"
 
 #include "link/clock.h"
+#include "link/device_model.h"
 #include "link/device_session.h"
 #include "link/protocol.h"
 #include "link/serial_port.h"
@@ -16,12 +17,6 @@ namespace tavrion::ctl {
 
 namespace {
 
-// The codes the window's reply handlers take. A reply with one of these codes reaches a capture
-// handler with the session's own reading of it; the menu keys, ERR and codes the window does not
-// know have no handler there either, so their replies are read from the log (see Call).
-constexpr const char* kHandledCodes[] = {"AUA", "AUB", "AUD", "AUE", "BEH", "BEV", "BEZ", "BRI", "CAL", "CON", "HUE",
-                                         "INP", "LCK", "MOD", "OUT", "PWR", "RES", "RST", "SAT", "SAV", "VER"};
-
 // Between two attempts to reach a restarted device.
 constexpr qint64 kRetryMs = 500;
 
@@ -29,7 +24,7 @@ constexpr qint64 kRetryMs = 500;
 
 // What one transaction saw, from send_command to its last late-reply wait.
 struct SessionDevice::Call {
-    std::optional<std::string> captured; // the reply a capture handler was given
+    std::optional<std::string> captured; // the reply the session's model was handed
     std::string accepted;                // the last received line the acceptance rule takes
 };
 
@@ -43,10 +38,13 @@ SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<Seria
     p.socket = socket_.get();
     session_ = std::make_unique<DeviceSession>(p);
     DeviceSession* s = session_.get();
-    for (const char* code : kHandledCodes)
-        s->router().add(code, [this] {
-            if (call_) call_->captured = session_->reply_text();
-        });
+    // The model registers the codes the window handles. A reply with one of these codes reaches it
+    // with the session's own reading of it; the menu keys, ERR and codes the window does not know
+    // have no handler there either, so their replies are read from the log (see Call).
+    model_ = std::make_unique<DeviceModel>(*s);
+    QObject::connect(model_.get(), &DeviceModel::accepted, s, [this](const std::string& reply) {
+        if (call_) call_->captured = reply;
+    });
     QObject::connect(s, &DeviceSession::log_entry, s, [this](const std::string& text) {
         if (sending_) {
             sending_ = false; // send_command logs its command first, before anything can arrive

@@ -16,6 +16,7 @@
 
 namespace tavrion {
 class Clock;
+class DeviceModel;
 class DeviceSession;
 class SerialPort;
 class TcpClient;
@@ -53,7 +54,8 @@ private:
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<SerialPort> serial_;
     std::unique_ptr<TcpClient> socket_;
-    std::unique_ptr<DeviceSession> session_; // last: goes first, before what it runs on
+    std::unique_ptr<DeviceSession> session_; // goes before what it runs on
+    std::unique_ptr<DeviceModel> model_;     // last: goes first, before its session
     std::string address_;                    // the TCP address, for reconnecting
 
     Call* call_ = nullptr;     // the transaction in progress, if any

@@ -2,9 +2,10 @@
 // device's mode.
 #include "routing/display_modes.h"
 
-#include "adjust/picture.h"
+#include "link/device_model.h"
 #include "link/device_session.h"
 #include "link/protocol.h"
+#include "link/read_sequences.h"
 #include "routing/line_shape.h"
 #include "routing/routing_map.h"
 #include "shell/button_rows.h"
@@ -18,11 +19,11 @@
 
 namespace tavrion {
 
-DisplayModes::DisplayModes(DeviceSession& session, ReportedState& device, RoutingMap& routing, Picture& picture,
+DisplayModes::DisplayModes(DeviceSession& session, DeviceModel& model, ReportedState& device, RoutingMap& routing,
                            const Controls& controls)
-    : session_(session), device_(device), routing_(routing), picture_(picture), c_(controls)
+    : session_(session), model_(model), device_(device), routing_(routing), c_(controls)
 {
-    session.router().add("MOD", [this] { reply_mod(); });
+    connect(&model, &DeviceModel::mode_reported, this, [this](int mode) { reply_mod(mode); });
     for (int m = 1; m <= 3; ++m) connect(c_.cmd_mode(m), &QPushButton::clicked, this, [this, m] { cmd_mode_Click(m); });
 }
 
@@ -40,31 +41,17 @@ void DisplayModes::cmd_mode_Click(int index)
     // The device takes seconds to switch; its answer may come after send_command gave up.
     session_.await_late_reply();
 
-    if (session_.reply_ok()) {
-        if (index != 3) {
-            routing_.map_refresh();
-            if (session_.reply_ok()) picture_.cmd_pic_refresh_Click();
-        } else {
-            // No map in a video wall: only output 1 and its input are read.
-            session_.send_command("OUT001");
-            if (session_.reply_ok()) session_.send_command("INP999");
-            if (session_.reply_ok()) picture_.cmd_pic_refresh_Click();
-        }
-    }
+    if (session_.reply_ok()) reread_after_mode(index, model_, ask_session(session_));
 
-    if (index != 3) set_back_colour(c_.cmd_out(device_.cur_output), selection_colour);
+    if (index != 3) set_back_colour(c_.cmd_out(model_.current_output()), selection_colour);
     enable_row(c_.cmd_mode, true);
 }
 
-void DisplayModes::reply_mod()
+void DisplayModes::reply_mod(int mode)
 {
-    // A mode the window has no layout for (MOD009, MOD000) is ignored entirely: display_mode keeps
-    // a value every other handler knows how to branch on, and the layout stays as it is.
-    const int mode = reply_last_digit(session_.reply_text());
-    if (!c_.cmd_mode.has(mode)) return;
-    device_.display_mode = mode;
-
-    select_in_row(c_.cmd_mode, device_.display_mode);
+    // The model reports only the modes the window has a layout for (MOD009 and MOD000 are ignored
+    // there), so display_mode keeps a value every other handler knows how to branch on.
+    select_in_row(c_.cmd_mode, mode);
 
     c_.fra_dual_a->setEnabled(false);
     c_.fra_dual_b->setEnabled(false);
@@ -77,7 +64,7 @@ void DisplayModes::reply_mod()
         for (QLabel* l : {c_.lab_con(n), c_.lab_bri(n), c_.lab_sat(n), c_.lab_hue(n)}) l->setText(caption);
     };
 
-    switch (device_.display_mode) {
+    switch (mode) {
     case 1: {
         const char* captions[] = {"A", "B", "C", "D"};
         for (int n = 1; n <= 4; ++n) c_.cmd_out(n)->setText(QString::fromLatin1(captions[n - 1]));
@@ -109,7 +96,7 @@ void DisplayModes::reply_mod()
     }
     }
 
-    if (device_.display_mode == 2 || device_.display_mode == 3)
+    if (mode == 2 || mode == 3)
         for (int n = 2; n <= 4; ++n)
             for (QScrollBar* s : {c_.hsr_con(n), c_.hsr_bri(n), c_.hsr_sat(n), c_.hsr_hue(n)}) s->setEnabled(true);
 

@@ -17,8 +17,8 @@ class QScrollBar;
 
 namespace tavrion {
 
+class DeviceModel;
 class DeviceSession;
-class Picture;
 class RoutingMap;
 struct ReportedState;
 
@@ -36,17 +36,17 @@ public:
         Indexed<QScrollBar, 1, 4> hsr_con, hsr_bri, hsr_sat, hsr_hue;
         Indexed<QLineEdit, 1, 4> txt_con, txt_bri, txt_sat, txt_hue;
     };
-    DisplayModes(DeviceSession& session, ReportedState& device, RoutingMap& routing, Picture& picture,
+    DisplayModes(DeviceSession& session, DeviceModel& model, ReportedState& device, RoutingMap& routing,
                  const Controls& controls);
 
     void cmd_mode_Click(int index);
-    void reply_mod();
+    void reply_mod(int mode);
 
 private:
     DeviceSession& session_;
+    DeviceModel& model_;
     ReportedState& device_;
     RoutingMap& routing_;
-    Picture& picture_;
     Controls c_;
 };
 

@@ -2,17 +2,17 @@
 #include "routing/factory_reset.h"
 
 #include "adjust/picture.h"
+#include "link/device_model.h"
 #include "link/device_session.h"
-#include "link/protocol.h"
 
 #include <QPushButton>
 
 namespace tavrion {
 
-FactoryReset::FactoryReset(DeviceSession& session, Picture& picture, const Controls& controls)
+FactoryReset::FactoryReset(DeviceSession& session, DeviceModel& model, Picture& picture, const Controls& controls)
     : session_(session), picture_(picture), c_(controls)
 {
-    session.router().add("RST", [this] { reply_rst(); });
+    connect(&model, &DeviceModel::reset_reported, this, [this](int d) { reply_rst(d); });
     connect(c_.cmd_fact_reset, &QPushButton::clicked, this, [this] { cmd_fact_reset_Click(); });
 }
 
@@ -23,9 +23,9 @@ void FactoryReset::cmd_fact_reset_Click()
     session_.send_command("RST001"); // on Ethernet this takes the restart course
 }
 
-void FactoryReset::reply_rst()
+void FactoryReset::reply_rst(int digit)
 {
-    switch (reply_last_digit(session_.reply_text())) {
+    switch (digit) {
     case 1: c_.cmd_fact_reset->setEnabled(true); break;
     case 2: picture_.picture_reset_step(); break;
     default: break; // names neither reset: nothing to complete

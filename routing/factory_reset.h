@@ -7,6 +7,7 @@ class QPushButton;
 
 namespace tavrion {
 
+class DeviceModel;
 class DeviceSession;
 class Picture;
 
@@ -15,10 +16,10 @@ public:
     struct Controls {
         QPushButton* cmd_fact_reset;
     };
-    FactoryReset(DeviceSession& session, Picture& picture, const Controls& controls);
+    FactoryReset(DeviceSession& session, DeviceModel& model, Picture& picture, const Controls& controls);
 
     void cmd_fact_reset_Click();
-    void reply_rst();
+    void reply_rst(int digit);
 
 private:
     DeviceSession& session_;

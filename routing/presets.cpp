@@ -1,5 +1,6 @@
 #include "routing/presets.h"
 
+#include "link/device_model.h"
 #include "link/device_session.h"
 #include "link/protocol.h"
 #include "routing/routing_map.h"
@@ -9,11 +10,11 @@
 
 namespace tavrion {
 
-Presets::Presets(DeviceSession& session, RoutingMap& routing, const Controls& controls)
+Presets::Presets(DeviceSession& session, DeviceModel& model, RoutingMap& routing, const Controls& controls)
     : session_(session), routing_(routing), c_(controls)
 {
-    session.router().add("CAL", [this] { reply_cal(); });
-    session.router().add("SAV", [this] { reply_sav(); });
+    connect(&model, &DeviceModel::preset_recalled, this, [this](int d) { reply_cal(d); });
+    connect(&model, &DeviceModel::preset_saved, this, [this](int d) { reply_sav(d); });
     for (int n = 1; n <= 4; ++n) {
         connect(c_.cmd_recall(n), &QPushButton::clicked, this, [this, n] { cmd_recall_Click(n); });
         connect(c_.cmd_save(n), &QPushButton::clicked, this, [this, n] { cmd_save_Click(n); });
@@ -39,7 +40,7 @@ void Presets::cmd_save_Click(int index)
     enable_row(c_.cmd_save, true);
 }
 
-void Presets::reply_cal() { select_in_row(c_.cmd_recall, reply_last_digit(session_.reply_text())); }
-void Presets::reply_sav() { select_in_row(c_.cmd_save, reply_last_digit(session_.reply_text())); }
+void Presets::reply_cal(int digit) { select_in_row(c_.cmd_recall, digit); }
+void Presets::reply_sav(int digit) { select_in_row(c_.cmd_save, digit); }
 
 } // namespace tavrion

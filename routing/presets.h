@@ -10,6 +10,7 @@ class QPushButton;
 
 namespace tavrion {
 
+class DeviceModel;
 class DeviceSession;
 class RoutingMap;
 
@@ -19,12 +20,12 @@ public:
         Indexed<QPushButton, 1, 4> cmd_recall;
         Indexed<QPushButton, 1, 4> cmd_save;
     };
-    Presets(DeviceSession& session, RoutingMap& routing, const Controls& controls);
+    Presets(DeviceSession& session, DeviceModel& model, RoutingMap& routing, const Controls& controls);
 
     void cmd_recall_Click(int index);
     void cmd_save_Click(int index);
-    void reply_cal();
-    void reply_sav();
+    void reply_cal(int digit);
+    void reply_sav(int digit);
 
 private:
     DeviceSession& session_;

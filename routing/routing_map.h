@@ -10,6 +10,7 @@ class QPushButton;
 
 namespace tavrion {
 
+class DeviceModel;
 class DeviceSession;
 class LineShape;
 struct ReportedState;
@@ -21,18 +22,19 @@ public:
         Indexed<QPushButton, 1, 4> cmd_inp;
         Indexed<LineShape, 1, 4> line_a, line_b, line_c, line_d; // output A..D to input 1..4
     };
-    RoutingMap(DeviceSession& session, ReportedState& device, const Controls& controls);
+    RoutingMap(DeviceSession& session, DeviceModel& model, ReportedState& device, const Controls& controls);
 
     void cmd_out_Click(int index);
     void cmd_inp_Click(int index);
-    void reply_out();
-    void reply_inp();
+    void reply_out(int output);
+    void reply_inp(int output, int input);
     void map_refresh();
     // The line from output `output` (1..4) to input `input` (1..4); nullptr outside the arrays.
     LineShape* routing_line(int output, int input) const;
 
 private:
     DeviceSession& session_;
+    DeviceModel& model_;
     ReportedState& device_;
     Controls c_;
 };

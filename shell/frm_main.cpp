@@ -4,6 +4,7 @@
 #include "adjust/audio.h"
 #include "adjust/bezel.h"
 #include "adjust/picture.h"
+#include "link/device_model.h"
 #include "link/device_session.h"
 #include "routing/display_modes.h"
 #include "routing/factory_reset.h"
@@ -32,35 +33,36 @@ FrmMain::FrmMain(const Platform& platform, QWidget* parent)
 
     DeviceSession& s = *(session_ = std::make_unique<DeviceSession>(
                              SessionPlatform{platform.clock, platform.serial, platform.socket, platform.boxes}));
+    DeviceModel& m = *(model_ = std::make_unique<DeviceModel>(s));
     command_log_ = std::make_unique<CommandLog>(s, CommandLog::Controls{txt_cmd, cmd_clear});
     interface_frame_ = std::make_unique<InterfaceFrame>(
         s, flags_,
         InterfaceFrame::Controls{opt_interface, cmd_conn, cmd_disconn, cmd_conn_eth, cmd_disconn_eth, cbo_com, lab_ip,
                                  txt_ip, lab_eth_state, cmd_get_ip});
     picture_ = std::make_unique<Picture>(
-        s, device_, flags_,
+        s, m, flags_,
         Picture::Controls{hsr_con, hsr_bri, hsr_sat, hsr_hue, txt_con, txt_bri, txt_sat, txt_hue, cmd_pic_refresh,
                           cmd_pic_reset});
-    bezel_ = std::make_unique<Bezel>(s, device_, flags_,
+    bezel_ = std::make_unique<Bezel>(s, m, flags_,
                                      Bezel::Controls{opt_bezel_onoff, hsr_bezel_h, txt_bezel_h, hsr_bezel_v, txt_bezel_v});
-    audio_ = std::make_unique<Audio>(s, device_, flags_, pictures_, Audio::Controls{opt_audio, opt_da, opt_db, cmd_mute});
-    routing_ = std::make_unique<RoutingMap>(s, device_,
+    audio_ = std::make_unique<Audio>(s, m, device_, flags_, pictures_, Audio::Controls{opt_audio, opt_da, opt_db, cmd_mute});
+    routing_ = std::make_unique<RoutingMap>(s, m, device_,
                                             RoutingMap::Controls{cmd_out, cmd_inp, line_a, line_b, line_c, line_d});
     modes_ = std::make_unique<DisplayModes>(
-        s, device_, *routing_, *picture_,
+        s, m, device_, *routing_,
         DisplayModes::Controls{cmd_mode, cmd_out, cmd_recall, cmd_save, fra_dual_a, fra_dual_b, fra_bezel, lab_con,
                                lab_bri, lab_sat, lab_hue, hsr_con, hsr_bri, hsr_sat, hsr_hue, txt_con, txt_bri, txt_sat,
                                txt_hue});
-    presets_ = std::make_unique<Presets>(s, *routing_, Presets::Controls{cmd_recall, cmd_save});
-    factory_reset_ = std::make_unique<FactoryReset>(s, *picture_, FactoryReset::Controls{cmd_fact_reset});
+    presets_ = std::make_unique<Presets>(s, m, *routing_, Presets::Controls{cmd_recall, cmd_save});
+    factory_reset_ = std::make_unique<FactoryReset>(s, m, *picture_, FactoryReset::Controls{cmd_fact_reset});
     power_lock_ = std::make_unique<PowerLock>(
-        s, device_, pictures_,
+        s, m, device_, pictures_,
         PowerLock::Controls{cmd_pwr, cmd_lock, cmd_mute, cmd_fact_reset, fra_btn, fra_recall_save, fra_dual_a,
                             fra_dual_b, fra_bezel, fra_pic, fra_audio});
-    output_resolution_ = std::make_unique<OutputResolution>(s, device_, flags_, OutputResolution::Controls{cbo_output});
+    output_resolution_ = std::make_unique<OutputResolution>(s, m, flags_, OutputResolution::Controls{cbo_output});
     network_query_ = std::make_unique<NetworkQuery>(
-        s, NetworkQuery::Controls{cmd_get_ip, txt_get_ip, txt_get_mask, txt_get_gate});
-    refresh_all_ = std::make_unique<RefreshAll>(s, device_, flags_, *routing_, *picture_,
+        s, m, NetworkQuery::Controls{cmd_get_ip, txt_get_ip, txt_get_mask, txt_get_gate});
+    refresh_all_ = std::make_unique<RefreshAll>(s, m, flags_,
                                                 RefreshAll::Controls{cmd_refresh, img_start, cmd_keypad, cmd_ver, txt_ver});
     // A deletion of the window that came up while a handler was suspended in one of the session's
     // event passes is carried out once they are all over.
@@ -76,6 +78,12 @@ FrmMain::FrmMain(const Platform& platform, QWidget* parent)
 }
 
 FrmMain::~FrmMain() = default;
+
+ShownState FrmMain::device_state() const
+{
+    return {device_.power_state, device_.lock_state, device_.audio_state, model_->display_mode(),
+            model_->current_output(), device_.cur_input, model_->bezel_max_pending()};
+}
 
 void FrmMain::closeEvent(QCloseEvent* event)
 {

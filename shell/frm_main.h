@@ -1,5 +1,5 @@
-// The main window: builds the controls, creates the device session and one object per feature,
-// and runs start-up and shutdown. The features own their handlers and the reply codes they handle:
+// The main window: builds the controls, creates the device session, its device model and one
+// object per feature, and runs start-up and shutdown. The features are views of the model:
 //   shell/    interface_frame, command_log, refresh_all (and version), power_lock,
 //             output_resolution, menu_keys (and the keypad window), network_query
 //   routing/  routing_map, display_modes, presets, factory_reset
@@ -21,6 +21,7 @@ class Audio;
 class Bezel;
 class Clock;
 class CommandLog;
+class DeviceModel;
 class DeviceSession;
 class DisplayModes;
 class FactoryReset;
@@ -47,6 +48,18 @@ struct Platform {
     MessageBoxes* boxes = nullptr;
 };
 
+// What the window knows of the device: the toggles' state and the input it shows, with the mode,
+// the current output and the pending bezel maximum from the model.
+struct ShownState {
+    int power_state;
+    int lock_state;
+    int audio_state;
+    int display_mode;
+    int cur_output;
+    int cur_input;
+    bool bezel_max_pending;
+};
+
 class FrmMain : public QWidget, public MainControls {
     Q_OBJECT
 public:
@@ -64,7 +77,8 @@ public:
     QString resolution_list_path() const;
 
     DeviceSession& session() { return *session_; }
-    const ReportedState& device_state() const { return device_; }
+    DeviceModel& model() { return *model_; }
+    ShownState device_state() const;
     const PanelFlags& flags() const { return flags_; }
     const StatePictures& pictures() const { return pictures_; }
 
@@ -97,6 +111,7 @@ private:
 
     // Built in this order, each given the features it calls; torn down in reverse.
     std::unique_ptr<DeviceSession> session_;
+    std::unique_ptr<DeviceModel> model_;
     std::unique_ptr<CommandLog> command_log_;
     std::unique_ptr<InterfaceFrame> interface_frame_;
     std::unique_ptr<Picture> picture_;

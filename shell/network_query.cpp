@@ -2,7 +2,9 @@
 // 16-character texts that the serial receiver hands over undecoded (net_query_state 3).
 #include "shell/network_query.h"
 
+#include "link/device_model.h"
 #include "link/device_session.h"
+#include "link/read_sequences.h"
 #include "shell/colours.h"
 
 #include <QLineEdit>
@@ -10,8 +12,11 @@
 
 namespace tavrion {
 
-NetworkQuery::NetworkQuery(DeviceSession& session, const Controls& controls) : session_(session), c_(controls)
+NetworkQuery::NetworkQuery(DeviceSession& session, DeviceModel& model, const Controls& controls)
+    : session_(session), model_(model), c_(controls)
 {
+    connect(&model, &DeviceModel::network_reported, this,
+            [this](int setting, const std::string& answer) { reply_network(setting, answer); });
     connect(c_.cmd_get_ip, &QPushButton::clicked, this, [this] { cmd_get_ip_Click(); });
 }
 
@@ -23,20 +28,18 @@ void NetworkQuery::cmd_get_ip_Click()
     c_.txt_get_mask->clear();
     c_.txt_get_gate->clear();
 
-    struct Query {
-        const char* command;
-        QLineEdit* box;
-    };
-    const Query queries[] = {{"EIP999", c_.txt_get_ip}, {"EMK999", c_.txt_get_mask}, {"EGW999", c_.txt_get_gate}};
-    for (const Query& q : queries) {
-        const std::optional<std::string> answer = session_.query_network(q.command);
-        if (!answer) break; // the first unanswered query ends the sequence
-        // Shown exactly as received, line end included (a line edit draws the CR as nothing).
-        q.box->setText(QString::fromLatin1(answer->data(), int(answer->size())));
-    }
+    read_network(model_, [this](const std::string& command) { return session_.query_network(command); });
 
     set_back_colour(c_.cmd_get_ip, button_face_colour());
     c_.cmd_get_ip->setEnabled(true);
+}
+
+void NetworkQuery::reply_network(int setting, const std::string& answer)
+{
+    QLineEdit* const boxes[] = {c_.txt_get_ip, c_.txt_get_mask, c_.txt_get_gate};
+    if (setting < 0 || setting > 2) return;
+    // Shown exactly as received, line end included (a line edit draws the CR as nothing).
+    boxes[setting]->setText(QString::fromLatin1(answer.data(), int(answer.size())));
 }
 
 } // namespace tavrion

@@ -3,11 +3,14 @@
 
 #include <QObject>
 
+#include <string>
+
 class QLineEdit;
 class QPushButton;
 
 namespace tavrion {
 
+class DeviceModel;
 class DeviceSession;
 
 class NetworkQuery : public QObject {
@@ -18,12 +21,14 @@ public:
         QLineEdit* txt_get_mask;
         QLineEdit* txt_get_gate;
     };
-    NetworkQuery(DeviceSession& session, const Controls& controls);
+    NetworkQuery(DeviceSession& session, DeviceModel& model, const Controls& controls);
 
     void cmd_get_ip_Click();
+    void reply_network(int setting, const std::string& answer);
 
 private:
     DeviceSession& session_;
+    DeviceModel& model_;
     Controls c_;
 };
 

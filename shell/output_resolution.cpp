@@ -1,6 +1,7 @@
 // Output resolution: the list position p stands for device resolution p + 1.
 #include "shell/output_resolution.h"
 
+#include "link/device_model.h"
 #include "link/device_session.h"
 #include "link/protocol.h"
 #include "shell/panel_state.h"
@@ -9,11 +10,11 @@
 
 namespace tavrion {
 
-OutputResolution::OutputResolution(DeviceSession& session, const ReportedState& device, PanelFlags& flags,
+OutputResolution::OutputResolution(DeviceSession& session, DeviceModel& model, PanelFlags& flags,
                                    const Controls& controls)
-    : session_(session), device_(device), flags_(flags), c_(controls)
+    : session_(session), model_(model), flags_(flags), c_(controls)
 {
-    session.router().add("RES", [this] { reply_res(); });
+    connect(&model, &DeviceModel::resolution_reported, this, [this](int number) { reply_res(number); });
     connect(c_.cbo_output, &QComboBox::currentIndexChanged, this, [this] { cbo_output_Click(); });
 }
 
@@ -23,17 +24,18 @@ void OutputResolution::cbo_output_Click()
     const int position = c_.cbo_output->currentIndex();
     if (position < 0) return; // nothing selected: no resolution to ask for
     // The fifth and sixth resolutions exist only in Matrix mode; the list keeps the user's choice.
-    if (device_.display_mode != 1 && (position == 4 || position == 5)) return;
+    if (model_.display_mode() != 1 && (position == 4 || position == 5)) return;
     c_.cbo_output->setEnabled(false);
     session_.send_command("RES" + pad3(position + 1));
     c_.cbo_output->setEnabled(true);
 }
 
-void OutputResolution::reply_res()
+void OutputResolution::reply_res(int number)
 {
-    // Only the last two digits count: RES112 is the twelfth entry, RES000 clears the selection.
-    const int n = reply_last_two(session_.reply_text());
-    // A number beyond the list (RES099 with 12 entries) cannot be shown: the selection stays.
+    // The model counts only the last two digits: RES112 is the twelfth entry, RES000 clears the
+    // selection. A number beyond the list (RES099 with 12 entries) cannot be shown: the model
+    // keeps it, the selection here stays.
+    const int n = number;
     if (n < 0 || n > c_.cbo_output->count()) return;
     flags_.ui_events_enabled = false;
     c_.cbo_output->setCurrentIndex(n - 1);

@@ -7,8 +7,8 @@ class QComboBox;
 
 namespace tavrion {
 
+class DeviceModel;
 class DeviceSession;
-struct ReportedState;
 struct PanelFlags;
 
 class OutputResolution : public QObject {
@@ -16,14 +16,14 @@ public:
     struct Controls {
         QComboBox* cbo_output;
     };
-    OutputResolution(DeviceSession& session, const ReportedState& device, PanelFlags& flags, const Controls& controls);
+    OutputResolution(DeviceSession& session, DeviceModel& model, PanelFlags& flags, const Controls& controls);
 
     void cbo_output_Click();
-    void reply_res();
+    void reply_res(int number);
 
 private:
     DeviceSession& session_;
-    const ReportedState& device_;
+    const DeviceModel& model_;
     PanelFlags& flags_;
     Controls c_;
 };

@@ -1,19 +1,18 @@
-// The state the panel's features share: what the device last reported, and two flags of the
-// window. Plain values with their start values; the window owns them and hands them to the
-// features that read or write them.
+// The state the panel's features keep beside the device model: the toggles' last known state,
+// the input last shown, and two flags of the window. Plain values with their start values; the
+// window owns them and hands them to the features that read or write them.
 #pragma once
 
 namespace tavrion {
 
-// The device as last reported. 254: not reported yet.
+// The toggles decide from these and set the requested state before the reply comes; the replies
+// set them as reported. 254: not reported yet. The display mode, the current output and the
+// pending bezel maximum are the model's.
 struct ReportedState {
     int power_state = 254;  // 1 on, 0 standby
     int lock_state = 254;   // 1 locked, 0 unlocked
-    int audio_state = 254;  // 1 audio on, 0 off
-    int display_mode = 1;   // 1 Matrix, 2 Dual, 3 TV Wall; written only by reply_mod
-    int cur_output = 1;     // output and input 1..4 last reported
-    int cur_input = 1;
-    bool bezel_max_pending = false; // the next BEH or BEV reply is a slider maximum
+    int audio_state = 254;  // 1 audio on, 0 off (the digit as reported)
+    int cur_input = 1;      // input 1..4 last reported
 };
 
 struct PanelFlags {

@@ -2,6 +2,7 @@
 // gating of the window's frames by the device's power.
 #include "shell/power_lock.h"
 
+#include "link/device_model.h"
 #include "link/device_session.h"
 #include "link/protocol.h"
 #include "shell/panel_state.h"
@@ -11,12 +12,12 @@
 
 namespace tavrion {
 
-PowerLock::PowerLock(DeviceSession& session, ReportedState& device, const StatePictures& pictures,
+PowerLock::PowerLock(DeviceSession& session, DeviceModel& model, ReportedState& device, const StatePictures& pictures,
                      const Controls& controls)
     : session_(session), device_(device), pictures_(pictures), c_(controls)
 {
-    session.router().add("PWR", [this] { reply_pwr(); });
-    session.router().add("LCK", [this] { reply_lck(); });
+    connect(&model, &DeviceModel::power_reported, this, [this](bool on) { reply_pwr(on); });
+    connect(&model, &DeviceModel::lock_reported, this, [this](bool locked) { reply_lck(locked); });
     connect(c_.cmd_pwr, &QPushButton::clicked, this, [this] { cmd_pwr_Click(); });
     connect(c_.cmd_lock, &QPushButton::clicked, this, [this] { cmd_lock_Click(); });
 }
@@ -47,14 +48,11 @@ void PowerLock::cmd_lock_Click()
     }
 }
 
-void PowerLock::reply_pwr()
+void PowerLock::reply_pwr(bool on)
 {
-    // Only the last digit counts: 0 standby, any other digit on. Any "on" is stored as 1, the
-    // value the toggle and the mode layouts test, so PWR002 does not read as "not on" there. A
-    // reply without a final digit cannot pass the receivers; should one come, it is ignored.
-    const int d = reply_last_digit(session_.reply_text());
-    if (d < 0) return;
-    device_.power_state = d != 0 ? 1 : 0;
+    // The model reads any digit but 0 as on (PWR002 too); it is stored as 1, the value the toggle
+    // and the mode layouts test.
+    device_.power_state = on ? 1 : 0;
     c_.cmd_fact_reset->setEnabled(true);
     QWidget* const gated[] = {c_.fra_btn, c_.fra_recall_save, c_.fra_dual_a, c_.fra_dual_b, c_.fra_bezel, c_.fra_pic, c_.fra_audio};
     if (device_.power_state != 0) {
@@ -67,13 +65,10 @@ void PowerLock::reply_pwr()
     }
 }
 
-void PowerLock::reply_lck()
+void PowerLock::reply_lck(bool locked)
 {
-    // 0 unlocked, any other digit locked (stored as 1, so the next click unlocks); a reply without
-    // a final digit is ignored.
-    const int d = reply_last_digit(session_.reply_text());
-    if (d < 0) return;
-    device_.lock_state = d != 0 ? 1 : 0;
+    // Any digit but 0 is locked (stored as 1, so the next click unlocks).
+    device_.lock_state = locked ? 1 : 0;
     pictures_.show(c_.cmd_lock, device_.lock_state != 0 ? QStringLiteral("lock.bmp") : QStringLiteral("unlock.bmp"));
 }
 

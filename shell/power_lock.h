@@ -10,6 +10,7 @@ class QWidget;
 
 namespace tavrion {
 
+class DeviceModel;
 class DeviceSession;
 class StatePictures;
 struct ReportedState;
@@ -30,12 +31,13 @@ public:
         QWidget* fra_pic;
         QWidget* fra_audio;
     };
-    PowerLock(DeviceSession& session, ReportedState& device, const StatePictures& pictures, const Controls& controls);
+    PowerLock(DeviceSession& session, DeviceModel& model, ReportedState& device, const StatePictures& pictures,
+              const Controls& controls);
 
     void cmd_pwr_Click();
     void cmd_lock_Click();
-    void reply_pwr();
-    void reply_lck();
+    void reply_pwr(bool on);
+    void reply_lck(bool locked);
 
 private:
     DeviceSession& session_;

@@ -11,10 +11,8 @@ class QPushButton;
 
 namespace tavrion {
 
+class DeviceModel;
 class DeviceSession;
-class Picture;
-class RoutingMap;
-struct ReportedState;
 struct PanelFlags;
 
 class RefreshAll : public QObject {
@@ -26,21 +24,18 @@ public:
         QPushButton* cmd_ver;
         QLineEdit* txt_ver;
     };
-    RefreshAll(DeviceSession& session, ReportedState& device, const PanelFlags& flags, RoutingMap& routing,
-               Picture& picture, const Controls& controls);
+    RefreshAll(DeviceSession& session, DeviceModel& model, const PanelFlags& flags, const Controls& controls);
 
     void cmd_refresh_Click();
     void cmd_ver_Click();
-    void reply_ver();
+    void reply_ver(int version);
 
 private:
     void show_restart(); // the device restarts: the user must connect and refresh again
 
     DeviceSession& session_;
-    ReportedState& device_;
+    DeviceModel& model_;
     const PanelFlags& flags_;
-    RoutingMap& routing_;
-    Picture& picture_;
     Controls c_;
 };
 

@@ -2,6 +2,7 @@
 // select the saved link and show the window; at the end close the port and save the settings.
 #include "shell/frm_main.h"
 
+#include "link/device_model.h"
 #include "link/device_session.h"
 #include "shell/colours.h"
 #include "shell/interface_frame.h"
@@ -83,6 +84,7 @@ bool FrmMain::Form_Load()
     // the command log and the keypad begin at theirs.
     flags_.ui_events_enabled = false;
     device_ = ReportedState{};
+    model_->reset();
 
     // 2. The COM list.
     cbo_com->clear();

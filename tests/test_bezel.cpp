@@ -67,7 +67,7 @@ private slots:
         QCOMPARE(w.hsr_bezel_h->value(), 30);
         QCOMPARE(w.txt_bezel_h->text(), QStringLiteral(" 30"));
 
-        PanelTestAccess::device(w).bezel_max_pending = true;
+        w.model().set_bezel_max_pending(true);
         arrive(h, "BEH255");
         arrive(h, "BEV999");
         QCOMPARE(w.hsr_bezel_h->value(), 30);

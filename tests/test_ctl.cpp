@@ -6,6 +6,7 @@
 #include "ctl/session_device.h"
 #include "link/serial_port.h"
 #include "sim/sim_server.h"
+#include "support/ctl_document.h"
 #include "support/file_size_limit.h"
 #include "support/program_folder.h"
 
@@ -21,6 +22,7 @@
 #include <sstream>
 
 using namespace tavrion::ctl;
+using tavrion::test::document_of;
 using tavrion_sim::DeviceModel;
 using tavrion_sim::DeviceState;
 using Kind = Answer::Kind;
@@ -137,37 +139,6 @@ Result ctl(Rig& rig, const QString& args)
         ++rig.opens;
         return open(link, error);
     });
-}
-
-// The status --json document of a device in state `d`, as the shipped resolution list names it.
-QString document_of(const DeviceState& d, bool network)
-{
-    DeviceStatus s;
-    s.firmware = d.version;
-    s.power_on = d.power_on;
-    s.locked = d.locked;
-    s.mode = d.mode;
-    for (std::size_t n = 0; n < 4; ++n) s.routes[n] = d.routes[n];
-    const std::array<const std::array<int, 4>*, 4> values{{&d.brightness, &d.contrast, &d.hue, &d.saturation}};
-    for (std::size_t p = 0; p < 4; ++p)
-        for (int r = 0; r < s.picture_rows(); ++r) s.picture[p][std::size_t(r)] = (*values[p])[std::size_t(r)];
-    s.bezel_on = d.bezel_on;
-    s.bezel_h = d.bezel_h;
-    s.bezel_v = d.bezel_v;
-    s.bezel_h_max = d.bezel_h_max;
-    s.bezel_v_max = d.bezel_v_max;
-    s.edid = d.audio_edid;
-    s.audio_on = d.audio_on;
-    s.dual_a = d.dual_a_audio;
-    s.dual_b = d.dual_b_audio;
-    s.resolution = d.resolution;
-    auto address = [](const std::array<int, 4>& a) {
-        return QString("%1.%2.%3.%4").arg(a[0]).arg(a[1]).arg(a[2]).arg(a[3]).toStdString();
-    };
-    if (network) s.ip = address(d.ip), s.mask = address(d.mask), s.gateway = address(d.gateway);
-    std::vector<std::string> names;
-    for (const QString& n : tavrion::test::ProgramFolder::shipped_resolutions()) names.push_back(n.toStdString());
-    return QString::fromStdString(status_json(s, &names));
 }
 
 QString file_in(const QTemporaryDir& dir, const char* name, const QByteArray& content = {})
@@ -527,13 +498,14 @@ private slots:
 
         // Replies are read as the window's handlers read them: RES112 is entry 12; what names
         // nothing the window shows is ignored.
-        ReplyModel m;
+        tavrion::DeviceModel m;
         for (const char* r : {"RES112", "AUE007", "AUA003", "MOD009", "BEH255", "BEZ005", "OUT000", "INP002", "BRI101"})
             m.take(r);
-        QCOMPARE(*m.status.resolution, 12);
-        QVERIFY(!m.status.edid && !m.status.dual_a && !m.status.mode && !m.status.bezel_h && !m.status.bezel_on);
-        QCOMPARE(*m.status.routes[0], 2);
-        QVERIFY(!m.status.picture[0][0]);
+        const tavrion::DeviceState& status = m.state();
+        QCOMPARE(*status.resolution, 12);
+        QVERIFY(!status.edid && !status.dual_a && !status.mode && !status.bezel_h && !status.bezel_on);
+        QCOMPARE(*status.routes[0], 2);
+        QVERIFY(!status.picture[0][0]);
     }
 
     void restore_goes_on_past_a_refusal()

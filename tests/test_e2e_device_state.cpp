@@ -2,11 +2,13 @@
 // KV-7720 (pseudo-terminal and TCP loopback). What goes over the wire, in order, and whether the
 // window then shows what the device holds: refresh-all in each mode, power and lock, the frames
 // that power gates, and the restart the device makes over TCP.
+#include "support/ctl_document.h"
 #include "support/panel_harness.h"
 #include "support/sim_harness.h"
 #include "support/state_compare.h"
 
 #include "routing/line_shape.h"
+#include "link/device_model.h"
 #include "shell/colours.h"
 
 #include <QElapsedTimer>
@@ -55,7 +57,7 @@ QList<QWidget*> gated_frames(FrmMain& w)
 
 // A device set well away from its factory settings and from the window's start values, so that
 // nothing matches by accident.
-void make_unusual(DeviceState& d, int mode)
+void make_unusual(tavrion_sim::DeviceState& d, int mode)
 {
     d.version = 107;
     d.locked = true;
@@ -155,6 +157,8 @@ private slots:
             QCOMPARE(w.txt_bezel_h->text(), QStringLiteral(" 12"));
             QCOMPARE(w.txt_bri(1)->text(), QStringLiteral(" 10"));
             QCOMPARE(w.txt_ver->text(), QStringLiteral("1.07"));
+            // The other view of the same model: tavrion-ctl's document of it is the device's state.
+            QCOMPARE(document_of(w.model()), document_of(h.device(), false));
         } else {
             // Everything but the picture rows, which keep their start values.
             QCOMPARE(w.hsr_bri(1)->value(), 0);

@@ -5,6 +5,7 @@
 #include "adjust/audio.h"
 #include "adjust/bezel.h"
 #include "adjust/picture.h"
+#include "link/device_model.h"
 #include "link/device_session.h"
 #include "routing/display_modes.h"
 #include "routing/factory_reset.h"
