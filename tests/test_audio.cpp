@@ -15,22 +15,6 @@ using namespace tavrion;
 using namespace tavrion::test;
 
 namespace {
-// Start-up on RS-232 (COM1 open), then the device reports power on, which opens the frames.
-void ready(PanelHarness& h)
-{
-    QVERIFY(h.load());
-    h.serial.feed("PWR001\r");
-    QVERIFY(PanelHarness::wait_until([&] { return h.w().fra_audio->isEnabled(); }, 2000));
-    h.serial.clear();
-}
-
-// An unsolicited reply arrives and is dispatched by the serial receiver.
-void arrive(PanelHarness& h, const QByteArray& reply)
-{
-    h.serial.feed(reply + '\r');
-    PanelHarness::pump(30);
-}
-
 QString picture_of(QPushButton* b) { return b->property("picture").toString(); }
 } // namespace
 
@@ -46,7 +30,7 @@ private slots:
         dev.answers["AUA002"] = "AUA002";
         dev.answers["AUB001"] = "AUB001";
         h.serial.responder = dev.responder();
-        ready(h);
+        h.ready(h.w().fra_audio);
 
         PanelHarness::click(h.w().opt_audio(2));
         QCOMPARE(h.serial.commands, QStringList{"AUE002"});
@@ -66,12 +50,12 @@ private slots:
     void replies_select_even_in_disabled_frames_and_send_nothing()
     {
         PanelHarness h;
-        ready(h);
+        h.ready(h.w().fra_audio);
         h.w().fra_dual_a->setEnabled(false); // Matrix or TV Wall mode
         h.w().fra_dual_b->setEnabled(false);
-        arrive(h, "AUA002");
-        arrive(h, "AUB001");
-        arrive(h, "AUE003");
+        h.arrive("AUA002");
+        h.arrive("AUB001");
+        h.arrive("AUE003");
         QVERIFY(h.w().opt_da(2)->isChecked());
         QVERIFY(h.w().opt_db(1)->isChecked());
         QVERIFY(h.w().opt_audio(3)->isChecked());
@@ -82,11 +66,11 @@ private slots:
     void replies_naming_no_button_are_ignored()
     {
         PanelHarness h;
-        ready(h);
-        arrive(h, "AUA001");
-        arrive(h, "AUB002");
-        arrive(h, "AUE004");
-        for (const char* r : {"AUA003", "AUA000", "AUB009", "AUE007", "AUE005"}) arrive(h, r);
+        h.ready(h.w().fra_audio);
+        h.arrive("AUA001");
+        h.arrive("AUB002");
+        h.arrive("AUE004");
+        for (const char* r : {"AUA003", "AUA000", "AUB009", "AUE007", "AUE005"}) h.arrive(r);
         QVERIFY(h.w().opt_da(1)->isChecked());
         QVERIFY(h.w().opt_db(2)->isChecked());
         QVERIFY(h.w().opt_audio(4)->isChecked());
@@ -101,7 +85,7 @@ private slots:
         dev.answers["AUD001"] = "AUD001";
         dev.answers["AUD000"] = "AUD000";
         h.serial.responder = dev.responder();
-        ready(h);
+        h.ready(h.w().fra_audio);
 
         QCOMPARE(h.w().device_state().audio_state, 254);
         PanelHarness::click(h.w().cmd_mute);
@@ -115,7 +99,7 @@ private slots:
         QCOMPARE(picture_of(h.w().cmd_mute), QStringLiteral("speaker_off.bmp"));
 
         // Any digit but 0 is "on"; it is stored as it came, so the next click switches on again.
-        arrive(h, "AUD005");
+        h.arrive("AUD005");
         QCOMPARE(h.w().device_state().audio_state, 5);
         QCOMPARE(picture_of(h.w().cmd_mute), QStringLiteral("speaker_on.bmp"));
         PanelHarness::click(h.w().cmd_mute);
@@ -125,7 +109,7 @@ private slots:
     void speaker_state_toggles_without_an_answer()
     {
         PanelHarness h;
-        ready(h); // no responder: the device stays silent
+        h.ready(h.w().fra_audio); // no responder: the device stays silent
         PanelHarness::click(h.w().cmd_mute);
         PanelHarness::click(h.w().cmd_mute);
         QCOMPARE(h.serial.commands, (QStringList{"AUD001", "AUD000"}));
@@ -138,17 +122,17 @@ private slots:
         ScriptedDevice dev;
         dev.answers["AUD001"] = "AUD001";
         h.serial.responder = dev.responder();
-        ready(h);
-        arrive(h, "AUD001");
+        h.ready(h.w().fra_audio);
+        h.arrive("AUD001");
         QCOMPARE(picture_of(h.w().cmd_mute), QStringLiteral("speaker_on.bmp"));
 
         QVERIFY(QFile::remove(h.folder.file(QStringLiteral("bmp/speaker_off.bmp"))));
-        arrive(h, "AUD000");
+        h.arrive("AUD000");
         QCOMPARE(h.w().device_state().audio_state, 0);
         QCOMPARE(picture_of(h.w().cmd_mute), QStringLiteral("speaker_on.bmp"));
 
         h.folder.write_file(QStringLiteral("bmp/speaker_off.bmp"), "not a bitmap");
-        arrive(h, "AUD000");
+        h.arrive("AUD000");
         QCOMPARE(picture_of(h.w().cmd_mute), QStringLiteral("speaker_on.bmp"));
 
         // The panel goes on: the next click is sent and answered.

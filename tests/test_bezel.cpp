@@ -17,17 +17,8 @@ using namespace tavrion::test;
 namespace {
 void ready(PanelHarness& h)
 {
-    QVERIFY(h.load());
-    h.serial.feed("PWR001\r");
-    QVERIFY(PanelHarness::wait_until([&] { return h.w().fra_bezel->isEnabled(); }, 2000));
-    h.serial.clear();
+    h.ready(h.w().fra_bezel);
     h.w().command_log().cmd_clear_Click();
-}
-
-void arrive(PanelHarness& h, const QByteArray& reply)
-{
-    h.serial.feed(reply + '\r');
-    PanelHarness::pump(30);
 }
 } // namespace
 
@@ -63,13 +54,13 @@ private slots:
         PanelHarness h;
         ready(h);
         auto& w = h.w();
-        arrive(h, "BEH030");
+        h.arrive("BEH030");
         QCOMPARE(w.hsr_bezel_h->value(), 30);
         QCOMPARE(w.txt_bezel_h->text(), QStringLiteral(" 30"));
 
         w.model().set_bezel_max_pending(true);
-        arrive(h, "BEH255");
-        arrive(h, "BEV999");
+        h.arrive("BEH255");
+        h.arrive("BEV999");
         QCOMPARE(w.hsr_bezel_h->value(), 30);
         QCOMPARE(w.hsr_bezel_h->maximum(), 254);
         QCOMPARE(w.hsr_bezel_v->maximum(), 254);
@@ -119,7 +110,7 @@ private slots:
         // Whatever it answers, the next BEV reply sets the vertical maximum; lowered below the
         // value, the slider follows it down and nothing is sent; the box keeps its text.
         h.serial.clear();
-        arrive(h, "BEV040");
+        h.arrive("BEV040");
         QCOMPARE(w.hsr_bezel_v->maximum(), 40);
         QCOMPARE(w.hsr_bezel_v->value(), 40);
         QCOMPARE(w.txt_bezel_v->text(), QStringLiteral(" 60"));
@@ -137,7 +128,7 @@ private slots:
         ready(h);
         auto& w = h.w();
 
-        arrive(h, "BEZ000");
+        h.arrive("BEZ000");
         QVERIFY(w.opt_bezel_onoff(0)->isChecked());
         QVERIFY(!w.hsr_bezel_h->isEnabled());
         QVERIFY(!w.hsr_bezel_v->isEnabled());
@@ -148,13 +139,13 @@ private slots:
         QCOMPARE(h.serial.commands, QStringList{"BEZ001"});
         QVERIFY(!w.hsr_bezel_h->isEnabled());
 
-        arrive(h, "BEZ001");
+        h.arrive("BEZ001");
         QVERIFY(w.opt_bezel_onoff(1)->isChecked());
         QVERIFY(w.hsr_bezel_h->isEnabled());
         QVERIFY(w.hsr_bezel_v->isEnabled());
 
         // A digit that names no button changes nothing.
-        arrive(h, "BEZ005");
+        h.arrive("BEZ005");
         QVERIFY(w.opt_bezel_onoff(1)->isChecked());
         QVERIFY(w.hsr_bezel_h->isEnabled());
         QCOMPARE(h.serial.commands, QStringList{"BEZ001"});

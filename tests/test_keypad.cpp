@@ -20,10 +20,7 @@ using namespace tavrion::test;
 namespace {
 void ready(PanelHarness& h)
 {
-    QVERIFY(h.load());
-    h.serial.feed("PWR001\r");
-    QVERIFY(PanelHarness::wait_until([&] { return h.w().fra_btn->isEnabled(); }, 2000));
-    h.serial.clear();
+    h.ready(h.w().fra_btn);
     h.w().cmd_keypad->show(); // as after the first refresh
 }
 

@@ -10,20 +10,6 @@ using namespace tavrion;
 using namespace tavrion::test;
 
 namespace {
-void ready(PanelHarness& h)
-{
-    QVERIFY(h.load());
-    h.serial.feed("PWR001\r");
-    QVERIFY(PanelHarness::wait_until([&] { return h.w().fra_btn->isEnabled(); }, 2000));
-    h.serial.clear();
-}
-
-void arrive(PanelHarness& h, const QByteArray& reply)
-{
-    h.serial.feed(reply + '\r');
-    PanelHarness::pump(30);
-}
-
 // The user picks list position p (from 0).
 void choose(PanelHarness& h, int p) { h.w().cbo_output->setCurrentIndex(p); }
 
@@ -45,7 +31,7 @@ private slots:
         dev.answers["RES006"] = "RES006";
         h.serial.responder = dev.responder();
         h.serial.delay_ms = 100;
-        ready(h);
+        h.ready(h.w().fra_btn);
         auto& w = h.w();
         QCOMPARE(w.cbo_output->count(), ProgramFolder::shipped_resolutions().size());
         QCOMPARE(w.cbo_output->currentIndex(), -1);
@@ -72,9 +58,9 @@ private slots:
         PanelHarness h;
         ScriptedDevice dev; // ERR000 to everything
         h.serial.responder = dev.responder();
-        ready(h);
+        h.ready(h.w().fra_btn);
         auto& w = h.w();
-        arrive(h, mode);
+        h.arrive(mode);
         QCOMPARE(w.device_state().display_mode, mode.right(1).toInt());
         h.serial.clear();
 
@@ -91,22 +77,22 @@ private slots:
     {
         PanelHarness h;
         h.folder.write_resolutions(twelve_entries());
-        ready(h);
+        h.ready(h.w().fra_btn);
         auto& w = h.w();
         QCOMPARE(w.cbo_output->count(), 12);
 
-        arrive(h, "RES012");
+        h.arrive("RES012");
         QCOMPARE(w.cbo_output->currentIndex(), 11);
-        arrive(h, "RES103"); // the first digit is not read
+        h.arrive("RES103"); // the first digit is not read
         QCOMPARE(w.cbo_output->currentIndex(), 2);
-        arrive(h, "RES000");
+        h.arrive("RES000");
         QCOMPARE(w.cbo_output->currentIndex(), -1);
-        arrive(h, "RES112");
+        h.arrive("RES112");
         QCOMPARE(w.cbo_output->currentIndex(), 11);
 
         // Numbers beyond the list cannot be shown: the selection stays.
-        arrive(h, "RES013");
-        arrive(h, "RES099");
+        h.arrive("RES013");
+        h.arrive("RES099");
         QCOMPARE(w.cbo_output->currentIndex(), 11);
         QVERIFY(w.flags().ui_events_enabled);
         QVERIFY(h.serial.commands.isEmpty());

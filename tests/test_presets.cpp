@@ -14,20 +14,6 @@ using namespace tavrion;
 using namespace tavrion::test;
 
 namespace {
-void ready(PanelHarness& h)
-{
-    QVERIFY(h.load());
-    h.serial.feed("PWR001\r");
-    QVERIFY(PanelHarness::wait_until([&] { return h.w().fra_recall_save->isEnabled(); }, 2000));
-    h.serial.clear();
-}
-
-void arrive(PanelHarness& h, const QByteArray& reply)
-{
-    h.serial.feed(reply + '\r');
-    PanelHarness::pump(30);
-}
-
 // Which buttons of a row carry the selection colour.
 QList<int> highlighted(const Indexed<QPushButton, 1, 4>& row)
 {
@@ -62,9 +48,9 @@ private slots:
         ScriptedDevice dev = routing_device();
         dev.answers["CAL003"] = "CAL003";
         h.serial.responder = dev.responder();
-        ready(h);
+        h.ready(h.w().fra_recall_save);
         auto& w = h.w();
-        arrive(h, "SAV001"); // a save highlight that the recall must not touch
+        h.arrive("SAV001"); // a save highlight that the recall must not touch
 
         PanelHarness::click(w.cmd_recall(3));
         QCOMPARE(h.serial.commands, (QStringList{"CAL003", "OUT001", "INP999", "OUT002", "INP999", "OUT003",
@@ -77,9 +63,9 @@ private slots:
     void save_without_answer_waits_late_then_reenables_without_highlight()
     {
         PanelHarness h;
-        ready(h); // no responder: silent device
+        h.ready(h.w().fra_recall_save); // no responder: silent device
         auto& w = h.w();
-        arrive(h, "SAV004");
+        h.arrive("SAV004");
         QCOMPARE(highlighted(w.cmd_save), QList<int>{4});
 
         bool disabled_meanwhile = false;
@@ -104,7 +90,7 @@ private slots:
         ScriptedDevice dev = routing_device();
         dev.answers["CAL001"] = "CAL001";
         h.serial.responder = dev.responder();
-        ready(h);
+        h.ready(h.w().fra_recall_save);
         auto& w = h.w();
         // The device takes 1.5 s for the recall: past the transaction's own wait.
         h.serial.responder = [&](const QByteArray& c) -> QByteArray {
@@ -123,11 +109,11 @@ private slots:
     void replies_naming_no_preset_change_nothing()
     {
         PanelHarness h;
-        ready(h);
+        h.ready(h.w().fra_recall_save);
         auto& w = h.w();
-        arrive(h, "CAL002");
-        arrive(h, "SAV003");
-        for (const char* r : {"CAL009", "CAL000", "CAL005", "SAV007", "SAV000"}) arrive(h, r);
+        h.arrive("CAL002");
+        h.arrive("SAV003");
+        for (const char* r : {"CAL009", "CAL000", "CAL005", "SAV007", "SAV000"}) h.arrive(r);
         QCOMPARE(highlighted(w.cmd_recall), QList<int>{2});
         QCOMPARE(highlighted(w.cmd_save), QList<int>{3});
         QVERIFY(h.serial.commands.isEmpty());

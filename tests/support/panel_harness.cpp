@@ -61,6 +61,20 @@ void PanelHarness::pump(int ms)
     wait_until([&] { return t.elapsed() >= ms; }, ms + 1000);
 }
 
+void PanelHarness::ready(QWidget* frame)
+{
+    QVERIFY(load());
+    serial.feed("PWR001\r");
+    QVERIFY(wait_until([&] { return frame->isEnabled(); }, 2000));
+    serial.clear();
+}
+
+void PanelHarness::arrive(const QByteArray& reply)
+{
+    serial.feed(reply + '\r');
+    pump(30);
+}
+
 void PanelHarness::connect_tcp()
 {
     click(window_->opt_interface(1));

@@ -45,6 +45,11 @@ public:
 
     // Selects the Ethernet link and connects the fake socket.
     void connect_tcp();
+    // Start-up on RS-232 (COM1 open), then the device reports power on, which enables the gated
+    // frames; returns once `frame` is enabled, with the wire record emptied.
+    void ready(QWidget* frame);
+    // An unsolicited reply arrives and is dispatched by the serial receiver.
+    void arrive(const QByteArray& reply);
 
     ProgramFolder folder;
     RecordingBoxes boxes;
