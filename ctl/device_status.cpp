@@ -146,7 +146,7 @@ std::vector<std::string> DeviceStatus::unread_settings() const
 DeviceStatus status_of(const DeviceModel& model)
 {
     DeviceStatus s;
-    static_cast<DeviceState&>(s) = model.state();
+    static_cast<ReportedDevice&>(s) = model.state();
     for (std::optional<std::string>* field : {&s.ip, &s.mask, &s.gateway})
         if (*field) *field = address_text(**field);
     return s;

@@ -20,7 +20,7 @@ constexpr std::array<const char*, 3> kModeNames{{"matrix", "dual", "tv-wall"}};
 
 // Every value is empty until a reply reported it (or when the device refused the query). The
 // network settings read as addresses (192.168.1.100), not as the device's padded answer.
-struct DeviceStatus : DeviceState {
+struct DeviceStatus : ReportedDevice {
 
     // Picture rows in use in `mode`: 1 in Matrix ("all"), 4 in Dual and TV Wall, 0 unknown.
     int picture_rows() const;

@@ -30,7 +30,7 @@ const std::vector<std::string>& DeviceModel::reply_codes()
 
 void DeviceModel::reset()
 {
-    state_ = DeviceState{};
+    state_ = ReportedDevice{};
     display_mode_ = 1;
     current_output_ = 1;
     bezel_max_pending_ = false;
@@ -41,7 +41,7 @@ void DeviceModel::take(const std::string& reply)
     emit accepted(reply);
     const std::string code = reply_code(reply);
     const int d = reply_last_digit(reply);
-    DeviceState& s = state_;
+    ReportedDevice& s = state_;
     if (code == "VER") {
         const int v = reply_last_three(reply);
         if (v < 0) return;

@@ -25,7 +25,7 @@ enum NetworkSetting : int { kAddress = 0, kMask = 1, kGateway = 2 };
 constexpr int kLargestBezel = 254; // larger BEH/BEV numbers are not an amount
 
 // What the device last reported; every value is empty until a reply reported it.
-struct DeviceState {
+struct ReportedDevice {
     std::optional<int> firmware; // VER106 is 106, shown as 1.06
     std::optional<bool> power_on;
     std::optional<bool> locked;
@@ -63,7 +63,7 @@ public:
     // Back to the start: nothing reported, Matrix, output A, no maximum pending.
     void reset();
 
-    const DeviceState& state() const { return state_; }
+    const ReportedDevice& state() const { return state_; }
     // The layout the picture replies are decoded in: the last mode reported, Matrix until then.
     int display_mode() const { return display_mode_; }
     // The output the INP replies belong to: the last output reported, output A until then.
@@ -96,7 +96,7 @@ signals:
     void network_reported(int setting, const std::string& answer);
 
 private:
-    DeviceState state_;
+    ReportedDevice state_;
     int display_mode_ = 1;
     int current_output_ = 1;
     bool bezel_max_pending_ = false;

@@ -501,7 +501,7 @@ private slots:
         tavrion::DeviceModel m;
         for (const char* r : {"RES112", "AUE007", "AUA003", "MOD009", "BEH255", "BEZ005", "OUT000", "INP002", "BRI101"})
             m.take(r);
-        const tavrion::DeviceState& status = m.state();
+        const tavrion::ReportedDevice& status = m.state();
         QCOMPARE(*status.resolution, 12);
         QVERIFY(!status.edid && !status.dual_a && !status.mode && !status.bezel_h && !status.bezel_on);
         QCOMPARE(*status.routes[0], 2);

@@ -57,7 +57,7 @@ QList<QWidget*> gated_frames(FrmMain& w)
 
 // A device set well away from its factory settings and from the window's start values, so that
 // nothing matches by accident.
-void make_unusual(tavrion_sim::DeviceState& d, int mode)
+void make_unusual(DeviceState& d, int mode)
 {
     d.version = 107;
     d.locked = true;
