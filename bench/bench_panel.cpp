@@ -5,16 +5,16 @@
 //
 // The simulator runs in a thread of its own, as a device would run beside the panel, so the CPU
 // figures of the panel's thread are the panel's alone; the process figures add the simulator.
-#include "link/clock.h"
-#include "link/serial_port.h"
-#include "link/tcp_client.h"
-#include "link/device_session.h"
-#include "routing/routing_map.h"
-#include "shell/frm_keypad.h"
-#include "shell/frm_main.h"
-#include "shell/menu_keys.h"
-#include "shell/refresh_all.h"
-#include "link/message_boxes.h"
+#include "session/clock.h"
+#include "session/serial_port.h"
+#include "session/tcp_client.h"
+#include "session/device_session.h"
+#include "panel/routing/routing_map.h"
+#include "panel/shell/frm_keypad.h"
+#include "panel/frm_main.h"
+#include "panel/shell/menu_keys.h"
+#include "panel/shell/refresh_all.h"
+#include "session/message_boxes.h"
 #include "sim/sim_server.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 // Writes the application icon as PNG files for the desktop entry: draw_app_icon <folder> <size>...
 // gives <folder>/tavrion-<size>.png for each size.
-#include "shell/app_icon.h"
+#include "panel/app_icon.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
 #include "ctl/device_status.h"
 
-#include "adjust/picture_codec.h"
-#include "link/protocol.h"
+#include "protocol/picture_codec.h"
+#include "protocol/protocol.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -3,7 +3,7 @@
 // document, and compared value by value.
 #pragma once
 
-#include "link/device_model.h"
+#include "session/device_model.h"
 
 #include <array>
 #include <optional>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "ctl/device_status.h"
-#include "link/remote_address.h"
+#include "protocol/remote_address.h"
 
 #include <functional>
 #include <optional>

@@ -1,7 +1,7 @@
 // What tavrion-ctl's main does around the runner: parse, find the link, open it, run.
 #include "ctl/runner.h"
 
-#include "shell/settings_file.h"
+#include "protocol/settings_file.h"
 
 #include <QFile>
 

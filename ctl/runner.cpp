@@ -1,9 +1,9 @@
 #include "ctl/runner.h"
 
-#include "adjust/picture_codec.h"
-#include "link/device_model.h"
-#include "link/protocol.h"
-#include "link/read_sequences.h"
+#include "protocol/picture_codec.h"
+#include "session/device_model.h"
+#include "protocol/protocol.h"
+#include "session/read_sequences.h"
 
 #include <QSaveFile>
 #include <QTime>

@@ -1,11 +1,11 @@
 #include "ctl/session_device.h"
 
-#include "link/clock.h"
-#include "link/device_model.h"
-#include "link/device_session.h"
-#include "link/protocol.h"
-#include "link/serial_port.h"
-#include "link/tcp_client.h"
+#include "session/clock.h"
+#include "session/device_model.h"
+#include "session/device_session.h"
+#include "protocol/protocol.h"
+#include "session/serial_port.h"
+#include "session/tcp_client.h"
 
 #include <QEventLoop>
 #include <QTimer>

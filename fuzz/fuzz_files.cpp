@@ -3,7 +3,7 @@
 // that reads is written back in a form that reads to the same values and rewrites identically.
 #include "fuzz/fuzz_entries.h"
 #include "fuzz/fuzz_input.h"
-#include "shell/settings_file.h"
+#include "protocol/settings_file.h"
 
 namespace tavrion::fuzz {
 

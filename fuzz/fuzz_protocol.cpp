@@ -7,7 +7,7 @@
 // for pad3, then chunks of [length byte][bytes].
 #include "fuzz/fuzz_entries.h"
 #include "fuzz/fuzz_input.h"
-#include "link/protocol.h"
+#include "protocol/protocol.h"
 
 namespace tavrion::fuzz {
 

@@ -20,7 +20,7 @@
 #include "fuzz/fuzz_entries.h"
 #include "fuzz/fuzz_input.h"
 
-#include "link/clock.h"
+#include "session/clock.h"
 #include "support/features.h"
 #include "support/fakes.h"
 #include "support/program_folder.h"

@@ -2,7 +2,7 @@
 // scripted device for the fake links, and the start of a window on RS-232.
 #pragma once
 
-#include "link/protocol.h"
+#include "protocol/protocol.h"
 #include "support/panel_harness.h"
 
 #include <QHash>

@@ -4,7 +4,7 @@
 // replies it accepted, and a clean Refresh once the fault is gone.
 #pragma once
 
-#include "shell/colours.h"
+#include "panel/colours.h"
 #include "support/features.h"
 #include "support/panel_harness.h"
 #include "support/sim_harness.h"

@@ -1,6 +1,6 @@
 // Keyboard and screen-reader use of the window: every control that shows only a picture says what
 // it does, and Tab walks the window in reading order.
-#include "shell/frm_keypad.h"
+#include "panel/shell/frm_keypad.h"
 #include "support/panel_harness.h"
 
 #include <QAccessible>

@@ -3,7 +3,7 @@
 #include "support/panel_harness.h"
 #include "support/sim_harness.h"
 
-#include "shell/colours.h"
+#include "panel/colours.h"
 
 #include <QFile>
 #include <QGroupBox>

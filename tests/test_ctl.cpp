@@ -4,7 +4,7 @@
 // over a pseudo-terminal and over TCP through the tool's own session; and the program itself.
 #include "ctl/runner.h"
 #include "ctl/session_device.h"
-#include "link/serial_port.h"
+#include "session/serial_port.h"
 #include "sim/sim_server.h"
 #include "support/ctl_document.h"
 #include "support/file_size_limit.h"

@@ -1,6 +1,6 @@
 // The device model on its own: hand-made replies in, typed state and one event per reply out.
-#include "link/device_model.h"
-#include "link/device_session.h"
+#include "session/device_model.h"
+#include "session/device_session.h"
 
 #include <QTest>
 

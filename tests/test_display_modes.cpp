@@ -1,8 +1,8 @@
 // Matrix, Dual and TV Wall: the commands a mode button sends, the late MOD reply, and the layout
 // every MOD reply applies.
 #include "device_state_support.h"
-#include "routing/line_shape.h"
-#include "shell/colours.h"
+#include "panel/line_shape.h"
+#include "panel/colours.h"
 
 #include <QElapsedTimer>
 #include <QGroupBox>

@@ -7,9 +7,9 @@
 #include "support/sim_harness.h"
 #include "support/state_compare.h"
 
-#include "routing/line_shape.h"
-#include "link/device_model.h"
-#include "shell/colours.h"
+#include "panel/line_shape.h"
+#include "session/device_model.h"
+#include "panel/colours.h"
 
 #include <QElapsedTimer>
 #include <QGroupBox>

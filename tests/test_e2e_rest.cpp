@@ -7,8 +7,8 @@
 #include "support/sim_harness.h"
 #include "support/state_compare.h"
 
-#include "routing/line_shape.h"
-#include "shell/colours.h"
+#include "panel/line_shape.h"
+#include "panel/colours.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

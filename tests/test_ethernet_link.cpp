@@ -1,9 +1,9 @@
 // The Ethernet link on the real QTcpSocket against a device played by a QTcpServer on 127.0.0.1:
 // connecting, replies in segments, EXT, the 7 s attempt timeout, the 100 ms link watch, and the
 // switch between the two links.
-#include "link/clock.h"
-#include "link/tcp_client.h"
-#include "shell/colours.h"
+#include "session/clock.h"
+#include "session/tcp_client.h"
+#include "panel/colours.h"
 #include "support/features.h"
 #include "support/fakes.h"
 #include "support/panel_harness.h"

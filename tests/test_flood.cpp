@@ -9,8 +9,8 @@
 #include "support/sim_harness.h"
 #include "support/sanitizer.h"
 
-#include "link/serial_port.h"
-#include "link/tcp_client.h"
+#include "session/serial_port.h"
+#include "session/tcp_client.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>

@@ -1,7 +1,7 @@
 // The window on a screen scaled by 2: twice as large in device pixels, lines and drawn pictures
 // sharp at that scale, and no control covering another or cut short.
-#include "routing/line_shape.h"
-#include "shell/frm_keypad.h"
+#include "panel/line_shape.h"
+#include "panel/shell/frm_keypad.h"
 #include "support/panel_harness.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 // The window as designed: names, captions, places (twips, relative to the container), and the
 // design states of the controls, checked on a freshly built window.
-#include "routing/line_shape.h"
+#include "panel/line_shape.h"
 #include "support/panel_harness.h"
 
 #include <QAbstractButton>

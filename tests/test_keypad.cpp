@@ -3,7 +3,7 @@
 // window's opening, placing and closing.
 #include "support/panel_harness.h"
 
-#include "shell/frm_keypad.h"
+#include "panel/shell/frm_keypad.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

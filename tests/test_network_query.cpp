@@ -2,7 +2,7 @@
 // abandoned at the first unanswered query, and the button always restored.
 #include "support/panel_harness.h"
 
-#include "shell/colours.h"
+#include "panel/colours.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,5 +1,5 @@
 // The picture parameter on its own: row/value to parameter and back, per layout.
-#include "adjust/picture_codec.h"
+#include "protocol/picture_codec.h"
 
 #include <QTest>
 

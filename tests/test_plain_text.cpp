@@ -6,8 +6,8 @@
 #include "support/panel_harness.h"
 #include "support/sim_harness.h"
 
-#include "shell/frm_keypad.h"
-#include "shell/qt_message_boxes.h"
+#include "panel/shell/frm_keypad.h"
+#include "panel/qt_message_boxes.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 // Power and front-panel lock: what the toggles send, the pictures the replies show, and the frames
 // that only the device's "on" opens.
 #include "device_state_support.h"
-#include "shell/colours.h"
+#include "panel/colours.h"
 
 #include <QFile>
 #include <QGroupBox>

@@ -2,7 +2,7 @@
 // routing re-read after a recall.
 #include "support/panel_harness.h"
 
-#include "shell/colours.h"
+#include "panel/colours.h"
 
 #include <QElapsedTimer>
 #include <QGroupBox>

@@ -1,6 +1,6 @@
 // The line protocol on its own: pad3, framing and the acceptance rule.
-#include "link/protocol.h"
-#include "link/remote_address.h"
+#include "protocol/protocol.h"
+#include "protocol/remote_address.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 // "Refresh" and "F/W Ver" against a scripted device: the query chain on the wire, where it stops,
 // and the window it leaves behind.
 #include "device_state_support.h"
-#include "routing/line_shape.h"
-#include "shell/colours.h"
+#include "panel/line_shape.h"
+#include "panel/colours.h"
 
 #include <QGroupBox>
 #include <QLabel>

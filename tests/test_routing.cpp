@@ -1,8 +1,8 @@
 // Routing: output and input clicks on the wire, the highlights and lines the replies draw, and the
 // read-back of all four routes.
 #include "device_state_support.h"
-#include "routing/line_shape.h"
-#include "shell/colours.h"
+#include "panel/line_shape.h"
+#include "panel/colours.h"
 
 #include <QPushButton>
 #include <QTimer>

@@ -1,8 +1,8 @@
 // The RS-232 link on the real QSerialPort: the device is the master side of a pseudo-terminal
 // whose slave is linked into the program folder as serial/COMn.
-#include "link/clock.h"
-#include "link/serial_port.h"
-#include "shell/colours.h"
+#include "session/clock.h"
+#include "session/serial_port.h"
+#include "panel/colours.h"
 #include "support/features.h"
 #include "support/fakes.h"
 #include "support/panel_harness.h"

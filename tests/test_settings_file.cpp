@@ -1,5 +1,5 @@
 // The field notation of the settings file and the resolution list, on bytes alone.
-#include "shell/settings_file.h"
+#include "protocol/settings_file.h"
 
 #include <QFile>
 #include <QTest>

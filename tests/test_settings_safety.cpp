@@ -12,9 +12,9 @@
 #include "support/program_folder.h"
 #include "support/test_access.h"
 
-#include "link/clock.h"
+#include "session/clock.h"
 #include "support/features.h"
-#include "shell/settings_file.h"
+#include "protocol/settings_file.h"
 
 #include <QApplication>
 #include <QDir>

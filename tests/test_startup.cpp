@@ -1,5 +1,5 @@
 // Start-up and shutdown against real files in a temporary program folder.
-#include "shell/colours.h"
+#include "panel/colours.h"
 #include "support/panel_harness.h"
 
 #include <QComboBox>

@@ -3,7 +3,7 @@
 // left pointing nowhere), and comes back at the same path.
 #include "fault_matrix.h"
 
-#include "link/serial_port.h"
+#include "session/serial_port.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,9 +4,9 @@
 #include "support/panel_harness.h"
 #include "support/program_folder.h"
 
-#include "link/clock.h"
-#include "link/serial_port.h"
-#include "link/tcp_client.h"
+#include "session/clock.h"
+#include "session/serial_port.h"
+#include "session/tcp_client.h"
 #include "support/features.h"
 #include "sim/sim_server.h"
 

@@ -2,9 +2,9 @@
 // whose far end is a script in the test.
 #pragma once
 
-#include "link/serial_port.h"
-#include "link/tcp_client.h"
-#include "link/message_boxes.h"
+#include "session/serial_port.h"
+#include "session/tcp_client.h"
+#include "session/message_boxes.h"
 
 #include <QList>
 #include <QSet>

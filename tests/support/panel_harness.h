@@ -2,7 +2,7 @@
 // and TCP client whose far end is the test's script. Clicks go through real mouse events.
 #pragma once
 
-#include "link/clock.h"
+#include "session/clock.h"
 #include "support/features.h"
 #include "support/fakes.h"
 #include "support/program_folder.h"

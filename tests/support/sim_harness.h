@@ -5,9 +5,9 @@
 
 #ifdef TAVRION_HAVE_SIM
 
-#include "link/clock.h"
-#include "link/serial_port.h"
-#include "link/tcp_client.h"
+#include "session/clock.h"
+#include "session/serial_port.h"
+#include "session/tcp_client.h"
 #include "support/features.h"
 #include "sim/sim_server.h"
 #include "support/fakes.h"

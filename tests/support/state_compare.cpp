@@ -2,8 +2,8 @@
 
 #ifdef TAVRION_HAVE_SIM
 
-#include "routing/line_shape.h"
-#include "shell/colours.h"
+#include "panel/line_shape.h"
+#include "panel/colours.h"
 #include "support/features.h"
 #include "sim/device_model.h"
 

@@ -3,7 +3,7 @@
 // bezel maximum, control events switched off around a selection.
 #pragma once
 
-#include "link/device_session.h"
+#include "session/device_session.h"
 #include "support/features.h"
 
 namespace tavrion {

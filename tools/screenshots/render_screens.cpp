@@ -7,17 +7,17 @@
 // picture is taken after a Refresh that must have read the device completely; anything else (a
 // message box, an unanswered query, a state the window does not show) ends the run with exit
 // code 1 and no picture is left half-made, so the program doubles as an end-to-end check.
-#include "link/clock.h"
-#include "link/serial_port.h"
-#include "link/tcp_client.h"
-#include "routing/line_shape.h"
-#include "link/device_session.h"
-#include "routing/routing_map.h"
-#include "shell/frm_keypad.h"
-#include "shell/frm_main.h"
-#include "shell/menu_keys.h"
-#include "shell/refresh_all.h"
-#include "link/message_boxes.h"
+#include "session/clock.h"
+#include "session/serial_port.h"
+#include "session/tcp_client.h"
+#include "panel/line_shape.h"
+#include "session/device_session.h"
+#include "panel/routing/routing_map.h"
+#include "panel/shell/frm_keypad.h"
+#include "panel/frm_main.h"
+#include "panel/shell/menu_keys.h"
+#include "panel/shell/refresh_all.h"
+#include "session/message_boxes.h"
 #include "sim/sim_server.h"
 
 #include <QApplication>

@@ -1,0 +1,152 @@
+// The device session: one link to the KV-7720 (RS-232 or TCP), the transaction engine that sends a
+// command and waits a bounded number of steps for its reply, both receivers, and the reply router.
+// No widgets: the window and tavrion-ctl both stand on it. What a user must see (log entries, the
+// state of a link, a restart of the device) is announced by signals; messages go through the
+// message-box seam.
+#pragma once
+
+#include "session/message_boxes.h"
+#include "session/reply_router.h"
+
+#include <QObject>
+#include <QString>
+
+#include <optional>
+#include <string>
+
+class QTimer;
+
+namespace tavrion {
+
+class Clock;
+class SerialPort;
+class TcpClient;
+
+// What the session needs from the platform. The caller owns all of it and keeps it alive as long
+// as the session; tests put fakes here.
+struct SessionPlatform {
+    Clock* clock = nullptr;       // millisecond clock of the waits
+    SerialPort* serial = nullptr; // the COM port
+    TcpClient* socket = nullptr;  // the TCP client
+    MessageBoxes* boxes = nullptr; // none: messages are not shown (tavrion-ctl reports outcomes)
+};
+
+class DeviceSession : public QObject {
+    Q_OBJECT
+public:
+    explicit DeviceSession(const SessionPlatform& platform, QObject* parent = nullptr);
+    ~DeviceSession() override;
+
+    // Features register the reply codes they handle here.
+    ReplyRouter& router() { return router_; }
+
+    // ---- transactions (session/transaction.cpp, session/send_nowait.cpp) --------------------------
+    // Sends one command and waits for its answer; the outcome is reply_ok().
+    void send_command(const std::string& command);
+    // Sends one command without logging or waiting; the receivers dispatch the answer later.
+    void send_command_nowait(const std::string& command);
+    void wait_seconds(float seconds);
+    void await_late_reply(); // after send_command: up to ten waits of 0.5 s while unanswered
+    void do_events();        // process pending events once
+    void show_message(const QString& text, BoxIcon icon);
+    // Event passes (waits, single passes, message boxes) that the session runs on behalf of a
+    // handler and that have not returned yet: while there are any, a handler is suspended on the
+    // stack, and whatever it uses must stay alive.
+    int event_passes() const { return event_passes_; }
+
+    bool cmd_busy() const { return cmd_busy_; }
+    bool reply_ok() const { return reply_ok_; }
+    // The receive buffer; while a handler runs, the six-character reply.
+    const std::string& reply_text() const { return reply_text_; }
+    int rx_count() const { return rx_count_; }
+    bool waiting() const { return waiting_; }
+    // Calls of wait_seconds so far; for tests and benchmarks.
+    quint64 wait_step_count() const { return wait_step_count_; }
+
+    // ---- link choice ------------------------------------------------------------------------
+    int link_interface() const { return link_interface_; } // 0 RS-232, 1 Ethernet
+    void set_link_interface(int index) { link_interface_ = index; }
+    // The selected link is up (the link check of both senders, without its message).
+    bool link_up() const;
+
+    // ---- serial link (session/serial_link.cpp) -------------------------------------------------
+    int com_port() const { return com_port_; }
+    void set_com_port(int port) { com_port_ = port; }
+    bool serial_connected() const { return serial_connected_; }
+    void set_comm();            // (re)opens COM com_port(); "COM n: Fail !" when it cannot
+    void disconnect_serial();   // closes an open port (Disconnect, a vanished device)
+    void release_serial();      // the Ethernet link takes over: closes the port without a word
+    void close_serial_port();   // shutdown: the port only
+    void tim_rx_Timer();
+    void set_tim_rx_enabled(bool on); // the receive tick as the receiver switches it
+    bool tim_rx_enabled() const { return tim_rx_on_; }
+    // Network query: 254 idle, 0..2 the query sent, 3 its 16-character answer received.
+    int net_query_state() const { return net_query_state_; }
+    void set_net_query_state(int state) { net_query_state_ = state; }
+    // Empties the receive buffer once a network answer has been read from reply_text().
+    void consume_reply();
+    // One query of "Get IP" (EIP999, EMK999 or EGW999): sent without a transaction, then up to 51
+    // wait steps for its 16-character answer, which is taken out of the receive buffer. Nothing in
+    // that time: nullopt. The query state is idle again afterwards.
+    std::optional<std::string> query_network(const std::string& command);
+
+    // ---- Ethernet link (session/ethernet_link.cpp) ---------------------------------------------
+    bool eth_connected() const { return eth_connected_; }
+    int tcp_state() const;       // TcpClient::State
+    void start_eth_timer();      // the 7 s attempt (or the running link watch) starts
+    void connect_tcp(const QString& remote_host);
+    void disconnect_eth();       // Disconnect: timer off, socket closed, no message
+    void end_tcp_link();         // the RS-232 link takes over: the same, without announcing it
+    void wsk_client_Connect();
+    void wsk_client_DataArrival();
+    void tim_eth_Timer();
+    const QTimer* tim_eth() const { return tim_eth_; }
+
+signals:
+    // An entry for the command log: a command sent or the text received.
+    void log_entry(const std::string& text);
+    // The serial port has been opened (true) or closed or failed to open (false).
+    void serial_link_shown(bool open);
+    void ethernet_link_up();
+    void ethernet_link_down();      // ended by Disconnect, the link watch, EXT or a restart
+    void ethernet_attempt_failed(); // the 7 s ran out; the message follows
+    // The device restarts on this command over TCP: the user must connect again afterwards.
+    void restart_course();
+    // The outermost of the event passes has returned.
+    void event_passes_ended();
+
+private:
+    class PassScope;
+    bool check_link(); // the link check of both senders: false (and the message) when down
+    void serial_write(const std::string& command);
+    void eth_send(const std::string& command);
+    void serial_ready_read();
+    void reply_ext();
+
+    SessionPlatform platform_;
+    Clock* clock_ = nullptr;
+    SerialPort* MSComm1 = nullptr;
+    TcpClient* wsk_client = nullptr;
+    QTimer* tim_rx_ = nullptr;  // the 1 ms receive tick; runs only while bytes wait
+    QTimer* tim_eth_ = nullptr; // 7000 ms attempt timeout, then the 100 ms link watch
+    class WaitDeadline* wait_deadline_ = nullptr; // wakes a sleeping wait (session/transaction.cpp)
+    ReplyRouter router_;
+
+    int link_interface_ = 0;
+    int com_port_ = 1;
+    bool serial_connected_ = false;
+    bool eth_connected_ = false;
+    bool cmd_busy_ = false;
+    bool reply_ok_ = false;
+    std::string reply_text_;
+    int rx_count_ = 0;
+    bool waiting_ = false;
+    int net_query_state_ = 254;
+    bool tim_rx_on_ = false;
+    quint64 wait_step_count_ = 0;
+    int event_passes_ = 0;
+
+    friend class SessionTestAccess; // tests: drive the receivers into states only timing reaches
+};
+
+} // namespace tavrion

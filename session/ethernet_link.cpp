@@ -1,0 +1,102 @@
+// The TCP link: connect with a 7 s attempt timeout, watch the connection every 100 ms, assemble
+// replies from the socket, end the session on EXT.
+#include "session/device_session.h"
+
+#include "protocol/protocol.h"
+#include "session/tcp_client.h"
+
+#include <QTimer>
+
+namespace tavrion {
+
+namespace {
+constexpr int kAttemptMs = 7000;
+constexpr int kWatchMs = 100;
+constexpr int kCountCeiling = 1 << 30;
+} // namespace
+
+int DeviceSession::tcp_state() const { return wsk_client->state(); }
+
+void DeviceSession::start_eth_timer()
+{
+    // A coarse timer may fire up to 5% early, which would cut the 7 s attempt to 6.65 s.
+    tim_eth_->setTimerType(Qt::PreciseTimer);
+    tim_eth_->start();
+}
+
+void DeviceSession::connect_tcp(const QString& remote_host) { wsk_client->connect_to(remote_host); }
+
+void DeviceSession::end_tcp_link()
+{
+    tim_eth_->stop();
+    tim_eth_->setInterval(kAttemptMs);
+    wsk_client->close();
+    eth_connected_ = false;
+}
+
+void DeviceSession::wsk_client_Connect()
+{
+    eth_connected_ = true;
+    tim_eth_->setInterval(kWatchMs);
+    if (!tim_eth_->isActive()) tim_eth_->start();
+    emit ethernet_link_up();
+}
+
+void DeviceSession::tim_eth_Timer()
+{
+    if (!eth_connected_) {
+        // The attempt ran out. The socket is closed before the message, so a connection that
+        // completes while the box is open cannot leave the panel half connected.
+        tim_eth_->stop();
+        if (wsk_client->state() != TcpClient::Closed) wsk_client->close();
+        emit ethernet_attempt_failed();
+        show_message(QStringLiteral("Client could not find Server."), BoxIcon::Critical);
+        return;
+    }
+    if (wsk_client->state() == TcpClient::Connected) return;
+    tim_eth_->stop();
+    // Disconnect first, so nothing is sent into the dead socket while the message is open.
+    disconnect_eth();
+    show_message(QStringLiteral("Ethernet is disconnected !"), BoxIcon::Critical);
+}
+
+void DeviceSession::disconnect_eth()
+{
+    tim_eth_->stop();
+    wsk_client->close();
+    eth_connected_ = false;
+    tim_eth_->setInterval(kAttemptMs);
+    emit ethernet_link_down();
+}
+
+void DeviceSession::reply_ext() { disconnect_eth(); }
+
+void DeviceSession::eth_send(const std::string& command)
+{
+    wsk_client->send_data(QByteArray::fromStdString(frame_command(command)));
+}
+
+void DeviceSession::wsk_client_DataArrival()
+{
+    const QByteArray data = wsk_client->get_data();
+    if (data.isEmpty()) return;
+    rx_count_ = int(std::min<qint64>(kCountCeiling, qint64(rx_count_) + data.size()));
+    reply_text_.append(data.constData(), std::size_t(data.size()));
+    if (rx_count_ < kLineLength) return;
+
+    emit log_entry(reply_text_);
+
+    if (examine_line(reply_text_, rx_count_) != LineVerdict::Accepted) {
+        reply_ok_ = false;
+    } else {
+        reply_ok_ = true;
+        if (cmd_busy_) return; // left for the waiting transaction
+        const std::string code = reply_code(reply_text_);
+        if (!router_.dispatch(code, true) && code != "ERR") reply_ok_ = false;
+    }
+    rx_count_ = 0;
+    reply_text_.clear();
+    cmd_busy_ = false;
+}
+
+} // namespace tavrion

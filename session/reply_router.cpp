@@ -1,0 +1,24 @@
+#include "session/reply_router.h"
+
+#include <QtGlobal>
+
+namespace tavrion {
+
+void ReplyRouter::add(const std::string& code, Handler handler)
+{
+    if (code.size() != 3 || !handler || has(code))
+        qFatal("ReplyRouter: reply code \"%s\" registered twice or malformed", code.c_str());
+    handlers_.emplace(code, std::move(handler));
+}
+
+bool ReplyRouter::dispatch(const std::string& code, bool from_tcp_receiver)
+{
+    if (code == "EXT" && !from_tcp_receiver) return false;
+    const auto it = handlers_.find(code);
+    if (it == handlers_.end()) return false;
+    if (on_dispatch) on_dispatch(code);
+    it->second();
+    return true;
+}
+
+} // namespace tavrion
