@@ -153,7 +153,7 @@ struct Panel {
             return;
         }
         serial.feed(bytes);
-        for (int i = 0; i < 4 && w->session().tim_rx_enabled() && serial.in_buffer_count() > 0; ++i) w->session().tim_rx_Timer();
+        for (int i = 0; i < 4 && w->session().tim_rx_enabled() && serial.in_buffer_count() > 0; ++i) SessionTestAccess::receive_tick(w->session());
     }
 
     // State that must hold whenever no transaction is under way.

@@ -37,7 +37,7 @@ public:
     explicit DeviceSession(const SessionPlatform& platform, QObject* parent = nullptr);
     ~DeviceSession() override;
 
-    // Features register the reply codes they handle here.
+    // The device model registers the reply codes it decodes here (session/device_model.h).
     ReplyRouter& router() { return router_; }
 
     // ---- transactions (session/transaction.cpp, session/send_nowait.cpp) --------------------------
@@ -77,7 +77,6 @@ public:
     void disconnect_serial();   // closes an open port (Disconnect, a vanished device)
     void release_serial();      // the Ethernet link takes over: closes the port without a word
     void close_serial_port();   // shutdown: the port only
-    void tim_rx_Timer();
     void set_tim_rx_enabled(bool on); // the receive tick as the receiver switches it
     bool tim_rx_enabled() const { return tim_rx_on_; }
     // Network query: 254 idle, 0..2 the query sent, 3 its 16-character answer received.
@@ -97,9 +96,6 @@ public:
     void connect_tcp(const QString& remote_host);
     void disconnect_eth();       // Disconnect: timer off, socket closed, no message
     void end_tcp_link();         // the RS-232 link takes over: the same, without announcing it
-    void wsk_client_Connect();
-    void wsk_client_DataArrival();
-    void tim_eth_Timer();
     const QTimer* tim_eth() const { return tim_eth_; }
 
 signals:
@@ -117,6 +113,11 @@ signals:
 
 private:
     class PassScope;
+    // The handlers of the receive tick, the socket and the Ethernet timer.
+    void tim_rx_Timer();
+    void wsk_client_Connect();
+    void wsk_client_DataArrival();
+    void tim_eth_Timer();
     bool check_link(); // the link check of both senders: false (and the message) when down
     void serial_write(const std::string& command);
     void eth_send(const std::string& command);

@@ -16,7 +16,7 @@ bool ReplyRouter::dispatch(const std::string& code, bool from_tcp_receiver)
     if (code == "EXT" && !from_tcp_receiver) return false;
     const auto it = handlers_.find(code);
     if (it == handlers_.end()) return false;
-    if (on_dispatch) on_dispatch(code);
+    if (on_dispatch_) on_dispatch_(code);
     it->second();
     return true;
 }

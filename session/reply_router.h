@@ -1,5 +1,5 @@
-// Hands an accepted reply to the code that registered its reply code. Each feature registers the
-// codes it handles when it is built; a handler reads the reply from the session.
+// Hands an accepted reply to the code that registered its reply code: the device model registers
+// the codes it decodes; a handler reads the reply from the session.
 #pragma once
 
 #include <functional>
@@ -13,7 +13,7 @@ public:
     using Handler = std::function<void()>;
 
     // Registers the handler of a three-letter reply code. Registering a code twice is a
-    // programming error: two features would both believe they own the reply.
+    // programming error: two owners would both believe they decode the reply.
     void add(const std::string& code, Handler handler);
     bool has(const std::string& code) const { return handlers_.count(code) != 0; }
 
@@ -22,9 +22,11 @@ public:
     bool dispatch(const std::string& code, bool from_tcp_receiver);
 
     // Told the code of each reply just before its handler runs; for tests and benchmarks.
-    std::function<void(const std::string& code)> on_dispatch;
+    using DispatchHook = std::function<void(const std::string& code)>;
+    void set_dispatch_hook(DispatchHook hook) { on_dispatch_ = std::move(hook); }
 
 private:
+    DispatchHook on_dispatch_;
     std::unordered_map<std::string, Handler> handlers_;
 };
 

@@ -106,7 +106,7 @@ private slots:
         h.serial.responder = dev.responder();
         h.serial.delay_ms = 5;
         int handled = 0;
-        h.w().session().router().on_dispatch = [&](const std::string&) { ++handled; };
+        h.w().session().router().set_dispatch_hook([&](const std::string&) { ++handled; });
 
         const Timed t = timed_send(h.w(), "OUT003");
         QVERIFY(h.w().session().reply_ok());
@@ -516,7 +516,7 @@ private slots:
         CommandWire& wire = tcp ? static_cast<CommandWire&>(h.tcp) : h.serial;
         auto feed = [&](const QByteArray& bytes) { tcp ? h.tcp.feed(bytes) : h.serial.feed(bytes); };
         QStringList dispatched;
-        h.w().session().router().on_dispatch = [&](const std::string& code) { dispatched << QString::fromStdString(code); };
+        h.w().session().router().set_dispatch_hook([&](const std::string& code) { dispatched << QString::fromStdString(code); });
         wire.responder = [](const QByteArray& c) { return c + "\r"; };
         wire.delay_ms = -1;
         h.w().session().send_command_nowait("OUT003");

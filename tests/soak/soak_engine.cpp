@@ -219,7 +219,7 @@ public:
         if (r.rss_warm == 0) r.rss_warm = r.rss_end;
         r.err_answers = sent_.errors;
         for (const auto& b : rig_.boxes.boxes) problem(QStringLiteral("message box: ") + b.text);
-        w.session().router().on_dispatch = nullptr;
+        w.session().router().set_dispatch_hook(nullptr);
         r.seconds_ms = took.elapsed();
         return r;
     }
@@ -258,7 +258,7 @@ private:
         FrmMain& w = *rig_.w;
         QObject::connect(rig_.serial.get(), &SerialPort::ready_read, &rig_.sim, [this] { since_arrival_.restart(); });
         QObject::connect(rig_.tcp.get(), &TcpClient::data_arrival, &rig_.sim, [this] { since_arrival_.restart(); });
-        w.session().router().on_dispatch = [this, &w](const std::string& code) {
+        w.session().router().set_dispatch_hook([this, &w](const std::string& code) {
             const std::string reply = w.session().reply_text();
             if (!sent_.contains(reply))
                 problem(QStringLiteral("dispatched \"%1\", a line the device never sent").arg(QString::fromStdString(reply)));
@@ -271,7 +271,7 @@ private:
             } else {
                 ++r.receiver_dispatches;
             }
-        };
+        });
     }
 
     void arm_fault()

@@ -18,6 +18,8 @@ class SessionTestAccess {
 public:
     static void set_cmd_busy(DeviceSession& s, bool busy) { s.cmd_busy_ = busy; }
     static void set_reply_ok(DeviceSession& s, bool ok) { s.reply_ok_ = ok; }
+    // One tick of the serial receiver, as its timer gives it.
+    static void receive_tick(DeviceSession& s) { s.tim_rx_Timer(); }
 };
 
 } // namespace tavrion
