@@ -97,9 +97,25 @@ QRadioButton* option(QWidget* parent, QButtonGroup* group, int index, const QStr
     return r;
 }
 
+// A scroll bar turns its keys round (Right lowers the value of a horizontal one); a slider's keys
+// move the value the way its own arrows do: Right and Up raise it, Page Up by 10. The mouse wheel
+// keeps the scroll bar's direction.
+class Slider : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        setInvertedControls(false);
+        QScrollBar::keyPressEvent(event);
+        setInvertedControls(true);
+    }
+};
+
 QScrollBar* slider(QWidget* parent, const QString& name, int maximum, int l, int t, int w, int h)
 {
-    auto* s = place(new QScrollBar(Qt::Horizontal, parent), l, t, w, h);
+    auto* s = place(new Slider(Qt::Horizontal, parent), l, t, w, h);
     s->setObjectName(name);
     s->setRange(0, maximum);
     s->setSingleStep(1);
