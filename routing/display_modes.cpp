@@ -7,6 +7,7 @@
 #include "link/protocol.h"
 #include "routing/line_shape.h"
 #include "routing/routing_map.h"
+#include "shell/accessibility.h"
 #include "shell/button_rows.h"
 #include "shell/panel_state.h"
 
@@ -113,6 +114,7 @@ void DisplayModes::reply_mod()
         for (int n = 2; n <= 4; ++n)
             for (QScrollBar* s : {c_.hsr_con(n), c_.hsr_bri(n), c_.hsr_sat(n), c_.hsr_hue(n)}) s->setEnabled(true);
 
+    name_from_captions(c_);
     enable_row(c_.cmd_mode, true);
 }
 

@@ -6,6 +6,7 @@
 #include "link/device_session.h"
 #include "routing/display_modes.h"
 #include "routing/routing_map.h"
+#include "shell/accessibility.h"
 #include "shell/design_pictures.h"
 #include "shell/menu_keys.h"
 #include "shell/power_lock.h"
@@ -65,6 +66,7 @@ int layout_key(quint32 keysym)
 FrmKeypad::FrmKeypad(QWidget* main, DeviceSession& session, const Targets& targets)
     : QWidget(main, Qt::Tool), main_(main), session_(session), targets_(targets)
 {
+    mark_as_frame(this);
     setObjectName(QStringLiteral("frm_keypad"));
     setWindowTitle(QStringLiteral("Keyboard"));
     // A fixed tool window: a title and a close button, nothing to minimise or maximise.

@@ -3,6 +3,7 @@
 #include "shell/main_controls.h"
 
 #include "routing/line_shape.h"
+#include "shell/accessibility.h"
 #include "shell/colours.h"
 #include "shell/design_pictures.h"
 
@@ -224,6 +225,8 @@ void fit_captions(QWidget* window)
 void MainControls::setupUi(QWidget* frm_main)
 {
     QWidget* const w = frm_main;
+    // First: Qt may ask for the controls' accessible interfaces while they are being built.
+    mark_as_frame(w);
     w->setObjectName(QStringLiteral("frm_main"));
     w->setWindowTitle(QStringLiteral("Tavrion"));
     w->setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
@@ -478,6 +481,7 @@ void MainControls::setupUi(QWidget* frm_main)
     describe(img_start, QStringLiteral("Click Refresh to START !"),
              QStringLiteral("Press Refresh to read the device's state and enable the panel"));
 
+    name_controls(*this);
     set_reading_tab_order(w);
     fit_captions(w);
 }

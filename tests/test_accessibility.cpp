@@ -1,9 +1,11 @@
 // Keyboard and screen-reader use of the window: every control that shows only a picture says what
-// it does, and Tab walks the window in reading order.
+// it does, names tell controls apart in every mode, the states that colours and pictures show are
+// reported and announced, and Tab walks the window in reading order.
+#include "device_state_support.h"
 #include "shell/frm_keypad.h"
-#include "support/panel_harness.h"
 
 #include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -14,6 +16,24 @@
 #include <QPushButton>
 #include <QSet>
 #include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+
+// Qt raises accessibility events only while a platform bridge reports a listening screen reader,
+// which the offscreen platform never does. Its default platform accessibility is switched on by
+// hand, as Qt's own tests do, through two functions that Qt exports but does not publish (the
+// platform does not override the first, which does not use its object).
+QT_BEGIN_NAMESPACE
+class QPlatformAccessibility {
+public:
+    void setActive(bool active);
+};
+class QPlatformIntegration {
+public:
+    QPlatformAccessibility* accessibility() const;
+};
+QT_END_NAMESPACE
 
 using namespace tavrion;
 using namespace tavrion::test;
@@ -52,6 +72,62 @@ bool reads_after(QWidget* a, QWidget* b)
     if (pb.y() < pa.y() - kRowTolerance) return false;
     if (pb.x() < pa.x() && pb.y() <= pa.y()) return false;
     return true;
+}
+
+// What Qt would have told a screen reader: every event, by object.
+struct Heard {
+    QObject* object;
+    QAccessible::Event type;
+    QAccessible::State changed;
+};
+QList<Heard> heard;
+
+void listen(QAccessibleEvent* e)
+{
+    QAccessible::State changed;
+    if (e->type() == QAccessible::StateChanged) changed = static_cast<QAccessibleStateChangeEvent*>(e)->changedStates();
+    heard.append({e->object(), e->type(), changed});
+}
+
+struct Listening {
+    Listening()
+    {
+        heard.clear();
+        QAccessible::installUpdateHandler(listen);
+        if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+            static const char any = 0;
+            platform = reinterpret_cast<const QPlatformIntegration*>(&any)->accessibility();
+            if (platform) platform->setActive(true);
+        }
+    }
+    ~Listening()
+    {
+        if (platform) platform->setActive(false);
+        QAccessible::installUpdateHandler(nullptr);
+    }
+    QPlatformAccessibility* platform = nullptr;
+};
+
+bool heard_checked_change(QObject* o)
+{
+    for (const Heard& h : heard)
+        if (h.object == o && h.type == QAccessible::StateChanged && h.changed.checked) return true;
+    return false;
+}
+
+QAccessibleInterface* ui(QObject* o) { return QAccessible::queryAccessibleInterface(o); }
+QString name_of(QObject* o) { return ui(o) ? ui(o)->text(QAccessible::Name) : QString(); }
+
+// The controls a user can reach or read: buttons, options, sliders, text boxes, lists.
+QList<QWidget*> controls_of(QWidget* window)
+{
+    QList<QWidget*> out;
+    for (QWidget* c : window->findChildren<QWidget*>())
+        if ((qobject_cast<QAbstractButton*>(c) || qobject_cast<QAbstractSlider*>(c) || qobject_cast<QLineEdit*>(c)
+             || qobject_cast<QComboBox*>(c) || qobject_cast<QPlainTextEdit*>(c))
+            && c->isVisibleTo(window) && !c->parentWidget()->objectName().startsWith(QLatin1String("qt_")))
+            out << c; // not the parts Qt builds inside a control (a log's scroll bar)
+    return out;
 }
 
 void enable_frames(FrmMain& w)
@@ -102,6 +178,136 @@ private slots:
         FrmKeypad& keypad = *w.menu_keys().keypad_window();
         QVERIFY(!keypad.img_keypad->accessibleName().isEmpty());
         QVERIFY(keypad.img_keypad->toolTip().contains(QStringLiteral("speaker")));
+    }
+
+    void names_tell_controls_apart_in_every_mode()
+    {
+        Listening listening;
+        PanelHarness h;
+        MiniDevice dev;
+        h.serial.responder = dev.responder();
+        start(h);
+        FrmMain& w = h.w();
+        QCOMPARE(ui(&w)->role(), QAccessible::Window); // a frame to the bridge, not a filler
+        QVERIFY(name_of(&w).startsWith(QStringLiteral("Tavrion")));
+
+        struct Expect {
+            int mode; // 0: as built
+            QWidget* control;
+            const char* name;
+        };
+        const Expect expected[] = {
+            {0, w.hsr_con(2), "Contrast, Out B"},
+            {0, w.txt_hue(4), "Hue value, Out D"},
+            {0, w.cmd_out(1), "Output A"},
+            {0, w.cmd_inp(3), "Input 3"},
+            {0, w.hsr_bezel_h, "Bezel H Correction"},
+            {0, w.txt_bezel_v, "Bezel V Correction value"},
+            {0, w.opt_db(2), "Dual B Audio, Right"},
+            {0, w.txt_get_ip, "IP"},
+            {0, w.txt_get_mask, "Subnet Mask"},
+            {0, w.txt_get_gate, "Gate Way"},
+            {0, w.txt_ver, "Firmware version"},
+            {0, w.txt_cmd, "Command log"},
+            {0, w.cbo_output, "Output Resolution"},
+            {1, w.hsr_con(1), "Contrast, ALL"},
+            {1, w.txt_sat(1), "Saturation value, ALL"},
+            {1, w.hsr_bri(3), "Brightness, row 3"},
+            {1, w.cmd_out(4), "Output D"},
+            {2, w.cmd_out(2), "Output AR"},
+            {2, w.hsr_hue(4), "Hue, BR"},
+            {3, w.cmd_out(3), "Output C"}, // no caption in TV Wall
+            {3, w.txt_con(1), "Contrast value, Out A"},
+        };
+        for (int mode : {0, 1, 2, 3}) {
+            if (mode) power_on_in_mode(h, dev, mode);
+            for (const Expect& e : expected)
+                if (e.mode == mode)
+                    QCOMPARE(name_of(e.control), QString::fromLatin1(e.name));
+            // Every control has a name of its own.
+            QHash<QString, QString> owner;
+            for (QWidget* c : controls_of(&w)) {
+                const QString name = name_of(c);
+                QVERIFY2(!name.isEmpty(), qPrintable(c->objectName() + QLatin1Char(' ') + c->metaObject()->className()
+                                                     + QLatin1Char(' ') + c->parentWidget()->objectName()));
+                QVERIFY2(!owner.contains(name), qPrintable(QStringLiteral("mode %1: %2 and %3 are both \"%4\"")
+                                                               .arg(mode).arg(owner.value(name), c->objectName(), name)));
+                owner.insert(name, c->objectName());
+            }
+        }
+        // A renamed row is announced.
+        QVERIFY(std::any_of(heard.begin(), heard.end(), [&](const Heard& e) {
+            return e.object == w.hsr_con(1) && e.type == QAccessible::NameChanged;
+        }));
+
+        // Lists and text boxes are related to the label beside them.
+        for (QWidget* field : {static_cast<QWidget*>(w.cbo_output), static_cast<QWidget*>(w.txt_get_ip)}) {
+            const auto labels = ui(field)->relations(QAccessible::Label);
+            QVERIFY2(!labels.isEmpty(), qPrintable(field->objectName()));
+        }
+        // A slider tells its value and range.
+        QAccessibleValueInterface* value = ui(w.hsr_con(1))->valueInterface();
+        QVERIFY(value);
+        QCOMPARE(value->currentValue().toInt(), w.hsr_con(1)->value());
+        QCOMPARE(value->maximumValue().toInt(), 100);
+    }
+
+    void states_shown_by_colour_or_picture_are_reported()
+    {
+        Listening listening;
+        PanelHarness h;
+        MiniDevice dev;
+        h.serial.responder = dev.responder();
+        start(h);
+        FrmMain& w = h.w();
+        for (QWidget* b : {static_cast<QWidget*>(w.cmd_mode(1)), static_cast<QWidget*>(w.cmd_out(1)),
+                           static_cast<QWidget*>(w.cmd_pwr), static_cast<QWidget*>(w.cmd_lock)}) {
+            QVERIFY(ui(b)->state().checkable);
+            QVERIFY(!ui(b)->state().checked);
+        }
+
+        // Each step: a reply of the device, then which buttons read as on and which as off.
+        struct Step {
+            const char* reply;
+            QList<QWidget*> on;
+            QList<QWidget*> off;
+            bool pressed; // the first "on" button reads as pressed too (power, audio, lock)
+        };
+        const Step steps[] = {
+            {"PWR001", {w.cmd_pwr}, {}, true},
+            {"MOD001", {w.cmd_mode(1)}, {w.cmd_mode(2), w.cmd_mode(3)}, false},
+            {"OUT002", {w.cmd_out(2)}, {w.cmd_out(1), w.cmd_out(3)}, false},
+            {"INP003", {w.cmd_inp(3)}, {w.cmd_inp(1)}, false},
+            {"LCK001", {w.cmd_lock}, {}, true},
+            {"LCK000", {}, {w.cmd_lock}, false},
+            {"AUD001", {w.cmd_mute}, {}, true},
+            {"AUD000", {}, {w.cmd_mute}, false},
+            {"MOD003", {w.cmd_mode(3)}, {w.cmd_mode(1), w.cmd_out(2)}, false}, // TV Wall clears the output
+            {"PWR000", {}, {w.cmd_pwr}, false},
+        };
+        for (const Step& s : steps) {
+            heard.clear();
+            h.serial.feed(QByteArray(s.reply) + '\r');
+            PanelHarness::pump(30);
+            const QString what = QString::fromLatin1(s.reply) + QLatin1Char(' ');
+            for (QWidget* b : s.on) {
+                QVERIFY2(ui(b)->state().checked, qPrintable(what + b->objectName()));
+                QVERIFY2(heard_checked_change(b), qPrintable(what + b->objectName()));
+            }
+            for (QWidget* b : s.off) {
+                QVERIFY2(!ui(b)->state().checked, qPrintable(what + b->objectName()));
+                QVERIFY2(!ui(b)->state().pressed, qPrintable(what + b->objectName()));
+            }
+            if (!s.on.isEmpty()) QCOMPARE(bool(ui(s.on.first())->state().pressed), s.pressed);
+        }
+        w.session().send_command("PWR001");
+        // A button's press action clicks it.
+        h.serial.clear();
+        QAccessibleActionInterface* act = ui(w.cmd_inp(2))->actionInterface();
+        QVERIFY(act && act->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        act->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(PanelHarness::wait_until([&] { return !h.serial.commands.isEmpty(); }, 1000));
+        QCOMPARE(h.serial.commands.first(), QStringLiteral("INP002"));
     }
 
     void tab_chain_reads_top_left_to_bottom_right()
