@@ -24,6 +24,7 @@ class CommandLog;
 class DeviceSession;
 class DisplayModes;
 class FactoryReset;
+class FocusKeeper;
 class InterfaceFrame;
 class MenuKeys;
 class MessageBoxes;
@@ -86,6 +87,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     Platform platform_;
@@ -94,6 +96,7 @@ private:
     StatePictures pictures_;
     bool unloaded_ = false;
     bool delete_deferred_ = false;
+    FocusKeeper* focus_keeper_ = nullptr; // a child of the window
 
     // Built in this order, each given the features it calls; torn down in reverse.
     std::unique_ptr<DeviceSession> session_;

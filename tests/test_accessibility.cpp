@@ -1,6 +1,7 @@
 // Keyboard and screen-reader use of the window: every control that shows only a picture says what
 // it does, names tell controls apart in every mode, the states that colours and pictures show are
-// reported and announced, and Tab walks the window in reading order.
+// reported and announced, the focus stays put through a command, and Tab walks the window in
+// reading order.
 #include "device_state_support.h"
 #include "shell/frm_keypad.h"
 
@@ -308,6 +309,58 @@ private slots:
         act->doAction(QAccessibleActionInterface::pressAction());
         QVERIFY(PanelHarness::wait_until([&] { return !h.serial.commands.isEmpty(); }, 1000));
         QCOMPARE(h.serial.commands.first(), QStringLiteral("INP002"));
+    }
+
+    void focus_stays_with_a_control_disabled_during_its_command()
+    {
+        PanelHarness h;
+        MiniDevice dev;
+        h.serial.responder = dev.responder();
+        start(h);
+        FrmMain& w = h.w();
+        power_on_in_mode(h, dev, 1);
+        for (QPushButton* b : {w.cmd_refresh, w.cmd_mode(3), w.cmd_mode(1)}) {
+            b->setFocus(Qt::TabFocusReason);
+            QCOMPARE(w.focusWidget(), static_cast<QWidget*>(b));
+            bool kept = false, checked = false;
+            // Looks while the command runs (the wait processes events), with the button disabled.
+            QTimer::singleShot(0, &w, [&] {
+                checked = !b->isEnabled();
+                kept = w.focusWidget() == b;
+            });
+            b->click();
+            QVERIFY2(checked, qPrintable(b->objectName()));
+            QVERIFY2(kept, qPrintable(b->objectName()));
+            QVERIFY(b->isEnabled());
+            QCOMPARE(w.focusWidget(), static_cast<QWidget*>(b));
+        }
+        // Tab still moves on from a disabled control.
+        w.cmd_refresh->setFocus(Qt::TabFocusReason);
+        w.cmd_refresh->setEnabled(false);
+        QCOMPARE(w.focusWidget(), static_cast<QWidget*>(w.cmd_refresh));
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(&w, &tab);
+        QVERIFY(w.focusWidget() != w.cmd_refresh);
+        w.cmd_refresh->setEnabled(true);
+    }
+
+    void focus_comes_back_when_its_frame_is_enabled_again()
+    {
+        PanelHarness h;
+        MiniDevice dev;
+        h.serial.responder = dev.responder();
+        start(h);
+        FrmMain& w = h.w();
+        power_on_in_mode(h, dev, 1);
+        w.activateWindow();
+        if (!QTest::qWaitForWindowActive(&w)) QSKIP("window activation is not available on this platform");
+        w.cmd_out(2)->setFocus(Qt::TabFocusReason);
+        h.serial.feed("PWR000\r"); // standby disables the routing panel under the focus
+        QVERIFY(PanelHarness::wait_until([&] { return !w.fra_btn->isEnabled(); }, 2000));
+        QVERIFY(w.focusWidget() == nullptr || w.focusWidget() == w.cmd_out(2));
+        h.serial.feed("PWR001\r");
+        QVERIFY(PanelHarness::wait_until([&] { return w.fra_btn->isEnabled(); }, 2000));
+        QCOMPARE(w.focusWidget(), static_cast<QWidget*>(w.cmd_out(2)));
     }
 
     void tab_chain_reads_top_left_to_bottom_right()
