@@ -154,31 +154,15 @@ private slots:
         FrmKeypad* k = open_keypad(h);
         // Key number (X11: evdev code + 8) and keysym as X11 reports them; "" = nothing sent.
         const struct {
-            const char* layout;
-            quint32 place;
-            quint32 keysym;
+            quint32 place, keysym;
             Qt::KeyboardModifiers mods;
             const char* sent;
         } keys[] = {
-            {"AZERTY", 24, 'a', Qt::NoModifier, "OUT001"},     // labelled A, where US has Q
-            {"AZERTY", 38, 'q', Qt::NoModifier, ""},           // labelled Q
-            {"AZERTY", 47, 'm', Qt::NoModifier, ""},           // labelled M, where US has ;
-            {"AZERTY", 39, 'S', Qt::ShiftModifier, "OUT002"},
-            {"AZERTY", 59, ';', Qt::NoModifier, "INP004"},     // labelled ;, where US has ,
-            {"AZERTY", 10, '&', Qt::NoModifier, "MOD001"},     // digits go by place
-            {"AZERTY", 12, '3', Qt::ShiftModifier, "MOD003"},
-            {"Dvorak", 38, 'a', Qt::NoModifier, "OUT001"},
-            {"Dvorak", 47, 's', Qt::NoModifier, "OUT002"},
-            {"Dvorak", 39, 'o', Qt::NoModifier, ""},
-            {"Dvorak", 43, 'd', Qt::NoModifier, "OUT003"},
-            {"Dvorak", 29, 'F', Qt::ShiftModifier, "OUT004"},
-            {"Dvorak", 54, 'j', Qt::ControlModifier, "INP001"},
-            {"Dvorak", 33, 'l', Qt::NoModifier, "INP003"},
-            {"Dvorak", 52, ';', Qt::NoModifier, "INP004"},
-            {"Dvorak", 52, ':', Qt::ShiftModifier, "INP004"},
-            {"Dvorak", 11, '2', Qt::NoModifier, "MOD002"},
-            {"Russian", 38, 0x6c6, Qt::NoModifier, "OUT001"},  // Cyrillic ef: no Latin letter, by place
-            {"Russian", 47, 0x6d6, Qt::NoModifier, "INP004"},  // Cyrillic zhe
+            {24, 'a', {}, "OUT001"}, {38, 'q', {}, ""}, {47, 'm', {}, ""}, // AZERTY: A, Q, M keys
+            {59, ';', {}, "INP004"}, {10, '&', {}, "MOD001"},              // AZERTY: ; and 1 keys
+            {47, 's', {}, "OUT002"}, {39, 'o', {}, ""}, {54, 'J', Qt::ShiftModifier, "INP001"}, // Dvorak
+            {52, ';', {}, "INP004"}, {52, ':', Qt::ShiftModifier, "INP004"}, {11, '2', {}, "MOD002"},
+            {38, 0x6c6, {}, "OUT001"}, // Russian ef: no Latin letter, by place
         };
         for (const auto& key : keys) {
             const QStringList sent = press_native(h, k, 0, key.mods, key.place, key.keysym, {});
