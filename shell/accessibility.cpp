@@ -173,6 +173,9 @@ void name_controls(MainControls& c)
     c.opt_db(1)->setAccessibleName(QStringLiteral("Dual B Audio, Left"));
     c.opt_db(2)->setAccessibleName(QStringLiteral("Dual B Audio, Right"));
     c.cmd_pic_refresh->setAccessibleName(QStringLiteral("Picture Refresh"));
+    // A frame inside a frame takes the outer frame's caption as its name ("Picture" four times),
+    // not its own title.
+    for (QGroupBox* f : {c.fra_con, c.fra_bri, c.fra_sat, c.fra_hue}) f->setAccessibleName(f->title());
     c.cmd_pic_reset->setAccessibleName(QStringLiteral("Picture Reset"));
 
     // Fields named by the label beside them; the labels also become their buddies, which is how

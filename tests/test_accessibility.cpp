@@ -190,6 +190,7 @@ private slots:
             {1, w.hsr_bri(3), "Brightness, row 3"}, {1, w.cmd_out(4), "Output D"},
             {2, w.cmd_out(2), "Output AR"}, {2, w.txt_hue(4), "Hue value, BR"},
             {3, w.cmd_out(3), "Output C"}, // no caption in TV Wall
+            {0, w.fra_con, "Contrast"}, {0, w.fra_hue, "Hue"}, // not their outer frame's "Picture"
         };
         for (int mode : {0, 1, 2, 3}) {
             if (mode) power_on_in_mode(h, dev, mode);
