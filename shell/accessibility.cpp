@@ -47,9 +47,11 @@ public:
         const int kind = widget()->property(kShownState).toInt();
         if (kind != 0) {
             const bool on = shown_on(widget());
+            // Checked only, also for the on/off pictures: Linux's bridge announces a change of
+            // "checked" but never of "pressed", so a screen reader's cached copy of "pressed"
+            // would go stale and contradict it.
             s.checkable = true;
             s.checked = on;
-            if (kind == int(ShownState::Picture) + 1) s.pressed = s.pressed || on;
         } else if (button()->isCheckable()) {
             s.checkable = true;
             s.checked = button()->isChecked();
@@ -120,7 +122,6 @@ void set_shown_on(QWidget* w, ShownState kind, bool on)
     w->setProperty(kShownOn, on);
     QAccessible::State changed;
     changed.checked = true;
-    if (kind == ShownState::Picture) changed.pressed = true;
     tell(w, changed);
 }
 

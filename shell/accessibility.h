@@ -22,9 +22,8 @@ struct MainControls;
 // presets) or an on/off picture (power, audio output, lock).
 enum class ShownState { Selection, Picture };
 
-// Gives the button an accessible interface that reports its state as checked (and pressed, for
-// pictures). Before the button is first asked for its interface, that is, while the window is
-// built.
+// Gives the button an accessible interface that reports its state as checked. Before the button
+// is first asked for its interface, that is, while the window is built.
 void mark_state_button(QAbstractButton* b, ShownState kind);
 // Whether the marked button shows "on"; a change is announced to screen readers. Widgets that
 // are not marked, or not of that kind, are left alone.

@@ -216,23 +216,21 @@ private slots:
         h.serial.responder = dev.responder();
         start(h);
         FrmMain& w = h.w();
-        // A reply of the device, then the buttons that read as on (the first also as pressed when
-        // `pressed`) and those that read as off.
+        // A reply of the device, then the buttons that read as on and those that read as off.
         const struct {
             const char* reply;
             QList<QWidget*> on, off;
-            bool pressed;
         } steps[] = {
-            {"PWR001", {w.cmd_pwr}, {}, true},
-            {"MOD001", {w.cmd_mode(1)}, {w.cmd_mode(2), w.cmd_mode(3)}, false},
-            {"OUT002", {w.cmd_out(2)}, {w.cmd_out(1), w.cmd_out(3)}, false},
-            {"INP003", {w.cmd_inp(3)}, {w.cmd_inp(1)}, false},
-            {"LCK001", {w.cmd_lock}, {}, true},
-            {"LCK000", {}, {w.cmd_lock}, false},
-            {"AUD001", {w.cmd_mute}, {}, true},
-            {"AUD000", {}, {w.cmd_mute}, false},
-            {"MOD003", {w.cmd_mode(3)}, {w.cmd_mode(1), w.cmd_out(2)}, false}, // TV Wall clears the output
-            {"PWR000", {}, {w.cmd_pwr}, false},
+            {"PWR001", {w.cmd_pwr}, {}},
+            {"MOD001", {w.cmd_mode(1)}, {w.cmd_mode(2), w.cmd_mode(3)}},
+            {"OUT002", {w.cmd_out(2)}, {w.cmd_out(1), w.cmd_out(3)}},
+            {"INP003", {w.cmd_inp(3)}, {w.cmd_inp(1)}},
+            {"LCK001", {w.cmd_lock}, {}},
+            {"LCK000", {}, {w.cmd_lock}},
+            {"AUD001", {w.cmd_mute}, {}},
+            {"AUD000", {}, {w.cmd_mute}},
+            {"MOD003", {w.cmd_mode(3)}, {w.cmd_mode(1), w.cmd_out(2)}}, // TV Wall clears the output
+            {"PWR000", {}, {w.cmd_pwr}},
         };
         for (const auto& s : steps) {
             heard.clear();
@@ -243,7 +241,9 @@ private slots:
                 const QString what = QString::fromLatin1(s.reply) + QLatin1Char(' ') + b->objectName();
                 QVERIFY2(ui(b)->state().checkable && bool(ui(b)->state().checked) == on, qPrintable(what));
                 QVERIFY2(heard.contains({b, QAccessible::StateChanged}) || !on, qPrintable(what));
-                QVERIFY2(bool(ui(b)->state().pressed) == (on && s.pressed), qPrintable(what));
+                // Never "pressed" for a state: the Linux bridge does not announce that one, so a
+                // screen reader would keep an old value of it.
+                QVERIFY2(!ui(b)->state().pressed, qPrintable(what));
             }
         }
         // The press action clicks.
