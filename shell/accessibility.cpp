@@ -100,6 +100,12 @@ void tell(QWidget* w, QAccessible::State changed)
     QAccessible::updateAccessibility(&event);
 }
 
+// Qt announces every setAccessibleName, a name it had already too.
+void rename(QWidget* w, const QString& name)
+{
+    if (w->accessibleName() != name) w->setAccessibleName(name);
+}
+
 } // namespace
 
 void mark_as_frame(QWidget* window)
@@ -130,8 +136,7 @@ void name_outputs(const Indexed<QPushButton, 1, 4>& cmd_out)
     // "A" alone reads as a letter, and in TV Wall the buttons have no caption at all.
     for (int n = 1; n <= 4; ++n) {
         const QString caption = cmd_out(n)->text();
-        cmd_out(n)->setAccessibleName(QStringLiteral("Output ")
-                                      + (caption.isEmpty() ? QString(QChar(u'A' + (n - 1))) : caption));
+        rename(cmd_out(n), QStringLiteral("Output ") + (caption.isEmpty() ? QString(QChar(u'A' + (n - 1))) : caption));
     }
 }
 
@@ -142,8 +147,8 @@ void name_picture_rows(const char* property, const Indexed<QLabel, 1, 4>& labels
     for (int n = 1; n <= 4; ++n) {
         // Rows without a caption (Matrix uses only the first) go by their number.
         const QString row = labels(n)->text().isEmpty() ? QStringLiteral("row %1").arg(n) : labels(n)->text();
-        sliders(n)->setAccessibleName(what + QStringLiteral(", ") + row);
-        boxes(n)->setAccessibleName(what + QStringLiteral(" value, ") + row);
+        rename(sliders(n), what + QStringLiteral(", ") + row);
+        rename(boxes(n), what + QStringLiteral(" value, ") + row);
     }
 }
 

@@ -205,6 +205,11 @@ private slots:
             }
         }
         QVERIFY(heard.contains({w.hsr_con(1), QAccessible::NameChanged})); // a renamed row is announced
+        heard.clear(); // a name that stays is not announced again
+        h.serial.feed("MOD003\r");
+        PanelHarness::pump(30);
+        QVERIFY(!heard.contains({w.cmd_out(1), QAccessible::NameChanged}));
+        QVERIFY(!heard.contains({w.hsr_con(1), QAccessible::NameChanged}));
         QVERIFY(!ui(w.txt_get_ip)->relations(QAccessible::Label).isEmpty()); // related to its label
     }
 
