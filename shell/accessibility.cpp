@@ -203,6 +203,13 @@ void name_controls(MainControls& c)
     }
     // Fields without a label of their own.
     c.cbo_com->setAccessibleName(QStringLiteral("COM port"));
+    // On Linux Qt names a list by its current item ("COM1:") whatever its accessible name, and a
+    // screen reader reads the list's label from the label it is related to. The COM list shows
+    // none, so it gets one that stays hidden.
+    auto* com_label = new QLabel(QStringLiteral("COM port"), c.cbo_com->parentWidget());
+    com_label->setObjectName(QStringLiteral("lab_com_a11y"));
+    com_label->hide();
+    com_label->setBuddy(c.cbo_com);
     c.txt_ver->setAccessibleName(QStringLiteral("Firmware version"));
     c.txt_cmd->setAccessibleName(QStringLiteral("Command log"));
 }

@@ -211,6 +211,14 @@ private slots:
         QVERIFY(!heard.contains({w.cmd_out(1), QAccessible::NameChanged}));
         QVERIFY(!heard.contains({w.hsr_con(1), QAccessible::NameChanged}));
         QVERIFY(!ui(w.txt_get_ip)->relations(QAccessible::Label).isEmpty()); // related to its label
+        // Linux names a list by its current item; its label comes by relation.
+        const QPair<QWidget*, QString> lists[] = {{w.cbo_output, QStringLiteral("Output Resolution")},
+                                                  {w.cbo_com, QStringLiteral("COM port")}};
+        for (const auto& list : lists) {
+            QStringList labels;
+            for (const auto& r : ui(list.first)->relations(QAccessible::Label)) labels << r.first->text(QAccessible::Name);
+            QVERIFY2(labels.contains(list.second), qPrintable(labels.join(QLatin1Char('|'))));
+        }
     }
 
     void states_shown_by_colour_or_picture_are_reported()
