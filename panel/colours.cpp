@@ -1,5 +1,7 @@
 #include "panel/colours.h"
 
+#include "panel/accessibility.h"
+
 #include <QApplication>
 #include <QPainter>
 #include <QPalette>
@@ -82,6 +84,8 @@ QColor button_face_colour() { return QApplication::palette().color(QPalette::But
 void set_back_colour(QWidget* w, const QColor& c)
 {
     if (!w) return;
+    // A row's selection shows only as this colour: screen readers hear it as "checked".
+    set_shown_on(w, ShownState::Selection, c == selection_colour);
     const bool flat = c != button_face_colour();
     if (w->property(kFlatFace).toBool() != flat) {
         w->setProperty(kFlatFace, flat);

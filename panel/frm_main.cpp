@@ -18,9 +18,11 @@
 #include "panel/shell/output_resolution.h"
 #include "panel/shell/power_lock.h"
 #include "panel/shell/refresh_all.h"
+#include "panel/focus_keeper.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QPushButton>
 
 namespace tavrion {
@@ -29,6 +31,7 @@ FrmMain::FrmMain(const Platform& platform, QWidget* parent)
     : QWidget(parent), platform_(platform), pictures_(platform.program_dir)
 {
     setupUi(this);
+    focus_keeper_ = new FocusKeeper(this);
     connect(cmd_advance, &QPushButton::clicked, this, [this] { cmd_advance_Click(); });
 
     DeviceSession& s = *(session_ = std::make_unique<DeviceSession>(
@@ -99,7 +102,24 @@ bool FrmMain::event(QEvent* event)
         delete_deferred_ = true;
         return true;
     }
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Tab || key == Qt::Key_Backtab) {
+            // A Tab that reaches the window came from a disabled control (an enabled one handles
+            // it itself): the user moves on, the focus is not kept.
+            focus_keeper_->set_tabbing(true);
+            const bool handled = QWidget::event(event);
+            focus_keeper_->set_tabbing(false);
+            return handled;
+        }
+    }
     return QWidget::event(event);
+}
+
+bool FrmMain::focusNextPrevChild(bool next)
+{
+    if (focus_keeper_ && focus_keeper_->keeps_focus()) return true;
+    return QWidget::focusNextPrevChild(next);
 }
 
 } // namespace tavrion

@@ -25,6 +25,7 @@ class DeviceModel;
 class DeviceSession;
 class DisplayModes;
 class FactoryReset;
+class FocusKeeper;
 class InterfaceFrame;
 class MenuKeys;
 class MessageBoxes;
@@ -100,6 +101,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     Platform platform_;
@@ -108,6 +110,7 @@ private:
     StatePictures pictures_;
     bool unloaded_ = false;
     bool delete_deferred_ = false;
+    FocusKeeper* focus_keeper_ = nullptr; // a child of the window
 
     // Built in this order, each given the features it calls; torn down in reverse.
     std::unique_ptr<DeviceSession> session_;

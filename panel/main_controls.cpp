@@ -5,6 +5,7 @@
 #include "panel/line_shape.h"
 #include "panel/colours.h"
 #include "panel/design_pictures.h"
+#include "panel/accessibility.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -97,9 +98,25 @@ QRadioButton* option(QWidget* parent, QButtonGroup* group, int index, const QStr
     return r;
 }
 
+// A scroll bar turns its keys round (Right lowers the value of a horizontal one); a slider's keys
+// move the value the way its own arrows do: Right and Up raise it, Page Up by 10. The mouse wheel
+// keeps the scroll bar's direction.
+class Slider : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        setInvertedControls(false);
+        QScrollBar::keyPressEvent(event);
+        setInvertedControls(true);
+    }
+};
+
 QScrollBar* slider(QWidget* parent, const QString& name, int maximum, int l, int t, int w, int h)
 {
-    auto* s = place(new QScrollBar(Qt::Horizontal, parent), l, t, w, h);
+    auto* s = place(new Slider(Qt::Horizontal, parent), l, t, w, h);
     s->setObjectName(name);
     s->setRange(0, maximum);
     s->setSingleStep(1);
@@ -208,6 +225,8 @@ void fit_captions(QWidget* window)
 void MainControls::setupUi(QWidget* frm_main)
 {
     QWidget* const w = frm_main;
+    // First: Qt may ask for the controls' accessible interfaces while they are being built.
+    mark_as_frame(w);
     w->setObjectName(QStringLiteral("frm_main"));
     w->setWindowTitle(QStringLiteral("Tavrion"));
     w->setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
@@ -462,6 +481,7 @@ void MainControls::setupUi(QWidget* frm_main)
     describe(img_start, QStringLiteral("Click Refresh to START !"),
              QStringLiteral("Press Refresh to read the device's state and enable the panel"));
 
+    name_controls(*this);
     set_reading_tab_order(w);
     fit_captions(w);
 }

@@ -1,5 +1,7 @@
 #include "panel/state_pictures.h"
 
+#include "panel/accessibility.h"
+
 #include <QDir>
 #include <QPixmap>
 #include <QPushButton>
@@ -21,6 +23,10 @@ bool StatePictures::show(QPushButton* button, const QString& name) const
     button->setIcon(QIcon(picture));
     button->setIconSize(picture.size());
     button->setProperty("picture", name);
+    // What the picture shows, for screen readers: power on, audio output on, front panel locked.
+    const bool on = name == QLatin1String("power_on.bmp") || name == QLatin1String("speaker_on.bmp")
+                    || name == QLatin1String("lock.bmp");
+    set_shown_on(button, ShownState::Picture, on);
     return true;
 }
 

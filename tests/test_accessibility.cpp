@@ -1,9 +1,13 @@
 // Keyboard and screen-reader use of the window: every control that shows only a picture says what
-// it does, and Tab walks the window in reading order.
+// it does, names tell controls apart in every mode, the states that colours and pictures show are
+// reported and announced, the focus stays put through a command, and Tab walks the window in
+// reading order.
+#include "device_state_support.h"
 #include "panel/shell/frm_keypad.h"
 #include "support/panel_harness.h"
 
 #include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -14,6 +18,24 @@
 #include <QPushButton>
 #include <QSet>
 #include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+
+// Qt raises accessibility events only while a platform bridge reports a listening screen reader,
+// which the offscreen platform never does. Its default platform accessibility is switched on by
+// hand, as Qt's own tests do, through two functions that Qt exports but does not publish (the
+// platform does not override the first, which does not use its object).
+QT_BEGIN_NAMESPACE
+class QPlatformAccessibility {
+public:
+    void setActive(bool active);
+};
+class QPlatformIntegration {
+public:
+    QPlatformAccessibility* accessibility() const;
+};
+QT_END_NAMESPACE
 
 using namespace tavrion;
 using namespace tavrion::test;
@@ -52,6 +74,49 @@ bool reads_after(QWidget* a, QWidget* b)
     if (pb.y() < pa.y() - kRowTolerance) return false;
     if (pb.x() < pa.x() && pb.y() <= pa.y()) return false;
     return true;
+}
+
+// What Qt tells a screen reader while this lives: the objects whose name or checked state changed.
+QList<QPair<QObject*, QAccessible::Event>> heard;
+
+void listen(QAccessibleEvent* e)
+{
+    if (e->type() == QAccessible::NameChanged
+        || (e->type() == QAccessible::StateChanged && static_cast<QAccessibleStateChangeEvent*>(e)->changedStates().checked))
+        heard.append({e->object(), e->type()});
+}
+
+struct Listening {
+    Listening()
+    {
+        heard.clear();
+        QAccessible::installUpdateHandler(listen);
+        static const char any = 0;
+        if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+            platform = reinterpret_cast<const QPlatformIntegration*>(&any)->accessibility();
+        if (platform) platform->setActive(true);
+    }
+    ~Listening()
+    {
+        if (platform) platform->setActive(false);
+        QAccessible::installUpdateHandler(nullptr);
+    }
+    QPlatformAccessibility* platform = nullptr;
+};
+
+QAccessibleInterface* ui(QObject* o) { return QAccessible::queryAccessibleInterface(o); }
+QString name_of(QObject* o) { return ui(o) ? ui(o)->text(QAccessible::Name) : QString(); }
+
+// The controls a user can reach or read: buttons, options, sliders, text boxes, lists.
+QList<QWidget*> controls_of(QWidget* window)
+{
+    QList<QWidget*> out;
+    for (QWidget* c : window->findChildren<QWidget*>())
+        if ((qobject_cast<QAbstractButton*>(c) || qobject_cast<QAbstractSlider*>(c) || qobject_cast<QLineEdit*>(c)
+             || qobject_cast<QComboBox*>(c) || qobject_cast<QPlainTextEdit*>(c))
+            && c->isVisibleTo(window) && !c->parentWidget()->objectName().startsWith(QLatin1String("qt_")))
+            out << c; // not the parts Qt builds inside a control (a log's scroll bar)
+    return out;
 }
 
 void enable_frames(FrmMain& w)
@@ -101,7 +166,140 @@ private slots:
         w.menu_keys().cmd_keypad_Click();
         FrmKeypad& keypad = *w.menu_keys().keypad_window();
         QVERIFY(!keypad.img_keypad->accessibleName().isEmpty());
+        QCOMPARE(ui(&keypad)->role(), QAccessible::Window);
         QVERIFY(keypad.img_keypad->toolTip().contains(QStringLiteral("speaker")));
+    }
+
+    void names_tell_controls_apart_in_every_mode()
+    {
+        Listening listening;
+        PanelHarness h;
+        MiniDevice dev;
+        h.serial.responder = dev.responder();
+        start(h);
+        FrmMain& w = h.w();
+        QCOMPARE(ui(&w)->role(), QAccessible::Window); // a frame to the bridge, not a filler
+        const struct {
+            int mode; // 0: as built
+            QWidget* control;
+            const char* name;
+        } expected[] = {
+            {0, w.hsr_con(2), "Contrast, Out B"}, {0, w.txt_hue(4), "Hue value, Out D"},
+            {0, w.cmd_inp(3), "Input 3"}, {0, w.txt_bezel_v, "Bezel V Correction value"},
+            {0, w.opt_db(2), "Dual B Audio, Right"}, {0, w.txt_get_mask, "Subnet Mask"},
+            {0, w.cbo_output, "Output Resolution"}, {1, w.hsr_con(1), "Contrast, ALL"},
+            {1, w.hsr_bri(3), "Brightness, row 3"}, {1, w.cmd_out(4), "Output D"},
+            {2, w.cmd_out(2), "Output AR"}, {2, w.txt_hue(4), "Hue value, BR"},
+            {3, w.cmd_out(3), "Output C"}, // no caption in TV Wall
+            {0, w.fra_con, "Contrast"}, {0, w.fra_hue, "Hue"}, // not their outer frame's "Picture"
+        };
+        for (int mode : {0, 1, 2, 3}) {
+            if (mode) power_on_in_mode(h, dev, mode);
+            for (const auto& e : expected)
+                if (e.mode == mode) QCOMPARE(name_of(e.control), QString::fromLatin1(e.name));
+            QHash<QString, QString> owner; // every control has a name of its own
+            for (QWidget* c : controls_of(&w)) {
+                const QString name = name_of(c);
+                QVERIFY2(!name.isEmpty() && !owner.contains(name),
+                         qPrintable(QStringLiteral("mode %1: %2 %3 \"%4\"").arg(mode).arg(owner.value(name), c->objectName(), name)));
+                owner.insert(name, c->objectName());
+            }
+        }
+        QVERIFY(heard.contains({w.hsr_con(1), QAccessible::NameChanged})); // a renamed row is announced
+        heard.clear(); // a name that stays is not announced again
+        h.serial.feed("MOD003\r");
+        PanelHarness::pump(30);
+        QVERIFY(!heard.contains({w.cmd_out(1), QAccessible::NameChanged}));
+        QVERIFY(!heard.contains({w.hsr_con(1), QAccessible::NameChanged}));
+        QVERIFY(!ui(w.txt_get_ip)->relations(QAccessible::Label).isEmpty()); // related to its label
+        // Linux names a list by its current item; its label comes by relation.
+        const QPair<QWidget*, QString> lists[] = {{w.cbo_output, QStringLiteral("Output Resolution")},
+                                                  {w.cbo_com, QStringLiteral("COM port")}};
+        for (const auto& list : lists) {
+            QStringList labels;
+            for (const auto& r : ui(list.first)->relations(QAccessible::Label)) labels << r.first->text(QAccessible::Name);
+            QVERIFY2(labels.contains(list.second), qPrintable(labels.join(QLatin1Char('|'))));
+        }
+    }
+
+    void states_shown_by_colour_or_picture_are_reported()
+    {
+        Listening listening;
+        PanelHarness h;
+        MiniDevice dev;
+        h.serial.responder = dev.responder();
+        start(h);
+        FrmMain& w = h.w();
+        // A reply of the device, then the buttons that read as on and those that read as off.
+        const struct {
+            const char* reply;
+            QList<QWidget*> on, off;
+        } steps[] = {
+            {"PWR001", {w.cmd_pwr}, {}},
+            {"MOD001", {w.cmd_mode(1)}, {w.cmd_mode(2), w.cmd_mode(3)}},
+            {"OUT002", {w.cmd_out(2)}, {w.cmd_out(1), w.cmd_out(3)}},
+            {"INP003", {w.cmd_inp(3)}, {w.cmd_inp(1)}},
+            {"LCK001", {w.cmd_lock}, {}},
+            {"LCK000", {}, {w.cmd_lock}},
+            {"AUD001", {w.cmd_mute}, {}},
+            {"AUD000", {}, {w.cmd_mute}},
+            {"MOD003", {w.cmd_mode(3)}, {w.cmd_mode(1), w.cmd_out(2)}}, // TV Wall clears the output
+            {"PWR000", {}, {w.cmd_pwr}},
+        };
+        for (const auto& s : steps) {
+            heard.clear();
+            h.serial.feed(QByteArray(s.reply) + '\r');
+            PanelHarness::pump(30);
+            for (QWidget* b : s.on + s.off) {
+                const bool on = s.on.contains(b);
+                const QString what = QString::fromLatin1(s.reply) + QLatin1Char(' ') + b->objectName();
+                QVERIFY2(ui(b)->state().checkable && bool(ui(b)->state().checked) == on, qPrintable(what));
+                QVERIFY2(heard.contains({b, QAccessible::StateChanged}) || !on, qPrintable(what));
+                // Never "pressed" for a state: the Linux bridge does not announce that one, so a
+                // screen reader would keep an old value of it.
+                QVERIFY2(!ui(b)->state().pressed, qPrintable(what));
+            }
+        }
+        // The press action clicks.
+        w.session().send_command("PWR001");
+        h.serial.clear();
+        ui(w.cmd_inp(2))->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(PanelHarness::wait_until([&] { return h.serial.commands.value(0) == QLatin1String("INP002"); }, 1000));
+    }
+
+    void focus_stays_with_a_control_disabled_during_its_command()
+    {
+        PanelHarness h;
+        MiniDevice dev;
+        h.serial.responder = dev.responder();
+        start(h);
+        FrmMain& w = h.w();
+        power_on_in_mode(h, dev, 1);
+        for (QPushButton* b : {w.cmd_refresh, w.cmd_mode(3), w.cmd_mode(1)}) {
+            b->setFocus(Qt::TabFocusReason);
+            bool kept = false; // looked at while the command runs, with the button disabled
+            QTimer::singleShot(0, &w, [&] { kept = !b->isEnabled() && w.focusWidget() == b; });
+            b->click();
+            QVERIFY2(kept && b->isEnabled() && w.focusWidget() == b, qPrintable(b->objectName()));
+        }
+        // Tab still moves on from a disabled control.
+        w.cmd_refresh->setFocus(Qt::TabFocusReason);
+        w.cmd_refresh->setEnabled(false);
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(&w, &tab);
+        QVERIFY(w.focusWidget() != w.cmd_refresh);
+        w.cmd_refresh->setEnabled(true);
+
+        // A control whose frame is disabled under it (standby) gets the focus back with it.
+        w.activateWindow();
+        if (!QTest::qWaitForWindowActive(&w)) QSKIP("window activation is not available on this platform");
+        w.cmd_out(2)->setFocus(Qt::TabFocusReason);
+        for (const char* reply : {"PWR000\r", "PWR001\r"}) {
+            h.serial.feed(reply);
+            PanelHarness::pump(30);
+        }
+        QVERIFY(w.fra_btn->isEnabled());
+        QCOMPARE(w.focusWidget(), static_cast<QWidget*>(w.cmd_out(2)));
     }
 
     void tab_chain_reads_top_left_to_bottom_right()

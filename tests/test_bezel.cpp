@@ -47,6 +47,17 @@ private slots:
         w.hsr_bezel_h->setValue(12);
         QCOMPARE(h.serial.commands.last(), QStringLiteral("BEH012"));
         QCOMPARE(w.txt_bezel_h->text(), QStringLiteral("12"));
+
+        // Keys go the way of the slider's arrows: Right and Up raise, Page Down lowers by 10.
+        const struct {
+            Qt::Key key;
+            const char* sent;
+        } keys[] = {{Qt::Key_Right, "BEH013"}, {Qt::Key_Up, "BEH014"}, {Qt::Key_PageDown, "BEH004"},
+                    {Qt::Key_Left, "BEH003"}, {Qt::Key_End, "BEH254"}};
+        for (const auto& k : keys) {
+            QTest::keyClick(w.hsr_bezel_h, k.key);
+            QCOMPARE(h.serial.commands.last(), QString::fromLatin1(k.sent));
+        }
     }
 
     void value_replies_move_the_sliders_and_large_ones_are_ignored()

@@ -142,6 +142,31 @@ private slots:
         QVERIFY(press_native(h, k, Qt::Key_Dollar, Qt::ShiftModifier, 13, '4', "$").isEmpty());
     }
 
+    void letters_follow_the_layout_digits_the_place()
+    {
+        PanelHarness h;
+        ScriptedDevice dev;
+        h.serial.responder = dev.responder();
+        ready(h);
+        FrmKeypad* k = open_keypad(h);
+        // Key number (X11: evdev code + 8) and keysym as X11 reports them; "" = nothing sent.
+        const struct {
+            quint32 place, keysym;
+            Qt::KeyboardModifiers mods;
+            const char* sent;
+        } keys[] = {
+            {24, 'a', {}, "OUT001"}, {38, 'q', {}, ""}, {47, 'm', {}, ""}, // AZERTY: A, Q, M keys
+            {59, ';', {}, "INP004"}, {10, '&', {}, "MOD001"},              // AZERTY: ; and 1 keys
+            {47, 's', {}, "OUT002"}, {39, 'o', {}, ""}, {54, 'J', Qt::ShiftModifier, "INP001"}, // Dvorak
+            {52, ';', {}, "INP004"}, {52, ':', Qt::ShiftModifier, "INP004"}, {11, '2', {}, "MOD002"},
+            {38, 0x6c6, {}, "OUT001"}, // Russian ef: no Latin letter, by place
+        };
+        for (const auto& key : keys) {
+            const QStringList sent = press_native(h, k, 0, key.mods, key.place, key.keysym, {});
+            QCOMPARE(sent.value(0), QString::fromLatin1(key.sent));
+        }
+    }
+
     void keys_during_a_command_or_arrow_wait_are_dropped()
     {
         PanelHarness h;

@@ -79,6 +79,19 @@ private slots:
         w.hsr_bri(1)->triggerAction(QAbstractSlider::SliderSingleStepSub);
         QCOMPARE(h.serial.commands, QStringList({"BRI010", "BRI009"}));
         QCOMPARE(w.txt_bri(1)->text(), QStringLiteral("9"));
+
+        // Keys move the way the slider's arrows do, one command each.
+        const struct {
+            Qt::Key key;
+            int value;
+        } keys[] = {{Qt::Key_Right, 10}, {Qt::Key_Up, 11}, {Qt::Key_Left, 10}, {Qt::Key_Down, 9},
+                    {Qt::Key_PageUp, 19}, {Qt::Key_PageDown, 9}, {Qt::Key_End, 100}, {Qt::Key_Home, 0}};
+        for (const auto& k : keys) {
+            h.serial.clear();
+            QTest::keyClick(w.hsr_bri(1), k.key);
+            QCOMPARE(w.hsr_bri(1)->value(), k.value);
+            QCOMPARE(h.serial.commands, QStringList{QStringLiteral("BRI%1").arg(k.value, 3, 10, QLatin1Char('0'))});
+        }
     }
 
     void replies_move_sliders_without_echo()

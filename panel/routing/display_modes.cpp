@@ -10,6 +10,7 @@
 #include "panel/routing/routing_map.h"
 #include "panel/button_rows.h"
 #include "panel/panel_state.h"
+#include "panel/accessibility.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -100,6 +101,7 @@ void DisplayModes::reply_mod(int mode)
         for (int n = 2; n <= 4; ++n)
             for (QScrollBar* s : {c_.hsr_con(n), c_.hsr_bri(n), c_.hsr_sat(n), c_.hsr_hue(n)}) s->setEnabled(true);
 
+    name_from_captions(c_);
     enable_row(c_.cmd_mode, true);
 }
 

@@ -9,6 +9,7 @@
 #include "panel/design_pictures.h"
 #include "panel/shell/menu_keys.h"
 #include "panel/shell/power_lock.h"
+#include "panel/accessibility.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -48,11 +49,24 @@ int virtual_key_at(quint32 code, int qt_key)
     if (code >= 110 && code <= 117) return navigation[code - 110];
     return 0;
 }
+
+// The key that the layout makes of an X11 keysym, for the keys that follow the layout: the Latin
+// letters (AZERTY's A key is A, Dvorak's S sits where US has ;) and the semicolon, which on such
+// layouts may lie on a place that is a letter. 0 for every other keysym (digits, keypad,
+// Cyrillic letters ...): those keys go by their place.
+int layout_key(quint32 keysym)
+{
+    if (keysym >= 'a' && keysym <= 'z') return int(keysym - 'a' + 'A');
+    if (keysym >= 'A' && keysym <= 'Z') return int(keysym);
+    if (keysym == ';' || keysym == ':') return VkSemicolon;
+    return 0;
+}
 } // namespace
 
 FrmKeypad::FrmKeypad(QWidget* main, DeviceSession& session, const Targets& targets)
     : QWidget(main, Qt::Tool), main_(main), session_(session), targets_(targets)
 {
+    mark_as_frame(this);
     setObjectName(QStringLiteral("frm_keypad"));
     setWindowTitle(QStringLiteral("Keyboard"));
     // A fixed tool window: a title and a close button, nothing to minimise or maximise.
@@ -127,9 +141,15 @@ int FrmKeypad::virtual_key(int qt_key, Qt::KeyboardModifiers modifiers, quint32 
     Q_UNUSED(native_scan_code);
 #else
     // Elsewhere the key is the character typed (Shift+1 is '!', AZERTY's 1 is '&'); the key number
-    // names the key itself.
-    Q_UNUSED(native_virtual_key);
-    if (native_scan_code != 0) return virtual_key_at(native_scan_code, qt_key);
+    // names the key itself, the keysym what the layout puts on it. Letters follow the layout, as
+    // virtual-key codes do; the rest goes by place.
+    if (native_scan_code != 0) {
+        // Only in the block of typing keys (key numbers 10 to 61): the numeric keypad and the
+        // navigation keys never follow the layout.
+        const bool typing_key = native_scan_code >= 10 && native_scan_code <= 61;
+        if (const int vk = typing_key ? layout_key(native_virtual_key) : 0) return vk;
+        return virtual_key_at(native_scan_code, qt_key);
+    }
 #endif
     // No native key (a synthesised event): the character decides.
     const bool keypad = modifiers.testFlag(Qt::KeypadModifier);
