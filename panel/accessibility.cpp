@@ -208,6 +208,7 @@ void name_controls(MainControls& c)
     // none, so it gets one that stays hidden.
     auto* com_label = new QLabel(QStringLiteral("COM port"), c.cbo_com->parentWidget());
     com_label->setObjectName(QStringLiteral("lab_com_a11y"));
+    com_label->setTextFormat(Qt::PlainText);
     com_label->hide();
     com_label->setBuddy(c.cbo_com);
     c.txt_ver->setAccessibleName(QStringLiteral("Firmware version"));
