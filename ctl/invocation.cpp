@@ -423,6 +423,9 @@ bool VerbParser::load_script(Verb& v)
         VerbParser inner(context_, true);
         auto verb = inner.parse(plain, json, yes);
         if (!verb) return fail(name + ":" + std::to_string(line) + ": " + inner.error);
+        // One JSON document per invocation: inside a run file only status prints one.
+        if (verb->json && verb->kind != VerbKind::Status)
+            return fail(name + ":" + std::to_string(line) + ": --json in a run file goes with status only");
         v.script.push_back({line, std::move(*verb)});
     }
     return true;

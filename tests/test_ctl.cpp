@@ -618,6 +618,7 @@ private slots:
         // The conventions.
         QTest::newRow("quiet") << "" << QStringList{"--quiet", "route", "B", "3"} << 0 << none << "=" << none;
         QTest::newRow("json of a change") << "" << QStringList{"--json", "route", "B", "3"} << 0 << none << "\"B\": 3" << none;
+        QTest::newRow("json inside a run file") << "" << QStringList{"run", "{dir}/json.txt"} << 2 << "json.txt:1: --json in a run file goes with status only" << "=" << none;
         QTest::newRow("json of a diff") << "" << QStringList{"diff", "{dir}/dual.json", "--json"} << 1 << "values differ" << "\"setting\": \"route AL\"" << none;
     }
     void a_demanding_user()
@@ -649,6 +650,7 @@ private slots:
         file_in(dir, "dual5.json", QByteArray(backup).replace("\"number\": 3", "\"number\": 5"));
         file_in(dir, "twice.json", QByteArray(backup).replace("\"lock\": \"on\"", "\"lock\": \"off\", \"lock\": \"on\""));
         file_in(dir, "named.json", QByteArray(backup).replace("\"name\": \"1280x768@60\"", "\"name\": \"1920x1080@60\""));
+        file_in(dir, "json.txt", "lock on --json\n");
         file_in(dir, "bom.txt", "\xEF\xBB\xBFlock on\n");
         file_in(dir, "quoted.txt", ("backup \"" + dir.filePath("my file.json") + "\" # a blank in the name\n").toUtf8());
 
