@@ -23,6 +23,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tavrion::ctl;
 using tavrion_sim::DeviceModel;
@@ -596,6 +597,7 @@ private slots:
         QTest::newRow("6 diff in standby") << "standby" << QStringList{"diff", "{dir}/dual.json"} << 1 << "diff {dir}/dual.json: the device is in standby" << "=" << none;
         QTest::newRow("7 file size limit") << "process:fsize" << QStringList{"backup", "{dir}/dual.json"} << 1 << "the file size limit" << none << none;
         QTest::newRow("8 empty backup name") << "" << QStringList{"backup", ""} << 2 << "backup: give a file name" << "=" << none;
+        QTest::newRow("8 folder not writable") << "read-only" << QStringList{"backup", "{dir}/ro/b.json"} << 2 << "the folder of {dir}/ro/b.json cannot be written" << "=" << none;
         QTest::newRow("9 missing file") << "" << QStringList{"restore", "{dir}/none.json"} << 2 << "{dir}/none.json cannot be read: no such file" << "=" << none;
         QTest::newRow("9 a folder") << "" << QStringList{"diff", "{dir}"} << 2 << "{dir} cannot be read: it is a folder" << "=" << none;
         QTest::newRow("10 newer format") << "" << QStringList{"restore", "{dir}/new.json"} << 2 << "{dir}/new.json was made by a newer version of tavrion-ctl (\"format\": 2)" << "=" << none;
@@ -690,6 +692,10 @@ private slots:
             if (setup == "held") b.faults["BEH017"] = {Kind::Refused, "ERR002"}; // the device holds 17 already
             if (setup == "standby") b.model.state().power_on = false;
             if (setup == "tcp") b.serial = false;
+            if (setup == "read-only") {
+                if (geteuid() == 0) QSKIP("root writes into any folder");
+                QVERIFY(QDir(dir.path()).mkdir("ro") && QFile::setPermissions(dir.filePath("ro"), QFile::ReadOwner | QFile::ExeOwner));
+            }
             if (setup == "fifo") QCOMPARE(mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600), 0);
             const QString cwd = QDir::currentPath();
             if (setup == "bin/serial") {
