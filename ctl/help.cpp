@@ -93,10 +93,10 @@ lock; and, for reference, firmware, power, the bezel maximums and, read over RS-
 IP address, subnet mask and gateway. A device in standby reports no settings and cannot be backed
 up or compared. A backup is refused before anything is sent when its settings contradict each
 other (resolution 5 or 6 outside Matrix, a resolution whose name and number disagree with
-output_reso.txt, a key given twice). restore puts the settings back in this order: mode, routes, picture, bezel, audio,
-resolution, lock. It does not touch power: it refuses a device in standby (run power on first)
-and never puts one into standby. Firmware and network settings are the unit's own and are
-neither restored nor compared.
+output_reso.txt, a key given twice). restore puts the settings back in this order: mode, routes,
+picture, bezel, audio, resolution, lock. It does not touch power: it refuses a device in
+standby (run power on first) and never puts one into standby. Firmware and network settings are
+the unit's own, and power is kept for reference: none of them is restored or compared.
 
 Presets cannot be read out of the device: backup, restore and diff do not cover them. To carry
 presets to another unit, recall each one on the first unit, back it up, and on the other unit
