@@ -16,6 +16,7 @@ struct Answer {
         Refused,   // an ERR reply
         OtherCode, // a reply with another code (the window drops it as no answer)
         Silent,    // nothing accepted within the bounded wait
+        Unreadable, // text came, but none the acceptance rule takes (`reply` holds it)
         LinkDown,  // the link is not open, or went away
         Restarted, // TCP restart course: the command went out and the link dropped as expected
     };

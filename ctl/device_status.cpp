@@ -52,6 +52,20 @@ std::string or_dash(const std::optional<T>& v, F text)
 
 std::string number_text(int n) { return std::to_string(n); }
 
+// Outputs and picture rows as the window names them in `mode`: AL..BR in Dual, A..D otherwise;
+// the one picture row of Matrix is "all". JSON keys stay A..D in every mode.
+std::string position_name(int mode, int n) { return mode == 2 ? kDualNames[n - 1] : kPositions[n - 1]; }
+std::string row_name(int mode, int row) { return mode == 1 ? "all" : position_name(mode, row); }
+
+// One cell of a table line: the name padded to the widest name of the mode, the value right-aligned,
+// so that the routes and the picture rows line up in columns.
+std::string cell(int mode, const std::string& name, const std::string& value)
+{
+    const std::size_t width = mode == 1 ? 3 : mode == 2 ? 2 : 1;
+    std::string c = name + std::string(name.size() < width ? width - name.size() : 0, ' ') + " ";
+    return c + std::string(value.size() < 3 ? 3 - value.size() : 0, ' ') + value;
+}
+
 // ---- JSON --------------------------------------------------------------------------------------
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
@@ -173,6 +187,8 @@ std::string row_key(int mode, int row)
     return row >= 1 && row <= 4 ? kPositions[row - 1] : "?";
 }
 
+std::string row_label(int mode, int row) { return row >= 1 && row <= 4 ? row_name(mode, row) : "?"; }
+
 std::string printable(const std::string& text)
 {
     std::string out;
@@ -205,14 +221,13 @@ std::string status_table(const DeviceStatus& s, const std::vector<std::string>* 
     line("Mode", or_dash(s.mode, mode_text));
     std::string routes;
     for (int n = 1; n <= 4; ++n)
-        routes += (n > 1 ? "   " : "") + (mode == 2 ? output_name(2, n) : kPositions[n - 1]) + " "
-            + or_dash(s.routes[std::size_t(n - 1)], number_text);
+        routes += (n > 1 ? "   " : "") + cell(mode, position_name(mode, n), or_dash(s.routes[std::size_t(n - 1)], number_text));
     line("Routes", routes);
     static const char* const labels[] = {"Brightness", "Contrast", "Hue", "Saturation"};
     for (std::size_t p = 0; p < 4; ++p) {
         std::string rows;
         for (int r = 1; r <= s.picture_rows(); ++r)
-            rows += (r > 1 ? "   " : "") + row_key(mode, r) + " " + or_dash(s.picture[p][std::size_t(r - 1)], number_text);
+            rows += (r > 1 ? "   " : "") + cell(mode, row_name(mode, r), or_dash(s.picture[p][std::size_t(r - 1)], number_text));
         line(labels[p], s.picture_rows() ? rows : "-");
     }
     line("Bezel", or_dash(s.bezel_on, on_off) + "   H " + or_dash(s.bezel_h, number_text) + " of "
@@ -357,8 +372,9 @@ std::vector<std::string> differences(const DeviceStatus& file, const DeviceStatu
 {
     using Entries = std::vector<std::pair<std::string, std::string>>;
     auto entries = [](const DeviceStatus& s) {
+        // Power is kept for reference only: restore does not put it back, and diff refuses a device
+        // in standby, so it is not compared.
         Entries e;
-        e.emplace_back("power", or_dash(s.power_on, [](bool on) { return std::string(on ? "on" : "standby"); }));
         e.emplace_back("lock", or_dash(s.locked, on_off));
         e.emplace_back("mode", or_dash(s.mode, mode_text));
         for (int n = 0; n < 4; ++n)
@@ -383,15 +399,26 @@ std::vector<std::string> differences(const DeviceStatus& file, const DeviceStatu
             if (kv.first == key) return kv.second;
         return std::nullopt;
     };
+    // Keys are compared as A..D; shown with the names of the mode they come from (the file's, or
+    // the device's for rows only its layout has), as the table shows them.
+    auto shown = [](const std::string& key, const DeviceStatus& s) {
+        const int mode = s.mode.value_or(0);
+        const auto space = key.rfind(' ');
+        if (mode != 2 || space == std::string::npos || key.size() != space + 2 || key.rfind("bezel", 0) == 0
+            || key.rfind("dual audio", 0) == 0)
+            return key;
+        const char last = key.back();
+        return last >= 'A' && last <= 'D' ? key.substr(0, space + 1) + position_name(2, last - 'A' + 1) : key;
+    };
     std::vector<std::string> out;
     for (const auto& kv : a) {
         const std::string other = find(b, kv.first).value_or("-");
-        if (other != kv.second) out.push_back(kv.first + ": file " + kv.second + ", device " + other);
+        if (other != kv.second) out.push_back(shown(kv.first, file) + ": file " + kv.second + ", device " + other);
     }
     // Rows that only the device's layout has (the file was taken in another mode).
     for (const auto& kv : b)
         if (!find(a, kv.first) && kv.second != "-")
-            out.push_back(kv.first + ": file -, device " + kv.second);
+            out.push_back(shown(kv.first, device) + ": file -, device " + kv.second);
     return out;
 }
 

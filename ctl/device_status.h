@@ -36,7 +36,8 @@ DeviceStatus status_of(const DeviceModel& model);
 std::string firmware_text(int version);
 std::string mode_text(int mode);
 std::string output_name(int mode, int output); // "B" in Matrix, "AR" in Dual, "wall" in TV Wall
-std::string row_key(int mode, int row);        // "all" in Matrix, "A".."D" otherwise
+std::string row_key(int mode, int row);        // "all" in Matrix, "A".."D" otherwise (JSON keys)
+std::string row_label(int mode, int row);      // as the window labels the row: "all", "AL".."BR", "A".."D"
 
 // Text from the device for a terminal: control characters and bytes outside printable ASCII as
 // escapes (\r, \xHH), so nothing the device sends can steer the terminal.
@@ -52,8 +53,9 @@ std::string status_json(const DeviceStatus& s, const std::vector<std::string>* r
 // format, or a setting missing or out of range (every setting restore puts back must be there).
 std::optional<DeviceStatus> status_from_backup(const std::string& json, std::string& error);
 
-// Each setting (and the power) that differs, one line each in document order:
-// "route B: file 2, device 3". Firmware, bezel maxima and network are the unit's own: not compared.
+// Each setting that differs, one line each in document order: "route B: file 2, device 3" (outputs
+// and rows named as the mode names them: "route AR" in Dual). Power (for reference), firmware,
+// bezel maxima and network are not compared.
 std::vector<std::string> differences(const DeviceStatus& file, const DeviceStatus& device);
 
 } // namespace tavrion::ctl

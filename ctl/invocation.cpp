@@ -1,5 +1,7 @@
 #include "ctl/invocation.h"
 
+#include "ctl/backup_check.h"
+
 #include "protocol/picture_codec.h"
 #include "protocol/protocol.h"
 
@@ -46,14 +48,31 @@ int index_of(const std::string& word, std::initializer_list<const char*> words)
     return -1;
 }
 
-std::optional<std::string> read_from_disk(const std::string& path)
+// Why a file cannot be opened, in words: the common causes named, anything else as the system says.
+std::string open_failure(const QFileInfo& info, const QFile& file)
+{
+    if (!info.exists() && !info.isSymLink()) return "no such file";
+    if (info.isSymLink() && !info.exists()) return "a symbolic link to nothing";
+    if (info.isDir()) return "it is a folder";
+    if (!info.isReadable()) return "permission denied";
+    return file.errorString().toStdString();
+}
+
+std::optional<std::string> read_from_disk(const std::string& path, std::string& why)
 {
     QFile f;
     if (path == "-") {
-        if (!f.open(stdin, QIODevice::ReadOnly)) return std::nullopt;
+        if (!f.open(stdin, QIODevice::ReadOnly)) {
+            why = "standard input is closed";
+            return std::nullopt;
+        }
     } else {
         f.setFileName(QString::fromLocal8Bit(path.c_str()));
-        if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
+        const QFileInfo info(f.fileName());
+        if (info.isDir() || !f.open(QIODevice::ReadOnly)) {
+            why = open_failure(info, f);
+            return std::nullopt;
+        }
     }
     // A pipe hands over what has arrived so far: read on until the end.
     QByteArray bytes;
@@ -61,10 +80,35 @@ std::optional<std::string> read_from_disk(const std::string& path)
         const QByteArray chunk = f.read(kMaxFileBytes + 1 - bytes.size());
         if (chunk.isEmpty()) break;
         bytes += chunk;
-        if (bytes.size() > kMaxFileBytes) return std::nullopt;
+        if (bytes.size() > kMaxFileBytes) {
+            why = "it is larger than 1 MiB, far more than a run file or a backup holds";
+            return std::nullopt;
+        }
     }
-    if (f.error() != QFileDevice::NoError) return std::nullopt;
+    if (f.error() != QFileDevice::NoError) {
+        why = f.errorString().toStdString();
+        return std::nullopt;
+    }
     return bytes.toStdString();
+}
+
+// Qt names files in UTF-8: a name that is not valid UTF-8 would silently become another name.
+bool nameable(const std::string& path)
+{
+    return path == "-" || QString::fromLocal8Bit(path.c_str()).toLocal8Bit().toStdString() == path;
+}
+
+// A number with a minus sign: a value, not an option ("bezel h -1" is out of range, not unknown).
+bool negative_number(const std::string& s)
+{
+    return s.size() > 1 && s[0] == '-' && std::all_of(s.begin() + 1, s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string trimmed_blanks(const std::string& s)
+{
+    const auto b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
 class VerbParser {
@@ -95,7 +139,10 @@ private:
     bool range(const std::string& word, const std::string& what, int lo, int hi, int& value)
     {
         const auto n = number(word);
-        if (!n || *n < lo || *n > hi)
+        if (negative_number(word) || (n && (*n < lo || *n > hi)))
+            return fail(what + " " + printable(word) + " is out of range: give a number from " + std::to_string(lo)
+                        + " to " + std::to_string(hi));
+        if (!n)
             return fail(what + " must be a number from " + std::to_string(lo) + " to " + std::to_string(hi)
                         + ", not \"" + printable(word) + "\"");
         value = *n;
@@ -103,6 +150,8 @@ private:
     }
     bool resolution(const std::vector<std::string>& w, Verb& v);
     bool load_backup(Verb& v);
+    bool check_path(const std::string& verb, const std::string& path);
+    bool check_backup_target(const std::string& path);
     bool load_script(Verb& v);
 
     const ParseContext& context_;
@@ -187,9 +236,12 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
             if (p < 0) ok = fail("picture: say brightness, contrast, saturation, hue or reset, not \"" + printable(w[1]) + "\"");
             else v.code = kPictureCodes[std::size_t(p)];
             // Row 0 stands for "all".
+            // Dual names its rows as its outputs (AL, AR, BL, BR): either name is taken, as by route.
             v.a = index_of(lower(w[2]), {"all", "a", "b", "c", "d"});
+            if (const int dual = index_of(lower(w[2]), {"al", "ar", "bl", "br"}); dual >= 0) v.a = dual + 1;
             if (ok && v.a < 0)
-                ok = fail("picture: ROW is all in Matrix, A to D in Dual and TV Wall; not \"" + printable(w[2]) + "\"");
+                ok = fail("picture: ROW is all in Matrix, A to D (or AL, AR, BL, BR) in Dual and TV Wall; not \""
+                          + printable(w[2]) + "\"");
             ok = ok && range(w[3], "picture: VALUE", 0, kPictureMax, v.b);
         }
     } else if (verb == "bezel" && (arg1 == "h" || arg1 == "v")) {
@@ -240,25 +292,21 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
         ok = (!in_script_ || fail("run: a run file cannot run another")) && arity(w, 1, "run FILE|-");
         if (ok) {
             v.path = w[1];
-            ok = load_script(v);
+            ok = check_path("run", v.path) && load_script(v);
         }
     } else if (verb == "backup") {
         v.kind = VerbKind::Backup;
         ok = arity(w, 1, "backup FILE");
         if (ok) {
             v.path = w[1];
-            const QFileInfo target(QString::fromLocal8Bit(v.path.c_str()));
-            ok = (v.path != "-" || fail("backup: give a file name (status --json prints the document)"))
-                && (target.absoluteDir().exists()
-                    || fail("backup: the folder of " + printable(v.path) + " does not exist"))
-                && (!target.isDir() || fail("backup: " + printable(v.path) + " is a folder"));
+            ok = check_backup_target(v.path);
         }
     } else if (verb == "restore" || verb == "diff") {
         v.kind = verb == "restore" ? VerbKind::Restore : VerbKind::Diff;
         ok = arity(w, 1, verb == "restore" ? "restore FILE" : "diff FILE");
         if (ok) {
             v.path = w[1];
-            ok = load_backup(v);
+            ok = check_path(verb, v.path) && load_backup(v);
         }
     } else {
         ok = fail("unknown verb \"" + printable(w.front()) + "\"");
@@ -267,7 +315,10 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
     if (ok && !v.command.empty() && v.kind != VerbKind::Send)
         v.result = v.kind == VerbKind::DualAudio ? std::string("dual-audio ") + (arg1 == "a" ? "A" : "B") + ": " + lower(w[2])
                                                   : verb + ": " + arg1;
-    if (ok && json && v.kind != VerbKind::Status) ok = fail("--json goes with status only");
+    const bool json_verb = v.kind != VerbKind::Version && v.kind != VerbKind::Send && v.kind != VerbKind::Run
+        && v.kind != VerbKind::Backup;
+    if (ok && json && !json_verb) ok = fail("--json goes with status, diff and the verbs that change something");
+    v.json = json && json_verb;
     if (ok && yes && v.kind != VerbKind::FactoryReset) ok = fail("--yes goes with factory-reset only");
     if (!ok) return std::nullopt;
     return v;
@@ -297,31 +348,71 @@ bool VerbParser::resolution(const std::vector<std::string>& w, Verb& v)
     return fail("resolution: \"" + printable(name) + "\" is not in output_reso.txt");
 }
 
+bool VerbParser::check_path(const std::string& verb, const std::string& path)
+{
+    if (path.empty()) return fail(verb + ": give a file name");
+    return nameable(path) || fail(verb + ": the file name \"" + printable(path) + "\" is not valid UTF-8, so it cannot be used");
+}
+
+// Everything that would stop the backup from being written, found before anything is sent: the
+// device is read for nothing otherwise.
+bool VerbParser::check_backup_target(const std::string& path)
+{
+    if (!check_path("backup", path)) return false;
+    if (path == "-") return fail("backup: give a file name (status --json prints the document)");
+    const std::string name = printable(path);
+    const QFileInfo target(QString::fromLocal8Bit(path.c_str()));
+    if (target.isDir()) return fail("backup: " + name + " is a folder");
+    // The new file is renamed over the old one: a device node, a pipe or a socket would be replaced
+    // by a regular file. A symbolic link to a regular file is followed.
+    if (target.exists() && !target.isFile()) return fail("backup: " + name + " is not a regular file");
+    const QFileInfo written = target.isSymLink() ? QFileInfo(target.symLinkTarget()) : target;
+    const QFileInfo folder(written.absolutePath());
+    if (!folder.exists()) return fail("backup: the folder of " + name + " does not exist");
+    // The new file is made beside the old one first.
+    if (!folder.isWritable()) return fail("backup: the folder of " + name + " cannot be written (permission denied)");
+    if (written.exists() && !written.isWritable()) return fail("backup: " + name + " cannot be written (permission denied)");
+    return true;
+}
+
 bool VerbParser::load_backup(Verb& v)
 {
-    const auto bytes = context_.read_file(v.path);
-    if (!bytes) return fail(printable(v.path) + " cannot be read");
     std::string why;
+    const auto bytes = context_.read_file(v.path, why);
+    if (!bytes) return fail(printable(v.path) + " cannot be read: " + why);
+    if (const int format = newer_backup_format(*bytes))
+        return fail(printable(v.path) + " was made by a newer version of tavrion-ctl (\"format\": " + std::to_string(format)
+                    + "); this one reads format 1");
     v.backup = status_from_backup(*bytes, why);
-    return v.backup || fail(printable(v.path) + " is not a tavrion-ctl backup: " + why);
+    if (v.backup) why = backup_inconsistency(*bytes, *v.backup, context_.resolutions);
+    if (why.empty()) return true;
+    v.backup.reset();
+    return fail(printable(v.path) + " is not a tavrion-ctl backup: " + why);
 }
 
 bool VerbParser::load_script(Verb& v)
 {
-    const auto bytes = context_.read_file(v.path);
+    std::string why;
+    auto bytes = context_.read_file(v.path, why);
     const std::string name = v.path == "-" ? "standard input" : printable(v.path);
-    if (!bytes) return fail(name + " cannot be read");
+    if (!bytes) return fail(name + " cannot be read: " + why);
+    // Editors on other systems start a UTF-8 file with a byte-order mark: it is no part of the verb.
+    if (bytes->rfind("\xEF\xBB\xBF", 0) == 0) bytes->erase(0, 3);
     std::size_t start = 0;
     for (int line = 1; start <= bytes->size(); ++line) {
         std::size_t end = bytes->find('\n', start);
         if (end == std::string::npos) end = bytes->size();
-        const std::vector<std::string> words = split_words(bytes->substr(start, end - start));
+        std::string quote_error;
+        const std::vector<std::string> words = split_words(bytes->substr(start, end - start), &quote_error);
         start = end + 1;
+        if (!quote_error.empty()) return fail(name + ":" + std::to_string(line) + ": " + quote_error);
         if (words.empty()) continue;
         std::vector<std::string> plain;
-        bool json = false, yes = false;
+        bool json = false, yes = false, options = true;
         for (const std::string& word : words) {
-            if (word == "--json") json = true;
+            if (!options || negative_number(word)) plain.push_back(word);
+            else if (word == "--") options = false;
+            else if (word == "--json") json = true;
             else if (word == "--yes") yes = true;
             else if (word.rfind("--", 0) == 0)
                 return fail(name + ":" + std::to_string(line) + ": " + printable(word)
@@ -332,12 +423,15 @@ bool VerbParser::load_script(Verb& v)
         VerbParser inner(context_, true);
         auto verb = inner.parse(plain, json, yes);
         if (!verb) return fail(name + ":" + std::to_string(line) + ": " + inner.error);
+        // One JSON document per invocation: inside a run file only status prints one.
+        if (verb->json && verb->kind != VerbKind::Status)
+            return fail(name + ":" + std::to_string(line) + ": --json in a run file goes with status only");
         v.script.push_back({line, std::move(*verb)});
     }
     return true;
 }
 
-bool parse_link(const std::string& option, const std::string& value, LinkChoice& link, std::string& error)
+bool parse_link(const std::string& option, std::string value, LinkChoice& link, std::string& error)
 {
     if (link.kind != LinkChoice::Kind::Settings) {
         error = "give one link: --serial or --tcp";
@@ -359,11 +453,19 @@ bool parse_link(const std::string& option, const std::string& value, LinkChoice&
             }
             link.com_port = n;
         } else {
-            link.serial_path = value;
+            // A path is taken from the current folder, as every other path argument (the serial
+            // port class would otherwise look for a relative name under /dev).
+            link.serial_path = QFileInfo(QString::fromLocal8Bit(value.c_str())).absoluteFilePath().toLocal8Bit().toStdString();
         }
         return true;
     }
     link.kind = LinkChoice::Kind::Tcp;
+    // The panel's address box trims what was typed; so does this.
+    value = trimmed_blanks(value);
+    if (value.empty()) {
+        error = option + " needs a value";
+        return false;
+    }
     link.tcp = parse_remote_address(value);
     // One colon and a host that kept it: the part after the colon is no port.
     if (std::count(value.begin(), value.end(), ':') == 1 && link.tcp.host.find(':') != std::string::npos) {
@@ -375,21 +477,30 @@ bool parse_link(const std::string& option, const std::string& value, LinkChoice&
 
 } // namespace
 
-std::vector<std::string> split_words(const std::string& line)
+std::vector<std::string> split_words(const std::string& line, std::string* error)
 {
     std::vector<std::string> words;
     std::string word;
+    bool in_word = false, quoted = false;
     for (char c : line) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f') {
-            if (!word.empty()) words.push_back(word);
+        if (quoted) {
+            if (c == '"') quoted = false;
+            else word += c;
+        } else if (c == '"') {
+            quoted = in_word = true; // "" is an empty word, as on the command line
+        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f') {
+            if (in_word) words.push_back(word);
             word.clear();
-        } else if (c == '#' && word.empty()) {
+            in_word = false;
+        } else if (c == '#' && !in_word) {
             break;
         } else {
             word += c;
+            in_word = true;
         }
     }
-    if (!word.empty()) words.push_back(word);
+    if (quoted && error) *error = "a double quote is not closed";
+    if (in_word) words.push_back(word);
     return words;
 }
 
@@ -400,7 +511,7 @@ Parsed parse_command_line(const std::vector<std::string>& args, const ParseConte
     Parsed result;
     Invocation inv;
     std::vector<std::string> words;
-    bool json = false, yes = false;
+    bool json = false, yes = false, options = true;
     auto fail = [&result](const std::string& why) {
         result.error = why;
         return result;
@@ -408,6 +519,15 @@ Parsed parse_command_line(const std::vector<std::string>& args, const ParseConte
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
+        // After "--" every word is an argument; "-1" is a (negative) value, never an option.
+        if (!options || negative_number(arg)) {
+            words.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options = false;
+            continue;
+        }
         const bool is_option = arg.size() > 2 && arg.rfind("--", 0) == 0;
         const auto eq = arg.find('=');
         bool has_value = false;
@@ -424,6 +544,10 @@ Parsed parse_command_line(const std::vector<std::string>& args, const ParseConte
         };
         if (arg == "--help" || arg == "-h") {
             inv.help = true;
+        } else if (arg == "--version") {
+            inv.version = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            inv.quiet = true;
         } else if (arg == "--verbose") {
             inv.verbose = true;
         } else if (arg == "--json") {
@@ -446,7 +570,16 @@ Parsed parse_command_line(const std::vector<std::string>& args, const ParseConte
             words.push_back(arg);
         }
     }
-    if (inv.help) {
+    // help VERB and VERB --help: that verb's part; help or --help alone: all of it.
+    if (!words.empty() && lower(words.front()) == "help") {
+        inv.help = true;
+        words.erase(words.begin());
+    }
+    if (inv.help || inv.version) {
+        if (inv.help && !words.empty()) {
+            inv.help_verb = lower(words.front());
+            if (verb_help(inv.help_verb).empty()) return fail("unknown verb \"" + printable(words.front()) + "\"");
+        }
         result.invocation = inv;
         return result;
     }

@@ -30,7 +30,7 @@ struct Verb {
     int a = 0;           // output, mode, preset, resolution, picture row (0 = all), on = 1 ...
     int b = 0;           // input, picture value
     int names = 0;       // route: the names used (1 A-D, 2 AL-BR, 3 wall); A-D and AL-BR both are 1..4
-    bool json = false;   // status --json
+    bool json = false;   // --json: status, diff and the verbs that change something
     std::string path;    // run, backup, restore, diff
     std::vector<ScriptLine> script; // run: the file's verbs
     std::optional<DeviceStatus> backup; // restore, diff: the file, validated
@@ -51,6 +51,9 @@ struct LinkChoice {
 
 struct Invocation {
     bool help = false;
+    std::string help_verb; // help VERB, VERB --help: that verb's part of the help
+    bool version = false;  // --version
+    bool quiet = false;    // nothing on standard output
     bool verbose = false;
     int wait_ready = 0; // seconds; 0 = do not wait for a restarted device
     LinkChoice link;
@@ -61,9 +64,9 @@ struct ParseContext {
     // output_reso.txt beside the program; null when it could not be read (names are then unknown
     // and `resolution` takes numbers 1..99 only).
     const std::vector<std::string>* resolutions = nullptr;
-    // Reads a named file ("-" is standard input); nothing when it cannot be read. Defaults to the
-    // file system.
-    std::function<std::optional<std::string>(const std::string& path)> read_file;
+    // Reads a named file ("-" is standard input); nothing, with the reason in `why`, when it cannot
+    // be read. Defaults to the file system.
+    std::function<std::optional<std::string>(const std::string& path, std::string& why)> read_file;
 };
 
 struct Parsed {
@@ -73,10 +76,16 @@ struct Parsed {
 
 Parsed parse_command_line(const std::vector<std::string>& args, const ParseContext& context);
 
-// One line of a run file, split into words; "#" starts a comment. Empty when the line holds none.
-std::vector<std::string> split_words(const std::string& line);
+// One line of a run file, split into words; "#" starts a comment; double quotes keep blanks and
+// "#" in a word ("my file.json"). Empty when the line holds none; an unclosed quote sets `error`.
+std::vector<std::string> split_words(const std::string& line, std::string* error = nullptr);
 
 // The complete --help text.
 std::string help_text();
+// The part of the help about one verb ("route", "picture"), with its usage line; empty for a word
+// that is no verb.
+std::string verb_help(const std::string& verb);
+// --version: the program's version and the protocol it speaks.
+std::string version_text();
 
 } // namespace tavrion::ctl

@@ -1,11 +1,13 @@
 // What tavrion-ctl's main does around the runner: parse, find the link, open it, run.
 #include "ctl/runner.h"
 
+#include "ctl/verb_json.h"
 #include "protocol/settings_file.h"
 
 #include <QFile>
 
 #include <ostream>
+#include <sstream>
 
 namespace tavrion::ctl {
 
@@ -65,6 +67,36 @@ std::optional<LinkTarget> link_target(const LinkChoice& choice, const std::strin
     return t;
 }
 
+// Standard error as it goes, kept as well for the --json document.
+class KeepingBuffer : public std::streambuf {
+public:
+    explicit KeepingBuffer(std::ostream& to) : to_(to) {}
+    std::string kept;
+
+protected:
+    int overflow(int c) override
+    {
+        if (c == traits_type::eof()) return traits_type::not_eof(c);
+        kept += char(c);
+        to_.put(char(c));
+        return c;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override
+    {
+        kept.append(s, std::size_t(n));
+        to_.write(s, n);
+        return n;
+    }
+    int sync() override
+    {
+        to_.flush();
+        return 0;
+    }
+
+private:
+    std::ostream& to_;
+};
+
 } // namespace
 
 std::string LinkTarget::name() const
@@ -96,7 +128,11 @@ int run_program(const std::vector<std::string>& args, const std::string& program
     }
     const Invocation& inv = *parsed.invocation;
     if (inv.help) {
-        out << help_text();
+        out << (inv.help_verb.empty() ? help_text() : verb_help(inv.help_verb));
+        return kExitDone;
+    }
+    if (inv.version) {
+        out << version_text();
         return kExitDone;
     }
     std::string error;
@@ -113,7 +149,19 @@ int run_program(const std::vector<std::string>& args, const std::string& program
     Context context;
     context.resolutions = pc.resolutions;
     context.link_name = target->name();
-    return run(inv, *device, out, err, context);
+    std::ostream nowhere(nullptr); // --quiet: the exit status alone
+    std::ostream& results = inv.quiet ? nowhere : out;
+    if (!inv.verb.json || inv.verb.kind == VerbKind::Status) return run(inv, *device, results, err, context);
+    // --json: the verb's lines and messages gathered into one document; messages still go to
+    // standard error as they come.
+    std::ostringstream printed;
+    KeepingBuffer keeping(err);
+    std::ostream errors(&keeping);
+    std::string state;
+    context.state_json = &state;
+    const int status = run(inv, *device, printed, errors, context);
+    results << verb_json(inv.verb, status, printed.str(), keeping.kept, state);
+    return status;
 }
 
 } // namespace tavrion::ctl

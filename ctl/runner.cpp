@@ -1,5 +1,7 @@
 #include "ctl/runner.h"
 
+#include "ctl/output.h"
+
 #include "protocol/picture_codec.h"
 #include "session/device_model.h"
 #include "protocol/protocol.h"
@@ -8,6 +10,7 @@
 #include <QSaveFile>
 #include <QTime>
 
+#include <cerrno>
 #include <ostream>
 
 namespace tavrion::ctl {
@@ -98,6 +101,7 @@ private:
     const Context& context_;
     DeviceModel model_; // fed with the answers, whatever the Device stands on
     Answer last_;
+    std::optional<std::string> first_refusal_; // "VER999 answered ERR001": for a status read of nothing
 };
 
 bool Runner::Chain::q(const std::string& command)
@@ -118,9 +122,18 @@ Outcome Runner::transact(const std::string& command, bool slow)
         model_.take(last_.reply);
         return {};
     case Answer::Kind::Refused:
-        return Outcome::fail(kExitDevice, command + ": the device refused it (" + reply + ")");
+        if (!first_refusal_) first_refusal_ = command + " answered " + reply;
+        // ERR003 is the device's answer to what it cannot do in standby.
+        return Outcome::fail(kExitDevice, command + ": the device refused it (" + reply
+                                              + (last_.reply == "ERR003" ? ": the device is in standby" : "") + ")");
     case Answer::Kind::OtherCode:
+        // EXT: the device ends the session; nothing more can go over this link.
+        if (reply_code(last_.reply) == "EXT")
+            return Outcome::fail(kExitLink, command + ": the device ended the session (" + reply + "); the link to "
+                                                + context_.link_name + " is closed");
         return Outcome::fail(kExitDevice, command + ": the device answered " + reply + " instead");
+    case Answer::Kind::Unreadable:
+        return Outcome::fail(kExitDevice, command + ": an unreadable answer (" + reply + ")");
     case Answer::Kind::Silent:
         return Outcome::fail(kExitDevice, command + ": no answer within the wait"
                                               + std::string(slow ? " and the late-reply waits" : ""));
@@ -232,7 +245,7 @@ Outcome Runner::picture(const Verb& v)
     o = set(v.code + pad3(encode_picture_parameter(m, row, v.b)));
     if (!o.ok()) return o;
     for (std::size_t p = 0; p < 4; ++p)
-        if (v.code == kPictureCodes[p]) out_ << kPictureNames[p] << " " << row_key(m, row) << ": " << v.b << "\n";
+        if (v.code == kPictureCodes[p]) out_ << kPictureNames[p] << " " << row_label(m, row) << ": " << v.b << "\n";
     return o;
 }
 
@@ -283,12 +296,19 @@ Outcome Runner::backup(const Verb& v)
     QSaveFile file(QString::fromLocal8Bit(v.path.c_str()));
     const std::string json = status_json(status, context_.resolutions);
     // The bytes are buffered: a disk that fills up shows only when they are flushed, and commit()
-    // would put the cut-short file in place of the old one, so flush and check first.
+    // would put the cut-short file in place of the old one, so flush and check first. The cause is
+    // taken before cancelWriting() puts its own words in its place.
+    errno = 0;
     const bool written = file.open(QIODevice::WriteOnly)
         && file.write(json.data(), qint64(json.size())) == qint64(json.size()) && file.flush();
+    const int cause = errno;
+    const std::string why = file.errorString().toStdString();
     if (!written) file.cancelWriting();
     if (!written || !file.commit())
-        return Outcome::fail(kExitDevice, "cannot write " + printable(v.path) + ": " + file.errorString().toStdString());
+        return Outcome::fail(kExitDevice, "cannot write " + printable(v.path) + ": "
+                                              + write_failure(written ? errno : cause,
+                                                              written ? file.errorString().toStdString() : why)
+                                              + "; the old file, if any, is unchanged");
     out_ << "backup: " << v.path << "\n";
     return {};
 }
@@ -350,7 +370,13 @@ Outcome Runner::restore(const Verb& v)
     expected.power_on = read.power_on; // not restored, so not compared
     const std::vector<std::string> d = differences(expected, read);
     for (const std::string& line : d) out_ << line << "\n";
-    if (!d.empty() || !refused.empty()) return Outcome::fail(kExitDevice, "after restoring, " + count_differing(d.size()));
+    if (!refused.empty()) {
+        const std::string steps = refused.size() == 1 ? "1 step was refused" : std::to_string(refused.size()) + " steps were refused";
+        return Outcome::fail(kExitDevice, "after restoring, " + steps
+                                              + (d.empty() ? " (see above), but the device holds every value of " + printable(v.path)
+                                                           : " and " + count_differing(d.size())));
+    }
+    if (!d.empty()) return Outcome::fail(kExitDevice, "after restoring, " + count_differing(d.size()));
     out_ << "restore: the device holds " << v.path << "\n";
     return {};
 }
@@ -359,7 +385,10 @@ Outcome Runner::diff(const Verb& v)
 {
     Outcome o = read_status(false);
     if (!o.ok()) return o;
-    const std::vector<std::string> d = differences(*v.backup, status_of(model_));
+    const DeviceStatus device_status = status_of(model_);
+    if (device_status.power_on == false)
+        return Outcome::fail(kExitDevice, "the device is in standby and reports no settings: switch it on first (power on); nothing compared");
+    const std::vector<std::string> d = differences(*v.backup, device_status);
     for (const std::string& line : d) out_ << line << "\n";
     if (!d.empty()) return Outcome::fail(kExitDevice, count_differing(d.size()));
     return {};
@@ -380,9 +409,12 @@ Outcome Runner::exec(const Verb& v)
 {
     switch (v.kind) {
     case VerbKind::Status: {
-        const Outcome o = read_status(true);
+        Outcome o = read_status(true);
         const DeviceStatus status = status_of(model_);
         out_ << (v.json ? status_json(status, context_.resolutions) : status_table(status, context_.resolutions));
+        if (o.ok() && status_json(status, nullptr) == status_json(DeviceStatus{}, nullptr))
+            o = Outcome::fail(kExitDevice, "nothing could be read: the device refused every query ("
+                                               + first_refusal_.value_or("no value in any answer") + ")");
         return o;
     }
     case VerbKind::Route: return route(v);
@@ -416,7 +448,7 @@ Outcome Runner::exec(const Verb& v)
     }
     case VerbKind::FactoryReset: {
         const Outcome o = set("RST001");
-        if (o.ok() && !o.restarted) out_ << "factory reset: done\n";
+        if (o.ok()) out_ << "factory reset: done\n"; // over TCP too: the restart follows
         return o;
     }
     case VerbKind::PictureReset: {
@@ -472,6 +504,7 @@ int Runner::run()
     }
     const Outcome o = settle(exec(inv_.verb), false);
     device_.set_wire_log(nullptr);
+    if (context_.state_json) *context_.state_json = status_json(status_of(model_), context_.resolutions);
     if (!o.ok()) {
         err_ << "tavrion-ctl: ";
         if (inv_.verb.kind != VerbKind::Run) err_ << inv_.verb.text << ": ";

@@ -25,6 +25,7 @@ struct Context {
     const std::vector<std::string>* resolutions = nullptr; // output_reso.txt; null when unreadable
     std::string link_name;                                  // "COM1", "10.0.0.7:23": for messages
     std::function<std::string()> timestamp;                 // --verbose; default: local time, ms
+    std::string* state_json = nullptr; // when given: the device as the verb's answers reported it
 };
 
 int run(const Invocation& invocation, Device& device, std::ostream& out, std::ostream& err,

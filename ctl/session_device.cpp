@@ -26,6 +26,7 @@ constexpr qint64 kRetryMs = 500;
 struct SessionDevice::Call {
     std::optional<std::string> captured; // the reply the session's model was handed
     std::string accepted;                // the last received line the acceptance rule takes
+    std::string received;                // all text received meanwhile
 };
 
 SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<SerialPort> serial,
@@ -52,6 +53,7 @@ SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<Seria
             return;
         }
         if (call_) {
+            call_->received += text;
             // Received text is logged whole before the acceptance rule cuts it to the reply.
             std::string line = text;
             if (examine_line(line, int(std::min<std::size_t>(line.size(), INT_MAX))) == LineVerdict::Accepted)
@@ -148,6 +150,7 @@ Answer SessionDevice::transact(const std::string& command, bool slow)
     }
     if (!call.accepted.empty()) return {Answer::Kind::OtherCode, call.accepted};
     if (!session_->link_up()) return {Answer::Kind::LinkDown, {}}; // lost during the wait
+    if (!call.received.empty()) return {Answer::Kind::Unreadable, call.received};
     return {Answer::Kind::Silent, {}};
 }
 

@@ -21,6 +21,11 @@
 #include <map>
 #include <sstream>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace tavrion::ctl;
 using tavrion::test::document_of;
 using tavrion_sim::DeviceModel;
@@ -41,6 +46,7 @@ struct Bench {
     int opens = 0;
     bool open_fails = false;
     std::string link; // the link it was opened on
+    std::string refuse_all; // every command answered with this ERR reply
 };
 
 class BenchDevice : public Device {
@@ -74,6 +80,7 @@ private:
         }
         for (const std::string& key : {c, c.substr(0, 3)})
             if (b_.faults.count(key)) return b_.faults[key];
+        if (!b_.refuse_all.empty()) return {Kind::Refused, b_.refuse_all};
         if (r.empty()) return {Kind::Silent, {}};
         log_wire(false, r);
         const std::string reply = r.substr(0, 6);
@@ -88,18 +95,23 @@ struct Result {
     QString out, err;
 };
 
-Result invoke(const QString& args, const std::string& program_dir, const DeviceOpener& open)
+Result invoke(const std::vector<std::string>& v, const std::string& program_dir, const DeviceOpener& open)
 {
-    std::vector<std::string> v;
-    for (const QString& a : args.split(QLatin1Char(' '), Qt::SkipEmptyParts)) v.push_back(a.toStdString());
     std::ostringstream out, err;
     const int status = run_program(v, program_dir, open, out, err);
     return {status, QString::fromStdString(out.str()), QString::fromStdString(err.str())};
 }
 
-Result ctl(Bench& b, const QString& args, const std::string& program_dir = TAVRION_PROGRAM_DIR)
+Result invoke(const QString& args, const std::string& program_dir, const DeviceOpener& open)
 {
-    return invoke(args, program_dir, [&b](const LinkTarget& link, std::string& error) -> std::unique_ptr<Device> {
+    std::vector<std::string> v;
+    for (const QString& a : args.split(QLatin1Char(' '), Qt::SkipEmptyParts)) v.push_back(a.toStdString());
+    return invoke(v, program_dir, open);
+}
+
+DeviceOpener bench_opener(Bench& b)
+{
+    return [&b](const LinkTarget& link, std::string& error) -> std::unique_ptr<Device> {
         ++b.opens;
         b.link = link.name();
         if (b.open_fails) {
@@ -107,7 +119,12 @@ Result ctl(Bench& b, const QString& args, const std::string& program_dir = TAVRI
             return nullptr;
         }
         return std::make_unique<BenchDevice>(b);
-    });
+    };
+}
+
+Result ctl(Bench& b, const QString& args, const std::string& program_dir = TAVRION_PROGRAM_DIR)
+{
+    return invoke(args, program_dir, bench_opener(b));
 }
 
 // The simulator in this process on a real link: its pseudo-terminal as COM1 of a program folder,
@@ -224,7 +241,7 @@ private slots:
         // Usage errors: nothing goes out.
         for (const char* bad : {"route E 3", "route B 5", "mode wall", "picture brightness all 101", "picture tint all 5",
                                 "bezel h 255", "resolution 15", "resolution 800x600", "preset recall 5",
-                                "factory-reset", "send OUT02", "frobnicate", "status --yes", "lock on --json",
+                                "factory-reset", "send OUT02", "frobnicate", "status --yes", "version --json",
                                 "--serial COM1 --tcp 10.0.0.7 status", "--serial COM12 status",
                                 "--tcp 10.0.0.7:99999 status", "--wait-ready 0 status", "--bogus status", "",
                                 "restore", "diff /nonexistent/backup.json", "backup /nonexistent/dir/b.json",
@@ -343,7 +360,7 @@ private slots:
         tcp.model.state().mode = 2;
         Result r = ctl(tcp, "--tcp 127.0.0.1:2323 status");
         QCOMPARE(r.status, 0);
-        QVERIFY2(r.out.contains("Routes       AL 1   AR 2   BL 3   BR 4\n"), qPrintable(r.out));
+        QVERIFY2(r.out.contains("Routes       AL   1   AR   2   BL   3   BR   4\n"), qPrintable(r.out));
         QVERIFY(!r.out.contains("IP address") && !tcp.wire.contains("EIP999"));
 
         // As in the window, a silent saturation query does not end the picture rows.
@@ -401,9 +418,9 @@ private slots:
         b.wire.clear();
         Result r = ctl(b, "diff " + path);
         QCOMPARE(r.status, 1);
-        QVERIFY2(r.out.startsWith("lock: file on, device off\nmode: file dual, device matrix\nroute A: file 4, device 1\n"),
+        QVERIFY2(r.out.startsWith("lock: file on, device off\nmode: file dual, device matrix\nroute AL: file 4, device 1\n"),
                  qPrintable(r.out));
-        QVERIFY(r.out.contains("brightness A: file 10, device -\n")); // rows the device's mode lacks
+        QVERIFY(r.out.contains("brightness AL: file 10, device -\n")); // rows the device's mode lacks
         QVERIFY(!b.wire.contains("LCK000") && !b.wire.contains("MOD002~")); // diff only reads
 
         b.wire.clear();
@@ -452,7 +469,7 @@ private slots:
             r = ctl(rig, "--wait-ready 10 factory-reset --yes");
             QVERIFY2(r.status == 0, qPrintable(r.err));
             QCOMPARE(r.out, serial ? QString("factory reset: done\n")
-                                   : "the device restarts; the link to " + rig.link().mid(6)
+                                   : "factory reset: done\nthe device restarts; the link to " + rig.link().mid(6)
                                        + " dropped as expected\nthe device answers again\n");
             QCOMPARE(rig.device().locked, false);
             QCOMPARE(ctl(rig, "diff " + file).status, 1);
@@ -486,8 +503,14 @@ private slots:
         // Without output_reso.txt numbers still work, names do not.
         QCOMPARE(ctl(b, "resolution 12", folder).status, 0);
         QCOMPARE(ctl(b, "resolution 1920x1080@60", folder).status, 2);
-        const Result help = ctl(b, "route --help");
+        const Result help = ctl(b, "--help");
         QVERIFY(help.status == 0 && help.out.contains("Presets cannot be read out of the device"));
+        for (const char* verb_help : {"route --help", "help route", "--help route"}) {
+            const Result part = ctl(b, verb_help);
+            QVERIFY2(part.status == 0 && part.out.contains("  route wall INPUT") && !part.out.contains("  mode "), qPrintable(part.out));
+        }
+        QCOMPARE(ctl(b, "help frobnicate").status, 2);
+        QVERIFY(ctl(b, "--version").out.startsWith("tavrion-ctl 1."));
 
         // Network answers come over RS-232 only, and are shown as plain text.
         b.wire.clear();
@@ -523,6 +546,146 @@ private slots:
         QCOMPARE(r.out, QString("bezel h: file 17, device 0\n"));
         QCOMPARE(second.model.state().locked, true); // the rest went on, the lock last
         QCOMPARE(second.model.state().bezel_v, 9);
+    }
+
+    // What a demanding user tried: one row per fault found, and the conventions of command-line
+    // tools. {dir} is a scratch folder holding dual.json (a backup of a Dual device) and files made
+    // from it; {ff} is a byte that is not UTF-8.
+    void a_demanding_user_data()
+    {
+        QTest::addColumn<QString>("setup"); // "sim:CONTROL" (the simulator over TCP), "process:HOW", or a bench
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("err");  // part of standard error
+        QTest::addColumn<QString>("out");  // part of standard output; "=" for none at all
+        QTest::addColumn<QString>("link"); // the link opened, where it matters
+        const QString none;
+        QTest::newRow("1 backup onto a fifo") << "fifo" << QStringList{"backup", "{dir}/fifo"} << 2 << "{dir}/fifo is not a regular file" << "=" << none;
+        QTest::newRow("2 standard output full") << "process:full" << QStringList{"version"} << 1 << "cannot write standard output: no space left on the device" << none << none;
+        QTest::newRow("2 standard output closed") << "process:closed" << QStringList{"version"} << 1 << "cannot write standard output: it is closed" << none << none;
+        QTest::newRow("3 every query refused") << "sim:err 1" << QStringList{"status"} << 1 << "nothing could be read: the device refused every query (VER999 answered ERR001)" << none << none;
+        QTest::newRow("4 relative serial path") << "bin/serial" << QStringList{"--serial", "bin/serial/COM1", "version"} << 0 << none << "1.06" << "{dir}/bin/serial/COM1";
+        QTest::newRow("5 refused, but held") << "held" << QStringList{"restore", "{dir}/dual.json"} << 1 << "after restoring, 1 step was refused (see above), but the device holds every value of {dir}/dual.json" << "=" << none;
+        QTest::newRow("6 diff in standby") << "standby" << QStringList{"diff", "{dir}/dual.json"} << 1 << "diff {dir}/dual.json: the device is in standby" << "=" << none;
+        QTest::newRow("7 file size limit") << "process:fsize" << QStringList{"backup", "{dir}/dual.json"} << 1 << "the file size limit" << none << none;
+        QTest::newRow("8 empty backup name") << "" << QStringList{"backup", ""} << 2 << "backup: give a file name" << "=" << none;
+        QTest::newRow("8 folder not writable") << "read-only" << QStringList{"backup", "{dir}/ro/b.json"} << 2 << "the folder of {dir}/ro/b.json cannot be written" << "=" << none;
+        QTest::newRow("9 missing file") << "" << QStringList{"restore", "{dir}/none.json"} << 2 << "{dir}/none.json cannot be read: no such file" << "=" << none;
+        QTest::newRow("9 a folder") << "" << QStringList{"diff", "{dir}"} << 2 << "{dir} cannot be read: it is a folder" << "=" << none;
+        QTest::newRow("10 newer format") << "" << QStringList{"restore", "{dir}/new.json"} << 2 << "{dir}/new.json was made by a newer version of tavrion-ctl (\"format\": 2)" << "=" << none;
+        QTest::newRow("11 dual at resolution 5") << "" << QStringList{"restore", "{dir}/dual5.json"} << 2 << "resolution 5 is offered in Matrix mode only, and the file's mode is dual" << "=" << none;
+        QTest::newRow("11 a key twice") << "" << QStringList{"restore", "{dir}/twice.json"} << 2 << "the key \"lock\" is given twice" << "=" << none;
+        QTest::newRow("11 name and number disagree") << "" << QStringList{"diff", "{dir}/named.json"} << 2 << "resolution 3 is \"1280x768@60\" in output_reso.txt, but the file names it \"1920x1080@60\"" << "=" << none;
+        QTest::newRow("12 negative value") << "" << QStringList{"bezel", "h", "-1"} << 2 << "bezel: VALUE -1 is out of range" << "=" << none;
+        QTest::newRow("12 negative input") << "" << QStringList{"route", "A", "-1"} << 2 << "route: INPUT -1 is out of range" << "=" << none;
+        QTest::newRow("12 end of options") << "" << QStringList{"--", "route", "B", "3"} << 0 << none << "B: input 3" << none;
+        QTest::newRow("13 ERR003 is standby") << "sim:err 3 LCK" << QStringList{"lock", "on"} << 1 << "LCK001: the device refused it (ERR003: the device is in standby)" << none << none;
+        QTest::newRow("13 EXT ends the session") << "sim:ext VER" << QStringList{"version"} << 3 << "VER999: the device ended the session (EXT000)" << none << none;
+        QTest::newRow("13 garbage is unreadable") << "sim:garbage 7 VER" << QStringList{"version"} << 1 << "VER999: an unreadable answer (" << none << none;
+        QTest::newRow("14 dual row names") << "dual" << QStringList{"picture", "brightness", "AR", "40"} << 0 << none << "brightness AR: 40" << none;
+        QTest::newRow("14 table columns") << "dual" << QStringList{"status"} << 0 << none << "Routes       AL   1   AR   2   BL   3   BR   4\nBrightness   AL  50   AR  50" << none;
+        QTest::newRow("14 blanks around the address") << "" << QStringList{"--tcp", " 127.0.0.1:2450 ", "version"} << 0 << none << "1.06" << "127.0.0.1:2450";
+        QTest::newRow("14 factory reset over tcp") << "tcp" << QStringList{"--tcp", "10.0.0.7", "factory-reset", "--yes"} << 0 << none << "factory reset: done\nthe device restarts" << none;
+        QTest::newRow("15 byte-order mark") << "" << QStringList{"run", "{dir}/bom.txt"} << 0 << none << "lock: on" << none;
+        QTest::newRow("15 quoted file name") << "" << QStringList{"run", "{dir}/quoted.txt"} << 0 << none << "backup: {dir}/my file.json" << none;
+        QTest::newRow("15 name not UTF-8") << "" << QStringList{"backup", "{dir}/{ff}.json"} << 2 << "is not valid UTF-8" << "=" << none;
+        // The conventions.
+        QTest::newRow("quiet") << "" << QStringList{"--quiet", "route", "B", "3"} << 0 << none << "=" << none;
+        QTest::newRow("json of a change") << "" << QStringList{"--json", "route", "B", "3"} << 0 << none << "\"B\": 3" << none;
+        QTest::newRow("json inside a run file") << "" << QStringList{"run", "{dir}/json.txt"} << 2 << "json.txt:1: --json in a run file goes with status only" << "=" << none;
+        QTest::newRow("json of a diff") << "" << QStringList{"diff", "{dir}/dual.json", "--json"} << 1 << "values differ" << "\"setting\": \"route AL\"" << none;
+    }
+    void a_demanding_user()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, err);
+        QFETCH(QString, out);
+        QFETCH(QString, link);
+        QTemporaryDir dir;
+        auto fill = [&dir](QString s) { return s.replace("{dir}", dir.path()); };
+        std::vector<std::string> words;
+        for (const QString& a : args) {
+            std::string w = fill(a).toStdString();
+            if (const auto at = w.find("{ff}"); at != std::string::npos) w.replace(at, 4, "\xff");
+            words.push_back(w);
+        }
+        // The files the rows name.
+        Bench source;
+        commissioned(source.model.state(), 2);
+        const QString dual = dir.filePath("dual.json");
+        QCOMPARE(ctl(source, "backup " + dual).status, 0);
+        QFile f(dual);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray backup = f.readAll();
+        f.close();
+        file_in(dir, "new.json", QByteArray(backup).replace("\"format\": 1", "\"format\": 2"));
+        file_in(dir, "dual5.json", QByteArray(backup).replace("\"number\": 3", "\"number\": 5"));
+        file_in(dir, "twice.json", QByteArray(backup).replace("\"lock\": \"on\"", "\"lock\": \"off\", \"lock\": \"on\""));
+        file_in(dir, "named.json", QByteArray(backup).replace("\"name\": \"1280x768@60\"", "\"name\": \"1920x1080@60\""));
+        file_in(dir, "json.txt", "lock on --json\n");
+        file_in(dir, "bom.txt", "\xEF\xBB\xBFlock on\n");
+        file_in(dir, "quoted.txt", ("backup \"" + dir.filePath("my file.json") + "\" # a blank in the name\n").toUtf8());
+
+        Result r;
+        QStringList wire;
+        if (setup.startsWith("sim:") || setup.startsWith("process:")) {
+            Rig rig(false);
+            if (setup.startsWith("sim:")) {
+                QVERIFY(rig.sim.apply_control(setup.mid(4)));
+                words.insert(words.begin(), {"--tcp", rig.link().mid(6).toStdString()});
+                r = invoke(words, rig.folder.path().toStdString(), session_opener(rig.folder.path().toStdString()));
+            } else {
+                QStringList list = rig.link().split(' ');
+                for (const std::string& w : words) list << QString::fromStdString(w);
+                QProcess p;
+                const QString program = TAVRION_PROGRAM_DIR "/tavrion-ctl";
+                if (setup == "process:full") p.setStandardOutputFile("/dev/full");
+                if (setup == "process:fsize")
+                    p.setChildProcessModifier([] {
+                        rlimit l{200, 200}; // the backup is some 800 bytes
+                        setrlimit(RLIMIT_FSIZE, &l);
+                        std::signal(SIGXFSZ, SIG_DFL); // the program must ignore it by itself
+                    });
+                if (setup == "process:closed") p.start("/bin/sh", QStringList{"-c", "exec \"$0\" \"$@\" >&-", program} + list);
+                else p.start(program, list);
+                if (!QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 20000)) p.kill();
+                p.waitForFinished();
+                r = {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(), p.readAllStandardError()};
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                QCOMPARE(f.readAll(), backup); // the old file stays whole
+            }
+            wire = rig.sim.received_commands();
+        } else {
+            Bench b;
+            if (setup == "dual") b.model.state().mode = 2;
+            if (setup == "held") commissioned(b.model.state(), 2);
+            if (setup == "held") b.faults["BEH017"] = {Kind::Refused, "ERR002"}; // the device holds 17 already
+            if (setup == "standby") b.model.state().power_on = false;
+            if (setup == "tcp") b.serial = false;
+            if (setup == "read-only") {
+                if (geteuid() == 0) QSKIP("root writes into any folder");
+                QVERIFY(QDir(dir.path()).mkdir("ro") && QFile::setPermissions(dir.filePath("ro"), QFile::ReadOwner | QFile::ExeOwner));
+            }
+            if (setup == "fifo") QCOMPARE(mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600), 0);
+            const QString cwd = QDir::currentPath();
+            if (setup == "bin/serial") {
+                QVERIFY(QDir(dir.path()).mkpath("bin/serial"));
+                file_in(dir, "bin/serial/COM1", "");
+                QDir::setCurrent(dir.path());
+            }
+            r = invoke(words, TAVRION_PROGRAM_DIR, bench_opener(b));
+            QDir::setCurrent(cwd);
+            wire = b.wire;
+            if (!link.isEmpty()) QCOMPARE(QString::fromStdString(b.link), fill(link));
+            if (setup == "fifo") QVERIFY(QFileInfo(dir.filePath("fifo")).isFile() == false);
+        }
+        QVERIFY2(r.status == status, qPrintable(QString::number(r.status) + " " + r.err + r.out));
+        if (status == 2) QVERIFY2(wire.isEmpty(), qPrintable(wire.join(' '))); // found before anything is sent
+        if (!err.isEmpty()) QVERIFY2(r.err.contains(fill(err)), qPrintable(r.err));
+        if (out == "=") QCOMPARE(r.out, QString());
+        else if (!out.isEmpty()) QVERIFY2(r.out.contains(fill(out)), qPrintable(r.out));
     }
 
     void run_files()

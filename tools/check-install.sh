@@ -1,9 +1,10 @@
 #!/bin/sh
 # Installs the build into a scratch folder and checks that it is a whole program folder: the
-# programs, the default settings, the resolution list, the pictures, the README and the menu entry
-# kit; that an update keeps the user's settings; that the menu entry script writes a valid entry
-# into a scratch home; that the installed tavrion-ctl reads the installed simulator through the
-# settings file beside it; and that the installed panel starts from there.
+# programs, the default settings, the resolution list, the pictures, the README, the menu entry
+# kit, and tavrion-ctl's bash completion and manual page (which must work); that an update keeps
+# the user's settings; that the menu entry script writes a valid entry into a scratch home; that
+# the installed tavrion-ctl reads the installed simulator through the settings file beside it; and
+# that the installed panel starts from there.
 set -eu
 build=${1:?usage: check-install.sh BUILD_DIR}
 scratch=$(mktemp -d)
@@ -14,13 +15,28 @@ fail() { echo "check-install: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in tavrion tavrion-sim tavrion-ctl tavrion.ini output_reso.txt README.txt install-desktop-entry.sh \
-         share/tavrion.desktop.in share/tavrion-48.png share/tavrion-256.png; do
+         share/tavrion.desktop.in share/tavrion-48.png share/tavrion-256.png \
+         tavrion-ctl.bash share/man/man1/tavrion-ctl.1; do
     [ -e "$prefix/$f" ] || fail "missing $f"
 done
 [ -x "$prefix/tavrion" ] || fail "tavrion is not executable"
 [ -x "$prefix/tavrion-ctl" ] || fail "tavrion-ctl is not executable"
 [ "$(ls "$prefix/bmp" | grep -c '\.bmp$')" -ge 7 ] || fail "bmp/ lacks pictures"
 grep -q "serial/COM1" "$prefix/README.txt" || fail "README.txt does not explain serial names"
+
+# tavrion-ctl's completion offers verbs and output names; its manual page renders without warnings.
+complete_words() {
+    bash -c '. "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _tavrion_ctl; echo "${COMPREPLY[*]}"' \
+        sh "$prefix/tavrion-ctl.bash" "$@"
+}
+[ "$(complete_words tavrion-ctl --tcp 10.0.0.7 rou)" = "route" ] || fail "completion does not offer route"
+complete_words tavrion-ctl route "" | grep -q "AR" || fail "completion does not offer output names"
+complete_words tavrion-ctl --serial CO | grep -q "COM9" || fail "completion does not offer COM ports"
+grep -q '^\.TH TAVRION-CTL 1' "$prefix/share/man/man1/tavrion-ctl.1" || fail "tavrion-ctl.1 is no manual page"
+if command -v man >/dev/null 2>&1; then
+    warnings=$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/tavrion-ctl.1" 2>&1 >/dev/null) || true
+    [ -z "$warnings" ] || fail "tavrion-ctl.1: $warnings"
+fi
 
 # An update over a folder in use keeps the settings the panel wrote.
 printf '1\r\n3\r\n#TRUE#\r\n"10.0.0.7"\r\n' > "$prefix/tavrion.ini"
