@@ -27,6 +27,8 @@ std::string trimmed(const std::string& s)
     return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
+} // namespace
+
 // The link as the options give it, or as the panel's tavrion.ini holds it (only read here).
 std::optional<LinkTarget> link_target(const LinkChoice& choice, const std::string& program_dir, std::string& error)
 {
@@ -64,8 +66,6 @@ std::optional<LinkTarget> link_target(const LinkChoice& choice, const std::strin
     t.com_port = port >= 1 && port <= 9 ? port : 1;
     return t;
 }
-
-} // namespace
 
 std::string LinkTarget::name() const
 {
