@@ -1,0 +1,144 @@
+#!/usr/bin/python3
+"""tavrion-hub's page in a real browser: headless Chromium opens it in two windows against
+tavrion-sim, input 3 is clicked for output B in one, the other shows it within a second, and the
+simulator holds B = 3. With --screenshot PATH it also saves the page as a phone shows it."""
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+
+
+def read_line_matching(proc, pattern, timeout):
+    """The first line of proc's standard output that matches, within timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        line = proc.stdout.readline()
+        if not line:
+            break
+        m = re.search(pattern, line)
+        if m:
+            return m
+    raise RuntimeError("no line matching %r" % pattern)
+
+
+def sim_routes(control_port):
+    with socket.create_connection(("127.0.0.1", control_port), timeout=10) as s:
+        s.sendall(b"status\n")
+        text = b""
+        while not re.search(rb"(^|\n)(ok|error[^\n]*)\n", text):
+            chunk = s.recv(4096)
+            if not chunk:
+                break
+            text += chunk
+    m = re.search(rb"routes A\.\.D (\d) (\d) (\d) (\d)", text)
+    return [int(x) for x in m.groups()] if m else None
+
+
+def browser(window_size="1000,900"):
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    options = webdriver.ChromeOptions()
+    options.binary_location = shutil.which("chromium")
+    for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=" + window_size):
+        options.add_argument(a)
+    return webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
+
+
+def main():
+    program_dir = sys.argv[1]
+    screenshot = sys.argv[sys.argv.index("--screenshot") + 1] if "--screenshot" in sys.argv else None
+    if not shutil.which("chromium") or not shutil.which("chromedriver"):
+        print("SKIP: chromium and chromium-driver are not installed (tools/install-deps.sh installs them)")
+        return SKIP
+    try:
+        import selenium  # noqa: F401
+    except ImportError:
+        print("SKIP: python3-selenium is not installed (tools/install-deps.sh installs it)")
+        return SKIP
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+
+    work = tempfile.mkdtemp(prefix="tavrion-hub-browser-")
+    procs, drivers = [], []
+    try:
+        sim = subprocess.Popen([os.path.join(program_dir, "tavrion-sim"), "--tcp", "0", "--control-port", "0",
+                                "--serial", os.path.join(work, "serial", "COM1"), "--no-stdin"],
+                               stdout=subprocess.PIPE, text=True)
+        procs.append(sim)
+        tcp_port = int(read_line_matching(sim, r"TCP on 127\.0\.0\.1:(\d+)", 20).group(1))
+        control_port = int(read_line_matching(sim, r"control on 127\.0\.0\.1:(\d+)", 20).group(1))
+        units = {"units": [{"id": "room", "name": "Meeting room", "tcp": "127.0.0.1:%d" % tcp_port},
+                           {"id": "desk", "name": "Desk", "serial": os.path.join(work, "serial", "COM1")}],
+                 "poll_seconds": 10}
+        with open(os.path.join(work, "units.json"), "w") as f:
+            json.dump(units, f)
+        token_file = os.path.join(work, "hub.token")
+        hub = subprocess.Popen([os.path.join(program_dir, "tavrion-hub"), "--units", os.path.join(work, "units.json"),
+                                "--listen", "127.0.0.1:0", "--token-file", token_file],
+                               stdout=subprocess.PIPE, text=True)
+        procs.append(hub)
+        port = int(read_line_matching(hub, r"127\.0\.0\.1:(\d+)/", 20).group(1))
+        with open(token_file) as f:
+            token = f.read().strip()
+        address = "http://127.0.0.1:%d/?token=%s#room" % (port, token)
+
+        def ready(d):
+            # The unit has reported its routes: the grid shows one pressed button per output.
+            d.get(address)
+            WebDriverWait(d, 30, 0.05).until(
+                lambda d: d.find_elements(By.CSS_SELECTOR, "#routing button[data-output='B'][aria-pressed='true']"))
+
+        one, two = browser(), browser()
+        drivers += [one, two]
+        ready(one)
+        ready(two)
+        before = sim_routes(control_port)
+        if before is None or before[1] == 3:
+            print("FAIL: the simulator should not hold B = 3 yet: %r" % before)
+            return 1
+        pressed = lambda d: d.find_element(By.ID, "route-B-3").get_attribute("aria-pressed") == "true"
+        one.find_element(By.ID, "route-B-3").click()
+        clicked = time.monotonic()
+        try:
+            WebDriverWait(two, 1.0, 0.02).until(pressed)
+        except Exception:
+            print("FAIL: the second window did not show input 3 on output B within 1 s")
+            return 1
+        seen = time.monotonic() - clicked
+        WebDriverWait(one, 5, 0.05).until(pressed)
+        after = sim_routes(control_port)
+        if after is None or after[1] != 3:
+            print("FAIL: the simulator holds routes %r, not B = 3" % after)
+            return 1
+        print("the second window showed B = 3 %.0f ms after the click; the simulator holds B = 3" % (seen * 1000))
+        if screenshot:
+            phone = browser("390,844")
+            drivers.append(phone)
+            ready(phone)
+            phone.save_screenshot(screenshot)
+            print("screenshot: " + screenshot)
+        return 0
+    finally:
+        for d in drivers:
+            try:
+                d.quit()
+            except Exception:
+                pass
+        for p in reversed(procs):
+            p.terminate()
+            try:
+                p.wait(20)
+            except subprocess.TimeoutExpired:
+                p.kill()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
