@@ -6,6 +6,8 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QPointer>
+#include <QRegularExpression>
+#include <QTcpServer>
 #include <QTcpSocket>
 
 namespace tavrion::hub {
@@ -90,6 +92,58 @@ private:
     bool answered_ = false;
 };
 
+// Qt 6.4 buffers a request's whole body before handing it over. This server looks at the bytes
+// first (its handler runs before the HTTP server's): a request that announces or sends more than
+// the body limit, or a body of unknown length, is answered 413 and its bytes dropped unread.
+class GuardedTcpServer : public QTcpServer {
+public:
+    GuardedTcpServer(int max_body, QObject* parent) : QTcpServer(parent), max_body_(max_body) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto* socket = new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        auto since_start = std::make_shared<qint64>(0); // bytes since the last request line
+        auto refused = std::make_shared<bool>(false);
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, since_start, refused] {
+            if (*refused) {
+                socket->readAll();
+                return;
+            }
+            static const QRegularExpression request_line(QStringLiteral("^[A-Z]+ [^ ]+ HTTP/1\\.[01]\r\n"));
+            const QByteArray head = socket->peek(8192);
+            bool too_large = false;
+            if (request_line.match(QString::fromLatin1(head.left(512))).hasMatch()) {
+                *since_start = 0;
+                const int end = head.indexOf("\r\n\r\n");
+                const QByteArray headers = (end < 0 ? head : head.left(end)).toLower();
+                static const QRegularExpression length(QStringLiteral("\r\ncontent-length: *(\\d+)"));
+                const QRegularExpressionMatch m = length.match(QString::fromLatin1(headers));
+                too_large = (m.hasMatch() && m.captured(1).toLongLong() > max_body_)
+                    || headers.contains("\r\ntransfer-encoding:");
+            }
+            *since_start += socket->bytesAvailable();
+            too_large = too_large || *since_start > max_body_ + kMaxHeadBytes;
+            if (!too_large) return;
+            *refused = true;
+            socket->readAll();
+            const QByteArray body = "{\"error\":\"the body is larger than " + QByteArray::number(max_body_) + " bytes\"}\n";
+            socket->write("HTTP/1.1 413 Payload Too Large\r\nContent-Type: application/json\r\nConnection: close\r\n"
+                          "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+            socket->disconnectFromHost();
+        });
+        addPendingConnection(socket);
+    }
+
+private:
+    static constexpr qint64 kMaxHeadBytes = 16 * 1024;
+    int max_body_;
+};
+
 } // namespace
 
 QByteArray HttpRequest::header(const QByteArray& name) const
@@ -128,10 +182,22 @@ private:
     Handler handler_;
 };
 
-HttpFront::HttpFront(Handler handler, QObject* parent) : QObject(parent), server_(new Server(std::move(handler), this)) {}
+HttpFront::HttpFront(Handler handler, int max_body, QObject* parent)
+    : QObject(parent), server_(new Server(std::move(handler), this)), max_body_(max_body)
+{
+}
 
 HttpFront::~HttpFront() = default;
 
-quint16 HttpFront::listen(const QHostAddress& address, quint16 port) { return server_->listen(address, port); }
+quint16 HttpFront::listen(const QHostAddress& address, quint16 port)
+{
+    auto* tcp = new GuardedTcpServer(max_body_, server_);
+    if (!tcp->listen(address, port)) {
+        delete tcp;
+        return 0;
+    }
+    server_->bind(tcp);
+    return tcp->serverPort();
+}
 
 } // namespace tavrion::hub

@@ -49,7 +49,8 @@ class HttpFront : public QObject {
     Q_OBJECT
 public:
     using Handler = std::function<void(const HttpRequest&, const ExchangePtr&)>;
-    explicit HttpFront(Handler handler, QObject* parent = nullptr);
+    // Requests whose body is larger than `max_body` bytes are answered 413 before they are read.
+    HttpFront(Handler handler, int max_body, QObject* parent = nullptr);
     ~HttpFront() override;
     // The port listened on (the one chosen when `port` is 0); 0 when it cannot listen.
     quint16 listen(const QHostAddress& address, quint16 port);
@@ -57,6 +58,7 @@ public:
 private:
     class Server;
     Server* server_;
+    int max_body_;
 };
 
 } // namespace tavrion::hub

@@ -85,7 +85,7 @@ Hub::~Hub()
 
 quint16 Hub::start()
 {
-    front_ = new HttpFront([this](const HttpRequest& r, const ExchangePtr& ex) { handle(r, ex); }, this);
+    front_ = new HttpFront([this](const HttpRequest& r, const ExchangePtr& ex) { handle(r, ex); }, kMaxBodyBytes, this);
     const quint16 port = front_->listen(options_.listen_address, options_.listen_port);
     if (!port) return 0;
     hosts_ = std::make_unique<HostRules>(options_, port);

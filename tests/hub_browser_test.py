@@ -104,23 +104,38 @@ def main():
             print("FAIL: the simulator should not hold B = 3 yet: %r" % before)
             return 1
         pressed = lambda d: d.find_element(By.ID, "route-B-3").get_attribute("aria-pressed") == "true"
+        # The second window notes the moment it shows the change itself, so the time measured is
+        # the page's, not that of WebDriver's polling on a loaded machine.
+        two.execute_script("""
+            window.seenAt = null;
+            const check = () => {
+                const b = document.getElementById("route-B-3");
+                if (window.seenAt === null && b && b.getAttribute("aria-pressed") === "true") window.seenAt = Date.now();
+            };
+            new MutationObserver(check).observe(document.body, {subtree: true, childList: true, attributes: true});""")
+        clicked = one.execute_script("return Date.now()")
         one.find_element(By.ID, "route-B-3").click()
-        clicked = time.monotonic()
         try:
-            WebDriverWait(two, 1.0, 0.02).until(pressed)
+            seen_at = WebDriverWait(two, 15, 0.05).until(lambda d: d.execute_script("return window.seenAt"))
         except Exception:
-            print("FAIL: the second window did not show input 3 on output B within 1 s")
+            print("FAIL: the second window never showed input 3 on output B")
             return 1
-        seen = time.monotonic() - clicked
+        seen = seen_at - clicked
+        if seen > 1000:
+            print("FAIL: the second window showed input 3 on output B only %d ms after the click" % seen)
+            return 1
         WebDriverWait(one, 5, 0.05).until(pressed)
         after = sim_routes(control_port)
         if after is None or after[1] != 3:
             print("FAIL: the simulator holds routes %r, not B = 3" % after)
             return 1
-        print("the second window showed B = 3 %.0f ms after the click; the simulator holds B = 3" % (seen * 1000))
+        print("the second window showed B = 3 %d ms after the click; the simulator holds B = 3" % seen)
         if screenshot:
             phone = browser("390,844")
             drivers.append(phone)
+            # Headless windows are at least 500 pixels wide: the phone's screen is emulated.
+            phone.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                  {"width": 390, "height": 844, "deviceScaleFactor": 1, "mobile": True})
             ready(phone)
             phone.save_screenshot(screenshot)
             print("screenshot: " + screenshot)

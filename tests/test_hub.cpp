@@ -141,6 +141,28 @@ private:
     QByteArray buffer_;
 };
 
+// Starts tavrion-hub on a free loopback port; the port, or 0.
+quint16 start_hub(QProcess& hub, const QString& units, const QString& token_file)
+{
+    hub.start(kHub, {"--units", units, "--listen", "127.0.0.1:0", "--token-file", token_file});
+    if (!hub.waitForStarted(10000)) return 0;
+    QByteArray out;
+    wait_until([&] {
+        out += hub.readAllStandardOutput();
+        return out.contains("listening on") || hub.state() == QProcess::NotRunning;
+    }, kAnswerMs);
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)/")).match(QString::fromLatin1(out));
+    return m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
+}
+
+QString write_units(const QString& path, const QJsonArray& units, int poll_seconds)
+{
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(QJsonDocument(QJsonObject{{"poll_seconds", poll_seconds}, {"units", units}}).toJson());
+    return path;
+}
+
 } // namespace
 
 class TestHub : public QObject {
@@ -180,26 +202,13 @@ private slots:
         QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
         const quint16 refusing = closed.serverPort();
         closed.close();
-        QFile units(path("units.json"));
-        QVERIFY(units.open(QIODevice::WriteOnly));
-        units.write(QJsonDocument(QJsonObject{
-            {"poll_seconds", 0},
-            {"units", QJsonArray{
-                QJsonObject{{"id", "pty"}, {"name", "Serial room"}, {"serial", path("serial/COM1")}},
-                QJsonObject{{"id", "net"}, {"name", "TCP room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(net_.tcp_port())}},
-                QJsonObject{{"id", "gone"}, {"name", "Switched off"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(refusing)}},
-            }}}).toJson());
-        units.close();
-        hub_.start(kHub, {"--units", path("units.json"), "--listen", "127.0.0.1:0", "--token-file", path("hub.token")});
-        QVERIFY(hub_.waitForStarted(10000));
-        QByteArray out;
-        QVERIFY(wait_until([&] {
-            out += hub_.readAllStandardOutput();
-            return out.contains("listening on");
-        }, kAnswerMs));
-        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)/")).match(QString::fromLatin1(out));
-        QVERIFY(m.hasMatch());
-        port_ = quint16(m.captured(1).toUInt());
+        const QString units = write_units(path("units.json"), QJsonArray{
+            QJsonObject{{"id", "pty"}, {"name", "Serial room"}, {"serial", path("serial/COM1")}},
+            QJsonObject{{"id", "net"}, {"name", "TCP room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(net_.tcp_port())}},
+            QJsonObject{{"id", "gone"}, {"name", "Switched off"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(refusing)}},
+        }, 0);
+        port_ = start_hub(hub_, units, path("hub.token"));
+        QVERIFY(port_);
         QFile token(path("hub.token"));
         QVERIFY(token.open(QIODevice::ReadOnly));
         token_ = token.readAll().trimmed();
@@ -419,6 +428,36 @@ private slots:
         // The page's own POST carries its Origin: taken.
         QCOMPARE(http_->request("POST", "/api/units/net/run", "{\"commands\": [\"lock off\"]}",
                                 {{"Origin", "http://127.0.0.1:" + QByteArray::number(port_)}}).status, 200);
+    }
+
+    // With poll_seconds, a change made on the device itself shows; over TCP a restart (power on,
+    // or the device's own) is followed until the unit answers again.
+    void poll_and_restart_course()
+    {
+        tavrion_sim::SimServer sim;
+        sim.set_restart_ms(800);
+        QVERIFY(sim.listen_tcp(QHostAddress::LocalHost, 0));
+        QProcess hub;
+        const quint16 port = start_hub(hub, write_units(path("polled.json"), QJsonArray{QJsonObject{
+            {"id", "polled"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(sim.tcp_port())}}}, 1), path("hub.token"));
+        QVERIFY(port);
+        const Http http(port, token_);
+        auto doc = [&] { return http.request("GET", "/api/units/polled").json(); };
+        QVERIFY(wait_until([&] { return doc().value("power") == "on"; }, kAnswerMs));
+        sim.device().state().routes[3] = 1; // output D on input 1, as from the front panel
+        QVERIFY(wait_until([&] { return doc().value("routes").toObject().value("D").toInt() == 1; }, 5000));
+
+        const Response r = http.run("polled", {"power standby", "power on", "route D 2"});
+        QCOMPARE(r.status, 200);
+        QCOMPARE(r.json().value("results").toArray().size(), 3);
+        QCOMPARE(sim.device().state().routes[3], 2);
+
+        QVERIFY(sim.apply_control(QStringLiteral("restart")));
+        QVERIFY(wait_until([&] { return doc().value("link").toObject().value("state") == "down"; }, 5000));
+        QVERIFY(wait_until([&] { return doc().value("link").toObject().value("state") == "up"; }, kAnswerMs));
+        QCOMPARE(http.run("polled", {"route D 3"}).status, 200);
+        hub.terminate();
+        QVERIFY(hub.waitForFinished(30000));
     }
 
     // A units file the hub cannot use stops it with a message naming the file and the place.
