@@ -283,8 +283,11 @@ void idle(const std::vector<int>& sizes, int seconds)
 {
     std::printf("idle, units polled every 10 s, %d s each: hub CPU (share of one core) and resident memory\n", seconds);
     Devices devices(sizes.back());
-    for (int n : sizes) {
-        HubProcess hub(devices, n, 10);
+    // The first size once more without the poll: what the links alone cost.
+    std::vector<std::pair<int, int>> runs{{sizes.front(), 0}};
+    for (int n : sizes) runs.push_back({n, 10});
+    for (const auto& [n, poll] : runs) {
+        HubProcess hub(devices, n, poll);
         Client client(hub);
         wait_until([&] {
             const QJsonArray units = client.request("GET", "/api/units").value("units").toArray();
@@ -295,7 +298,7 @@ void idle(const std::vector<int>& sizes, int seconds)
         t.start();
         QTest::qWait(seconds * 1000);
         const double share = (hub.cpu_seconds() - cpu0) / (double(t.elapsed()) / 1000.0);
-        std::printf("  %3d units: CPU %5.2f %%, RSS %6.1f MiB\n", n, share * 100.0, hub.rss_mib());
+        std::printf("  %3d units%s: CPU %5.2f %%, RSS %6.1f MiB\n", n, poll ? "" : " (no poll)", share * 100.0, hub.rss_mib());
     }
 }
 

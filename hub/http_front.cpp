@@ -131,7 +131,8 @@ protected:
             if (!too_large) return;
             *refused = true;
             socket->readAll();
-            const QByteArray body = "{\"error\":\"the body is larger than " + QByteArray::number(max_body_) + " bytes\"}\n";
+            const QByteArray body = "{\"error\":\"the body is larger than " + QByteArray::number(max_body_)
+                + " bytes, or of unknown length\"}\n";
             socket->write("HTTP/1.1 413 Payload Too Large\r\nContent-Type: application/json\r\nConnection: close\r\n"
                           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
             socket->disconnectFromHost();

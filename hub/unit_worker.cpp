@@ -175,8 +175,8 @@ JobResult UnitWorker::carry_out(const Job& job)
         return r;
     };
     if (job.if_version && *job.if_version != version_) {
-        error(409, QStringLiteral("the unit's state has changed since version %1; it is now %2")
-                       .arg(*job.if_version).arg(version_));
+        error(409, QStringLiteral("the unit is at version %1, not %2: nothing sent; read its state again")
+                       .arg(version_).arg(*job.if_version));
         r.body[QStringLiteral("state")] = document();
         return r;
     }
