@@ -418,6 +418,9 @@ private slots:
         QCOMPARE(page.status, 200);
         QVERIFY(page.body.contains("<title>Tavrion</title>"));
         QVERIFY(page.head.contains("Content-Security-Policy: default-src 'none'"));
+        // Nothing from elsewhere, and text is never put in as markup.
+        for (const char* banned : {"innerHTML", "outerHTML", "insertAdjacentHTML", "document.write", "http://", "https://", " src="})
+            QVERIFY2(!page.body.contains(banned), banned);
         QCOMPARE(http_->request("GET", "/?token=wrong", {}, {{"Authorization", ""}}).status, 401);
         const Response set = http_->request("GET", "/?token=" + token_, {}, {{"Authorization", ""}});
         QCOMPARE(set.status, 303);
