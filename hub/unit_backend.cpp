@@ -149,6 +149,7 @@ struct UnitBackend::Impl {
     std::string program_dir;
     std::vector<std::string> resolutions;
     std::unique_ptr<ctl::Device> device;
+    std::function<void()> link_down;
 
     ctl::Context context() const
     {
@@ -196,8 +197,20 @@ bool UnitBackend::open(std::string& error)
     const auto target = ctl::link_target(parsed.invocation->link, d_->program_dir, error);
     if (!target) return false;
     d_->device = ctl::session_opener(d_->program_dir)(*target, error);
+    if (auto* s = dynamic_cast<ctl::SessionDevice*>(d_->device.get())) {
+        DeviceSession& session = s->session();
+        Impl* d = d_.get();
+        QObject::connect(&session, &DeviceSession::ethernet_link_down, &session, [d] {
+            if (d->link_down) d->link_down();
+        });
+        QObject::connect(&session, &DeviceSession::serial_link_shown, &session, [d](bool open) {
+            if (!open && d->link_down) d->link_down();
+        });
+    }
     return d_->device != nullptr;
 }
+
+void UnitBackend::on_link_down(std::function<void()> handler) { d_->link_down = std::move(handler); }
 
 bool UnitBackend::link_up() const
 {

@@ -3,6 +3,7 @@
 // file that knows how tavrion-ctl carries verbs out; everything runs in the unit's own thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +55,9 @@ public:
     // Opens the link as tavrion-ctl does (TCP: up to the panel's 7 s). False, with why, on failure.
     bool open(std::string& error);
     bool link_up() const;
+    // Called (in the unit's thread) whenever the open link goes down, also in the middle of a
+    // command: the device restarted, dropped the connection, or the serial device went away.
+    void on_link_down(std::function<void()> handler);
 
     struct StateRead {
         int status = kDone;

@@ -122,6 +122,12 @@ void UnitWorker::pump()
             job->done(r);
             continue;
         }
+        if (link_check_due_) {
+            link_check_due_ = false;
+            // A restart course inside a command may have brought the link back already.
+            if (backend_ && !backend_->link_up()) link_lost();
+            continue;
+        }
         if (poll_due_) {
             poll_due_ = false;
             if (backend_) reread();
@@ -147,6 +153,10 @@ void UnitWorker::open_link()
     }
     backoff_ms_ = 0;
     backend_ = std::move(backend);
+    backend_->on_link_down([this] {
+        link_check_due_ = true;
+        QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
+    });
     problem_.clear();
     link_state_ = "up";
     reread();

@@ -85,6 +85,7 @@ private:
     bool busy_ = false;  // a job runs; the session's waits run events, so pump() may be re-entered
     bool open_due_ = false;
     bool poll_due_ = false;
+    bool link_check_due_ = false; // the session reported its link down
     bool stopped_ = false;
 
     const char* link_state_ = "connecting";

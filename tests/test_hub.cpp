@@ -318,6 +318,19 @@ private slots:
         QCOMPARE(http_->request("GET", "/api/nothing").status, 404);
     }
 
+    // A unit that restarts by itself (or drops the link) shows as down at once, without a poll,
+    // and is linked again by itself once it listens again.
+    void device_restart_without_poll()
+    {
+        net_.set_restart_ms(1500);
+        auto state = [&] { return http_->request("GET", "/api/units/net").json().value("link").toObject().value("state"); };
+        QVERIFY(net_.apply_control(QStringLiteral("restart")));
+        QVERIFY(wait_until([&] { return state() == "down"; }, 1400));
+        QVERIFY(wait_until([&] { return state() == "up"; }, kAnswerMs));
+        QCOMPARE(http_->run("net", {"route C 2"}).status, 200);
+        QCOMPARE(net_.device().state().routes[2], 2);
+    }
+
     void restore()
     {
         const QJsonObject before = http_->request("GET", "/api/units/net").json();
