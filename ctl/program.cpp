@@ -29,6 +29,8 @@ std::string trimmed(const std::string& s)
     return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
+} // namespace
+
 // The link as the options give it, or as the panel's tavrion.ini holds it (only read here).
 std::optional<LinkTarget> link_target(const LinkChoice& choice, const std::string& program_dir, std::string& error)
 {
@@ -66,6 +68,8 @@ std::optional<LinkTarget> link_target(const LinkChoice& choice, const std::strin
     t.com_port = port >= 1 && port <= 9 ? port : 1;
     return t;
 }
+
+namespace {
 
 // Standard error as it goes, kept as well for the --json document.
 class KeepingBuffer : public std::streambuf {

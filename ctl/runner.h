@@ -14,6 +14,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ struct LinkTarget {
     RemoteAddress tcp;
     std::string name() const; // "COM1", "/dev/ttyUSB0", "10.0.0.7:23"
 };
+
+// The link that `choice` names, or the one of tavrion.ini in `program_dir` (only read) when it
+// names none; nothing, with `error` saying why, when tavrion.ini gives no usable link.
+std::optional<LinkTarget> link_target(const LinkChoice& choice, const std::string& program_dir, std::string& error);
 
 // Opens the link and returns the session on it; on failure nothing, with `error` naming the port
 // or address and what went wrong.

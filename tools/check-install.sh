@@ -3,8 +3,9 @@
 # programs, the default settings, the resolution list, the pictures, the README, the menu entry
 # kit, and tavrion-ctl's bash completion and manual page (which must work); that an update keeps
 # the user's settings; that the menu entry script writes a valid entry into a scratch home; that
-# the installed tavrion-ctl reads the installed simulator through the settings file beside it; and
-# that the installed panel starts from there.
+# the installed tavrion-ctl reads the installed simulator through the settings file beside it; that
+# the installed hub makes its token and its service file is valid; and that the installed panel
+# starts from there.
 set -eu
 build=${1:?usage: check-install.sh BUILD_DIR}
 scratch=$(mktemp -d)
@@ -14,7 +15,8 @@ prefix=$scratch/Tavrion\ field\ kit
 fail() { echo "check-install: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in tavrion tavrion-sim tavrion-ctl tavrion.ini output_reso.txt README.txt install-desktop-entry.sh \
+for f in tavrion tavrion-sim tavrion-ctl tavrion-hub share/tavrion-hub.service share/units.example.json \
+         tavrion.ini output_reso.txt README.txt install-desktop-entry.sh \
          share/tavrion.desktop.in share/tavrion-48.png share/tavrion-256.png \
          tavrion-ctl.bash share/man/man1/tavrion-ctl.1; do
     [ -e "$prefix/$f" ] || fail "missing $f"
@@ -68,6 +70,18 @@ while [ ! -e "$prefix/serial/COM1" ] && [ $tries -lt 50 ]; do sleep 0.1; tries=$
 version=$("$prefix/tavrion-ctl" version 2>&1) || true
 kill "$sim"; wait "$sim" 2>/dev/null || true
 [ "$version" = "1.06" ] || fail "the installed tavrion-ctl did not read the simulator: $version"
+# The installed hub makes its token beside itself, readable by its owner only, and prints the
+# address with it; the service file, pointed at this folder, passes systemd's own check.
+url=$("$prefix/tavrion-hub" --show-url) || fail "tavrion-hub --show-url failed"
+token=$(cat "$prefix/tavrion-hub.token")
+[ "$url" = "http://127.0.0.1:7720/?token=$token" ] || fail "tavrion-hub --show-url printed $url"
+[ "$(stat -c %a "$prefix/tavrion-hub.token")" = 600 ] || fail "the token file is not owner-only"
+if command -v systemd-analyze >/dev/null 2>&1; then
+    sed -e "s|/home/tavrion/tavrion/tavrion-hub|\"$prefix/tavrion-hub\"|" \
+        -e "s|/home/tavrion/tavrion/units.json|\"$prefix/units.json\"|" \
+        -e "s|^ReadWritePaths=.*|ReadWritePaths=\"$prefix\"|" "$prefix/share/tavrion-hub.service" > "$scratch/tavrion-hub.service"
+    systemd-analyze verify "$scratch/tavrion-hub.service" || fail "systemd-analyze verify refused the service file"
+fi
 printf '0\r\n9\r\n#FALSE#\r\n"127.0.0.1"\r\n' > "$prefix/tavrion.ini"
 QT_QPA_PLATFORM=offscreen "$prefix/tavrion" >/dev/null 2>&1 &
 pid=$!

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing Tavrion needs on Debian 12 (skips what is already there).
 set -euo pipefail
-packages=(cmake g++ make qt6-base-dev qt6-serialport-dev libgl-dev)
+# qt6-websockets-dev: Qt's HttpServer package needs it to be found, but does not pull it in.
+# chromium, chromium-driver, python3-selenium: the web remote's test in a real browser.
+packages=(cmake g++ make qt6-base-dev qt6-serialport-dev libgl-dev qt6-httpserver-dev qt6-websockets-dev
+          chromium chromium-driver python3-selenium)
 if [ "${1:-}" = "--fuzz" ]; then packages+=(clang-14 libclang-rt-14-dev); fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,320 @@
+// tavrion-hub-bench: measures the web remote against simulated units and prints the figures: a
+// `route B n` run from request to answer and to the event at a second client, beside the same
+// command (and the status reading the hub does after it) through tavrion-ctl's own session; the
+// time until the last of 20 event clients has a change; and the hub's idle CPU and memory with 8
+// and more units polled every 10 s. A program, not a test: it asserts no times.
+#include "ctl/runner.h"
+#include "ctl/session_device.h"
+#include "sim/sim_server.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const QString kHub = QStringLiteral(TAVRION_PROGRAM_DIR "/tavrion-hub");
+QElapsedTimer g_clock;
+
+template <typename F>
+bool wait_until(F done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QTest::qWait(1);
+    }
+    return true;
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, std::size_t(p * double(v.size() - 1) + 0.5))];
+}
+
+// The simulated units, in a thread of their own as devices would be.
+class Devices {
+public:
+    explicit Devices(int count)
+    {
+        thread_.start();
+        context_.moveToThread(&thread_);
+        QMetaObject::invokeMethod(&context_, [this, count] {
+            for (int i = 0; i < count; ++i) {
+                sims_.push_back(std::make_unique<tavrion_sim::SimServer>());
+                sims_.back()->listen_tcp(QHostAddress::LocalHost, 0);
+                ports_.push_back(sims_.back()->tcp_port());
+            }
+        }, Qt::BlockingQueuedConnection);
+    }
+    ~Devices()
+    {
+        QMetaObject::invokeMethod(&context_, [this] { sims_.clear(); }, Qt::BlockingQueuedConnection);
+        thread_.quit();
+        thread_.wait();
+    }
+    quint16 port(int i) const { return ports_[std::size_t(i)]; }
+
+private:
+    QThread thread_;
+    QObject context_;
+    std::vector<std::unique_ptr<tavrion_sim::SimServer>> sims_;
+    std::vector<quint16> ports_;
+};
+
+class HubProcess {
+public:
+    HubProcess(const Devices& devices, int units, int poll_seconds)
+    {
+        QJsonArray list;
+        for (int i = 0; i < units; ++i)
+            list.append(QJsonObject{{"id", QStringLiteral("u%1").arg(i)},
+                                    {"tcp", QStringLiteral("127.0.0.1:%1").arg(devices.port(i))}});
+        QFile f(dir_.filePath("units.json"));
+        f.open(QIODevice::WriteOnly);
+        f.write(QJsonDocument(QJsonObject{{"units", list}, {"poll_seconds", poll_seconds}}).toJson());
+        f.close();
+        process_.start(kHub, {"--units", f.fileName(), "--listen", "127.0.0.1:0", "--token-file", dir_.filePath("token")});
+        QByteArray out;
+        wait_until([&] {
+            out += process_.readAllStandardOutput();
+            return out.contains("listening on") || process_.state() == QProcess::NotRunning;
+        }, 20000);
+        port = quint16(QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)/")).match(QString::fromLatin1(out)).captured(1).toUInt());
+        QFile t(dir_.filePath("token"));
+        t.open(QIODevice::ReadOnly);
+        token = t.readAll().trimmed();
+    }
+    ~HubProcess()
+    {
+        process_.terminate();
+        process_.waitForFinished(30000);
+    }
+    qint64 pid() const { return process_.processId(); }
+    // utime + stime in seconds, and the resident set in MiB.
+    double cpu_seconds() const
+    {
+        QFile f(QStringLiteral("/proc/%1/stat").arg(pid()));
+        f.open(QIODevice::ReadOnly);
+        const QList<QByteArray> fields = f.readAll().split(')').last().trimmed().split(' ');
+        return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
+    }
+    double rss_mib() const
+    {
+        QFile f(QStringLiteral("/proc/%1/status").arg(pid()));
+        f.open(QIODevice::ReadOnly);
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+        return 0;
+    }
+
+    quint16 port = 0;
+    QByteArray token;
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
+};
+
+QByteArray request_bytes(const HubProcess& hub, const QByteArray& method, const QByteArray& path, const QByteArray& body = {})
+{
+    return method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(hub.port)
+        + "\r\nAuthorization: Bearer " + hub.token + "\r\nContent-Type: application/json\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+// A keep-alive connection for requests, one at a time.
+class Client {
+public:
+    explicit Client(const HubProcess& hub) : hub_(hub)
+    {
+        socket_.connectToHost(QHostAddress::LocalHost, hub.port);
+        socket_.waitForConnected(5000);
+    }
+    QJsonObject request(const QByteArray& method, const QByteArray& path, const QByteArray& body = {})
+    {
+        socket_.write(request_bytes(hub_, method, path, body));
+        QByteArray all;
+        int length = -1, end = -1;
+        wait_until([&] {
+            all += socket_.readAll();
+            if (end < 0 && (end = all.indexOf("\r\n\r\n")) >= 0)
+                length = QRegularExpression(QStringLiteral("Content-Length: (\\d+)")).match(QString::fromLatin1(all.left(end))).captured(1).toInt();
+            return end >= 0 && all.size() >= end + 4 + length;
+        }, 60000);
+        return QJsonDocument::fromJson(all.mid(end + 4)).object();
+    }
+
+private:
+    const HubProcess& hub_;
+    QTcpSocket socket_;
+};
+
+// An event stream: the arrival time of each event with its document.
+class Events {
+public:
+    Events(const HubProcess& hub, const QByteArray& unit)
+    {
+        socket_.connectToHost(QHostAddress::LocalHost, hub.port);
+        socket_.write(request_bytes(hub, "GET", "/api/units/" + unit + "/events"));
+        QObject::connect(&socket_, &QTcpSocket::readyRead, &socket_, [this] {
+            buffer_ += socket_.readAll();
+            for (int end; (end = buffer_.indexOf("\n\n")) >= 0;) {
+                const QByteArray block = buffer_.left(end);
+                buffer_.remove(0, end + 2);
+                const int data = block.indexOf("data: ");
+                if (data >= 0) got.push_back({g_clock.nsecsElapsed() / 1e6, QJsonDocument::fromJson(block.mid(data + 6)).object()});
+            }
+        });
+    }
+    // The arrival of the first event after `since` whose route B is `input`; -1 when none came.
+    double arrival(double since, int input) const
+    {
+        for (const auto& e : got)
+            if (e.first >= since && e.second.value("routes").toObject().value("B").toInt() == input) return e.first;
+        return -1;
+    }
+    std::vector<std::pair<double, QJsonObject>> got;
+
+private:
+    QTcpSocket socket_;
+    QByteArray buffer_;
+};
+
+void route_timing(int reps)
+{
+    Devices devices(2);
+    HubProcess hub(devices, 1, 0);
+    Client client(hub);
+    wait_until([&] { return client.request("GET", "/api/units/u0").value("power") == "on"; }, 30000);
+    Events second(hub, "u0");
+    wait_until([&] { return !second.got.empty(); }, 10000);
+    std::vector<double> answer, event, ctl_route, ctl_status;
+    for (int i = 0; i < reps; ++i) {
+        const int input = i % 2 ? 2 : 3;
+        const double start = g_clock.nsecsElapsed() / 1e6;
+        const QJsonObject r = client.request("POST", "/api/units/u0/run",
+                                             QStringLiteral("{\"commands\": [\"route B %1\"]}").arg(input).toUtf8());
+        const double answered = g_clock.nsecsElapsed() / 1e6;
+        wait_until([&] { return second.arrival(start, input) >= 0; }, 10000);
+        answer.push_back(answered - start);
+        event.push_back(second.arrival(start, input) - start);
+        if (r.value("results").toArray().first().toObject().value("status").toInt(-1) != 0) std::printf("  (run %d failed)\n", i);
+    }
+    // The same through tavrion-ctl's session on the second unit, the link opened once as the hub does.
+    std::string error;
+    const std::string dir = TAVRION_PROGRAM_DIR;
+    tavrion::ctl::LinkTarget target;
+    target.serial = false;
+    target.tcp.host = "127.0.0.1";
+    target.tcp.port = devices.port(1);
+    auto device = tavrion::ctl::session_opener(dir)(target, error);
+    if (!device) {
+        std::printf("tavrion-ctl could not open the second unit: %s\n", error.c_str());
+        return;
+    }
+    auto time_ctl = [&](const std::vector<std::string>& words) {
+        tavrion::ctl::ParseContext pc;
+        const auto parsed = tavrion::ctl::parse_command_line(words, pc);
+        std::ostringstream out, err;
+        tavrion::ctl::Context context;
+        const double start = g_clock.nsecsElapsed() / 1e6;
+        tavrion::ctl::run(*parsed.invocation, *device, out, err, context);
+        return g_clock.nsecsElapsed() / 1e6 - start;
+    };
+    for (int i = 0; i < reps; ++i) {
+        ctl_route.push_back(time_ctl({"route", "B", i % 2 ? "2" : "3"}));
+        ctl_status.push_back(time_ctl({"status", "--json"}));
+    }
+    std::printf("route B n, %d runs over TCP (ms)                    median    p95\n", reps);
+    std::printf("  hub: request to answer                          %7.1f %7.1f\n", percentile(answer, 0.5), percentile(answer, 0.95));
+    std::printf("  hub: request to the event at a second client    %7.1f %7.1f\n", percentile(event, 0.5), percentile(event, 0.95));
+    std::printf("  tavrion-ctl session: route B n (wire time)      %7.1f %7.1f\n", percentile(ctl_route, 0.5), percentile(ctl_route, 0.95));
+    std::printf("  tavrion-ctl session: status --json              %7.1f %7.1f\n", percentile(ctl_status, 0.5), percentile(ctl_status, 0.95));
+    std::vector<double> overhead;
+    for (int i = 0; i < reps; ++i) overhead.push_back(answer[std::size_t(i)] - ctl_route[std::size_t(i)] - ctl_status[std::size_t(i)]);
+    std::printf("  hub answer minus (route + status reading)       %7.1f %7.1f\n", percentile(overhead, 0.5), percentile(overhead, 0.95));
+}
+
+void fan_out(int clients, int reps)
+{
+    Devices devices(1);
+    HubProcess hub(devices, 1, 0);
+    Client client(hub);
+    wait_until([&] { return client.request("GET", "/api/units/u0").value("power") == "on"; }, 30000);
+    std::vector<std::unique_ptr<Events>> streams;
+    for (int i = 0; i < clients; ++i) streams.push_back(std::make_unique<Events>(hub, "u0"));
+    wait_until([&] { return std::all_of(streams.begin(), streams.end(), [](const auto& s) { return !s->got.empty(); }); }, 20000);
+    std::vector<double> last;
+    for (int i = 0; i < reps; ++i) {
+        const int input = i % 2 ? 2 : 3;
+        const double start = g_clock.nsecsElapsed() / 1e6;
+        client.request("POST", "/api/units/u0/run", QStringLiteral("{\"commands\": [\"route B %1\"]}").arg(input).toUtf8());
+        wait_until([&] { return std::all_of(streams.begin(), streams.end(), [&](const auto& s) { return s->arrival(start, input) >= 0; }); }, 10000);
+        double latest = 0;
+        for (const auto& s : streams) latest = std::max(latest, s->arrival(start, input) - start);
+        last.push_back(latest);
+    }
+    std::printf("%d event clients, %d changes: request to the last client's event (ms): median %.1f, p95 %.1f\n",
+                clients, reps, percentile(last, 0.5), percentile(last, 0.95));
+}
+
+void idle(const std::vector<int>& sizes, int seconds)
+{
+    std::printf("idle, units polled every 10 s, %d s each: hub CPU (share of one core) and resident memory\n", seconds);
+    Devices devices(sizes.back());
+    // The first size once more without the poll: what the links alone cost.
+    std::vector<std::pair<int, int>> runs{{sizes.front(), 0}};
+    for (int n : sizes) runs.push_back({n, 10});
+    for (const auto& [n, poll] : runs) {
+        HubProcess hub(devices, n, poll);
+        Client client(hub);
+        wait_until([&] {
+            const QJsonArray units = client.request("GET", "/api/units").value("units").toArray();
+            return std::all_of(units.begin(), units.end(), [](const QJsonValue& u) { return u.toObject().value("power") == "on"; });
+        }, 120000);
+        const double cpu0 = hub.cpu_seconds();
+        QElapsedTimer t;
+        t.start();
+        QTest::qWait(seconds * 1000);
+        const double share = (hub.cpu_seconds() - cpu0) / (double(t.elapsed()) / 1000.0);
+        std::printf("  %3d units%s: CPU %5.2f %%, RSS %6.1f MiB\n", n, poll ? "" : " (no poll)", share * 100.0, hub.rss_mib());
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    g_clock.start();
+    const bool quick = app.arguments().contains(QStringLiteral("--quick"));
+    if (app.arguments().contains(QStringLiteral("--help"))) {
+        std::printf("tavrion-hub-bench [--quick]: route timing (50 runs), 20 event clients, idle 8..64 units (60 s each)\n");
+        return 0;
+    }
+    route_timing(quick ? 5 : 50);
+    fan_out(20, quick ? 3 : 10);
+    idle(quick ? std::vector<int>{8} : std::vector<int>{8, 16, 32, 64}, quick ? 5 : 60);
+    return 0;
+}

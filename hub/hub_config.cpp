@@ -1,0 +1,252 @@
+// Options, units file, token file and Host rules of tavrion-hub.
+#include "hub/hub_config.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+namespace tavrion::hub {
+
+namespace {
+
+constexpr qint64 kMaxUnitsFileBytes = 1 << 20;
+constexpr int kMaxPollSeconds = 86400;
+
+// "ADDR:PORT", "[v6]:PORT" or "PORT".
+bool parse_listen(const QString& text, HubOptions& o)
+{
+    QString host = QStringLiteral("127.0.0.1");
+    QString port = text;
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon >= 0) {
+        host = text.left(colon);
+        port = text.mid(colon + 1);
+        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) host = host.mid(1, host.size() - 2);
+    }
+    bool ok = false;
+    const uint n = port.toUInt(&ok);
+    QHostAddress address;
+    if (!ok || n > 65535 || !address.setAddress(host)) return false;
+    o.listen_address = address;
+    o.listen_port = quint16(n);
+    o.listen_text = text.contains(QLatin1Char(':')) ? text : host + QLatin1Char(':') + port;
+    return true;
+}
+
+QString place_of(const QByteArray& bytes, int offset)
+{
+    int line = 1, column = 1;
+    for (int i = 0; i < offset && i < bytes.size(); ++i) {
+        if (bytes[i] == '\n') ++line, column = 1;
+        else ++column;
+    }
+    return QStringLiteral("line %1, column %2").arg(line).arg(column);
+}
+
+} // namespace
+
+std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
+{
+    HubOptions o;
+    for (int i = 0; i < args.size(); ++i) {
+        QString arg = args[i];
+        QString value;
+        bool has_value = false;
+        if (arg.startsWith(QLatin1String("--")) && arg.contains(QLatin1Char('='))) {
+            value = arg.section(QLatin1Char('='), 1);
+            arg = arg.section(QLatin1Char('='), 0, 0);
+            has_value = true;
+        }
+        auto take = [&]() {
+            if (has_value) return true;
+            if (i + 1 >= args.size()) return false;
+            value = args[++i];
+            return true;
+        };
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            o.help = true;
+        } else if (arg == QLatin1String("--show-url")) {
+            o.show_url = true;
+        } else if (arg == QLatin1String("--units") || arg == QLatin1String("--token-file")
+                   || arg == QLatin1String("--listen") || arg == QLatin1String("--allow-host")) {
+            if (!take() || value.isEmpty()) {
+                error = arg + QStringLiteral(" needs a value");
+                return std::nullopt;
+            }
+            if (arg == QLatin1String("--units")) o.units_file = value;
+            else if (arg == QLatin1String("--token-file")) o.token_file = value;
+            else if (arg == QLatin1String("--allow-host")) o.allow_hosts << value.toLower();
+            else if (!parse_listen(value, o)) {
+                error = QStringLiteral("--listen takes ADDR:PORT (an IP address), not \"%1\"").arg(value);
+                return std::nullopt;
+            }
+        } else {
+            error = QStringLiteral("unknown argument \"%1\"").arg(arg);
+            return std::nullopt;
+        }
+    }
+    return o;
+}
+
+QString usage_text()
+{
+    return QStringLiteral(
+        "Usage: tavrion-hub [--units FILE] [--listen ADDR:PORT] [--token-file FILE]\n"
+        "                   [--allow-host NAME]... [--show-url]\n"
+        "\n"
+        "Serves a web page and a JSON API for one or more KV-7720 units, holding their links.\n"
+        "\n"
+        "  --units FILE        the units: {\"units\": [{\"id\": \"hall\", \"name\": \"Main hall\",\n"
+        "                      \"tcp\": \"10.20.4.11\"}, {\"id\": \"lab\", \"serial\": \"COM1\"}],\n"
+        "                      \"poll_seconds\": 10}; without it, one unit \"default\" on the link\n"
+        "                      of the tavrion.ini beside the program\n"
+        "  --listen ADDR:PORT  where to listen (default 127.0.0.1:7720; port 0 picks a free one)\n"
+        "  --token-file FILE   the access token (default tavrion-hub.token beside the program;\n"
+        "                      made at first start, readable by its owner only)\n"
+        "  --allow-host NAME   a further Host name that requests may carry (repeatable)\n"
+        "  --show-url          print the address to open in a browser, and exit\n"
+        "  --help              this text\n");
+}
+
+std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
+{
+    auto fail = [&](const QString& where, const QString& what) -> std::optional<UnitsSetup> {
+        error = path + (where.isEmpty() ? QString() : QStringLiteral(": ") + where) + QStringLiteral(": ") + what;
+        return std::nullopt;
+    };
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return fail({}, QStringLiteral("cannot be read: ") + f.errorString());
+    const QByteArray bytes = f.read(kMaxUnitsFileBytes + 1);
+    if (bytes.size() > kMaxUnitsFileBytes) return fail({}, QStringLiteral("larger than 1 MiB"));
+    QJsonParseError pe;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &pe);
+    if (pe.error != QJsonParseError::NoError) return fail(place_of(bytes, pe.offset), pe.errorString());
+    if (!doc.isObject()) return fail({}, QStringLiteral("not a JSON object"));
+    const QJsonObject root = doc.object();
+    UnitsSetup setup;
+    for (auto it = root.begin(); it != root.end(); ++it)
+        if (it.key() != QLatin1String("units") && it.key() != QLatin1String("poll_seconds"))
+            return fail(it.key(), QStringLiteral("unknown key"));
+    if (root.contains(QLatin1String("poll_seconds"))) {
+        const QJsonValue p = root.value(QLatin1String("poll_seconds"));
+        const double n = p.toDouble(-1);
+        if (!p.isDouble() || n != int(n) || n < 0 || n > kMaxPollSeconds)
+            return fail(QStringLiteral("poll_seconds"), QStringLiteral("a whole number of seconds from 0 to %1").arg(kMaxPollSeconds));
+        setup.poll_seconds = int(n);
+    }
+    const QJsonValue units = root.value(QLatin1String("units"));
+    if (!units.isArray() || units.toArray().isEmpty()) return fail(QStringLiteral("units"), QStringLiteral("a list of at least one unit"));
+    static const QRegularExpression id_form(QStringLiteral("^[A-Za-z0-9_-]{1,32}$"));
+    const QJsonArray list = units.toArray();
+    for (int i = 0; i < list.size(); ++i) {
+        const QString where = QStringLiteral("units[%1]").arg(i);
+        if (!list[i].isObject()) return fail(where, QStringLiteral("not an object"));
+        const QJsonObject u = list[i].toObject();
+        for (auto it = u.begin(); it != u.end(); ++it)
+            if (!QStringList{"id", "name", "tcp", "serial"}.contains(it.key()))
+                return fail(where + QLatin1Char('.') + it.key(), QStringLiteral("unknown key"));
+        const QString id = u.value(QLatin1String("id")).toString();
+        if (!id_form.match(id).hasMatch())
+            return fail(where + QStringLiteral(".id"), QStringLiteral("1 to 32 letters, digits, - or _"));
+        for (const UnitConfig& other : setup.units)
+            if (other.id == id.toStdString()) return fail(where + QStringLiteral(".id"), QStringLiteral("\"%1\" is used twice").arg(id));
+        const bool tcp = u.contains(QLatin1String("tcp")), serial = u.contains(QLatin1String("serial"));
+        if (tcp == serial) return fail(where, QStringLiteral("needs one of \"tcp\" and \"serial\""));
+        const QString key = tcp ? QStringLiteral("tcp") : QStringLiteral("serial");
+        const QJsonValue link = u.value(key);
+        if (!link.isString()) return fail(where + QLatin1Char('.') + key, QStringLiteral("not a string"));
+        std::string why;
+        const std::optional<UnitLink> l = tcp ? UnitLink::tcp(link.toString().toStdString(), why)
+                                              : UnitLink::serial(link.toString().toStdString(), why);
+        if (!l) return fail(where + QLatin1Char('.') + key, QString::fromStdString(why));
+        const QJsonValue name = u.value(QLatin1String("name"));
+        if (!name.isUndefined() && !name.isString()) return fail(where + QStringLiteral(".name"), QStringLiteral("not a string"));
+        setup.units.push_back({id.toStdString(), (name.isString() ? name.toString() : id).toStdString(), *l});
+    }
+    return setup;
+}
+
+std::optional<UnitsSetup> default_units(const std::string& program_dir, QString& error)
+{
+    std::string why;
+    const std::optional<UnitLink> link = UnitLink::from_settings(program_dir, why);
+    if (!link) {
+        error = QString::fromStdString(why);
+        return std::nullopt;
+    }
+    UnitsSetup setup;
+    setup.units.push_back({"default", "default", *link});
+    return setup;
+}
+
+std::optional<QByteArray> load_or_make_token(const QString& path, bool& made, QString& error)
+{
+    made = false;
+    QFile f(path);
+    const auto owner_only = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (f.exists()) {
+        if (!f.open(QIODevice::ReadOnly)) {
+            error = path + QStringLiteral(": cannot be read: ") + f.errorString();
+            return std::nullopt;
+        }
+        const QByteArray token = f.read(256).trimmed();
+        if (token.size() < 16) {
+            error = path + QStringLiteral(": holds no token (16 characters or more); remove it to make a new one");
+            return std::nullopt;
+        }
+        // Someone widened the permissions: the token is worth no more than who can read it.
+        if ((f.permissions() & ~(owner_only | QFileDevice::ReadUser | QFileDevice::WriteUser)) != 0)
+            f.setPermissions(owner_only);
+        return token;
+    }
+    QByteArray raw(32, Qt::Uninitialized);
+    QRandomGenerator::system()->generate(reinterpret_cast<quint32*>(raw.data()),
+                                         reinterpret_cast<quint32*>(raw.data() + raw.size()));
+    const QByteArray token = raw.toHex();
+    // Made with owner-only permissions from the start: never readable by others, not even briefly.
+    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, owner_only) || f.write(token + "\n") != token.size() + 1
+        || !f.flush()) {
+        error = path + QStringLiteral(": cannot be written: ") + f.errorString();
+        return std::nullopt;
+    }
+    made = true;
+    return token;
+}
+
+HostRules::HostRules(const HubOptions& options, quint16 port) : port_(port)
+{
+    names_ << QStringLiteral("localhost") << QStringLiteral("127.0.0.1") << QStringLiteral("[::1]");
+    const QHostAddress a = options.listen_address;
+    if (a != QHostAddress::Any && a != QHostAddress::AnyIPv4 && a != QHostAddress::AnyIPv6)
+        names_ << (a.protocol() == QAbstractSocket::IPv6Protocol ? QLatin1Char('[') + a.toString() + QLatin1Char(']')
+                                                                   : a.toString());
+    for (const QString& h : options.allow_hosts) names_ << h.toLower();
+}
+
+bool HostRules::allowed(const QByteArray& host_header) const
+{
+    QString host = QString::fromLatin1(host_header).trimmed().toLower();
+    if (host.isEmpty()) return false;
+    // Without a port the browser meant port 80; only a hub on port 80 is that.
+    const int colon = host.lastIndexOf(QLatin1Char(':'));
+    const bool has_port = colon > host.lastIndexOf(QLatin1Char(']'));
+    if (has_port) {
+        if (host.mid(colon + 1) != QString::number(port_)) return false;
+        host = host.left(colon);
+    } else if (port_ != 80) {
+        return false;
+    }
+    return names_.contains(host);
+}
+
+bool HostRules::own_origin(const QByteArray& origin) const
+{
+    const QByteArray prefix = "http://";
+    return origin.startsWith(prefix) && allowed(origin.mid(prefix.size()));
+}
+
+} // namespace tavrion::hub

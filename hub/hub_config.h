@@ -1,0 +1,64 @@
+// What tavrion-hub is started with: its options, the units file, the access token kept in a file
+// of its own, and which Host names a request may carry.
+#pragma once
+
+#include "hub/unit_worker.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrion::hub {
+
+constexpr quint16 kDefaultPort = 7720;
+constexpr int kDefaultPollSeconds = 10;
+
+struct HubOptions {
+    QString units_file;  // empty: one unit, "default", on tavrion.ini's link
+    QHostAddress listen_address = QHostAddress::LocalHost;
+    quint16 listen_port = kDefaultPort;
+    QString listen_text = QStringLiteral("127.0.0.1:7720"); // as given, for the URL
+    QString token_file;  // empty: tavrion-hub.token beside the program
+    QStringList allow_hosts;
+    bool show_url = false;
+    bool help = false;
+};
+
+// Empty with `error` set on a usage error.
+std::optional<HubOptions> parse_options(const QStringList& args, QString& error);
+QString usage_text();
+
+struct UnitsSetup {
+    std::vector<UnitConfig> units;
+    int poll_seconds = kDefaultPollSeconds;
+};
+
+// The units file; on an error, nothing, with `error` naming the file and the place.
+std::optional<UnitsSetup> read_units_file(const QString& path, QString& error);
+// No units file: the unit "default" on the link of tavrion.ini beside the program.
+std::optional<UnitsSetup> default_units(const std::string& program_dir, QString& error);
+
+// The access token: read from `path`, or made there (owner-only permissions) when the file is not
+// there yet. `made` tells which. Empty, with `error`, when neither works.
+std::optional<QByteArray> load_or_make_token(const QString& path, bool& made, QString& error);
+
+// Host header values a request may carry: the listening address, loopback names and the names
+// allowed on the command line, each with or without the port.
+class HostRules {
+public:
+    HostRules(const HubOptions& options, quint16 port);
+    bool allowed(const QByteArray& host_header) const;
+    // An Origin header of this hub's own pages ("http://" + an allowed host).
+    bool own_origin(const QByteArray& origin) const;
+
+private:
+    QStringList names_;
+    quint16 port_;
+};
+
+} // namespace tavrion::hub

@@ -1,0 +1,273 @@
+// The hub's requests: security checks first, then the page, the API and the event streams. The
+// HTTP thread never waits for a unit: a request becomes a job, and its answer is written when the
+// unit's thread posts the outcome back.
+#include "hub/hub_server.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QThread>
+#include <QTimer>
+
+namespace tavrion::hub {
+
+namespace {
+
+const QByteArray kCookieName = "tavrion_hub_token";
+const QByteArray kJson = "application/json";
+constexpr int kMaxCommands = 64;
+
+QByteArray compact(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
+
+void answer_json(const ExchangePtr& ex, int status, const QJsonObject& body, const HeaderList& extra = {})
+{
+    HeaderList headers = extra;
+    headers.append(qMakePair(QByteArray("Cache-Control"), QByteArray("no-store")));
+    ex->answer(status, kJson, compact(body) + "\n", headers);
+}
+
+void answer_error(const ExchangePtr& ex, int status, const QString& text, const HeaderList& extra = {})
+{
+    answer_json(ex, status, {{QStringLiteral("error"), text}}, extra);
+}
+
+// Compares without stopping at the first differing byte, so the time taken says nothing of the token.
+bool same_token(const QByteArray& a, const QByteArray& b)
+{
+    if (a.size() != b.size() || a.isEmpty()) return false;
+    unsigned char diff = 0;
+    for (int i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return diff == 0;
+}
+
+QByteArray cookie_value(const QByteArray& header, const QByteArray& name)
+{
+    for (const QByteArray& part : header.split(';')) {
+        const QByteArray p = part.trimmed();
+        if (p.startsWith(name + "=")) return p.mid(name.size() + 1);
+    }
+    return {};
+}
+
+QByteArray page()
+{
+    QFile f(QStringLiteral(":/hub/index.html"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+struct Hub::Unit {
+    UnitConfig config;
+    UnitWorker* worker = nullptr;
+    QThread* thread = nullptr;
+    QJsonObject document;
+    std::vector<ExchangePtr> streams;
+};
+
+Hub::Hub(UnitsSetup setup, HubOptions options, QByteArray token, std::string program_dir, QObject* parent)
+    : QObject(parent), setup_(std::move(setup)), options_(std::move(options)), token_(std::move(token)),
+      program_dir_(std::move(program_dir))
+{
+    for (const std::string& r : resolution_names(program_dir_)) resolutions_.append(QString::fromStdString(r));
+}
+
+Hub::~Hub()
+{
+    for (auto& u : units_) QMetaObject::invokeMethod(u->worker, &UnitWorker::stop, Qt::QueuedConnection);
+    for (auto& u : units_) u->thread->quit();
+    for (auto& u : units_) {
+        // A unit in the middle of a transaction finishes its bounded wait first.
+        if (u->thread->wait(20000)) delete u->worker;
+        delete u->thread;
+    }
+}
+
+quint16 Hub::start()
+{
+    front_ = new HttpFront([this](const HttpRequest& r, const ExchangePtr& ex) { handle(r, ex); }, kMaxBodyBytes, this);
+    const quint16 port = front_->listen(options_.listen_address, options_.listen_port);
+    if (!port) return 0;
+    hosts_ = std::make_unique<HostRules>(options_, port);
+    keep_alive_ = new QTimer(this);
+    connect(keep_alive_, &QTimer::timeout, this, &Hub::keep_streams_alive);
+    keep_alive_->start(kKeepAliveSeconds * 1000);
+    for (const UnitConfig& c : setup_.units) {
+        auto u = std::make_unique<Unit>();
+        u->config = c;
+        Unit* unit = u.get();
+        u->worker = new UnitWorker(c, program_dir_, setup_.poll_seconds, [this, unit](const QJsonObject& doc) {
+            QMetaObject::invokeMethod(this, [this, unit, doc] { published(*unit, doc); }, Qt::QueuedConnection);
+        });
+        u->thread = new QThread;
+        u->thread->setObjectName(QString::fromStdString("unit " + c.id));
+        units_.push_back(std::move(u));
+        unit->worker->start_in(unit->thread);
+    }
+    return port;
+}
+
+Hub::Unit* Hub::find(const QString& id)
+{
+    for (auto& u : units_)
+        if (QString::fromStdString(u->config.id) == id) return u.get();
+    return nullptr;
+}
+
+bool Hub::authorised(const HttpRequest& r) const
+{
+    const QByteArray auth = r.header("Authorization");
+    if (auth.startsWith("Bearer ")) return same_token(auth.mid(7).trimmed(), token_);
+    return same_token(cookie_value(r.header("Cookie"), kCookieName), token_);
+}
+
+void Hub::handle(const HttpRequest& r, const ExchangePtr& ex)
+{
+    // Checked before anything else, for every path: a page of another site that reaches this
+    // port by a name of its own (DNS rebinding) is refused here.
+    if (!hosts_->allowed(r.header("Host"))) {
+        answer_error(ex, 403, QStringLiteral("this hub does not serve that Host name (see --allow-host)"));
+        return;
+    }
+    if (r.body.size() > kMaxBodyBytes || r.header("Content-Length").toLongLong() > kMaxBodyBytes) {
+        answer_error(ex, 413, QStringLiteral("the body is larger than %1 bytes").arg(kMaxBodyBytes),
+                     {{"Connection", "close"}});
+        return;
+    }
+    if (r.path == QLatin1String("/")) {
+        if (r.method != "GET") {
+            answer_error(ex, 405, QStringLiteral("GET only"));
+            return;
+        }
+        if (r.query.hasQueryItem(QStringLiteral("token"))) {
+            const QByteArray given = r.query.queryItemValue(QStringLiteral("token")).toLatin1();
+            if (!same_token(given, token_)) {
+                answer_error(ex, 401, QStringLiteral("wrong token"));
+                return;
+            }
+            // The cookie carries the token from now on; the address bar loses it.
+            ex->answer(303, "text/plain; charset=utf-8", "See /\n",
+                       {{"Set-Cookie", kCookieName + "=" + token_ + "; HttpOnly; SameSite=Strict; Path=/"},
+                        {"Location", "/"}, {"Cache-Control", "no-store"}});
+            return;
+        }
+        ex->answer(200, "text/html; charset=utf-8", page(),
+                   {{"Content-Security-Policy",
+                     "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+                     "connect-src 'self'; img-src data:; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},
+                    {"Referrer-Policy", "no-referrer"},
+                    {"Cache-Control", "no-store"}});
+        return;
+    }
+    if (!r.path.startsWith(QLatin1String("/api/"))) {
+        answer_error(ex, 404, QStringLiteral("no such page"));
+        return;
+    }
+    if (!authorised(r)) {
+        answer_error(ex, 401, QStringLiteral("a valid access token is needed (tavrion-hub --show-url)"),
+                     {{"WWW-Authenticate", "Bearer"}});
+        return;
+    }
+    if (r.method != "GET") {
+        const QByteArray origin = r.header("Origin");
+        if ((r.has_header("Origin") && !hosts_->own_origin(origin)) || r.header("Sec-Fetch-Site") == "cross-site") {
+            answer_error(ex, 403, QStringLiteral("requests from another site are refused"));
+            return;
+        }
+    }
+    handle_api(r, ex);
+}
+
+void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
+{
+    const QStringList parts = r.path.mid(5).split(QLatin1Char('/'));
+    if (parts.size() == 1 && parts[0] == QLatin1String("units")) {
+        if (r.method != "GET") return answer_error(ex, 405, QStringLiteral("GET only"));
+        QJsonArray list;
+        for (auto& u : units_) {
+            const QJsonObject& d = u->document;
+            QJsonObject o;
+            o[QStringLiteral("id")] = QString::fromStdString(u->config.id);
+            o[QStringLiteral("name")] = QString::fromStdString(u->config.name);
+            o[QStringLiteral("link")] = QString::fromStdString(u->config.link.name());
+            o[QStringLiteral("state")] = d.value(QLatin1String("link")).toObject().value(QLatin1String("state")).toString(QStringLiteral("connecting"));
+            o[QStringLiteral("power")] = d.value(QLatin1String("power"));
+            o[QStringLiteral("mode")] = d.value(QLatin1String("mode"));
+            o[QStringLiteral("problem")] = d.value(QLatin1String("problem"));
+            o[QStringLiteral("version")] = d.value(QLatin1String("version"));
+            list.append(o);
+        }
+        return answer_json(ex, 200, {{QStringLiteral("units"), list}, {QStringLiteral("resolutions"), resolutions_}});
+    }
+    if (parts.size() < 2 || parts.size() > 3 || parts[0] != QLatin1String("units"))
+        return answer_error(ex, 404, QStringLiteral("no such resource"));
+    Unit* unit = find(parts[1]);
+    if (!unit) return answer_error(ex, 404, QStringLiteral("no unit \"%1\"").arg(parts[1]));
+    const QString action = parts.size() == 3 ? parts[2] : QString();
+    if (action.isEmpty()) {
+        if (r.method != "GET") return answer_error(ex, 405, QStringLiteral("GET only"));
+        return answer_json(ex, 200, unit->document);
+    }
+    if (action == QLatin1String("events")) {
+        if (r.method != "GET") return answer_error(ex, 405, QStringLiteral("GET only"));
+        ex->start_stream("text/event-stream");
+        ex->stream("retry: 2000\n\ndata: " + compact(unit->document) + "\n\n");
+        unit->streams.push_back(ex);
+        return;
+    }
+    if (action != QLatin1String("run") && action != QLatin1String("restore"))
+        return answer_error(ex, 404, QStringLiteral("no such resource"));
+    if (r.method != "POST") return answer_error(ex, 405, QStringLiteral("POST only"));
+
+    QJsonParseError pe;
+    const QJsonDocument body = QJsonDocument::fromJson(r.body, &pe);
+    if (pe.error != QJsonParseError::NoError || !body.isObject())
+        return answer_error(ex, 400, QStringLiteral("the body is not a JSON object"));
+    Job job;
+    if (action == QLatin1String("run")) {
+        const QJsonObject o = body.object();
+        const QJsonValue commands = o.value(QLatin1String("commands"));
+        if (!commands.isArray() || commands.toArray().isEmpty() || commands.toArray().size() > kMaxCommands)
+            return answer_error(ex, 400, QStringLiteral("\"commands\" must list 1 to %1 commands").arg(kMaxCommands));
+        for (const QJsonValue& c : commands.toArray()) {
+            if (!c.isString()) return answer_error(ex, 400, QStringLiteral("every command is a string"));
+            job.commands.push_back(c.toString().toStdString());
+        }
+        const std::string error = check_commands(job.commands, program_dir_);
+        if (!error.empty()) return answer_error(ex, 400, QString::fromStdString(error));
+        if (o.contains(QLatin1String("if_version"))) {
+            const double v = o.value(QLatin1String("if_version")).toDouble(-1);
+            if (v < 0 || v != double(quint64(v))) return answer_error(ex, 400, QStringLiteral("\"if_version\" is a version number"));
+            job.if_version = quint64(v);
+        }
+    } else {
+        job.kind = Job::Kind::Restore;
+        job.backup = r.body.toStdString();
+        const std::string error = check_backup(job.backup);
+        if (!error.empty()) return answer_error(ex, 400, QString::fromStdString(error));
+    }
+    job.done = [this, ex](JobResult result) {
+        QMetaObject::invokeMethod(this, [ex, result] { answer_json(ex, result.http, result.body); }, Qt::QueuedConnection);
+    };
+    unit->worker->submit(std::move(job));
+}
+
+void Hub::published(Unit& unit, const QJsonObject& document)
+{
+    unit.document = document;
+    const QByteArray event = "data: " + compact(document) + "\n\n";
+    auto& s = unit.streams;
+    s.erase(std::remove_if(s.begin(), s.end(), [](const ExchangePtr& e) { return !e->connected(); }), s.end());
+    for (const ExchangePtr& e : s) e->stream(event);
+}
+
+void Hub::keep_streams_alive()
+{
+    for (auto& u : units_) {
+        auto& s = u->streams;
+        s.erase(std::remove_if(s.begin(), s.end(), [](const ExchangePtr& e) { return !e->connected(); }), s.end());
+        for (const ExchangePtr& e : s) e->stream(": keep-alive\n\n");
+    }
+}
+
+} // namespace tavrion::hub

@@ -1,0 +1,53 @@
+// The hub: its units, each in a thread of its own, and the HTTP face in front of them (the page,
+// the JSON API and the event streams), with the checks every request passes before any unit
+// hears of it.
+#pragma once
+
+#include "hub/hub_config.h"
+#include "hub/http_front.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QObject>
+
+#include <memory>
+#include <vector>
+
+class QThread;
+class QTimer;
+
+namespace tavrion::hub {
+
+constexpr int kMaxBodyBytes = 16 * 1024;
+constexpr int kKeepAliveSeconds = 15;
+
+class Hub : public QObject {
+    Q_OBJECT
+public:
+    Hub(UnitsSetup setup, HubOptions options, QByteArray token, std::string program_dir, QObject* parent = nullptr);
+    ~Hub() override; // stops every unit
+
+    // Starts listening and the units; the port listened on, 0 when it cannot listen.
+    quint16 start();
+
+private:
+    struct Unit;
+    void handle(const HttpRequest& request, const ExchangePtr& exchange);
+    void handle_api(const HttpRequest& request, const ExchangePtr& exchange);
+    bool authorised(const HttpRequest& request) const;
+    void published(Unit& unit, const QJsonObject& document);
+    void keep_streams_alive();
+    Unit* find(const QString& id);
+
+    UnitsSetup setup_;
+    HubOptions options_;
+    QByteArray token_;
+    std::string program_dir_;
+    QJsonArray resolutions_;
+    std::unique_ptr<HostRules> hosts_;
+    HttpFront* front_ = nullptr;
+    QTimer* keep_alive_ = nullptr;
+    std::vector<std::unique_ptr<Unit>> units_;
+};
+
+} // namespace tavrion::hub

@@ -1,0 +1,80 @@
+// What the hub needs of one unit's link, behind a narrow interface of its own: open the link, read
+// the state as the status document, check and run a list of verbs, restore a backup. The only hub
+// file that knows how tavrion-ctl carries verbs out; everything runs in the unit's own thread.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrion::hub {
+
+// The statuses of tavrion-ctl: 0 done, 1 the device refused, answered another code or fell silent,
+// 2 a usage error (nothing sent), 3 the link is down or was lost.
+enum CommandStatus : int { kDone = 0, kDeviceFailed = 1, kUsage = 2, kLinkDown = 3 };
+
+struct CommandResult {
+    std::string command;
+    int status = kDone;
+    std::string output; // what the tool prints for it, messages included
+};
+
+// Where a unit is reached: a serial port (COMn or a path) or a TCP address, or tavrion.ini's link.
+class UnitLink {
+public:
+    static std::optional<UnitLink> serial(const std::string& port, std::string& error);
+    static std::optional<UnitLink> tcp(const std::string& address, std::string& error);
+    static std::optional<UnitLink> from_settings(const std::string& program_dir, std::string& error);
+    const std::string& name() const { return name_; } // "COM1", "/dev/ttyUSB0", "10.20.4.11:23"
+    bool on_tcp() const { return !option_.empty() && option_ == "--tcp"; }
+
+private:
+    friend class UnitBackend;
+    std::string option_; // "--serial" or "--tcp"
+    std::string value_;
+    std::string name_;
+};
+
+// A list of verbs checked whole: every line parses and none names a file on this machine.
+// Empty when they are fine; otherwise what is wrong, naming the command.
+std::string check_commands(const std::vector<std::string>& commands, const std::string& program_dir);
+// Empty when `json` is a backup that restore can put back; otherwise why not.
+std::string check_backup(const std::string& json);
+// The entries of output_reso.txt beside the program (empty when it cannot be read).
+std::vector<std::string> resolution_names(const std::string& program_dir);
+
+class UnitBackend {
+public:
+    UnitBackend(UnitLink link, std::string program_dir);
+    ~UnitBackend();
+    UnitBackend(const UnitBackend&) = delete;
+    UnitBackend& operator=(const UnitBackend&) = delete;
+
+    // Opens the link as tavrion-ctl does (TCP: up to the panel's 7 s). False, with why, on failure.
+    bool open(std::string& error);
+    bool link_up() const;
+    // Called (in the unit's thread) whenever the open link goes down, also in the middle of a
+    // command: the device restarted, dropped the connection, or the serial device went away.
+    void on_link_down(std::function<void()> handler);
+
+    struct StateRead {
+        int status = kDone;
+        std::string document; // the status --json document: what the device reported
+        std::string message;  // why the reading stopped, when status is not 0
+    };
+    StateRead read_state();
+
+    // Runs checked commands in order and stops at the first that fails. After a restart over TCP
+    // (power on, factory reset) it waits for the unit to answer again before going on.
+    std::vector<CommandResult> run(const std::vector<std::string>& commands);
+    // Restores a checked backup as `restore` does; the output lists the differences left.
+    CommandResult restore(const std::string& backup_json, std::vector<std::string>& differences);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+} // namespace tavrion::hub

@@ -1,0 +1,276 @@
+// UnitWorker: the unit's jobs, poll and link, carried out one at a time in its own thread.
+#include "hub/unit_worker.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMetaObject>
+#include <QThread>
+#include <QTimer>
+
+namespace tavrion::hub {
+
+namespace {
+
+constexpr int kFirstBackoffMs = 1000;
+constexpr int kLongestBackoffMs = 30000;
+
+int http_status(int command_status)
+{
+    switch (command_status) {
+    case kDone: return 200;
+    case kUsage: return 400;
+    case kLinkDown: return 503;
+    default: return 502;
+    }
+}
+
+QString first_line(const std::string& text)
+{
+    const QString s = QString::fromStdString(text).trimmed();
+    return s.section(QLatin1Char('\n'), 0, 0);
+}
+
+} // namespace
+
+UnitWorker::UnitWorker(UnitConfig config, std::string program_dir, int poll_seconds,
+                       std::function<void(const QJsonObject&)> publish)
+    : config_(std::move(config)), program_dir_(std::move(program_dir)), poll_seconds_(poll_seconds),
+      publish_(std::move(publish))
+{
+}
+
+UnitWorker::~UnitWorker() = default;
+
+void UnitWorker::start_in(QThread* thread)
+{
+    moveToThread(thread);
+    QObject::connect(thread, &QThread::started, this, &UnitWorker::begin);
+    thread->start();
+}
+
+void UnitWorker::begin()
+{
+    poll_timer_ = new QTimer(this);
+    reopen_timer_ = new QTimer(this);
+    reopen_timer_->setSingleShot(true);
+    connect(reopen_timer_, &QTimer::timeout, this, [this] {
+        open_due_ = true;
+        pump();
+    });
+    if (poll_seconds_ > 0) {
+        connect(poll_timer_, &QTimer::timeout, this, [this] {
+            poll_due_ = true;
+            pump();
+        });
+        poll_timer_->start(poll_seconds_ * 1000);
+    }
+    publish_if_changed();
+    open_due_ = true;
+    pump();
+}
+
+void UnitWorker::stop()
+{
+    stopped_ = true;
+    if (poll_timer_) poll_timer_->stop();
+    if (reopen_timer_) reopen_timer_->stop();
+    // Asked from inside a job's wait, the link goes once that job has returned.
+    if (!busy_) backend_.reset();
+    std::deque<Job> left;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        left.swap(jobs_);
+    }
+    for (Job& j : left) j.done({503, {{QStringLiteral("error"), QStringLiteral("the hub is stopping")}}});
+}
+
+void UnitWorker::submit(Job job)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        jobs_.push_back(std::move(job));
+    }
+    QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
+}
+
+void UnitWorker::wake() { pump(); }
+
+// One thing at a time: a reopen, then the requests in arrival order, then a due poll. The session
+// runs events while it waits, so this is re-entered from inside a job; it then leaves the work to
+// the loop already running.
+void UnitWorker::pump()
+{
+    if (busy_ || stopped_) return;
+    busy_ = true;
+    for (;;) {
+        if (stopped_) break;
+        if (open_due_) {
+            open_due_ = false;
+            open_link();
+            continue;
+        }
+        std::optional<Job> job;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!jobs_.empty()) {
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+        }
+        if (job) {
+            const JobResult r = carry_out(*job);
+            job->done(r);
+            continue;
+        }
+        if (link_check_due_) {
+            link_check_due_ = false;
+            // A restart course inside a command may have brought the link back already.
+            if (backend_ && !backend_->link_up()) link_lost();
+            continue;
+        }
+        if (poll_due_) {
+            poll_due_ = false;
+            if (backend_) reread();
+            continue;
+        }
+        break;
+    }
+    busy_ = false;
+    if (stopped_) backend_.reset();
+}
+
+void UnitWorker::open_link()
+{
+    set_link("connecting");
+    auto backend = std::make_unique<UnitBackend>(config_.link, program_dir_);
+    std::string error;
+    if (!backend->open(error)) {
+        problem_ = QString::fromStdString(error);
+        set_link("down");
+        backoff_ms_ = backoff_ms_ ? std::min(backoff_ms_ * 2, kLongestBackoffMs) : kFirstBackoffMs;
+        reopen_timer_->start(backoff_ms_);
+        return;
+    }
+    backoff_ms_ = 0;
+    backend_ = std::move(backend);
+    backend_->on_link_down([this] {
+        link_check_due_ = true;
+        QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
+    });
+    problem_.clear();
+    link_state_ = "up";
+    reread();
+}
+
+void UnitWorker::link_lost()
+{
+    backend_.reset();
+    set_link("down");
+    backoff_ms_ = kFirstBackoffMs;
+    reopen_timer_->start(backoff_ms_);
+}
+
+void UnitWorker::set_link(const char* state)
+{
+    link_state_ = state;
+    publish_if_changed();
+}
+
+JobResult UnitWorker::carry_out(const Job& job)
+{
+    JobResult r;
+    auto error = [&r](int http, const QString& text) {
+        r.http = http;
+        r.body[QStringLiteral("error")] = text;
+        return r;
+    };
+    if (job.if_version && *job.if_version != version_) {
+        error(409, QStringLiteral("the unit is at version %1, not %2: nothing sent; read its state again")
+                       .arg(version_).arg(*job.if_version));
+        r.body[QStringLiteral("state")] = document();
+        return r;
+    }
+    if (!backend_ || !backend_->link_up()) {
+        if (backend_) link_lost();
+        error(503, QStringLiteral("%1: the link is down").arg(QString::fromStdString(config_.link.name())));
+        r.body[QStringLiteral("state")] = document();
+        return r;
+    }
+    int last = kDone;
+    QString message;
+    if (job.kind == Job::Kind::Run) {
+        QJsonArray results;
+        for (const CommandResult& c : backend_->run(job.commands)) {
+            QJsonObject o;
+            o[QStringLiteral("command")] = QString::fromStdString(c.command);
+            o[QStringLiteral("status")] = c.status;
+            o[QStringLiteral("output")] = QString::fromStdString(c.output);
+            results.append(o);
+            last = c.status;
+            if (c.status != kDone) message = QString::fromStdString(c.command) + QStringLiteral(": ") + first_line(c.output);
+        }
+        r.body[QStringLiteral("results")] = results;
+    } else {
+        std::vector<std::string> differences;
+        const CommandResult c = backend_->restore(job.backup, differences);
+        QJsonArray d;
+        for (const std::string& line : differences) d.append(QString::fromStdString(line));
+        r.body[QStringLiteral("status")] = c.status;
+        r.body[QStringLiteral("output")] = QString::fromStdString(c.output);
+        r.body[QStringLiteral("differences")] = d;
+        last = c.status;
+        if (c.status != kDone) message = QStringLiteral("restore: ") + first_line(c.output);
+    }
+    // Whatever happened, the state shown is what the device reports now.
+    if (last == kLinkDown || !backend_->link_up()) link_lost();
+    else reread();
+    r.http = http_status(last);
+    if (last != kDone) r.body[QStringLiteral("error")] = message;
+    r.body[QStringLiteral("state")] = document();
+    return r;
+}
+
+void UnitWorker::reread()
+{
+    const UnitBackend::StateRead s = backend_->read_state();
+    if (s.status == kLinkDown || !backend_->link_up()) {
+        problem_ = first_line(s.message);
+        link_lost();
+        return;
+    }
+    link_state_ = "up";
+    // A reading cut short keeps the values last reported in full; the problem says why.
+    if (s.status == kDone) {
+        state_ = QJsonDocument::fromJson(QByteArray::fromStdString(s.document)).object();
+        problem_.clear();
+    } else {
+        problem_ = first_line(s.message);
+    }
+    publish_if_changed();
+}
+
+QJsonObject UnitWorker::document() const
+{
+    QJsonObject doc = state_;
+    QJsonObject link;
+    link[QStringLiteral("name")] = QString::fromStdString(config_.link.name());
+    link[QStringLiteral("state")] = QLatin1String(link_state_);
+    doc[QStringLiteral("link")] = link;
+    doc[QStringLiteral("id")] = QString::fromStdString(config_.id);
+    doc[QStringLiteral("name")] = QString::fromStdString(config_.name);
+    doc[QStringLiteral("problem")] = problem_.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(problem_);
+    doc[QStringLiteral("version")] = double(version_);
+    return doc;
+}
+
+void UnitWorker::publish_if_changed()
+{
+    QJsonObject now = document();
+    now.remove(QStringLiteral("version"));
+    if (now == published_ && version_ > 0) return;
+    published_ = now;
+    ++version_;
+    publish_(document());
+}
+
+} // namespace tavrion::hub

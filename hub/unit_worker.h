@@ -1,0 +1,98 @@
+// One unit in a thread of its own: its link and session, one job at a time in arrival order, the
+// poll, reopening a lost link with a back-off, and the unit's document with a version raised at
+// every change. Nothing here ever blocks the HTTP thread or another unit.
+#pragma once
+
+#include "hub/unit_backend.h"
+
+#include <QJsonObject>
+#include <QObject>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QThread;
+class QTimer;
+
+namespace tavrion::hub {
+
+struct UnitConfig {
+    std::string id;
+    std::string name;
+    UnitLink link;
+};
+
+// A request's outcome: the HTTP status and the JSON answer.
+struct JobResult {
+    int http = 200;
+    QJsonObject body;
+};
+
+struct Job {
+    enum class Kind { Run, Restore };
+    Kind kind = Kind::Run;
+    std::vector<std::string> commands; // Run: checked already
+    std::string backup;                // Restore: checked already
+    std::optional<quint64> if_version; // 409 and nothing sent when the version moved on
+    std::function<void(JobResult)> done; // called in the unit's thread
+};
+
+class UnitWorker : public QObject {
+    Q_OBJECT
+public:
+    // `publish` is called in the unit's thread with the unit's document after every change.
+    UnitWorker(UnitConfig config, std::string program_dir, int poll_seconds,
+               std::function<void(const QJsonObject&)> publish);
+    ~UnitWorker() override;
+
+    // From any thread: queues the job; its `done` runs once the unit has carried it out.
+    void submit(Job job);
+    // Moves the worker into a thread of its own and starts it (opens the link there).
+    void start_in(QThread* thread);
+    // In the unit's thread: closes the link.
+    void stop();
+
+private:
+    void begin();
+    void wake();
+    void pump();
+    void open_link();
+    void link_lost();
+    JobResult carry_out(const Job& job);
+    void reread();
+    void set_link(const char* state);
+    void publish_if_changed();
+    QJsonObject document() const;
+
+    UnitConfig config_;
+    std::string program_dir_;
+    int poll_seconds_;
+    std::function<void(const QJsonObject&)> publish_;
+
+    std::mutex mutex_;
+    std::deque<Job> jobs_; // guarded by mutex_
+
+    // Everything below lives in the unit's thread.
+    std::unique_ptr<UnitBackend> backend_;
+    QTimer* poll_timer_ = nullptr;
+    QTimer* reopen_timer_ = nullptr;
+    int backoff_ms_ = 0;
+    bool busy_ = false;  // a job runs; the session's waits run events, so pump() may be re-entered
+    bool open_due_ = false;
+    bool poll_due_ = false;
+    bool link_check_due_ = false; // the session reported its link down
+    bool stopped_ = false;
+
+    const char* link_state_ = "connecting";
+    QJsonObject state_;   // the status document as last read
+    QString problem_;     // why the last reading stopped; empty when it ran through
+    quint64 version_ = 0;
+    QJsonObject published_; // the document last published, for change detection
+};
+
+} // namespace tavrion::hub
