@@ -20,7 +20,11 @@ namespace {
 // a request goes on; the device's own restart takes a few seconds.
 constexpr int kRestartWaitSeconds = 30;
 
-std::optional<std::string> no_files(const std::string&) { return std::nullopt; }
+std::optional<std::string> no_files(const std::string&, std::string& why)
+{
+    why = "the hub reads no files";
+    return std::nullopt;
+}
 
 // The parse of one command as a line of a run file takes it, without reading any file.
 ctl::Parsed parse_line(const std::string& line, const std::vector<std::string>* resolutions)
