@@ -130,12 +130,19 @@ Answer SessionDevice::transact(const std::string& command, bool slow)
     Call call;
     call_ = &call;
     restarted_ = false;
+    // The answers to BEH998 and BEV998 are the sliders' maximums. The read sequences mark that on
+    // the model they are given, which here is the runner's; the session's own model learns it from
+    // the command. Any reply puts the mark down (a refusal names no maximum); silence keeps it for
+    // the late answer.
+    const bool maximum = command == "BEH998" || command == "BEV998";
+    if (maximum) model_->set_bezel_max_pending(true);
     sending_ = true;
     session_->send_command(command);
     sending_ = false;
     // Nothing went out on a closed link, and a restarted device has dropped it: nothing to wait for.
     if (slow && !link_refused && !restarted_) session_->await_late_reply();
     call_ = nullptr;
+    if (maximum && (call.captured || !call.accepted.empty())) model_->set_bezel_max_pending(false);
 
     if (link_refused) return {Answer::Kind::LinkDown, {}};
     const std::string code = command.substr(0, 3);
@@ -164,7 +171,9 @@ std::optional<std::string> SessionDevice::network_query(const std::string& comma
     // The window's log leaves these sends out; --verbose shows them so the answer has its question.
     log_wire(true, command);
     if (!session_->link_up()) return std::nullopt; // nothing goes out, so nothing to wait for
-    return session_->query_network(command);
+    const std::optional<std::string> answer = session_->query_network(command);
+    if (answer) model_->take_network(command, *answer);
+    return answer;
 }
 
 bool SessionDevice::on_serial() const { return session_->link_interface() == 0; }

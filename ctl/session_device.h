@@ -44,6 +44,9 @@ public:
     bool wait_ready(int seconds) override;
 
     DeviceSession& session() { return *session_; }
+    // The device as every reply this session accepted reported it (answers, late answers and
+    // unsolicited replies alike); the runner's own model sees only the answers of one run.
+    const DeviceModel& model() const { return *model_; }
 
 private:
     struct Call; // what one transaction saw (session_device.cpp)

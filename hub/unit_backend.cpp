@@ -2,15 +2,18 @@
 // commands, waits, exit statuses and status document as the command-line tool.
 #include "hub/unit_backend.h"
 
+#include "ctl/device_status.h"
 #include "ctl/invocation.h"
 #include "ctl/runner.h"
 #include "ctl/session_device.h"
+#include "session/device_model.h"
 #include "session/device_session.h"
 #include "protocol/settings_file.h"
 
 #include <QFile>
 
 #include <sstream>
+#include <utility>
 
 namespace tavrion::hub {
 
@@ -154,6 +157,14 @@ struct UnitBackend::Impl {
     std::vector<std::string> resolutions;
     std::unique_ptr<ctl::Device> device;
     std::function<void()> link_down;
+    std::function<void()> reported;
+    bool full_read_due = false;
+
+    const DeviceModel* model() const
+    {
+        auto* s = dynamic_cast<const ctl::SessionDevice*>(device.get());
+        return s ? &s->model() : nullptr;
+    }
 
     ctl::Context context() const
     {
@@ -210,6 +221,16 @@ bool UnitBackend::open(std::string& error)
         QObject::connect(&session, &DeviceSession::serial_link_shown, &session, [d](bool open) {
             if (!open && d->link_down) d->link_down();
         });
+        QObject::connect(&session, &DeviceSession::restart_course, &session, [d] { d->full_read_due = true; });
+        const DeviceModel* model = &s->model();
+        auto reported = [d] {
+            if (d->reported) d->reported();
+        };
+        QObject::connect(model, &DeviceModel::accepted, &session, reported);
+        QObject::connect(model, &DeviceModel::network_reported, &session, reported);
+        // A recall or a reset changes settings the device does not report with it.
+        QObject::connect(model, &DeviceModel::preset_recalled, &session, [d] { d->full_read_due = true; });
+        QObject::connect(model, &DeviceModel::reset_reported, &session, [d] { d->full_read_due = true; });
     }
     return d_->device != nullptr;
 }
@@ -222,8 +243,20 @@ bool UnitBackend::link_up() const
     return session && session->session().link_up();
 }
 
+void UnitBackend::on_reported(std::function<void()> handler) { d_->reported = std::move(handler); }
+
+std::string UnitBackend::document() const
+{
+    const DeviceModel* model = d_->model();
+    if (!model) return {};
+    return ctl::status_json(ctl::status_of(*model), d_->resolutions.empty() ? nullptr : &d_->resolutions);
+}
+
+bool UnitBackend::take_full_read_due() { return std::exchange(d_->full_read_due, false); }
+
 UnitBackend::StateRead UnitBackend::read_state()
 {
+    d_->full_read_due = false; // this is the reading
     ctl::Invocation inv;
     inv.verb.kind = ctl::VerbKind::Status;
     inv.verb.text = "status";
@@ -231,10 +264,10 @@ UnitBackend::StateRead UnitBackend::read_state()
     const CommandResult r = d_->carry_out("status --json", inv);
     StateRead s;
     s.status = r.status;
-    // The document comes first; a message (on a failed read) follows it.
+    // The runner prints its own reading first; a message (on a failed read) follows it.
     const auto end = r.output.rfind("}\n");
-    s.document = end == std::string::npos ? std::string() : r.output.substr(0, end + 2);
     if (r.status != kDone) s.message = end == std::string::npos ? r.output : r.output.substr(end + 2);
+    s.document = document();
     return s;
 }
 

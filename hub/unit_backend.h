@@ -59,11 +59,22 @@ public:
     // command: the device restarted, dropped the connection, or the serial device went away.
     void on_link_down(std::function<void()> handler);
 
+    // The unit's state is its session's device model: every reply the session accepts (an answer,
+    // a late answer, an unsolicited reply) goes into it. `handler` is called (in the unit's thread)
+    // for each reply that reached the model, so that the document can be built again.
+    void on_reported(std::function<void()> handler);
+    // The status --json document of the model as it stands: what the device has reported so far.
+    std::string document() const;
+    // Whether, since the last call, the device reported what changes more than its replies say (a
+    // preset recall, a reset) or took the restart course: only a full reading shows the state then.
+    bool take_full_read_due();
+
     struct StateRead {
         int status = kDone;
-        std::string document; // the status --json document: what the device reported
+        std::string document; // document() after the reading
         std::string message;  // why the reading stopped, when status is not 0
     };
+    // The full reading: the status chain as `status --json` runs it, into the model.
     StateRead read_state();
 
     // Runs checked commands in order and stops at the first that fails. After a restart over TCP

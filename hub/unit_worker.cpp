@@ -133,6 +133,11 @@ void UnitWorker::pump()
             if (backend_) reread();
             continue;
         }
+        // A reply outside any job: a late answer, or one the device sent by itself.
+        if (state_due_) {
+            take_state();
+            continue;
+        }
         break;
     }
     busy_ = false;
@@ -155,6 +160,11 @@ void UnitWorker::open_link()
     backend_ = std::move(backend);
     backend_->on_link_down([this] {
         link_check_due_ = true;
+        QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
+    });
+    backend_->on_reported([this] {
+        if (state_due_) return;
+        state_due_ = true;
         QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
     });
     problem_.clear();
@@ -221,9 +231,12 @@ JobResult UnitWorker::carry_out(const Job& job)
         last = c.status;
         if (c.status != kDone) message = QStringLiteral("restore: ") + first_line(c.output);
     }
-    // Whatever happened, the state shown is what the device reports now.
+    // The answers went into the model on their way: the state shown is what the device reported,
+    // without reading it all again. Only what the replies do not tell (a restart, a recall, a
+    // reset) needs the full reading.
     if (last == kLinkDown || !backend_->link_up()) link_lost();
-    else reread();
+    else if (backend_->take_full_read_due()) reread();
+    else take_state();
     r.http = http_status(last);
     if (last != kDone) r.body[QStringLiteral("error")] = message;
     r.body[QStringLiteral("state")] = document();
@@ -239,13 +252,20 @@ void UnitWorker::reread()
         return;
     }
     link_state_ = "up";
-    // A reading cut short keeps the values last reported in full; the problem says why.
-    if (s.status == kDone) {
-        state_ = QJsonDocument::fromJson(QByteArray::fromStdString(s.document)).object();
-        problem_.clear();
-    } else {
-        problem_ = first_line(s.message);
-    }
+    // A reading cut short updates what it read and keeps the other values as last reported; the
+    // problem says why.
+    state_due_ = false;
+    state_ = QJsonDocument::fromJson(QByteArray::fromStdString(s.document)).object();
+    if (s.status == kDone) problem_.clear();
+    else problem_ = first_line(s.message);
+    publish_if_changed();
+}
+
+void UnitWorker::take_state()
+{
+    state_due_ = false;
+    if (!backend_) return;
+    state_ = QJsonDocument::fromJson(QByteArray::fromStdString(backend_->document())).object();
     publish_if_changed();
 }
 

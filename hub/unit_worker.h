@@ -1,6 +1,6 @@
 // One unit in a thread of its own: its link and session, one job at a time in arrival order, the
-// poll, reopening a lost link with a back-off, and the unit's document with a version raised at
-// every change. Nothing here ever blocks the HTTP thread or another unit.
+// poll, reopening a lost link with a back-off, and the unit's document (its session's device
+// model) with a version raised at every change. Nothing here ever blocks the HTTP thread or another unit.
 #pragma once
 
 #include "hub/unit_backend.h"
@@ -65,6 +65,7 @@ private:
     void link_lost();
     JobResult carry_out(const Job& job);
     void reread();
+    void take_state();
     void set_link(const char* state);
     void publish_if_changed();
     QJsonObject document() const;
@@ -86,10 +87,11 @@ private:
     bool open_due_ = false;
     bool poll_due_ = false;
     bool link_check_due_ = false; // the session reported its link down
+    bool state_due_ = false;      // a reply reached the model since the document was last built
     bool stopped_ = false;
 
     const char* link_state_ = "connecting";
-    QJsonObject state_;   // the status document as last read
+    QJsonObject state_;   // the status document of the session's model, as last built
     QString problem_;     // why the last reading stopped; empty when it ran through
     quint64 version_ = 0;
     QJsonObject published_; // the document last published, for change detection
