@@ -133,9 +133,11 @@ void UnitWorker::pump()
             if (backend_) reread();
             continue;
         }
-        // A reply outside any job: a late answer, or one the device sent by itself.
+        // A reply outside any job: a late answer, or one the device sent by itself (a recall or a
+        // reset made on the device needs the full reading).
         if (state_due_) {
-            take_state();
+            if (backend_ && backend_->take_full_read_due()) reread();
+            else take_state();
             continue;
         }
         break;

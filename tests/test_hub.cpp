@@ -389,6 +389,9 @@ private slots:
         QVERIFY(net_.apply_control(QStringLiteral("unsolicited LCK00%1").arg(locked ? 1 : 0)));
         QVERIFY(wait_until([&] { return b.events.size() > before && b.events.last().value("lock") == (locked ? "on" : "off"); }, 1000));
         QVERIFY(wires_quiet());
+        // A recall the device reports by itself changes more than it says: the whole state is read.
+        QVERIFY(net_.apply_control(QStringLiteral("unsolicited CAL001")));
+        QVERIFY(wait_until([&] { return net_.received_commands().contains("VER999"); }, 1000));
     }
 
     // A unit that has gone silent keeps its own thread busy; the other answers as quickly as before.
