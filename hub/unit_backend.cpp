@@ -78,11 +78,12 @@ std::string without_prefix(const std::string& text)
 
 } // namespace
 
-std::optional<UnitLink> UnitLink::serial(const std::string& port, std::string& error)
+// A link as tavrion-ctl's option `option` takes `value`; its name as the tool would give it.
+std::optional<UnitLink> UnitLink::make(const char* option, const std::string& value, std::string& error)
 {
     ctl::ParseContext context;
     context.read_file = no_files;
-    const ctl::Parsed parsed = ctl::parse_command_line({"--serial", port, "version"}, context);
+    const ctl::Parsed parsed = ctl::parse_command_line({option, value, "version"}, context);
     if (!parsed.invocation) {
         error = parsed.error;
         return std::nullopt;
@@ -90,28 +91,20 @@ std::optional<UnitLink> UnitLink::serial(const std::string& port, std::string& e
     const auto target = ctl::link_target(parsed.invocation->link, {}, error);
     if (!target) return std::nullopt;
     UnitLink link;
-    link.option_ = "--serial";
-    link.value_ = port;
+    link.option_ = option;
+    link.value_ = value;
     link.name_ = target->name();
     return link;
 }
 
+std::optional<UnitLink> UnitLink::serial(const std::string& port, std::string& error)
+{
+    return make("--serial", port, error);
+}
+
 std::optional<UnitLink> UnitLink::tcp(const std::string& address, std::string& error)
 {
-    ctl::ParseContext context;
-    context.read_file = no_files;
-    const ctl::Parsed parsed = ctl::parse_command_line({"--tcp", address, "version"}, context);
-    if (!parsed.invocation) {
-        error = parsed.error;
-        return std::nullopt;
-    }
-    const auto target = ctl::link_target(parsed.invocation->link, {}, error);
-    if (!target) return std::nullopt;
-    UnitLink link;
-    link.option_ = "--tcp";
-    link.value_ = address;
-    link.name_ = target->name();
-    return link;
+    return make("--tcp", address, error);
 }
 
 std::optional<UnitLink> UnitLink::from_settings(const std::string& program_dir, std::string& error)

@@ -31,6 +31,7 @@ public:
     bool on_tcp() const { return !option_.empty() && option_ == "--tcp"; }
 
 private:
+    static std::optional<UnitLink> make(const char* option, const std::string& value, std::string& error);
     friend class UnitBackend;
     std::string option_; // "--serial" or "--tcp"
     std::string value_;
