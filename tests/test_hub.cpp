@@ -35,19 +35,6 @@ struct Response {
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
 };
 
-// Sleeps in the event loop until `done` or the deadline.
-template <typename F>
-bool wait_until(F done, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
 // One HTTP/1.1 exchange on a connection of its own, written by hand so that every header is the
 // test's choice. Headers given with an empty value are left out.
 class Http {
@@ -85,7 +72,7 @@ public:
                     .match(QString::fromLatin1(all.left(end)));
             return m.hasMatch() && all.size() >= end + 4 + m.captured(1).toInt();
         };
-        wait_until([&] { return complete() || s->state() == QAbstractSocket::UnconnectedState; }, ms);
+        QTest::qWaitFor([&] { return complete() || s->state() == QAbstractSocket::UnconnectedState; }, ms);
         all += s->readAll();
         delete s;
         const int end = all.indexOf("\r\n\r\n");
@@ -147,7 +134,7 @@ quint16 start_hub(QProcess& hub, const QString& units, const QString& token_file
     hub.start(kHub, {"--units", units, "--listen", "127.0.0.1:0", "--token-file", token_file});
     if (!hub.waitForStarted(10000)) return 0;
     QByteArray out;
-    wait_until([&] {
+    QTest::qWaitFor([&] {
         out += hub.readAllStandardOutput();
         return out.contains("listening on") || hub.state() == QProcess::NotRunning;
     }, kAnswerMs);
@@ -216,7 +203,7 @@ private slots:
                  QFileDevice::Permissions());
         http_ = std::make_unique<Http>(port_, token_);
         // Both simulated units are read once they are linked.
-        QVERIFY(wait_until([&] {
+        QVERIFY(QTest::qWaitFor([&] {
             const QJsonArray units = http_->request("GET", "/api/units").json().value("units").toArray();
             return units.size() == 3 && units[0].toObject().value("state") == "up" && units[1].toObject().value("state") == "up"
                 && units[0].toObject().value("power") == "on" && units[1].toObject().value("power") == "on";
@@ -343,8 +330,8 @@ private slots:
         net_.set_restart_ms(1500);
         auto state = [&] { return http_->request("GET", "/api/units/net").json().value("link").toObject().value("state"); };
         QVERIFY(net_.apply_control(QStringLiteral("restart")));
-        QVERIFY(wait_until([&] { return state() == "down"; }, 1400));
-        QVERIFY(wait_until([&] { return state() == "up"; }, kAnswerMs));
+        QVERIFY(QTest::qWaitFor([&] { return state() == "down"; }, 1400));
+        QVERIFY(QTest::qWaitFor([&] { return state() == "up"; }, kAnswerMs));
         QCOMPARE(http_->run("net", {"route C 2"}).status, 200);
         QCOMPARE(net_.device().state().routes[2], 2);
     }
@@ -366,7 +353,7 @@ private slots:
     void events_reach_two_clients()
     {
         EventClient a(*http_, "net"), b(*http_, "net");
-        QVERIFY(wait_until([&] { return !a.events.isEmpty() && !b.events.isEmpty(); }, kAnswerMs));
+        QVERIFY(QTest::qWaitFor([&] { return !a.events.isEmpty() && !b.events.isEmpty(); }, kAnswerMs));
         QCOMPARE(a.events.first().value("format").toInt(), 1);
         const int input = a.events.last().value("routes").toObject().value("D").toInt() % 4 + 1;
         const int seen = a.events.size();
@@ -377,7 +364,7 @@ private slots:
         auto has_change = [&](const EventClient& c) {
             return c.events.size() > seen && c.events.last().value("routes").toObject().value("D").toInt() == input;
         };
-        QVERIFY(wait_until([&] { return has_change(a) && has_change(b); }, 1000));
+        QVERIFY(QTest::qWaitFor([&] { return has_change(a) && has_change(b); }, 1000));
         QVERIFY2(since_answer.elapsed() < 1000, qPrintable(QString::number(since_answer.elapsed())));
         QCOMPARE(a.events.last().value("version"), r.json().value("state").toObject().value("version"));
 
@@ -387,11 +374,11 @@ private slots:
         net_.device().state().locked = locked;
         clear_wires();
         QVERIFY(net_.apply_control(QStringLiteral("unsolicited LCK00%1").arg(locked ? 1 : 0)));
-        QVERIFY(wait_until([&] { return b.events.size() > before && b.events.last().value("lock") == (locked ? "on" : "off"); }, 1000));
+        QVERIFY(QTest::qWaitFor([&] { return b.events.size() > before && b.events.last().value("lock") == (locked ? "on" : "off"); }, 1000));
         QVERIFY(wires_quiet());
         // A recall the device reports by itself changes more than it says: the whole state is read.
         QVERIFY(net_.apply_control(QStringLiteral("unsolicited CAL001")));
-        QVERIFY(wait_until([&] { return net_.received_commands().contains("VER999"); }, 1000));
+        QVERIFY(QTest::qWaitFor([&] { return net_.received_commands().contains("VER999"); }, 1000));
     }
 
     // A unit that has gone silent keeps its own thread busy; the other answers as quickly as before.
@@ -489,9 +476,9 @@ private slots:
         QVERIFY(port);
         const Http http(port, token_);
         auto doc = [&] { return http.request("GET", "/api/units/polled").json(); };
-        QVERIFY(wait_until([&] { return doc().value("power") == "on"; }, kAnswerMs));
+        QVERIFY(QTest::qWaitFor([&] { return doc().value("power") == "on"; }, kAnswerMs));
         sim.device().state().routes[3] = 1; // output D on input 1, as from the front panel
-        QVERIFY(wait_until([&] { return doc().value("routes").toObject().value("D").toInt() == 1; }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return doc().value("routes").toObject().value("D").toInt() == 1; }, 5000));
 
         const Response r = http.run("polled", {"power standby", "power on", "route D 2"});
         QCOMPARE(r.status, 200);
@@ -499,8 +486,8 @@ private slots:
         QCOMPARE(sim.device().state().routes[3], 2);
 
         QVERIFY(sim.apply_control(QStringLiteral("restart")));
-        QVERIFY(wait_until([&] { return doc().value("link").toObject().value("state") == "down"; }, 5000));
-        QVERIFY(wait_until([&] { return doc().value("link").toObject().value("state") == "up"; }, kAnswerMs));
+        QVERIFY(QTest::qWaitFor([&] { return doc().value("link").toObject().value("state") == "down"; }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return doc().value("link").toObject().value("state") == "up"; }, kAnswerMs));
         QCOMPARE(http.run("polled", {"route D 3"}).status, 200);
         hub.terminate();
         QVERIFY(hub.waitForFinished(30000));
