@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace tavrion::ctl {
@@ -286,6 +287,10 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
                                            [](unsigned char c) { return c > 0x20 && c < 0x7f; });
             ok = (v.command.size() == 6 && plain)
                 || fail("send: CODE is six characters, such as OUT002; not \"" + printable(w[1]) + "\"");
+            // A reset by a raw code would pass by factory-reset's confirmation.
+            std::string code = v.command.substr(0, 3);
+            std::transform(code.begin(), code.end(), code.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+            ok = ok && (code != "RST" || fail("send: RST is a factory reset; use factory-reset --yes"));
         }
     } else if (verb == "run") {
         v.kind = VerbKind::Run;

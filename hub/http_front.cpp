@@ -1,14 +1,17 @@
-// HttpFront on QAbstractHttpServer: every request goes to one handler (no router, so the hub's
-// checks run for all of them), and answers are written as raw HTTP/1.1 on the request's socket.
+// HttpFront on plain TCP sockets: a request is parsed only once its head and its whole body are
+// in (never more than the limits allow in memory), then goes to the one handler, so the hub's
+// checks run for every request; answers are written as HTTP/1.1 on the request's connection.
 #include "hub/http_front.h"
 
-#include <QAbstractHttpServer>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+
+#include <sys/socket.h>
 
 namespace tavrion::hub {
 
@@ -24,8 +27,10 @@ QByteArray reason(int status)
     case 403: return "Forbidden";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 408: return "Request Timeout";
     case 409: return "Conflict";
     case 413: return "Payload Too Large";
+    case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
     case 502: return "Bad Gateway";
     case 503: return "Service Unavailable";
@@ -33,119 +38,41 @@ QByteArray reason(int status)
     }
 }
 
-QByteArray method_name(QHttpServerRequest::Method m)
+constexpr int kLingerMs = 2000;
+
+QByteArray error_body(const QByteArray& text) { return "{\"error\":\"" + text + "\"}\n"; }
+
+int env_ms(const char* name, int fallback)
 {
-    switch (m) {
-    case QHttpServerRequest::Method::Get: return "GET";
-    case QHttpServerRequest::Method::Put: return "PUT";
-    case QHttpServerRequest::Method::Delete: return "DELETE";
-    case QHttpServerRequest::Method::Post: return "POST";
-    case QHttpServerRequest::Method::Head: return "HEAD";
-    case QHttpServerRequest::Method::Options: return "OPTIONS";
-    case QHttpServerRequest::Method::Patch: return "PATCH";
-    case QHttpServerRequest::Method::Connect: return "CONNECT";
-    case QHttpServerRequest::Method::Trace: return "TRACE";
-    default: return "UNKNOWN";
-    }
+    bool ok = false;
+    const int v = qEnvironmentVariableIntValue(name, &ok);
+    return ok && v > 0 ? v : fallback;
 }
 
-class SocketExchange : public HttpExchange {
-public:
-    SocketExchange(QHttpServerResponder&& responder, QTcpSocket* socket)
-        : responder_(std::move(responder)), socket_(socket)
-    {
-    }
-    void answer(int status, const QByteArray& content_type, const QByteArray& body, const HeaderList& extra) override
-    {
-        if (answered_) return;
-        answered_ = true;
-        QByteArray head = status_head(status, content_type, extra);
-        head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
-        write(head + body);
-    }
-    void start_stream(const QByteArray& content_type) override
-    {
-        if (answered_) return;
-        answered_ = true;
-        write(status_head(200, content_type, {{"Cache-Control", "no-store"}}) + "\r\n");
-    }
-    void stream(const QByteArray& piece) override { write(piece); }
-    bool connected() const override { return socket_ && socket_->state() == QAbstractSocket::ConnectedState; }
-    bool answered() const override { return answered_; }
+// Connections are counted per client: an IPv4 client reached over an IPv6 socket is the same one.
+QString address_key(const QHostAddress& a)
+{
+    bool v4 = false;
+    const quint32 ip4 = a.toIPv4Address(&v4);
+    return v4 ? QHostAddress(ip4).toString() : a.toString();
+}
 
-private:
-    static QByteArray status_head(int status, const QByteArray& content_type, const HeaderList& extra)
-    {
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " " + reason(status) + "\r\n";
-        head += "Content-Type: " + content_type + "\r\n";
-        head += "X-Content-Type-Options: nosniff\r\n";
-        for (const auto& h : extra) head += h.first + ": " + h.second + "\r\n";
-        return head;
-    }
-    void write(const QByteArray& bytes)
-    {
-        if (connected()) socket_->write(bytes);
-    }
-
-    QHttpServerResponder responder_; // kept: the server's own record of the request lives with it
-    QPointer<QTcpSocket> socket_;
-    bool answered_ = false;
-};
-
-// Qt 6.4 buffers a request's whole body before handing it over. This server looks at the bytes
-// first (its handler runs before the HTTP server's): a request that announces or sends more than
-// the body limit, or a body of unknown length, is answered 413 and its bytes dropped unread.
-class GuardedTcpServer : public QTcpServer {
-public:
-    GuardedTcpServer(int max_body, QObject* parent) : QTcpServer(parent), max_body_(max_body) {}
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        auto* socket = new QTcpSocket(this);
-        if (!socket->setSocketDescriptor(descriptor)) {
-            delete socket;
-            return;
-        }
-        auto since_start = std::make_shared<qint64>(0); // bytes since the last request line
-        auto refused = std::make_shared<bool>(false);
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, since_start, refused] {
-            if (*refused) {
-                socket->readAll();
-                return;
-            }
-            static const QRegularExpression request_line(QStringLiteral("^[A-Z]+ [^ ]+ HTTP/1\\.[01]\r\n"));
-            const QByteArray head = socket->peek(8192);
-            bool too_large = false;
-            if (request_line.match(QString::fromLatin1(head.left(512))).hasMatch()) {
-                *since_start = 0;
-                const int end = head.indexOf("\r\n\r\n");
-                const QByteArray headers = (end < 0 ? head : head.left(end)).toLower();
-                static const QRegularExpression length(QStringLiteral("\r\ncontent-length: *(\\d+)"));
-                const QRegularExpressionMatch m = length.match(QString::fromLatin1(headers));
-                too_large = (m.hasMatch() && m.captured(1).toLongLong() > max_body_)
-                    || headers.contains("\r\ntransfer-encoding:");
-            }
-            *since_start += socket->bytesAvailable();
-            too_large = too_large || *since_start > max_body_ + kMaxHeadBytes;
-            if (!too_large) return;
-            *refused = true;
-            socket->readAll();
-            const QByteArray body = "{\"error\":\"the body is larger than " + QByteArray::number(max_body_)
-                + " bytes, or of unknown length\"}\n";
-            socket->write("HTTP/1.1 413 Payload Too Large\r\nContent-Type: application/json\r\nConnection: close\r\n"
-                          "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-            socket->disconnectFromHost();
-        });
-        addPendingConnection(socket);
-    }
-
-private:
-    static constexpr qint64 kMaxHeadBytes = 16 * 1024;
-    int max_body_;
-};
+bool has_token(const QByteArray& list, const QByteArray& token)
+{
+    for (const QByteArray& t : list.split(','))
+        if (t.trimmed().compare(token, Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
 
 } // namespace
+
+HttpLimits HttpLimits::from_environment()
+{
+    HttpLimits l;
+    l.request_ms = env_ms("TAVRION_HUB_REQUEST_MS", l.request_ms);
+    l.idle_ms = env_ms("TAVRION_HUB_IDLE_MS", l.idle_ms);
+    return l;
+}
 
 QByteArray HttpRequest::header(const QByteArray& name) const
 {
@@ -161,30 +88,256 @@ bool HttpRequest::has_header(const QByteArray& name) const
     return false;
 }
 
-class HttpFront::Server : public QAbstractHttpServer {
+// One client connection: reads one request at a time (a pipelined next one waits in the socket,
+// whose read buffer is bounded), and holds the single timer that bounds its time.
+class HttpFront::Connection : public QObject {
 public:
-    Server(Handler handler, QObject* parent) : QAbstractHttpServer(parent), handler_(std::move(handler)) {}
+    enum class State { Reading, Waiting, Streaming, Closing };
 
-protected:
-    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override
+    Connection(HttpFront* front, QTcpSocket* socket, QString address)
+        : QObject(front), front_(front), socket_(socket), address_(std::move(address))
     {
-        HttpRequest r;
-        r.method = method_name(request.method());
-        r.path = request.url().path();
-        r.query = request.query();
-        r.headers = request.headers();
-        r.body = request.body();
-        handler_(r, std::make_shared<SocketExchange>(makeResponder(request, socket), socket));
-        return true;
+        const HttpLimits& l = front_->limits_;
+        socket_->setParent(this);
+        socket_->setReadBufferSize(l.max_head + l.max_body);
+        timer_.setSingleShot(true);
+        connect(&timer_, &QTimer::timeout, this, &Connection::timed_out);
+        connect(socket_, &QTcpSocket::readyRead, this, &Connection::read);
+        connect(socket_, &QTcpSocket::disconnected, this, &Connection::drop);
+        wait_idle();
     }
-    void missingHandler(const QHttpServerRequest&, QTcpSocket*) override {}
+
+    State state() const { return state_; }
+    const QString& address() const { return address_; }
+    QTcpSocket* socket() const { return socket_; }
+    bool head_request() const { return head_; }
+    std::shared_ptr<std::atomic<bool>> gone() const { return gone_; }
+
+    void write_answer(int status, const QByteArray& content_type, const QByteArray& body, const HeaderList& extra)
+    {
+        if (state_ != State::Waiting) return;
+        if (front_->draining_) close_after_ = true;
+        QByteArray head = status_head(status, content_type, extra);
+        head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+        if (close_after_) head += "Connection: close\r\n";
+        socket_->write(head + "\r\n" + (head_ ? QByteArray() : body));
+        if (close_after_) return close_gracefully();
+        state_ = State::Reading;
+        wait_idle();
+        // A request sent behind this one is read from the event loop, not from inside the answer.
+        QMetaObject::invokeMethod(this, &Connection::read, Qt::QueuedConnection);
+    }
+
+    void write_stream_head(const QByteArray& content_type)
+    {
+        if (state_ != State::Waiting) return;
+        socket_->write(status_head(200, content_type, {{"Cache-Control", "no-store"}}) + "\r\n");
+        if (head_) return close_gracefully();
+        state_ = State::Streaming;
+        timer_.stop();
+    }
+
+    void write_piece(const QByteArray& piece)
+    {
+        if (state_ != State::Streaming) return;
+        // A client that does not read would make the hub keep every change for it.
+        if (socket_->bytesToWrite() + piece.size() > front_->limits_.max_unsent) return drop();
+        socket_->write(piece);
+    }
+
+    // Answers a request that is refused before the handler sees it, and closes.
+    void refuse(int status, const QByteArray& text)
+    {
+        state_ = State::Waiting;
+        close_after_ = true;
+        head_ = false;
+        write_answer(status, "application/json", error_body(text), {});
+    }
+
+    // Once the answer is out, the hub's side is shut and what the client still sends is read and
+    // dropped until it closes too: closing with unread bytes would reset the connection, and the
+    // client could lose the answer. A client that does neither is cut off.
+    void close_gracefully()
+    {
+        if (state_ == State::Closing) return;
+        state_ = State::Closing;
+        timer_.start(std::min(front_->limits_.request_ms, kLingerMs));
+        connect(socket_, &QTcpSocket::bytesWritten, this, &Connection::shut_when_written);
+        shut_when_written();
+    }
+
+    void drop()
+    {
+        if (dropped_) return;
+        dropped_ = true;
+        gone_->store(true);
+        timer_.stop();
+        socket_->abort();
+        front_->forget(this);
+    }
 
 private:
-    Handler handler_;
+    static QByteArray status_head(int status, const QByteArray& content_type, const HeaderList& extra)
+    {
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " " + reason(status) + "\r\n";
+        head += "Content-Type: " + content_type + "\r\n";
+        head += "X-Content-Type-Options: nosniff\r\n";
+        for (const auto& h : extra) head += h.first + ": " + h.second + "\r\n";
+        return head;
+    }
+
+    void shut_when_written()
+    {
+        if (socket_->bytesToWrite() > 0 || socket_->state() != QAbstractSocket::ConnectedState) return;
+        socket_->flush();
+        ::shutdown(int(socket_->socketDescriptor()), SHUT_WR);
+    }
+
+    void wait_idle()
+    {
+        in_request_ = false;
+        timer_.start(front_->limits_.idle_ms);
+    }
+
+    void timed_out()
+    {
+        if (state_ == State::Reading && in_request_) return refuse(408, "the request was not complete in time");
+        drop();
+    }
+
+    void read()
+    {
+        if (dropped_) return;
+        if (state_ != State::Reading) {
+            // Nothing is expected from a stream's or a closing connection's client; a request sent
+            // while the previous one is being answered waits in the socket.
+            if (state_ != State::Waiting) socket_->readAll();
+            return;
+        }
+        const HttpLimits& l = front_->limits_;
+        buffer_ += socket_->read(l.max_head + l.max_body - buffer_.size());
+        if (buffer_.isEmpty()) return;
+        if (!in_request_) {
+            in_request_ = true;
+            timer_.start(l.request_ms);
+        }
+        parse();
+    }
+
+    void parse()
+    {
+        const HttpLimits& l = front_->limits_;
+        const int end = buffer_.indexOf("\r\n\r\n");
+        if (end < 0 || end > l.max_head) {
+            if (end > l.max_head || buffer_.size() > l.max_head) refuse(431, "the request's headers are too large");
+            return;
+        }
+        const QList<QByteArray> lines = buffer_.left(end).split('\n');
+        auto line = [&](int i) { return lines[i].endsWith('\r') ? lines[i].chopped(1) : lines[i]; };
+        const QList<QByteArray> start = line(0).split(' ');
+        if (start.size() != 3 || start[0].isEmpty() || start[1].isEmpty()
+            || (start[2] != "HTTP/1.1" && start[2] != "HTTP/1.0"))
+            return refuse(400, "not an HTTP/1.1 request line");
+        for (char c : start[0])
+            if (c < 'A' || c > 'Z') return refuse(400, "not an HTTP method");
+        if (lines.size() - 1 > l.max_headers) return refuse(400, "too many headers");
+        HttpRequest r;
+        r.method = start[0];
+        int hosts = 0;
+        QByteArray length;
+        for (int i = 1; i < lines.size(); ++i) {
+            const QByteArray h = line(i);
+            const int colon = h.indexOf(':');
+            if (colon <= 0 || h.startsWith(' ') || h.startsWith('\t') || h.left(colon).contains(' ')
+                || h.left(colon).contains('\t'))
+                return refuse(400, "a header line is not NAME: VALUE");
+            const QByteArray name = h.left(colon), value = h.mid(colon + 1).trimmed();
+            if (name.compare("Host", Qt::CaseInsensitive) == 0 && ++hosts > 1) return refuse(400, "more than one Host header");
+            if (name.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0)
+                return refuse(413, "a body of unknown length is not taken");
+            if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
+                bool ok = !value.isEmpty();
+                for (char c : value) ok = ok && c >= '0' && c <= '9';
+                if (!ok || (!length.isEmpty() && length != value)) return refuse(400, "a bad Content-Length");
+                length = value;
+            }
+            r.headers.append(qMakePair(name, value));
+        }
+        // Judged on the number itself: no body larger than the limit is ever read.
+        if (length.size() > 12 || length.toLongLong() > l.max_body)
+            return refuse(413, "the body is larger than " + QByteArray::number(l.max_body) + " bytes");
+        const qint64 size = end + 4 + length.toLongLong();
+        if (buffer_.size() < size) return; // the rest of the body is still on its way
+        r.body = buffer_.mid(end + 4, length.toLongLong());
+        buffer_.remove(0, size);
+        const QUrl url(QString::fromLatin1(start[1]));
+        if (!url.isValid()) return refuse(400, "not a request target");
+        r.path = url.path(QUrl::FullyDecoded);
+        r.query = QUrlQuery(url);
+        head_ = r.method == "HEAD";
+        close_after_ = start[2] == "HTTP/1.0" || has_token(r.header("Connection"), "close");
+        state_ = State::Waiting;
+        timer_.stop();
+        gone_ = std::make_shared<std::atomic<bool>>(false);
+        hand_over(r);
+    }
+    void hand_over(const HttpRequest& r);
+
+    HttpFront* front_;
+    QTcpSocket* socket_;
+    QString address_;
+    QTimer timer_;
+    QByteArray buffer_;
+    State state_ = State::Reading;
+    bool in_request_ = false;
+    bool close_after_ = false;
+    bool head_ = false;
+    bool dropped_ = false;
+    std::shared_ptr<std::atomic<bool>> gone_ = std::make_shared<std::atomic<bool>>(false);
 };
 
-HttpFront::HttpFront(Handler handler, int max_body, QObject* parent)
-    : QObject(parent), server_(new Server(std::move(handler), this)), max_body_(max_body)
+class HttpFront::Exchange : public HttpExchange {
+public:
+    explicit Exchange(Connection* c) : connection_(c), gone_(c->gone()) {}
+    void answer(int status, const QByteArray& content_type, const QByteArray& body, const HeaderList& extra) override
+    {
+        if (answered_) return;
+        answered_ = true;
+        if (connection_) connection_->write_answer(status, content_type, body, extra);
+    }
+    void start_stream(const QByteArray& content_type) override
+    {
+        if (answered_ || !connection_) return;
+        HttpFront* front = static_cast<HttpFront*>(connection_->parent());
+        if (front->streams_of(connection_->address()) >= front->limits_.streams_per_address) {
+            answer(503, "application/json", error_body("too many event streams from this address"),
+                   {{"Retry-After", "10"}});
+            return;
+        }
+        answered_ = true;
+        connection_->write_stream_head(content_type);
+    }
+    void stream(const QByteArray& piece) override
+    {
+        if (connection_) connection_->write_piece(piece);
+    }
+    bool connected() const override
+    {
+        return connection_ && !gone_->load() && connection_->socket()->state() == QAbstractSocket::ConnectedState;
+    }
+    bool answered() const override { return answered_; }
+    std::shared_ptr<const std::atomic<bool>> gone() const override { return gone_; }
+
+private:
+    QPointer<Connection> connection_;
+    std::shared_ptr<std::atomic<bool>> gone_;
+    bool answered_ = false;
+};
+
+void HttpFront::Connection::hand_over(const HttpRequest& r) { front_->handler_(r, std::make_shared<Exchange>(this)); }
+
+HttpFront::HttpFront(Handler handler, HttpLimits limits, QObject* parent)
+    : QObject(parent), handler_(std::move(handler)), limits_(limits)
 {
 }
 
@@ -192,13 +345,67 @@ HttpFront::~HttpFront() = default;
 
 quint16 HttpFront::listen(const QHostAddress& address, quint16 port)
 {
-    auto* tcp = new GuardedTcpServer(max_body_, server_);
-    if (!tcp->listen(address, port)) {
-        delete tcp;
+    auto* server = new QTcpServer(this);
+    if (!server->listen(address, port)) {
+        delete server;
         return 0;
     }
-    server_->bind(tcp);
-    return tcp->serverPort();
+    // Taken as they come, so that no connection waits unseen in a queue of the server's own.
+    server->setMaxPendingConnections(1);
+    connect(server, &QTcpServer::newConnection, this, [this, server] {
+        while (QTcpSocket* s = server->nextPendingConnection()) accept(s);
+    });
+    servers_.append(server);
+    return server->serverPort();
+}
+
+void HttpFront::accept(QTcpSocket* socket)
+{
+    const QString address = address_key(socket->peerAddress());
+    int from_address = 0;
+    for (const Connection* c : connections_) from_address += c->address() == address;
+    const bool refused = draining_ || connections_.size() >= limits_.total || from_address >= limits_.per_address;
+    auto* c = new Connection(this, socket, address);
+    connections_.append(c);
+    // Refused connections are closed as any answered with Connection: close, so that the client
+    // reads why; they last the moment that takes.
+    if (refused) c->refuse(503, draining_ ? "the hub is stopping" : "too many connections");
+}
+
+void HttpFront::forget(Connection* connection)
+{
+    connections_.removeOne(connection);
+    connection->deleteLater();
+    check_drained();
+}
+
+int HttpFront::streams_of(const QString& address) const
+{
+    int n = 0;
+    for (const Connection* c : connections_) n += c->state() == Connection::State::Streaming && c->address() == address;
+    return n;
+}
+
+void HttpFront::drain(int within_ms, std::function<void()> done)
+{
+    draining_ = true;
+    drained_ = std::move(done);
+    for (QTcpServer* s : servers_) s->close();
+    for (Connection* c : QList<Connection*>(connections_))
+        if (c->state() == Connection::State::Reading || c->state() == Connection::State::Streaming) c->close_gracefully();
+    QTimer::singleShot(within_ms, this, [this] {
+        for (Connection* c : QList<Connection*>(connections_)) c->drop();
+        check_drained();
+    });
+    check_drained();
+}
+
+void HttpFront::check_drained()
+{
+    if (!draining_ || !connections_.isEmpty() || !drained_) return;
+    auto done = std::move(drained_);
+    drained_ = nullptr;
+    done();
 }
 
 } // namespace tavrion::hub

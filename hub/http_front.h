@@ -1,6 +1,6 @@
-// The hub's own small face of the HTTP server (Qt 6.4's QHttpServer is a technology preview whose
-// interface changes in later Qt): one handler sees every request, and each request's answer can be
-// written later, or kept open as an event stream.
+// The hub's own small HTTP/1.1 server: one handler sees every request, each request's answer can
+// be written later or kept open as an event stream, and every client's cost is bounded (bytes,
+// time, connections, unsent data).
 #pragma once
 
 #include <QByteArray>
@@ -11,8 +11,12 @@
 #include <QString>
 #include <QUrlQuery>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+
+class QTcpServer;
+class QTcpSocket;
 
 namespace tavrion::hub {
 
@@ -29,19 +33,37 @@ struct HttpRequest {
     bool has_header(const QByteArray& name) const;
 };
 
+// What one client may cost. The defaults are the hub's; the two timeouts can be shortened through
+// TAVRION_HUB_REQUEST_MS and TAVRION_HUB_IDLE_MS so that tests need not wait a minute.
+struct HttpLimits {
+    qint64 max_body = 16 * 1024;
+    int max_head = 16 * 1024;        // request line and headers
+    int max_headers = 99;
+    int request_ms = 10000;          // from a request's first byte to its last
+    int idle_ms = 60000;             // a connection without a request
+    int per_address = 64;            // connections from one client address
+    int total = 512;                 // connections in all
+    int streams_per_address = 32;
+    qint64 max_unsent = 256 * 1024;  // an event stream the client does not read is closed beyond this
+    static HttpLimits from_environment();
+};
+
 // One request's answer. It stays valid after the handler returns; writing to a client that has
 // gone does nothing.
 class HttpExchange {
 public:
     virtual ~HttpExchange() = default;
-    // The whole answer with its length; the connection stays usable for the next request.
+    // The whole answer with its length (for HEAD, without the body).
     virtual void answer(int status, const QByteArray& content_type, const QByteArray& body,
                         const HeaderList& extra = {}) = 0;
-    // An open-ended answer (Server-Sent Events): headers now, the body in pieces.
+    // An open-ended answer (Server-Sent Events): headers now, the body in pieces. Beyond the
+    // client address's share of streams it is answered 503 instead.
     virtual void start_stream(const QByteArray& content_type) = 0;
     virtual void stream(const QByteArray& piece) = 0;
     virtual bool connected() const = 0;
     virtual bool answered() const = 0;
+    // Set once the client has gone; readable from any thread.
+    virtual std::shared_ptr<const std::atomic<bool>> gone() const = 0;
 };
 using ExchangePtr = std::shared_ptr<HttpExchange>;
 
@@ -49,16 +71,28 @@ class HttpFront : public QObject {
     Q_OBJECT
 public:
     using Handler = std::function<void(const HttpRequest&, const ExchangePtr&)>;
-    // Requests whose body is larger than `max_body` bytes are answered 413 before they are read.
-    HttpFront(Handler handler, int max_body, QObject* parent = nullptr);
+    HttpFront(Handler handler, HttpLimits limits, QObject* parent = nullptr);
     ~HttpFront() override;
     // The port listened on (the one chosen when `port` is 0); 0 when it cannot listen.
     quint16 listen(const QHostAddress& address, quint16 port);
+    // Stops listening, closes the streams and the connections without a request in progress,
+    // lets the answers already written reach their clients (at most `within_ms`), then calls `done`.
+    void drain(int within_ms, std::function<void()> done);
 
 private:
-    class Server;
-    Server* server_;
-    int max_body_;
+    class Connection;
+    class Exchange;
+    void accept(QTcpSocket* socket);
+    void forget(Connection* connection);
+    int streams_of(const QString& address) const;
+    void check_drained();
+
+    Handler handler_;
+    HttpLimits limits_;
+    QList<QTcpServer*> servers_;
+    QList<Connection*> connections_;
+    std::function<void()> drained_;
+    bool draining_ = false;
 };
 
 } // namespace tavrion::hub

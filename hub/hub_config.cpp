@@ -9,12 +9,19 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace tavrion::hub {
 
 namespace {
 
 constexpr qint64 kMaxUnitsFileBytes = 1 << 20;
 constexpr int kMaxPollSeconds = 86400;
+constexpr int kMaxTokenChars = 256;
 
 // "ADDR:PORT", "[v6]:PORT" or "PORT".
 bool parse_listen(const QString& text, HubOptions& o)
@@ -186,35 +193,50 @@ std::optional<UnitsSetup> default_units(const std::string& program_dir, QString&
 std::optional<QByteArray> load_or_make_token(const QString& path, bool& made, QString& error)
 {
     made = false;
-    QFile f(path);
-    const auto owner_only = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    if (f.exists()) {
-        if (!f.open(QIODevice::ReadOnly)) {
-            error = path + QStringLiteral(": cannot be read: ") + f.errorString();
-            return std::nullopt;
-        }
-        const QByteArray token = f.read(256).trimmed();
-        if (token.size() < 16) {
-            error = path + QStringLiteral(": holds no token (16 characters or more); remove it to make a new one");
-            return std::nullopt;
-        }
-        // Someone widened the permissions: the token is worth no more than who can read it.
-        if ((f.permissions() & ~(owner_only | QFileDevice::ReadUser | QFileDevice::WriteUser)) != 0)
-            f.setPermissions(owner_only);
+    const QByteArray name = QFile::encodeName(path);
+    auto fail = [&](const QString& why) -> std::optional<QByteArray> {
+        error = path + QStringLiteral(": ") + why;
+        return std::nullopt;
+    };
+    // Never through a link: whoever could place one would choose which file's text is the token.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        struct stat st {};
+        QByteArray bytes(kMaxTokenChars + 2, Qt::Uninitialized);
+        const bool stat_ok = ::fstat(fd, &st) == 0;
+        const ssize_t n = stat_ok && S_ISREG(st.st_mode) ? ::read(fd, bytes.data(), bytes.size()) : -1;
+        ::close(fd);
+        if (!stat_ok || !S_ISREG(st.st_mode)) return fail(QStringLiteral("not a regular file; remove it to make a new token"));
+        // A file another user planted, or one others may read, gives the token away.
+        if (st.st_uid != ::geteuid())
+            return fail(QStringLiteral("belongs to another user; remove it to make a new token"));
+        if ((st.st_mode & 077) != 0)
+            return fail(QStringLiteral("others may read or change it (chmod 600 it, or remove it to make a new token)"));
+        if (n < 0) return fail(QStringLiteral("cannot be read"));
+        bytes.truncate(int(n));
+        const QByteArray token = bytes.trimmed();
+        if (token.size() > kMaxTokenChars)
+            return fail(QStringLiteral("the token is longer than %1 characters").arg(kMaxTokenChars));
+        if (token.size() < 16)
+            return fail(QStringLiteral("holds no token (16 characters or more); remove it to make a new one"));
+        for (char c : token)
+            if (c <= ' ' || c > '~') return fail(QStringLiteral("the token holds a character other than printable ASCII"));
         return token;
     }
+    if (errno == ELOOP) return fail(QStringLiteral("is a symbolic link; not followed"));
+    if (errno != ENOENT) return fail(QStringLiteral("cannot be read: ") + QString::fromLocal8Bit(std::strerror(errno)));
     QByteArray raw(32, Qt::Uninitialized);
     QRandomGenerator::system()->generate(reinterpret_cast<quint32*>(raw.data()),
                                          reinterpret_cast<quint32*>(raw.data() + raw.size()));
-    const QByteArray token = raw.toHex();
-    // Made with owner-only permissions from the start: never readable by others, not even briefly.
-    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, owner_only) || f.write(token + "\n") != token.size() + 1
-        || !f.flush()) {
-        error = path + QStringLiteral(": cannot be written: ") + f.errorString();
-        return std::nullopt;
-    }
+    const QByteArray token = raw.toHex() + "\n";
+    // Made with owner-only permissions from the start, and only where nothing stands yet.
+    const int out = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0) return fail(QStringLiteral("cannot be written: ") + QString::fromLocal8Bit(std::strerror(errno)));
+    const bool written = ::write(out, token.constData(), size_t(token.size())) == token.size() && ::fsync(out) == 0;
+    ::close(out);
+    if (!written) return fail(QStringLiteral("cannot be written"));
     made = true;
-    return token;
+    return token.trimmed();
 }
 
 HostRules::HostRules(const HubOptions& options, quint16 port) : port_(port)
@@ -224,29 +246,43 @@ HostRules::HostRules(const HubOptions& options, quint16 port) : port_(port)
     if (a != QHostAddress::Any && a != QHostAddress::AnyIPv4 && a != QHostAddress::AnyIPv6)
         names_ << (a.protocol() == QAbstractSocket::IPv6Protocol ? QLatin1Char('[') + a.toString() + QLatin1Char(']')
                                                                    : a.toString());
-    for (const QString& h : options.allow_hosts) names_ << h.toLower();
+    for (const QString& h : options.allow_hosts) allowed_names_ << h.toLower();
 }
 
 bool HostRules::allowed(const QByteArray& host_header) const
 {
     QString host = QString::fromLatin1(host_header).trimmed().toLower();
     if (host.isEmpty()) return false;
-    // Without a port the browser meant port 80; only a hub on port 80 is that.
     const int colon = host.lastIndexOf(QLatin1Char(':'));
     const bool has_port = colon > host.lastIndexOf(QLatin1Char(']'));
-    if (has_port) {
-        if (host.mid(colon + 1) != QString::number(port_)) return false;
-        host = host.left(colon);
-    } else if (port_ != 80) {
-        return false;
-    }
-    return names_.contains(host);
+    const QString port = has_port ? host.mid(colon + 1) : QString();
+    if (has_port) host = host.left(colon);
+    // A name given with --allow-host may be reached through a proxy (its port 443, or none) or
+    // directly on the hub's port.
+    if (allowed_names_.contains(host)) return !has_port || port == QLatin1String("443") || port == QString::number(port_);
+    // Without a port the browser meant port 80; only a hub on port 80 is that.
+    if (!names_.contains(host)) return false;
+    return has_port ? port == QString::number(port_) : port_ == 80;
 }
 
 bool HostRules::own_origin(const QByteArray& origin) const
 {
-    const QByteArray prefix = "http://";
-    return origin.startsWith(prefix) && allowed(origin.mid(prefix.size()));
+    const QByteArray https = "https://";
+    if (origin.startsWith(https)) {
+        // Behind a TLS proxy the page's origin is the proxy's: the name without a port.
+        const QString host = QString::fromLatin1(origin.mid(https.size())).toLower();
+        return allowed_names_.contains(host) || (allowed_names_.contains(host.section(QLatin1Char(':'), 0, 0))
+                                                 && host.section(QLatin1Char(':'), 1) == QLatin1String("443"));
+    }
+    const QByteArray http = "http://";
+    if (!origin.startsWith(http)) return false;
+    const QByteArray host = origin.mid(http.size());
+    // Plain HTTP reaches the hub itself, so its own port: a bare allowed name would be port 80.
+    const int colon = host.lastIndexOf(':');
+    const bool has_port = colon > host.lastIndexOf(']');
+    if (allowed_names_.contains(QString::fromLatin1(has_port ? host.left(colon) : host).toLower()))
+        return has_port ? host.mid(colon + 1) == QByteArray::number(port_) : port_ == 80;
+    return allowed(host);
 }
 
 } // namespace tavrion::hub

@@ -44,11 +44,14 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error);
 std::optional<UnitsSetup> default_units(const std::string& program_dir, QString& error);
 
 // The access token: read from `path`, or made there (owner-only permissions) when the file is not
-// there yet. `made` tells which. Empty, with `error`, when neither works.
+// there yet. `made` tells which. Empty, with `error`, when neither works, and when the file is a
+// link, not a regular file, another user's, open to group or others, or its token is over 256
+// characters.
 std::optional<QByteArray> load_or_make_token(const QString& path, bool& made, QString& error);
 
-// Host header values a request may carry: the listening address, loopback names and the names
-// allowed on the command line, each with or without the port.
+// Host header values a request may carry: the listening address and loopback names with the hub's
+// port, and the names allowed on the command line also as a TLS proxy forwards them (no port, or
+// 443).
 class HostRules {
 public:
     HostRules(const HubOptions& options, quint16 port);
@@ -57,7 +60,8 @@ public:
     bool own_origin(const QByteArray& origin) const;
 
 private:
-    QStringList names_;
+    QStringList names_;         // with the hub's port only
+    QStringList allowed_names_; // --allow-host
     quint16 port_;
 };
 

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSemaphore>
 #include <QThread>
 #include <QTimer>
 
@@ -15,7 +16,11 @@ namespace {
 
 const QByteArray kCookieName = "tavrion_hub_token";
 const QByteArray kJson = "application/json";
+const HeaderList kGetOnly = {{"Allow", "GET, HEAD"}};
 constexpr int kMaxCommands = 64;
+
+// HEAD is GET without the body (the front leaves the body out).
+bool reads(const HttpRequest& r) { return r.method == "GET" || r.method == "HEAD"; }
 
 QByteArray compact(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
 
@@ -74,18 +79,46 @@ Hub::Hub(UnitsSetup setup, HubOptions options, QByteArray token, std::string pro
 
 Hub::~Hub()
 {
-    for (auto& u : units_) QMetaObject::invokeMethod(u->worker, &UnitWorker::stop, Qt::QueuedConnection);
-    for (auto& u : units_) u->thread->quit();
+    // Each unit ends its job between two commands; only then does its thread's loop end, so
+    // the session's own waits are never cut short.
+    QSemaphore stopped;
     for (auto& u : units_) {
-        // A unit in the middle of a transaction finishes its bounded wait first.
-        if (u->thread->wait(20000)) delete u->worker;
+        connect(u->worker, &UnitWorker::stopped, u->worker, [&stopped] { stopped.release(); }, Qt::DirectConnection);
+        QMetaObject::invokeMethod(u->worker, &UnitWorker::stop, Qt::QueuedConnection);
+    }
+    stopped.acquire(int(units_.size()));
+    for (auto& u : units_) {
+        u->thread->quit();
+        u->thread->wait();
+        delete u->worker;
         delete u->thread;
+    }
+}
+
+void Hub::shutdown(std::function<void()> done)
+{
+    if (stopping_) return;
+    stopping_ = true;
+    if (keep_alive_) keep_alive_->stop();
+    auto left = std::make_shared<int>(int(units_.size()));
+    auto all_stopped = [this, done = std::move(done)] {
+        // Answers the units posted are written by now; they get a moment to reach their clients.
+        front_->drain(2000, done);
+    };
+    if (units_.empty()) return all_stopped();
+    for (auto& u : units_) {
+        connect(u->worker, &UnitWorker::stopped, this, [left, all_stopped] {
+            if (--*left == 0) all_stopped();
+        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(u->worker, &UnitWorker::stop, Qt::QueuedConnection);
     }
 }
 
 quint16 Hub::start()
 {
-    front_ = new HttpFront([this](const HttpRequest& r, const ExchangePtr& ex) { handle(r, ex); }, kMaxBodyBytes, this);
+    HttpLimits limits = HttpLimits::from_environment();
+    limits.max_body = kMaxBodyBytes;
+    front_ = new HttpFront([this](const HttpRequest& r, const ExchangePtr& ex) { handle(r, ex); }, limits, this);
     const quint16 port = front_->listen(options_.listen_address, options_.listen_port);
     if (!port) return 0;
     hosts_ = std::make_unique<HostRules>(options_, port);
@@ -117,7 +150,8 @@ Hub::Unit* Hub::find(const QString& id)
 bool Hub::authorised(const HttpRequest& r) const
 {
     const QByteArray auth = r.header("Authorization");
-    if (auth.startsWith("Bearer ")) return same_token(auth.mid(7).trimmed(), token_);
+    // The scheme's name is not case-sensitive.
+    if (auth.left(7).compare("Bearer ", Qt::CaseInsensitive) == 0) return same_token(auth.mid(7).trimmed(), token_);
     return same_token(cookie_value(r.header("Cookie"), kCookieName), token_);
 }
 
@@ -129,14 +163,13 @@ void Hub::handle(const HttpRequest& r, const ExchangePtr& ex)
         answer_error(ex, 403, QStringLiteral("this hub does not serve that Host name (see --allow-host)"));
         return;
     }
-    if (r.body.size() > kMaxBodyBytes || r.header("Content-Length").toLongLong() > kMaxBodyBytes) {
-        answer_error(ex, 413, QStringLiteral("the body is larger than %1 bytes").arg(kMaxBodyBytes),
-                     {{"Connection", "close"}});
+    if (stopping_) {
+        answer_error(ex, 503, QStringLiteral("the hub is stopping"));
         return;
     }
     if (r.path == QLatin1String("/")) {
-        if (r.method != "GET") {
-            answer_error(ex, 405, QStringLiteral("GET only"));
+        if (!reads(r)) {
+            answer_error(ex, 405, QStringLiteral("GET only"), kGetOnly);
             return;
         }
         if (r.query.hasQueryItem(QStringLiteral("token"))) {
@@ -168,7 +201,7 @@ void Hub::handle(const HttpRequest& r, const ExchangePtr& ex)
                      {{"WWW-Authenticate", "Bearer"}});
         return;
     }
-    if (r.method != "GET") {
+    if (!reads(r)) {
         const QByteArray origin = r.header("Origin");
         if ((r.has_header("Origin") && !hosts_->own_origin(origin)) || r.header("Sec-Fetch-Site") == "cross-site") {
             answer_error(ex, 403, QStringLiteral("requests from another site are refused"));
@@ -182,7 +215,7 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
 {
     const QStringList parts = r.path.mid(5).split(QLatin1Char('/'));
     if (parts.size() == 1 && parts[0] == QLatin1String("units")) {
-        if (r.method != "GET") return answer_error(ex, 405, QStringLiteral("GET only"));
+        if (!reads(r)) return answer_error(ex, 405, QStringLiteral("GET only"), kGetOnly);
         QJsonArray list;
         for (auto& u : units_) {
             const QJsonObject& d = u->document;
@@ -205,11 +238,11 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
     if (!unit) return answer_error(ex, 404, QStringLiteral("no unit \"%1\"").arg(parts[1]));
     const QString action = parts.size() == 3 ? parts[2] : QString();
     if (action.isEmpty()) {
-        if (r.method != "GET") return answer_error(ex, 405, QStringLiteral("GET only"));
+        if (!reads(r)) return answer_error(ex, 405, QStringLiteral("GET only"), kGetOnly);
         return answer_json(ex, 200, unit->document);
     }
     if (action == QLatin1String("events")) {
-        if (r.method != "GET") return answer_error(ex, 405, QStringLiteral("GET only"));
+        if (!reads(r)) return answer_error(ex, 405, QStringLiteral("GET only"), kGetOnly);
         ex->start_stream("text/event-stream");
         ex->stream("retry: 2000\n\ndata: " + compact(unit->document) + "\n\n");
         unit->streams.push_back(ex);
@@ -217,7 +250,7 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
     }
     if (action != QLatin1String("run") && action != QLatin1String("restore"))
         return answer_error(ex, 404, QStringLiteral("no such resource"));
-    if (r.method != "POST") return answer_error(ex, 405, QStringLiteral("POST only"));
+    if (r.method != "POST") return answer_error(ex, 405, QStringLiteral("POST only"), {{"Allow", "POST"}});
 
     QJsonParseError pe;
     const QJsonDocument body = QJsonDocument::fromJson(r.body, &pe);
@@ -246,10 +279,13 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
         const std::string error = check_backup(job.backup);
         if (!error.empty()) return answer_error(ex, 400, QString::fromStdString(error));
     }
+    job.gone = ex->gone();
     job.done = [this, ex](JobResult result) {
         QMetaObject::invokeMethod(this, [ex, result] { answer_json(ex, result.http, result.body); }, Qt::QueuedConnection);
     };
-    unit->worker->submit(std::move(job));
+    if (!unit->worker->submit(std::move(job)))
+        answer_error(ex, 503, QStringLiteral("%1 requests wait for this unit already; try again shortly").arg(kMaxWaitingJobs),
+                     {{"Retry-After", "2"}});
 }
 
 void Hub::published(Unit& unit, const QJsonObject& document)

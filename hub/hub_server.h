@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -29,6 +30,9 @@ public:
 
     // Starts listening and the units; the port listened on, 0 when it cannot listen.
     quint16 start();
+    // Refuses new requests, stops every unit between two commands, answers every request in
+    // flight, then calls `done` (in this thread) once the answers are out.
+    void shutdown(std::function<void()> done);
 
 private:
     struct Unit;
@@ -48,6 +52,7 @@ private:
     HttpFront* front_ = nullptr;
     QTimer* keep_alive_ = nullptr;
     std::vector<std::unique_ptr<Unit>> units_;
+    bool stopping_ = false;
 };
 
 } // namespace tavrion::hub

@@ -64,14 +64,6 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    // SIGINT and SIGTERM end the event loop, so every unit closes its link on the way out.
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signal_pipe) == 0) {
-        auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-        std::signal(SIGINT, on_signal);
-        std::signal(SIGTERM, on_signal);
-    }
-
     int status = 0;
     {
         Hub hub(std::move(*setup), *options, *token, dir);
@@ -79,6 +71,17 @@ int main(int argc, char** argv)
         if (!port) {
             print(stderr, QStringLiteral("tavrion-hub: cannot listen on %1\n").arg(options->listen_text));
             return 3;
+        }
+        // SIGINT and SIGTERM stop every unit between two commands, answer the requests in flight,
+        // and then end the event loop.
+        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signal_pipe) == 0) {
+            auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &app);
+            QObject::connect(notifier, &QSocketNotifier::activated, &hub, [notifier, &hub] {
+                notifier->setEnabled(false);
+                hub.shutdown([] { QCoreApplication::exit(0); });
+            });
+            std::signal(SIGINT, on_signal);
+            std::signal(SIGTERM, on_signal);
         }
         const QString host = options->listen_text.left(options->listen_text.lastIndexOf(QLatin1Char(':')));
         print(stdout, QStringLiteral("tavrion-hub: listening on http://%1:%2/ (tavrion-hub --show-url prints the address "

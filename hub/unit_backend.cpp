@@ -76,6 +76,44 @@ std::string without_prefix(const std::string& text)
     return out;
 }
 
+// The unit's device as the runner sees it, noting what each exchange got.
+class WatchedDevice : public ctl::Device {
+public:
+    WatchedDevice(ctl::Device& inner, bool& unanswered, bool& restarting)
+        : inner_(inner), unanswered_(unanswered), restarting_(restarting)
+    {
+    }
+    ctl::Answer ask(const std::string& command) override { return noted(command, false); }
+    ctl::Answer ask_slow(const std::string& command) override { return noted(command, true); }
+    std::optional<std::string> network_query(const std::string& command) override
+    {
+        auto answer = inner_.network_query(command);
+        unanswered_ = !answer;
+        return answer;
+    }
+    bool on_serial() const override { return inner_.on_serial(); }
+    bool wait_ready(int seconds) override
+    {
+        restarting_ = true;
+        const bool ready = inner_.wait_ready(seconds);
+        restarting_ = false;
+        return ready;
+    }
+
+private:
+    ctl::Answer noted(const std::string& command, bool slow)
+    {
+        restarting_ = !inner_.on_serial() && (command == "PWR001" || command == "RST001");
+        const ctl::Answer a = slow ? inner_.ask_slow(command) : inner_.ask(command);
+        restarting_ = false;
+        unanswered_ = a.kind == ctl::Answer::Kind::Silent || a.kind == ctl::Answer::Kind::Unreadable;
+        return a;
+    }
+    ctl::Device& inner_;
+    bool& unanswered_;
+    bool& restarting_;
+};
+
 } // namespace
 
 // A link as tavrion-ctl's option `option` takes `value`; its name as the tool would give it.
@@ -152,6 +190,8 @@ struct UnitBackend::Impl {
     std::function<void()> link_down;
     std::function<void()> reported;
     bool full_read_due = false;
+    bool unanswered = false;
+    bool restarting = false;
 
     const DeviceModel* model() const
     {
@@ -177,7 +217,8 @@ struct UnitBackend::Impl {
             return r;
         }
         std::ostringstream out, err;
-        r.status = ctl::run(inv, *device, out, err, context());
+        WatchedDevice watched(*device, unanswered, restarting);
+        r.status = ctl::run(inv, watched, out, err, context());
         r.output = out.str() + without_prefix(err.str());
         return r;
     }
@@ -217,6 +258,7 @@ bool UnitBackend::open(std::string& error)
         QObject::connect(&session, &DeviceSession::restart_course, &session, [d] { d->full_read_due = true; });
         const DeviceModel* model = &s->model();
         auto reported = [d] {
+            d->unanswered = false;
             if (d->reported) d->reported();
         };
         QObject::connect(model, &DeviceModel::accepted, &session, reported);
@@ -235,6 +277,10 @@ bool UnitBackend::link_up() const
     auto* session = dynamic_cast<ctl::SessionDevice*>(d_->device.get());
     return session && session->session().link_up();
 }
+
+bool UnitBackend::restarting() const { return d_->restarting; }
+
+bool UnitBackend::unanswered() const { return d_->unanswered; }
 
 void UnitBackend::on_reported(std::function<void()> handler) { d_->reported = std::move(handler); }
 
@@ -264,10 +310,12 @@ UnitBackend::StateRead UnitBackend::read_state()
     return s;
 }
 
-std::vector<CommandResult> UnitBackend::run(const std::vector<std::string>& commands)
+std::vector<CommandResult> UnitBackend::run(const std::vector<std::string>& commands,
+                                            const std::function<bool()>& stop_here)
 {
     std::vector<CommandResult> results;
     for (const std::string& text : commands) {
+        if (!results.empty() && stop_here && stop_here()) break;
         const ctl::Parsed parsed = parse_line(text, d_->resolutions.empty() ? nullptr : &d_->resolutions);
         if (!parsed.invocation) {
             results.push_back({text, kUsage, parsed.error + "\n"});

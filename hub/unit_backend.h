@@ -59,6 +59,12 @@ public:
     // Called (in the unit's thread) whenever the open link goes down, also in the middle of a
     // command: the device restarted, dropped the connection, or the serial device went away.
     void on_link_down(std::function<void()> handler);
+    // A command that restarts the unit over TCP (power on, factory reset) is under way: the link's
+    // loss is its expected course, not a fault.
+    bool restarting() const;
+    // The unit's last exchange got no answer it could read (it fell silent); false again once it
+    // answers.
+    bool unanswered() const;
 
     // The unit's state is its session's device model: every reply the session accepts (an answer,
     // a late answer, an unsolicited reply) goes into it. `handler` is called (in the unit's thread)
@@ -79,8 +85,10 @@ public:
     StateRead read_state();
 
     // Runs checked commands in order and stops at the first that fails. After a restart over TCP
-    // (power on, factory reset) it waits for the unit to answer again before going on.
-    std::vector<CommandResult> run(const std::vector<std::string>& commands);
+    // (power on, factory reset) it waits for the unit to answer again before going on. Before
+    // each command after the first, `stop_here` may end the run there.
+    std::vector<CommandResult> run(const std::vector<std::string>& commands,
+                                   const std::function<bool()>& stop_here = {});
     // Restores a checked backup as `restore` does; the output lists the differences left.
     CommandResult restore(const std::string& backup_json, std::vector<std::string>& differences);
 

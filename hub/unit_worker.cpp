@@ -7,6 +7,10 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
 namespace tavrion::hub {
 
 namespace {
@@ -72,25 +76,36 @@ void UnitWorker::begin()
 void UnitWorker::stop()
 {
     stopped_ = true;
+    ++stops_unreported_;
     if (poll_timer_) poll_timer_->stop();
     if (reopen_timer_) reopen_timer_->stop();
-    // Asked from inside a job's wait, the link goes once that job has returned.
-    if (!busy_) backend_.reset();
     std::deque<Job> left;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         left.swap(jobs_);
     }
     for (Job& j : left) j.done({503, {{QStringLiteral("error"), QStringLiteral("the hub is stopping")}}});
+    // Asked from inside a job's wait, the link goes once that job has returned.
+    if (!busy_) finish_stop();
 }
 
-void UnitWorker::submit(Job job)
+void UnitWorker::finish_stop()
+{
+    backend_.reset();
+    for (; stops_unreported_ > 0; --stops_unreported_) emit stopped();
+}
+
+bool UnitWorker::submit(Job job)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        // Jobs whose clients have gone hold no place in the queue.
+        jobs_.erase(std::remove_if(jobs_.begin(), jobs_.end(), [](const Job& j) { return j.gone && *j.gone; }), jobs_.end());
+        if (int(jobs_.size()) >= kMaxWaitingJobs) return false;
         jobs_.push_back(std::move(job));
     }
     QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
+    return true;
 }
 
 void UnitWorker::wake() { pump(); }
@@ -118,8 +133,11 @@ void UnitWorker::pump()
             }
         }
         if (job) {
+            if (job->gone && *job->gone) continue; // nobody waits for it: nothing is sent
+            current_ = &*job;
             const JobResult r = carry_out(*job);
-            job->done(r);
+            current_ = nullptr;
+            if (!std::exchange(current_answered_, false)) job->done(r);
             continue;
         }
         if (link_check_due_) {
@@ -143,7 +161,7 @@ void UnitWorker::pump()
         break;
     }
     busy_ = false;
-    if (stopped_) backend_.reset();
+    if (stopped_) finish_stop();
 }
 
 void UnitWorker::open_link()
@@ -162,6 +180,8 @@ void UnitWorker::open_link()
     backend_ = std::move(backend);
     backend_->on_link_down([this] {
         link_check_due_ = true;
+        // The request waits no longer than the link lived, unless this is a restart's course.
+        if (current_ && !current_answered_ && !backend_->restarting()) answer_lost_link();
         QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
     });
     backend_->on_reported([this] {
@@ -180,6 +200,18 @@ void UnitWorker::link_lost()
     set_link("down");
     backoff_ms_ = kFirstBackoffMs;
     reopen_timer_->start(backoff_ms_);
+}
+
+void UnitWorker::answer_lost_link()
+{
+    current_answered_ = true;
+    QJsonObject state = document();
+    QJsonObject link = state.value(QLatin1String("link")).toObject();
+    link[QStringLiteral("state")] = QStringLiteral("down");
+    state[QStringLiteral("link")] = link;
+    current_->done({503, {{QStringLiteral("error"), QStringLiteral("%1: the link was lost during the request")
+                                                         .arg(QString::fromStdString(config_.link.name()))},
+                          {QStringLiteral("state"), state}}});
 }
 
 void UnitWorker::set_link(const char* state)
@@ -210,9 +242,15 @@ JobResult UnitWorker::carry_out(const Job& job)
     }
     int last = kDone;
     QString message;
+    bool cut_short = false;
     if (job.kind == Job::Kind::Run) {
         QJsonArray results;
-        for (const CommandResult& c : backend_->run(job.commands)) {
+        // Between two commands: a stopping hub or a client that has gone ends the run.
+        const auto stop_here = [this, &job, &cut_short] {
+            cut_short = stopped_ || (job.gone && *job.gone);
+            return cut_short || current_answered_;
+        };
+        for (const CommandResult& c : backend_->run(job.commands, stop_here)) {
             QJsonObject o;
             o[QStringLiteral("command")] = QString::fromStdString(c.command);
             o[QStringLiteral("status")] = c.status;
@@ -237,10 +275,16 @@ JobResult UnitWorker::carry_out(const Job& job)
     // without reading it all again. Only what the replies do not tell (a restart, a recall, a
     // reset) needs the full reading.
     if (last == kLinkDown || !backend_->link_up()) link_lost();
-    else if (backend_->take_full_read_due()) reread();
+    else if (backend_->take_full_read_due() && !stopped_) reread();
     else take_state();
     r.http = http_status(last);
     if (last != kDone) r.body[QStringLiteral("error")] = message;
+    else if (cut_short) {
+        r.http = 503;
+        r.body[QStringLiteral("error")] = QStringLiteral("stopped after %1 of %2 commands: the hub is stopping")
+                                              .arg(r.body.value(QLatin1String("results")).toArray().size())
+                                              .arg(job.commands.size());
+    }
     r.body[QStringLiteral("state")] = document();
     return r;
 }
@@ -276,7 +320,9 @@ QJsonObject UnitWorker::document() const
     QJsonObject doc = state_;
     QJsonObject link;
     link[QStringLiteral("name")] = QString::fromStdString(config_.link.name());
-    link[QStringLiteral("state")] = QLatin1String(link_state_);
+    // A unit whose last exchange went unanswered is linked but silent until it answers again.
+    const bool silent = backend_ && std::strcmp(link_state_, "up") == 0 && backend_->unanswered();
+    link[QStringLiteral("state")] = silent ? QStringLiteral("silent") : QString::fromLatin1(link_state_);
     doc[QStringLiteral("link")] = link;
     doc[QStringLiteral("id")] = QString::fromStdString(config_.id);
     doc[QStringLiteral("name")] = QString::fromStdString(config_.name);

@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QObject>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -41,7 +42,13 @@ struct Job {
     std::string backup;                // Restore: checked already
     std::optional<quint64> if_version; // 409 and nothing sent when the version moved on
     std::function<void(JobResult)> done; // called in the unit's thread
+    // Set once the client has gone: the job is dropped before it is sent, or stops after the
+    // command in flight.
+    std::shared_ptr<const std::atomic<bool>> gone;
 };
+
+// Jobs that may wait for a unit behind the one it carries out.
+constexpr int kMaxWaitingJobs = 8;
 
 class UnitWorker : public QObject {
     Q_OBJECT
@@ -51,12 +58,17 @@ public:
                std::function<void(const QJsonObject&)> publish);
     ~UnitWorker() override;
 
-    // From any thread: queues the job; its `done` runs once the unit has carried it out.
-    void submit(Job job);
+    // From any thread: queues the job; its `done` runs once the unit has carried it out. False,
+    // and nothing queued, when kMaxWaitingJobs wait already.
+    bool submit(Job job);
     // Moves the worker into a thread of its own and starts it (opens the link there).
     void start_in(QThread* thread);
-    // In the unit's thread: closes the link.
+    // In the unit's thread: ends the job in flight after its current command, answers the
+    // waiting ones 503, closes the link, then emits stopped() (once for every call).
     void stop();
+
+signals:
+    void stopped();
 
 private:
     void begin();
@@ -65,6 +77,8 @@ private:
     void open_link();
     void link_lost();
     JobResult carry_out(const Job& job);
+    void answer_lost_link();
+    void finish_stop();
     void reread();
     void take_state();
     void set_link(const char* state);
@@ -90,6 +104,9 @@ private:
     bool link_check_due_ = false; // the session reported its link down
     bool state_due_ = false;      // a reply reached the model since the document was last built
     bool stopped_ = false;
+    int stops_unreported_ = 0;
+    Job* current_ = nullptr;       // the job being carried out
+    bool current_answered_ = false; // its answer went already (its link was lost)
 
     const char* link_state_ = "connecting";
     QJsonObject state_;   // the status document of the session's model, as last built

@@ -241,7 +241,7 @@ private slots:
         // Usage errors: nothing goes out.
         for (const char* bad : {"route E 3", "route B 5", "mode wall", "picture brightness all 101", "picture tint all 5",
                                 "bezel h 255", "resolution 15", "resolution 800x600", "preset recall 5",
-                                "factory-reset", "send OUT02", "frobnicate", "status --yes", "version --json",
+                                "factory-reset", "send OUT02", "send RST001", "send rst001", "frobnicate", "status --yes", "version --json",
                                 "--serial COM1 --tcp 10.0.0.7 status", "--serial COM12 status",
                                 "--tcp 10.0.0.7:99999 status", "--wait-ready 0 status", "--bogus status", "",
                                 "restore", "diff /nonexistent/backup.json", "backup /nonexistent/dir/b.json",

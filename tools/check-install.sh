@@ -71,7 +71,8 @@ version=$("$prefix/tavrion-ctl" version 2>&1) || true
 kill "$sim"; wait "$sim" 2>/dev/null || true
 [ "$version" = "1.06" ] || fail "the installed tavrion-ctl did not read the simulator: $version"
 # The installed hub makes its token beside itself, readable by its owner only, and prints the
-# address with it; the service file, pointed at this folder, passes systemd's own check.
+# address with it; the service file, pointed at this folder, passes systemd's own check and its
+# sandbox rating.
 url=$("$prefix/tavrion-hub" --show-url) || fail "tavrion-hub --show-url failed"
 token=$(cat "$prefix/tavrion-hub.token")
 [ "$url" = "http://127.0.0.1:7720/?token=$token" ] || fail "tavrion-hub --show-url printed $url"
@@ -79,8 +80,13 @@ token=$(cat "$prefix/tavrion-hub.token")
 if command -v systemd-analyze >/dev/null 2>&1; then
     sed -e "s|/home/tavrion/tavrion/tavrion-hub|\"$prefix/tavrion-hub\"|" \
         -e "s|/home/tavrion/tavrion/units.json|\"$prefix/units.json\"|" \
-        -e "s|^ReadWritePaths=.*|ReadWritePaths=\"$prefix\"|" "$prefix/share/tavrion-hub.service" > "$scratch/tavrion-hub.service"
+        "$prefix/share/tavrion-hub.service" > "$scratch/tavrion-hub.service"
     systemd-analyze verify "$scratch/tavrion-hub.service" || fail "systemd-analyze verify refused the service file"
+    # The service's sandbox: systemd's exposure rating (0 best, 10 worst) stays at 2.0 or lower.
+    exposure=$(systemd-analyze security --offline=true "$scratch/tavrion-hub.service" 2>/dev/null \
+               | sed -n 's/.*Overall exposure level for .*: \([0-9.]*\).*/\1/p')
+    [ -n "$exposure" ] || fail "systemd-analyze security gave no rating"
+    awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' || fail "the service's exposure is $exposure, above 2.0"
 fi
 printf '0\r\n9\r\n#FALSE#\r\n"127.0.0.1"\r\n' > "$prefix/tavrion.ini"
 QT_QPA_PLATFORM=offscreen "$prefix/tavrion" >/dev/null 2>&1 &
