@@ -110,7 +110,6 @@ public:
     State state() const { return state_; }
     const QString& address() const { return address_; }
     QTcpSocket* socket() const { return socket_; }
-    bool head_request() const { return head_; }
     std::shared_ptr<std::atomic<bool>> gone() const { return gone_; }
 
     void write_answer(int status, const QByteArray& content_type, const QByteArray& body, const HeaderList& extra)

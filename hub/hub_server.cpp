@@ -16,7 +16,6 @@ namespace {
 
 const QByteArray kCookieName = "tavrion_hub_token";
 const QByteArray kJson = "application/json";
-const HeaderList kGetOnly = {{"Allow", "GET, HEAD"}};
 constexpr int kMaxCommands = 64;
 
 // HEAD is GET without the body (the front leaves the body out).
@@ -35,6 +34,8 @@ void answer_error(const ExchangePtr& ex, int status, const QString& text, const 
 {
     answer_json(ex, status, {{QStringLiteral("error"), text}}, extra);
 }
+
+void answer_get_only(const ExchangePtr& ex) { answer_error(ex, 405, QStringLiteral("GET only"), {{"Allow", "GET, HEAD"}}); }
 
 // Compares without stopping at the first differing byte, so the time taken says nothing of the token.
 bool same_token(const QByteArray& a, const QByteArray& b)
@@ -169,7 +170,7 @@ void Hub::handle(const HttpRequest& r, const ExchangePtr& ex)
     }
     if (r.path == QLatin1String("/")) {
         if (!reads(r)) {
-            answer_error(ex, 405, QStringLiteral("GET only"), kGetOnly);
+            answer_get_only(ex);
             return;
         }
         if (r.query.hasQueryItem(QStringLiteral("token"))) {
@@ -215,7 +216,7 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
 {
     const QStringList parts = r.path.mid(5).split(QLatin1Char('/'));
     if (parts.size() == 1 && parts[0] == QLatin1String("units")) {
-        if (!reads(r)) return answer_error(ex, 405, QStringLiteral("GET only"), kGetOnly);
+        if (!reads(r)) return answer_get_only(ex);
         QJsonArray list;
         for (auto& u : units_) {
             const QJsonObject& d = u->document;
@@ -238,11 +239,11 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
     if (!unit) return answer_error(ex, 404, QStringLiteral("no unit \"%1\"").arg(parts[1]));
     const QString action = parts.size() == 3 ? parts[2] : QString();
     if (action.isEmpty()) {
-        if (!reads(r)) return answer_error(ex, 405, QStringLiteral("GET only"), kGetOnly);
+        if (!reads(r)) return answer_get_only(ex);
         return answer_json(ex, 200, unit->document);
     }
     if (action == QLatin1String("events")) {
-        if (!reads(r)) return answer_error(ex, 405, QStringLiteral("GET only"), kGetOnly);
+        if (!reads(r)) return answer_get_only(ex);
         ex->start_stream("text/event-stream");
         ex->stream("retry: 2000\n\ndata: " + compact(unit->document) + "\n\n");
         unit->streams.push_back(ex);

@@ -34,7 +34,13 @@ ctl::Parsed parse_line(const std::string& line, const std::vector<std::string>* 
 {
     ctl::Parsed parsed;
     std::vector<std::string> args;
-    for (const std::string& word : ctl::split_words(line)) {
+    std::string quote_error; // as a run file refuses an unclosed quote
+    const std::vector<std::string> words = ctl::split_words(line, &quote_error);
+    if (!quote_error.empty()) {
+        parsed.error = quote_error;
+        return parsed;
+    }
+    for (const std::string& word : words) {
         if (word.size() > 1 && word[0] == '-' && word != "--json" && word != "--yes") {
             parsed.error = ctl::printable(word) + ": options other than --json and --yes are not taken here";
             return parsed;
