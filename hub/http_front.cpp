@@ -39,6 +39,7 @@ QByteArray reason(int status)
 }
 
 constexpr int kLingerMs = 2000;
+constexpr int kRefusedLingerMs = 500;
 
 QByteArray error_body(const QByteArray& text) { return "{\"error\":\"" + text + "\"}\n"; }
 
@@ -153,6 +154,13 @@ public:
         write_answer(status, "application/json", error_body(text), {});
     }
 
+    void refuse_connection(const QByteArray& text)
+    {
+        counted_ = false;
+        refuse(503, text);
+    }
+    bool counted() const { return counted_; }
+
     // Once the answer is out, the hub's side is shut and what the client still sends is read and
     // dropped until it closes too: closing with unread bytes would reset the connection, and the
     // client could lose the answer. A client that does neither is cut off.
@@ -160,7 +168,7 @@ public:
     {
         if (state_ == State::Closing) return;
         state_ = State::Closing;
-        timer_.start(std::min(front_->limits_.request_ms, kLingerMs));
+        timer_.start(std::min(front_->limits_.request_ms, counted_ ? kLingerMs : kRefusedLingerMs));
         connect(socket_, &QTcpSocket::bytesWritten, this, &Connection::shut_when_written);
         shut_when_written();
     }
@@ -292,6 +300,7 @@ private:
     bool close_after_ = false;
     bool head_ = false;
     bool dropped_ = false;
+    bool counted_ = true; // in the limits of connections (refused ones are not)
     std::shared_ptr<std::atomic<bool>> gone_ = std::make_shared<std::atomic<bool>>(false);
 };
 
@@ -361,14 +370,18 @@ quint16 HttpFront::listen(const QHostAddress& address, quint16 port)
 void HttpFront::accept(QTcpSocket* socket)
 {
     const QString address = address_key(socket->peerAddress());
-    int from_address = 0;
-    for (const Connection* c : connections_) from_address += c->address() == address;
-    const bool refused = draining_ || connections_.size() >= limits_.total || from_address >= limits_.per_address;
+    int from_address = 0, in_all = 0;
+    for (const Connection* c : connections_) {
+        if (!c->counted()) continue;
+        ++in_all;
+        from_address += c->address() == address;
+    }
+    const bool refused = draining_ || in_all >= limits_.total || from_address >= limits_.per_address;
     auto* c = new Connection(this, socket, address);
     connections_.append(c);
     // Refused connections are closed as any answered with Connection: close, so that the client
-    // reads why; they last the moment that takes.
-    if (refused) c->refuse(503, draining_ ? "the hub is stopping" : "too many connections");
+    // reads why; they last the moment that takes, and hold no place in the counts.
+    if (refused) c->refuse_connection(draining_ ? "the hub is stopping" : "too many connections");
 }
 
 void HttpFront::forget(Connection* connection)

@@ -590,18 +590,35 @@ private slots:
                  qPrintable(QStringLiteral("%1 KiB against %2 KiB").arg(resident_kib(hub_.processId())).arg(memory_before)));
     }
 
-    // Connections and event streams are counted per client address: beyond the share, 503.
-    void per_address_limits()
+    // Connections are counted per client address (64) and in all (512), event streams per address
+    // (32): beyond the share, 503, while other addresses are still served.
+    void connection_limits()
     {
         std::vector<std::unique_ptr<QTcpSocket>> idle;
-        for (int i = 0; i < 64; ++i) {
-            idle.push_back(std::make_unique<QTcpSocket>());
-            idle.back()->connectToHost(QHostAddress::LocalHost, port_);
-            QVERIFY(idle.back()->waitForConnected(5000));
-        }
+        auto open_from = [&](const QString& from) {
+            auto s = std::make_unique<QTcpSocket>();
+            s->bind(QHostAddress(from));
+            s->connectToHost(QHostAddress::LocalHost, port_);
+            const bool up = s->waitForConnected(5000);
+            idle.push_back(std::move(s));
+            return up;
+        };
+        auto answer_from = [&](const QString& from) {
+            if (!open_from(from)) return 0;
+            QTcpSocket* s = idle.back().get();
+            s->write("GET /api/units HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port_) + "\r\nAuthorization: Bearer " + token_ + "\r\n\r\n");
+            QByteArray got;
+            const bool in = QTest::qWaitFor([&] { return (got += s->readAll()).size() >= 12; }, kAnswerMs);
+            return in ? got.mid(9, 3).toInt() : 0;
+        };
+        for (int i = 0; i < 64; ++i) QVERIFY(open_from(QStringLiteral("127.0.0.1")));
         QTest::qWait(200);
-        const Response refused = http_->request("GET", "/api/units");
-        QCOMPARE(refused.status, 503);
+        QCOMPARE(answer_from(QStringLiteral("127.0.0.1")), 503);
+        QCOMPARE(answer_from(QStringLiteral("127.0.0.2")), 200);
+        for (int a = 3; a <= 9; ++a)
+            for (int i = 0; i < 64; ++i) QVERIFY(open_from(QStringLiteral("127.0.0.%1").arg(a)));
+        QTest::qWait(200);
+        QCOMPARE(answer_from(QStringLiteral("127.0.0.10")), 503); // 512 held in all
         idle.clear();
         QVERIFY(QTest::qWaitFor([&] { return http_->request("GET", "/api/units").status == 200; }, kAnswerMs));
         std::vector<std::unique_ptr<EventClient>> streams;
