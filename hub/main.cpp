@@ -64,6 +64,12 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    const auto mqtt = mqtt_settings(options->mqtt, setup->mqtt, error);
+    if (!mqtt && !error.isEmpty()) {
+        print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(error));
+        return 2;
+    }
+
     // SIGINT and SIGTERM end the event loop, so every unit closes its link on the way out.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signal_pipe) == 0) {
         auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &app);
@@ -75,6 +81,7 @@ int main(int argc, char** argv)
     int status = 0;
     {
         Hub hub(std::move(*setup), *options, *token, dir);
+        if (mqtt) hub.use_broker(*mqtt);
         const quint16 port = hub.start();
         if (!port) {
             print(stderr, QStringLiteral("tavrion-hub: cannot listen on %1\n").arg(options->listen_text));
