@@ -2,6 +2,7 @@
 // one whose address refuses: the API's answers and statuses, what reaches the wire, the event
 // streams, a silent unit beside a working one, the security checks, and start-up errors.
 #include "sim/sim_server.h"
+#include "support/hub_process.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -23,7 +24,9 @@
 
 namespace {
 
-const QString kHub = QStringLiteral(TAVRION_PROGRAM_DIR "/tavrion-hub");
+const QString kHub = tavrion_test::hub_program();
+using tavrion_test::start_hub;
+using tavrion_test::write_units;
 constexpr int kAnswerMs = 20000; // a generous bound on a loaded machine; answers come far sooner
 
 using Headers = QList<QPair<QByteArray, QByteArray>>;
@@ -127,28 +130,6 @@ private:
     QTcpSocket* socket_;
     QByteArray buffer_;
 };
-
-// Starts tavrion-hub on a free loopback port; the port, or 0.
-quint16 start_hub(QProcess& hub, const QString& units, const QString& token_file)
-{
-    hub.start(kHub, {"--units", units, "--listen", "127.0.0.1:0", "--token-file", token_file});
-    if (!hub.waitForStarted(10000)) return 0;
-    QByteArray out;
-    QTest::qWaitFor([&] {
-        out += hub.readAllStandardOutput();
-        return out.contains("listening on") || hub.state() == QProcess::NotRunning;
-    }, kAnswerMs);
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)/")).match(QString::fromLatin1(out));
-    return m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
-}
-
-QString write_units(const QString& path, const QJsonArray& units, int poll_seconds)
-{
-    QFile f(path);
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    f.write(QJsonDocument(QJsonObject{{"poll_seconds", poll_seconds}, {"units", units}}).toJson());
-    return path;
-}
 
 } // namespace
 
