@@ -290,6 +290,23 @@ void fan_out(int clients, int reps)
                 clients, reps, percentile(last, 0.5), percentile(last, 0.95));
 }
 
+// The hub's CPU share and memory over `seconds` once all `units` are read.
+void idle_run(const Devices& devices, int units, int poll, int seconds, const QString& mqtt_url, const char* note)
+{
+    HubProcess hub(devices, units, poll, mqtt_url);
+    Client client(hub);
+    wait_until([&] {
+        const QJsonArray list = client.request("GET", "/api/units").value("units").toArray();
+        return std::all_of(list.begin(), list.end(), [](const QJsonValue& u) { return u.toObject().value("power") == "on"; });
+    }, 120000);
+    const double cpu0 = hub.cpu_seconds();
+    QElapsedTimer t;
+    t.start();
+    QTest::qWait(seconds * 1000);
+    const double share = (hub.cpu_seconds() - cpu0) / (double(t.elapsed()) / 1000.0);
+    std::printf("  %3d units%s: CPU %5.2f %%, RSS %6.1f MiB\n", units, note, share * 100.0, hub.rss_mib());
+}
+
 void idle(const std::vector<int>& sizes, int seconds)
 {
     std::printf("idle, units polled every 10 s, %d s each: hub CPU (share of one core) and resident memory\n", seconds);
@@ -297,20 +314,7 @@ void idle(const std::vector<int>& sizes, int seconds)
     // The first size once more without the poll: what the links alone cost.
     std::vector<std::pair<int, int>> runs{{sizes.front(), 0}};
     for (int n : sizes) runs.push_back({n, 10});
-    for (const auto& [n, poll] : runs) {
-        HubProcess hub(devices, n, poll);
-        Client client(hub);
-        wait_until([&] {
-            const QJsonArray units = client.request("GET", "/api/units").value("units").toArray();
-            return std::all_of(units.begin(), units.end(), [](const QJsonValue& u) { return u.toObject().value("power") == "on"; });
-        }, 120000);
-        const double cpu0 = hub.cpu_seconds();
-        QElapsedTimer t;
-        t.start();
-        QTest::qWait(seconds * 1000);
-        const double share = (hub.cpu_seconds() - cpu0) / (double(t.elapsed()) / 1000.0);
-        std::printf("  %3d units%s: CPU %5.2f %%, RSS %6.1f MiB\n", n, poll ? "" : " (no poll)", share * 100.0, hub.rss_mib());
-    }
+    for (const auto& [n, poll] : runs) idle_run(devices, n, poll, seconds, {}, poll ? "" : " (no poll)");
 }
 
 // A Mosquitto broker of the bench's own on a free loopback port, anonymous logins.
@@ -381,20 +385,11 @@ void mqtt(int reps, int units, int seconds)
         std::printf("  set published to the route/B message           %7.1f %7.1f\n", percentile(set_to_message, 0.5),
                     percentile(set_to_message, 0.95));
     }
+    // Side by side, as the machine's load is now.
+    std::printf("idle, units polled every 10 s, %d s each: hub CPU (share of one core) and resident memory\n", seconds);
     Devices devices(units);
-    HubProcess hub(devices, units, 10, broker.url());
-    Client client(hub);
-    wait_until([&] {
-        const QJsonArray list = client.request("GET", "/api/units").value("units").toArray();
-        return std::all_of(list.begin(), list.end(), [](const QJsonValue& u) { return u.toObject().value("power") == "on"; });
-    }, 120000);
-    const double cpu0 = hub.cpu_seconds();
-    QElapsedTimer t;
-    t.start();
-    QTest::qWait(seconds * 1000);
-    const double share = (hub.cpu_seconds() - cpu0) / (double(t.elapsed()) / 1000.0);
-    std::printf("idle on a broker, %d units polled every 10 s, %d s: CPU %5.2f %%, RSS %6.1f MiB\n", units, seconds,
-                share * 100.0, hub.rss_mib());
+    idle_run(devices, units, 10, seconds, {}, ", no broker");
+    idle_run(devices, units, 10, seconds, broker.url(), " on a broker");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <mosquitto.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -21,6 +22,7 @@ namespace {
 constexpr int kFirstDelayMs = 1000;
 constexpr int kLongestDelayMs = 30000;
 constexpr int kKeepAliveSeconds = 30;
+constexpr int kConnectTimeoutMs = 10000; // a broker that neither answers nor refuses
 constexpr int kLoopWaitMs = 1000;      // the loop also wakes for every publish and for stop()
 constexpr int kMaxPendingMessages = 1000; // received, not yet handled by Qt: more are dropped
 constexpr int kMaxPayloadBytes = 64 * 1024;
@@ -60,7 +62,10 @@ struct MqttClient::Private {
         if (rc == MOSQ_ERR_ERRNO) return QString::fromLocal8Bit(std::strerror(err));
         QString text = QString::fromUtf8(mosquitto_strerror(rc));
         std::lock_guard<std::mutex> lock(log_mutex);
-        if (rc == MOSQ_ERR_TLS && !last_error_log.isEmpty()) text += QStringLiteral(": ") + last_error_log;
+        if (rc == MOSQ_ERR_TLS && !last_error_log.isEmpty()) {
+            if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+            text += QStringLiteral(": ") + last_error_log;
+        }
         return text;
     }
 };
@@ -162,17 +167,23 @@ void MqttClient::Private::run()
         int rc = mosquitto_connect_async(mosq, host.constData(), endpoint.port, kKeepAliveSeconds);
         int err = errno;
         bool was_up = false;
-        if (rc == MOSQ_ERR_SUCCESS) {
-            while (!stopping && rc == MOSQ_ERR_SUCCESS) {
-                rc = mosquitto_loop(mosq, kLoopWaitMs, 1);
-                err = errno;
-                was_up = was_up || session_up;
+        bool timed_out = false;
+        const auto began = std::chrono::steady_clock::now();
+        while (rc == MOSQ_ERR_SUCCESS && !stopping) {
+            rc = mosquitto_loop(mosq, kLoopWaitMs, 1);
+            err = errno;
+            was_up = was_up || session_up;
+            // Some failures (a TLS handshake with nobody listening, a host that drops packets)
+            // never end the attempt by themselves.
+            if (rc == MOSQ_ERR_SUCCESS && !was_up && std::chrono::steady_clock::now() - began > std::chrono::milliseconds(kConnectTimeoutMs)) {
+                timed_out = true;
+                break;
             }
         }
         if (stopping) break;
         // A refused login was told by the connect callback with the broker's reason.
-        if (rc != MOSQ_ERR_CONN_REFUSED) {
-            const QString why = failure_text(rc, err);
+        if (timed_out || rc != MOSQ_ERR_CONN_REFUSED) {
+            const QString why = timed_out ? QStringLiteral("no answer within %1 s").arg(kConnectTimeoutMs / 1000) : failure_text(rc, err);
             post([this, why] { emit q->problem(why); });
         }
         if (was_up) delay = kFirstDelayMs;
