@@ -2,9 +2,11 @@
 // `route B n` run from request to answer and to the event at a second client, beside the same
 // command (and the full status reading the hub does at link open and poll) through tavrion-ctl's
 // own session; the time until the last of 20 event clients has a change; and the hub's idle CPU
-// and memory with 8 and more units polled every 10 s. A program, not a test: it asserts no times.
+// and memory with 8 and more units polled every 10 s; on an MQTT broker, a device's reply to the
+// message at a subscriber and the idle cost of 64 units. A program, not a test: it asserts no times.
 #include "ctl/runner.h"
 #include "ctl/session_device.h"
+#include "hub/mqtt_client.h"
 #include "sim/sim_server.h"
 
 #include <QCoreApplication>
@@ -16,12 +18,14 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <sstream>
@@ -64,6 +68,8 @@ public:
                 sims_.push_back(std::make_unique<tavrion_sim::SimServer>());
                 sims_.back()->listen_tcp(QHostAddress::LocalHost, 0);
                 ports_.push_back(sims_.back()->tcp_port());
+                QObject::connect(sims_.back().get(), &tavrion_sim::SimServer::bytes_sent, &context_,
+                                 [this] { last_sent_ms_ = g_clock.nsecsElapsed() / 1e6; }, Qt::DirectConnection);
             }
         }, Qt::BlockingQueuedConnection);
     }
@@ -74,8 +80,11 @@ public:
         thread_.wait();
     }
     quint16 port(int i) const { return ports_[std::size_t(i)]; }
+    // When a unit last started sending a reply, on g_clock.
+    double last_sent_ms() const { return last_sent_ms_; }
 
 private:
+    std::atomic<double> last_sent_ms_{0};
     QThread thread_;
     QObject context_;
     std::vector<std::unique_ptr<tavrion_sim::SimServer>> sims_;
@@ -84,7 +93,7 @@ private:
 
 class HubProcess {
 public:
-    HubProcess(const Devices& devices, int units, int poll_seconds)
+    HubProcess(const Devices& devices, int units, int poll_seconds, const QString& mqtt_url = {})
     {
         QJsonArray list;
         for (int i = 0; i < units; ++i)
@@ -92,7 +101,9 @@ public:
                                     {"tcp", QStringLiteral("127.0.0.1:%1").arg(devices.port(i))}});
         QFile f(dir_.filePath("units.json"));
         f.open(QIODevice::WriteOnly);
-        f.write(QJsonDocument(QJsonObject{{"units", list}, {"poll_seconds", poll_seconds}}).toJson());
+        QJsonObject root{{"units", list}, {"poll_seconds", poll_seconds}};
+        if (!mqtt_url.isEmpty()) root[QStringLiteral("mqtt")] = QJsonObject{{"url", mqtt_url}};
+        f.write(QJsonDocument(root).toJson());
         f.close();
         process_.start(kHub, {"--units", f.fileName(), "--listen", "127.0.0.1:0", "--token-file", dir_.filePath("token")});
         QByteArray out;
@@ -279,6 +290,23 @@ void fan_out(int clients, int reps)
                 clients, reps, percentile(last, 0.5), percentile(last, 0.95));
 }
 
+// The hub's CPU share and memory over `seconds` once all `units` are read.
+void idle_run(const Devices& devices, int units, int poll, int seconds, const QString& mqtt_url, const char* note)
+{
+    HubProcess hub(devices, units, poll, mqtt_url);
+    Client client(hub);
+    wait_until([&] {
+        const QJsonArray list = client.request("GET", "/api/units").value("units").toArray();
+        return std::all_of(list.begin(), list.end(), [](const QJsonValue& u) { return u.toObject().value("power") == "on"; });
+    }, 120000);
+    const double cpu0 = hub.cpu_seconds();
+    QElapsedTimer t;
+    t.start();
+    QTest::qWait(seconds * 1000);
+    const double share = (hub.cpu_seconds() - cpu0) / (double(t.elapsed()) / 1000.0);
+    std::printf("  %3d units%s: CPU %5.2f %%, RSS %6.1f MiB\n", units, note, share * 100.0, hub.rss_mib());
+}
+
 void idle(const std::vector<int>& sizes, int seconds)
 {
     std::printf("idle, units polled every 10 s, %d s each: hub CPU (share of one core) and resident memory\n", seconds);
@@ -286,20 +314,82 @@ void idle(const std::vector<int>& sizes, int seconds)
     // The first size once more without the poll: what the links alone cost.
     std::vector<std::pair<int, int>> runs{{sizes.front(), 0}};
     for (int n : sizes) runs.push_back({n, 10});
-    for (const auto& [n, poll] : runs) {
-        HubProcess hub(devices, n, poll);
-        Client client(hub);
+    for (const auto& [n, poll] : runs) idle_run(devices, n, poll, seconds, {}, poll ? "" : " (no poll)");
+}
+
+// A Mosquitto broker of the bench's own on a free loopback port, anonymous logins.
+class Broker {
+public:
+    Broker()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        port = probe.serverPort();
+        probe.close();
+        QFile conf(dir_.filePath("mosquitto.conf"));
+        conf.open(QIODevice::WriteOnly);
+        conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\nuser root\nset_tcp_nodelay true\n").arg(port).toUtf8());
+        conf.close();
+        process_.start(QStringLiteral("/usr/sbin/mosquitto"), {"-c", conf.fileName()});
+        process_.waitForStarted(5000);
         wait_until([&] {
-            const QJsonArray units = client.request("GET", "/api/units").value("units").toArray();
-            return std::all_of(units.begin(), units.end(), [](const QJsonValue& u) { return u.toObject().value("power") == "on"; });
-        }, 120000);
-        const double cpu0 = hub.cpu_seconds();
-        QElapsedTimer t;
-        t.start();
-        QTest::qWait(seconds * 1000);
-        const double share = (hub.cpu_seconds() - cpu0) / (double(t.elapsed()) / 1000.0);
-        std::printf("  %3d units%s: CPU %5.2f %%, RSS %6.1f MiB\n", n, poll ? "" : " (no poll)", share * 100.0, hub.rss_mib());
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, port);
+            return s.waitForConnected(100);
+        }, 5000);
     }
+    ~Broker()
+    {
+        process_.terminate();
+        process_.waitForFinished(5000);
+    }
+    QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(port); }
+    quint16 port = 0;
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
+};
+
+void mqtt(int reps, int units, int seconds)
+{
+    Broker broker;
+    {
+        Devices devices(1);
+        HubProcess hub(devices, 1, 0, broker.url());
+        tavrion::hub::MqttClient subscriber;
+        QHash<QString, QPair<QByteArray, double>> got; // topic: payload, arrival on g_clock
+        QObject::connect(&subscriber, &tavrion::hub::MqttClient::message, &subscriber,
+                         [&](const QString& t, const QByteArray& p, bool) { got.insert(t, {p, g_clock.nsecsElapsed() / 1e6}); });
+        subscriber.subscribe(QStringLiteral("tavrion/u0/route/B"));
+        tavrion::hub::MqttEndpoint e;
+        e.host = QStringLiteral("127.0.0.1");
+        e.port = broker.port;
+        e.client_id = QStringLiteral("bench-subscriber");
+        QString error;
+        subscriber.start(e, error);
+        wait_until([&] { return got.contains(QStringLiteral("tavrion/u0/route/B")); }, 30000);
+        std::vector<double> reply_to_message, set_to_message;
+        for (int i = 0; i < reps; ++i) {
+            const QByteArray input = i % 2 ? "2" : "3";
+            const double start = g_clock.nsecsElapsed() / 1e6;
+            subscriber.publish(QStringLiteral("tavrion/u0/route/B/set"), input, false);
+            wait_until([&] { return got.value(QStringLiteral("tavrion/u0/route/B")).first == input; }, 10000);
+            const double arrived = got.value(QStringLiteral("tavrion/u0/route/B")).second;
+            reply_to_message.push_back(arrived - devices.last_sent_ms());
+            set_to_message.push_back(arrived - start);
+        }
+        std::printf("MQTT, route/B/set n, %d runs over TCP (ms)             median    p95\n", reps);
+        std::printf("  the device's last reply to the route/B message  %7.1f %7.1f\n", percentile(reply_to_message, 0.5),
+                    percentile(reply_to_message, 0.95));
+        std::printf("  set published to the route/B message           %7.1f %7.1f\n", percentile(set_to_message, 0.5),
+                    percentile(set_to_message, 0.95));
+    }
+    // Side by side, as the machine's load is now.
+    std::printf("idle, units polled every 10 s, %d s each: hub CPU (share of one core) and resident memory\n", seconds);
+    Devices devices(units);
+    idle_run(devices, units, 10, seconds, {}, ", no broker");
+    idle_run(devices, units, 10, seconds, broker.url(), " on a broker");
 }
 
 } // namespace
@@ -310,11 +400,16 @@ int main(int argc, char** argv)
     g_clock.start();
     const bool quick = app.arguments().contains(QStringLiteral("--quick"));
     if (app.arguments().contains(QStringLiteral("--help"))) {
-        std::printf("tavrion-hub-bench [--quick]: route timing (50 runs), 20 event clients, idle 8..64 units (60 s each)\n");
+        std::printf("tavrion-hub-bench [--quick] [--mqtt]: route timing (50 runs), 20 event clients, idle 8..64 units\n"
+                    "(60 s each), then on an MQTT broker: reply to message (50 runs) and 64 units idle; --mqtt: only those\n");
         return 0;
     }
-    route_timing(quick ? 5 : 50);
-    fan_out(20, quick ? 3 : 10);
-    idle(quick ? std::vector<int>{8} : std::vector<int>{8, 16, 32, 64}, quick ? 5 : 60);
+    if (!app.arguments().contains(QStringLiteral("--mqtt"))) {
+        route_timing(quick ? 5 : 50);
+        fan_out(20, quick ? 3 : 10);
+        idle(quick ? std::vector<int>{8} : std::vector<int>{8, 16, 32, 64}, quick ? 5 : 60);
+    }
+    if (QFile::exists(QStringLiteral("/usr/sbin/mosquitto"))) mqtt(quick ? 5 : 50, quick ? 8 : 64, quick ? 5 : 60);
+    else std::printf("no MQTT figures: the mosquitto broker is not installed (tools/install-deps.sh)\n");
     return 0;
 }

@@ -79,7 +79,8 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
         } else if (arg == QLatin1String("--show-url")) {
             o.show_url = true;
         } else if (arg == QLatin1String("--units") || arg == QLatin1String("--token-file")
-                   || arg == QLatin1String("--listen") || arg == QLatin1String("--allow-host")) {
+                   || arg == QLatin1String("--listen") || arg == QLatin1String("--allow-host")
+                   || is_mqtt_option(arg)) {
             if (!take() || value.isEmpty()) {
                 error = arg + QStringLiteral(" needs a value");
                 return std::nullopt;
@@ -87,6 +88,7 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
             if (arg == QLatin1String("--units")) o.units_file = value;
             else if (arg == QLatin1String("--token-file")) o.token_file = value;
             else if (arg == QLatin1String("--allow-host")) o.allow_hosts << value.toLower();
+            else if (is_mqtt_option(arg)) set_mqtt_option(o.mqtt, arg, value);
             else if (!parse_listen(value, o)) {
                 error = QStringLiteral("--listen takes ADDR:PORT (an IP address), not \"%1\"").arg(value);
                 return std::nullopt;
@@ -104,6 +106,8 @@ QString usage_text()
     return QStringLiteral(
         "Usage: tavrion-hub [--units FILE] [--listen ADDR:PORT] [--token-file FILE]\n"
         "                   [--allow-host NAME]... [--show-url]\n"
+        "                   [--mqtt URL [--mqtt-credentials FILE] [--mqtt-ca FILE]\n"
+        "                    [--mqtt-prefix P] [--mqtt-discovery-prefix P|none]]\n"
         "\n"
         "Serves a web page and a JSON API for one or more KV-7720 units, holding their links.\n"
         "\n"
@@ -115,6 +119,14 @@ QString usage_text()
         "  --token-file FILE   the access token (default tavrion-hub.token beside the program;\n"
         "                      made at first start, readable by its owner only)\n"
         "  --allow-host NAME   a further Host name that requests may carry (repeatable)\n"
+        "  --mqtt URL          also serve the units on an MQTT broker: mqtt://HOST[:1883] or\n"
+        "                      mqtts://HOST[:8883]; the units file may give these under \"mqtt\":\n"
+        "                      {\"url\", \"credentials\", \"ca\", \"prefix\", \"discovery_prefix\"}\n"
+        "  --mqtt-credentials FILE  a line user:password, in a file readable by its owner only\n"
+        "  --mqtt-ca FILE      the certificate authority of an mqtts:// broker\n"
+        "  --mqtt-prefix P     the topics' prefix (default tavrion)\n"
+        "  --mqtt-discovery-prefix P  Home Assistant's discovery prefix (default homeassistant;\n"
+        "                      none: no discovery)\n"
         "  --show-url          print the address to open in a browser, and exit\n"
         "  --help              this text\n");
 }
@@ -136,8 +148,13 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
     const QJsonObject root = doc.object();
     UnitsSetup setup;
     for (auto it = root.begin(); it != root.end(); ++it)
-        if (it.key() != QLatin1String("units") && it.key() != QLatin1String("poll_seconds"))
+        if (it.key() != QLatin1String("units") && it.key() != QLatin1String("poll_seconds") && it.key() != QLatin1String("mqtt"))
             return fail(it.key(), QStringLiteral("unknown key"));
+    if (root.contains(QLatin1String("mqtt"))) {
+        QString why;
+        if (!mqtt_options_from_json(root.value(QLatin1String("mqtt")), QFileInfo(path).absolutePath(), setup.mqtt, why))
+            return fail(QStringLiteral("mqtt"), why);
+    }
     if (root.contains(QLatin1String("poll_seconds"))) {
         const QJsonValue p = root.value(QLatin1String("poll_seconds"));
         const double n = p.toDouble(-1);

@@ -2,6 +2,7 @@
 // of its own, and which Host names a request may carry.
 #pragma once
 
+#include "hub/mqtt_options.h"
 #include "hub/unit_worker.h"
 
 #include <QByteArray>
@@ -25,6 +26,7 @@ struct HubOptions {
     QString listen_text = QStringLiteral("127.0.0.1:7720"); // as given, for the URL
     QString token_file;  // empty: tavrion-hub.token beside the program
     QStringList allow_hosts;
+    MqttOptions mqtt;
     bool show_url = false;
     bool help = false;
 };
@@ -36,6 +38,7 @@ QString usage_text();
 struct UnitsSetup {
     std::vector<UnitConfig> units;
     int poll_seconds = kDefaultPollSeconds;
+    MqttOptions mqtt;
 };
 
 // The units file; on an error, nothing, with `error` naming the file and the place.

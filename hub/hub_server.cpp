@@ -3,6 +3,9 @@
 // unit's thread posts the outcome back.
 #include "hub/hub_server.h"
 
+#include "hub/mqtt_bridge.h"
+#include "hub/run_request.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,13 +13,14 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cstdio>
+
 namespace tavrion::hub {
 
 namespace {
 
 const QByteArray kCookieName = "tavrion_hub_token";
 const QByteArray kJson = "application/json";
-constexpr int kMaxCommands = 64;
 
 // HEAD is GET without the body (the front leaves the body out).
 bool reads(const HttpRequest& r) { return r.method == "GET" || r.method == "HEAD"; }
@@ -80,6 +84,8 @@ Hub::Hub(UnitsSetup setup, HubOptions options, QByteArray token, std::string pro
 
 Hub::~Hub()
 {
+    // The broker hears "offline" and the network thread ends before any unit stops.
+    if (bridge_) bridge_->stop();
     // Each unit ends its job between two commands; only then does its thread's loop end, so
     // the session's own waits are never cut short.
     QSemaphore stopped;
@@ -138,7 +144,25 @@ quint16 Hub::start()
         units_.push_back(std::move(u));
         unit->worker->start_in(unit->thread);
     }
+    if (mqtt_) start_bridge();
     return port;
+}
+
+void Hub::use_broker(MqttSettings settings) { mqtt_ = std::move(settings); }
+
+void Hub::start_bridge()
+{
+    std::vector<MqttBridge::UnitInfo> units;
+    for (const UnitConfig& c : setup_.units) units.push_back({QString::fromStdString(c.id), QString::fromStdString(c.name)});
+    QStringList resolutions;
+    for (const QJsonValue& r : resolutions_) resolutions << r.toString();
+    bridge_ = new MqttBridge(*mqtt_, std::move(units), resolutions, program_dir_, [this](const QString& id, Job job) {
+        Unit* unit = find(id);
+        if (unit) unit->worker->submit(std::move(job));
+        return unit != nullptr;
+    }, this);
+    QString error;
+    if (!bridge_->start(error)) std::fprintf(stderr, "tavrion-hub: MQTT: %s\n", error.toLocal8Bit().constData());
 }
 
 Hub::Unit* Hub::find(const QString& id)
@@ -253,38 +277,27 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
         return answer_error(ex, 404, QStringLiteral("no such resource"));
     if (r.method != "POST") return answer_error(ex, 405, QStringLiteral("POST only"), {{"Allow", "POST"}});
 
-    QJsonParseError pe;
-    const QJsonDocument body = QJsonDocument::fromJson(r.body, &pe);
-    if (pe.error != QJsonParseError::NoError || !body.isObject())
-        return answer_error(ex, 400, QStringLiteral("the body is not a JSON object"));
-    Job job;
+    std::optional<Job> job;
     if (action == QLatin1String("run")) {
-        const QJsonObject o = body.object();
-        const QJsonValue commands = o.value(QLatin1String("commands"));
-        if (!commands.isArray() || commands.toArray().isEmpty() || commands.toArray().size() > kMaxCommands)
-            return answer_error(ex, 400, QStringLiteral("\"commands\" must list 1 to %1 commands").arg(kMaxCommands));
-        for (const QJsonValue& c : commands.toArray()) {
-            if (!c.isString()) return answer_error(ex, 400, QStringLiteral("every command is a string"));
-            job.commands.push_back(c.toString().toStdString());
-        }
-        const std::string error = check_commands(job.commands, program_dir_);
-        if (!error.empty()) return answer_error(ex, 400, QString::fromStdString(error));
-        if (o.contains(QLatin1String("if_version"))) {
-            const double v = o.value(QLatin1String("if_version")).toDouble(-1);
-            if (v < 0 || v != double(quint64(v))) return answer_error(ex, 400, QStringLiteral("\"if_version\" is a version number"));
-            job.if_version = quint64(v);
-        }
+        QString error;
+        job = run_job(r.body, program_dir_, error);
+        if (!job) return answer_error(ex, 400, error);
     } else {
-        job.kind = Job::Kind::Restore;
-        job.backup = r.body.toStdString();
-        const std::string error = check_backup(job.backup);
+        QJsonParseError pe;
+        const QJsonDocument body = QJsonDocument::fromJson(r.body, &pe);
+        if (pe.error != QJsonParseError::NoError || !body.isObject())
+            return answer_error(ex, 400, QStringLiteral("the body is not a JSON object"));
+        job.emplace();
+        job->kind = Job::Kind::Restore;
+        job->backup = r.body.toStdString();
+        const std::string error = check_backup(job->backup);
         if (!error.empty()) return answer_error(ex, 400, QString::fromStdString(error));
     }
-    job.gone = ex->gone();
-    job.done = [this, ex](JobResult result) {
+    job->gone = ex->gone();
+    job->done = [this, ex](JobResult result) {
         QMetaObject::invokeMethod(this, [ex, result] { answer_json(ex, result.http, result.body); }, Qt::QueuedConnection);
     };
-    if (!unit->worker->submit(std::move(job)))
+    if (!unit->worker->submit(std::move(*job)))
         answer_error(ex, 503, QStringLiteral("%1 requests wait for this unit already; try again shortly").arg(kMaxWaitingJobs),
                      {{"Retry-After", "2"}});
 }
@@ -292,6 +305,7 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
 void Hub::published(Unit& unit, const QJsonObject& document)
 {
     unit.document = document;
+    if (bridge_) bridge_->unit_changed(QString::fromStdString(unit.config.id), document);
     const QByteArray event = "data: " + compact(document) + "\n\n";
     auto& s = unit.streams;
     s.erase(std::remove_if(s.begin(), s.end(), [](const ExchangePtr& e) { return !e->connected(); }), s.end());

@@ -12,12 +12,15 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QThread;
 class QTimer;
 
 namespace tavrion::hub {
+
+class MqttBridge;
 
 constexpr int kMaxBodyBytes = 16 * 1024;
 constexpr int kKeepAliveSeconds = 15;
@@ -28,6 +31,8 @@ public:
     Hub(UnitsSetup setup, HubOptions options, QByteArray token, std::string program_dir, QObject* parent = nullptr);
     ~Hub() override; // stops every unit
 
+    // Before start(): also serve the units on this MQTT broker.
+    void use_broker(MqttSettings settings);
     // Starts listening and the units; the port listened on, 0 when it cannot listen.
     quint16 start();
     // Refuses new requests, stops every unit between two commands, answers every request in
@@ -41,6 +46,7 @@ private:
     bool authorised(const HttpRequest& request) const;
     void published(Unit& unit, const QJsonObject& document);
     void keep_streams_alive();
+    void start_bridge();
     Unit* find(const QString& id);
 
     UnitsSetup setup_;
@@ -53,6 +59,8 @@ private:
     QTimer* keep_alive_ = nullptr;
     std::vector<std::unique_ptr<Unit>> units_;
     bool stopping_ = false;
+    std::optional<MqttSettings> mqtt_;
+    MqttBridge* bridge_ = nullptr;
 };
 
 } // namespace tavrion::hub

@@ -64,9 +64,16 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    const auto mqtt = mqtt_settings(options->mqtt, setup->mqtt, error);
+    if (!mqtt && !error.isEmpty()) {
+        print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(error));
+        return 2;
+    }
+
     int status = 0;
     {
         Hub hub(std::move(*setup), *options, *token, dir);
+        if (mqtt) hub.use_broker(*mqtt);
         const quint16 port = hub.start();
         if (!port) {
             print(stderr, QStringLiteral("tavrion-hub: cannot listen on %1\n").arg(options->listen_text));

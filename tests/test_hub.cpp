@@ -2,6 +2,7 @@
 // one whose address refuses: the API's answers and statuses, what reaches the wire, the event
 // streams, a silent unit beside a working one, the security checks, and start-up errors.
 #include "sim/sim_server.h"
+#include "support/hub_process.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,7 +26,11 @@
 
 namespace {
 
-const QString kHub = QStringLiteral(TAVRION_PROGRAM_DIR "/tavrion-hub");
+const QString kHub = tavrion_test::hub_program();
+using tavrion_test::start_hub;
+using tavrion_test::write_units;
+using tavrion_test::kRequestMs;
+using tavrion_test::kIdleMs;
 constexpr int kAnswerMs = 20000; // a generous bound on a loaded machine; answers come far sooner
 
 using Headers = QList<QPair<QByteArray, QByteArray>>;
@@ -136,28 +141,6 @@ private:
     QByteArray buffer_;
 };
 
-// Timeouts of the hubs under test, short so that no test waits a minute for them.
-constexpr int kRequestMs = 1000;
-constexpr int kIdleMs = 2000;
-
-// Starts tavrion-hub on a free loopback port; the port, or 0.
-quint16 start_hub(QProcess& hub, const QString& units, const QString& token_file, const QStringList& more = {})
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TAVRION_HUB_REQUEST_MS"), QString::number(kRequestMs));
-    env.insert(QStringLiteral("TAVRION_HUB_IDLE_MS"), QString::number(kIdleMs));
-    hub.setProcessEnvironment(env);
-    hub.start(kHub, QStringList{"--units", units, "--listen", "127.0.0.1:0", "--token-file", token_file} + more);
-    if (!hub.waitForStarted(10000)) return 0;
-    QByteArray out;
-    QTest::qWaitFor([&] {
-        out += hub.readAllStandardOutput();
-        return out.contains("listening on") || hub.state() == QProcess::NotRunning;
-    }, kAnswerMs);
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)/")).match(QString::fromLatin1(out));
-    return m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
-}
-
 // What a raw request got: the answer, and whether the hub closed the connection (within
 // `close_ms` of the answer).
 struct RawOutcome {
@@ -196,14 +179,6 @@ qint64 resident_kib(qint64 pid)
     if (!f.open(QIODevice::ReadOnly)) return 0;
     const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("VmRSS:\\s*(\\d+)")).match(QString::fromLatin1(f.readAll()));
     return m.hasMatch() ? m.captured(1).toLongLong() : 0;
-}
-
-QString write_units(const QString& path, const QJsonArray& units, int poll_seconds)
-{
-    QFile f(path);
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    f.write(QJsonDocument(QJsonObject{{"poll_seconds", poll_seconds}, {"units", units}}).toJson());
-    return path;
 }
 
 } // namespace

@@ -3,8 +3,9 @@
 set -euo pipefail
 # qt6-websockets-dev: Qt's HttpServer package needs it to be found, but does not pull it in.
 # chromium, chromium-driver, python3-selenium: the web remote's test in a real browser.
-packages=(cmake g++ make qt6-base-dev qt6-serialport-dev libgl-dev qt6-httpserver-dev qt6-websockets-dev
-          chromium chromium-driver python3-selenium)
+# libmosquitto-dev: the hub's MQTT client; mosquitto (the broker) and mosquitto-clients: its tests.
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev qt6-httpserver-dev qt6-websockets-dev
+          chromium chromium-driver python3-selenium libmosquitto-dev mosquitto mosquitto-clients)
 if [ "${1:-}" = "--fuzz" ]; then packages+=(clang-14 libclang-rt-14-dev); fi
 missing=()
 for p in "${packages[@]}"; do

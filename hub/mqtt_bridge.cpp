@@ -1,0 +1,339 @@
+// MqttBridge: the units' topics, the commands that arrive on the broker, and the discovery configs.
+#include "hub/mqtt_bridge.h"
+
+#include "hub/mqtt_client.h"
+#include "hub/run_request.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSysInfo>
+
+#include <cstdio>
+
+namespace tavrion::hub {
+
+namespace {
+
+const char* const kOutputs[] = {"A", "B", "C", "D"};
+
+QByteArray compact(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
+
+void log_line(const QString& text)
+{
+    std::fputs(("tavrion-hub: " + text + "\n").toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+// A simple value of the document as its topic carries it; empty when the unit has not told it.
+QByteArray text_of(const QJsonValue& v)
+{
+    if (v.isString()) return v.toString().toUtf8();
+    if (v.isDouble()) return QByteArray::number(v.toInt());
+    return {};
+}
+
+// What each set topic takes: the payloads allowed and the verb they become.
+struct Setter {
+    const char* name;
+    QStringList choices; // empty: resolution, checked against the list
+    const char* verb;
+};
+const Setter kSetters[] = {
+    {"power", {"on", "standby"}, "power"},
+    {"mode", {"matrix", "dual", "tv-wall"}, "mode"},
+    {"lock", {"on", "off"}, "lock"},
+    {"mute", {"on", "off"}, "mute"},
+    {"resolution", {}, "resolution"},
+};
+const QStringList kOneToFour{"1", "2", "3", "4"};
+
+QString output_label(const QString& mode, int n)
+{
+    static const char* const dual[] = {"AL", "AR", "BL", "BR"};
+    if (mode == QLatin1String("dual")) return QStringLiteral("Output ") + QLatin1String(dual[n]);
+    if (mode == QLatin1String("tv-wall")) return QStringLiteral("Wall ") + QLatin1String(kOutputs[n]);
+    return QStringLiteral("Output ") + QLatin1String(kOutputs[n]);
+}
+
+} // namespace
+
+struct MqttBridge::Unit {
+    QString id;
+    QString name;
+    QJsonObject document;
+};
+
+MqttBridge::MqttBridge(MqttSettings settings, std::vector<UnitInfo> units, QStringList resolutions,
+                       std::string program_dir, Submit submit, QObject* parent)
+    : QObject(parent), settings_(std::move(settings)), resolutions_(std::move(resolutions)),
+      program_dir_(std::move(program_dir)), submit_(std::move(submit))
+{
+    for (const UnitInfo& u : units) units_.push_back({u.id, u.name, {}});
+    hub_id_ = QStringLiteral("tavrion_hub_") + QString(settings_.prefix).replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
+MqttBridge::~MqttBridge() { stop(); }
+
+bool MqttBridge::start(QString& error)
+{
+    client_ = new MqttClient(this);
+    connect(client_, &MqttClient::connected, this, &MqttBridge::on_connected);
+    connect(client_, &MqttClient::disconnected, this, [this] { on_problem(QStringLiteral("the connection was lost")); });
+    connect(client_, &MqttClient::problem, this, &MqttBridge::on_problem);
+    connect(client_, &MqttClient::message, this, &MqttBridge::on_message);
+    const QString p = settings_.prefix;
+    for (const char* t : {"/+/+/set", "/+/route/+/set", "/+/preset/recall", "/+/run"}) client_->subscribe(p + QLatin1String(t));
+    if (!settings_.discovery_prefix.isEmpty()) client_->subscribe(settings_.discovery_prefix + QStringLiteral("/+/+/+/config"));
+    MqttEndpoint e = settings_.endpoint;
+    e.client_id = QStringLiteral("tavrion-hub-%1-%2").arg(QSysInfo::machineHostName()).arg(QCoreApplication::applicationPid());
+    return client_->start(e, error);
+}
+
+void MqttBridge::stop()
+{
+    if (stopped_ || !client_) return;
+    stopped_ = true;
+    client_->publish(settings_.prefix + QStringLiteral("/status"), "offline", true);
+    client_->stop();
+}
+
+QString MqttBridge::topic(const Unit& unit, const QString& rest) const
+{
+    return settings_.prefix + QLatin1Char('/') + unit.id + QLatin1Char('/') + rest;
+}
+
+MqttBridge::Unit* MqttBridge::find(const QString& id)
+{
+    for (Unit& u : units_)
+        if (u.id == id) return &u;
+    return nullptr;
+}
+
+void MqttBridge::on_problem(const QString& reason)
+{
+    // A broker that stays away, or refuses the login, is said once, not at every attempt.
+    if (reason == last_problem_) return;
+    last_problem_ = reason;
+    const MqttEndpoint& e = settings_.endpoint;
+    log_line(QStringLiteral("MQTT broker %1:%2: %3").arg(e.host).arg(e.port).arg(reason));
+}
+
+void MqttBridge::on_connected()
+{
+    const MqttEndpoint& e = settings_.endpoint;
+    log_line(QStringLiteral("MQTT broker %1:%2: connected").arg(e.host).arg(e.port));
+    last_problem_.clear();
+    // A new session: the broker may have lost every retained topic, so all of it goes out again.
+    sent_.clear();
+    put(settings_.prefix + QStringLiteral("/status"), "online");
+    if (!settings_.discovery_prefix.isEmpty()) {
+        QJsonObject device{{"identifiers", QJsonArray{hub_id_}}, {"name", QStringLiteral("Tavrion hub ") + settings_.prefix},
+                           {"manufacturer", "Tavrion"}, {"model", "tavrion-hub"}};
+        QJsonObject config{{"name", "Connected"}, {"unique_id", hub_id_ + QStringLiteral("_status")},
+                           {"device_class", "connectivity"}, {"entity_category", "diagnostic"},
+                           {"state_topic", settings_.prefix + QStringLiteral("/status")},
+                           {"payload_on", "online"}, {"payload_off", "offline"}, {"device", device}};
+        put(settings_.discovery_prefix + QStringLiteral("/binary_sensor/") + hub_id_ + QStringLiteral("/status/config"), compact(config));
+    }
+    for (Unit& u : units_) publish_unit(u);
+}
+
+void MqttBridge::unit_changed(const QString& id, const QJsonObject& document)
+{
+    Unit* u = find(id);
+    if (!u) return;
+    u->document = document;
+    publish_unit(*u);
+}
+
+// Retained, and only when it differs from what this session sent last.
+void MqttBridge::put(const QString& topic, const QByteArray& payload)
+{
+    if (!client_ || !client_->is_connected()) return;
+    auto it = sent_.constFind(topic);
+    if (it != sent_.constEnd() && *it == payload) return;
+    sent_.insert(topic, payload);
+    client_->publish(topic, payload, true);
+}
+
+void MqttBridge::publish_unit(Unit& u)
+{
+    if (u.document.isEmpty()) return; // the unit's thread has not told its first document yet
+    const QJsonObject& d = u.document;
+    const bool up = d.value(QLatin1String("link")).toObject().value(QLatin1String("state")).toString() == QLatin1String("up");
+    put(topic(u, QStringLiteral("availability")), up ? "online" : "offline");
+    put(topic(u, QStringLiteral("state")), compact(d));
+    const QJsonObject resolution = d.value(QLatin1String("resolution")).toObject();
+    const QJsonValue reso_name = resolution.value(QLatin1String("name"));
+    const QList<QPair<QString, QByteArray>> simple{
+        {"power", text_of(d.value(QLatin1String("power")))},
+        {"mode", text_of(d.value(QLatin1String("mode")))},
+        {"lock", text_of(d.value(QLatin1String("lock")))},
+        {"mute", text_of(d.value(QLatin1String("audio")).toObject().value(QLatin1String("mute")))},
+        {"resolution", text_of(reso_name.isString() ? reso_name : resolution.value(QLatin1String("number")))},
+    };
+    for (const auto& [name, value] : simple)
+        if (!value.isEmpty()) put(topic(u, name), value);
+    const QJsonObject routes = d.value(QLatin1String("routes")).toObject();
+    for (const char* o : kOutputs) {
+        const QByteArray value = text_of(routes.value(QLatin1String(o)));
+        if (!value.isEmpty()) put(topic(u, QStringLiteral("route/") + QLatin1String(o)), value);
+    }
+    if (!settings_.discovery_prefix.isEmpty()) publish_discovery(u);
+}
+
+// One device per unit with its entities; their names follow the mode, sw_version the firmware.
+void MqttBridge::publish_discovery(const Unit& u)
+{
+    const QJsonObject& d = u.document;
+    const QString node = QStringLiteral("tavrion_") + u.id;
+    QJsonObject device{{"identifiers", QJsonArray{node}}, {"name", u.name}, {"model", "KV-7720"}, {"via_device", hub_id_}};
+    if (d.value(QLatin1String("firmware")).isString()) device[QStringLiteral("sw_version")] = d.value(QLatin1String("firmware"));
+    const QJsonArray availability{QJsonObject{{"topic", settings_.prefix + QStringLiteral("/status")}},
+                                  QJsonObject{{"topic", topic(u, QStringLiteral("availability"))}}};
+    auto send = [&](const char* component, const QString& object, QJsonObject config) {
+        config[QStringLiteral("unique_id")] = node + QLatin1Char('_') + object;
+        config[QStringLiteral("availability")] = availability;
+        config[QStringLiteral("availability_mode")] = QStringLiteral("all");
+        config[QStringLiteral("device")] = device;
+        put(settings_.discovery_prefix + QLatin1Char('/') + QLatin1String(component) + QLatin1Char('/') + node + QLatin1Char('/')
+                + object + QStringLiteral("/config"),
+            compact(config));
+    };
+    const QString mode = d.value(QLatin1String("mode")).toString();
+    for (int n = 0; n < 4; ++n) {
+        const QString route = QStringLiteral("route/") + QLatin1String(kOutputs[n]);
+        send("select", QStringLiteral("route_") + QString(QLatin1String(kOutputs[n])).toLower(),
+             {{"name", output_label(mode, n)},
+              {"options", QJsonArray{"Input 1", "Input 2", "Input 3", "Input 4"}},
+              {"state_topic", topic(u, route)},
+              {"value_template", "Input {{ value }}"},
+              {"command_topic", topic(u, route + QStringLiteral("/set"))},
+              {"command_template", "{{ value | replace('Input ', '') }}"}});
+    }
+    send("select", QStringLiteral("mode"),
+         {{"name", "Mode"}, {"options", QJsonArray{"matrix", "dual", "tv-wall"}},
+          {"state_topic", topic(u, QStringLiteral("mode"))}, {"command_topic", topic(u, QStringLiteral("mode/set"))}});
+    auto toggle = [&](const char* object, const char* name, const char* state, const char* on, const char* off) {
+        send("switch", QLatin1String(object),
+             {{"name", name}, {"state_topic", topic(u, QLatin1String(state))},
+              {"command_topic", topic(u, QLatin1String(state) + QStringLiteral("/set"))},
+              {"payload_on", on}, {"payload_off", off}, {"state_on", on}, {"state_off", off}});
+    };
+    toggle("power", "Power", "power", "on", "standby");
+    toggle("lock", "Panel lock", "lock", "on", "off");
+    toggle("sound", "Sound", "mute", "off", "on"); // sound on is mute off
+    for (int n = 1; n <= 4; ++n)
+        send("button", QStringLiteral("preset_%1").arg(n),
+             {{"name", QStringLiteral("Recall preset %1").arg(n)},
+              {"command_topic", topic(u, QStringLiteral("preset/recall"))}, {"payload_press", QString::number(n)}});
+    if (!resolutions_.isEmpty())
+        send("select", QStringLiteral("resolution"),
+             {{"name", "Output resolution"}, {"options", QJsonArray::fromStringList(resolutions_)},
+              {"state_topic", topic(u, QStringLiteral("resolution"))},
+              {"command_topic", topic(u, QStringLiteral("resolution/set"))}});
+    send("sensor", QStringLiteral("firmware"),
+         {{"name", "Firmware"}, {"entity_category", "diagnostic"}, {"state_topic", topic(u, QStringLiteral("state"))},
+          {"value_template", "{{ value_json.firmware }}"}});
+}
+
+void MqttBridge::on_message(const QString& t, const QByteArray& payload, bool retained)
+{
+    if (stopped_) return;
+    if (!settings_.discovery_prefix.isEmpty() && t.startsWith(settings_.discovery_prefix + QLatin1Char('/'))) {
+        if (retained) forget_removed(t, payload);
+        return;
+    }
+    // A retained command is an old one: carrying it out at every connect would replay it.
+    if (retained || !t.startsWith(settings_.prefix + QLatin1Char('/'))) return;
+    const QStringList path = t.mid(settings_.prefix.size() + 1).split(QLatin1Char('/'));
+    Unit* unit = path.isEmpty() ? nullptr : find(path.first());
+    if (!unit) return;
+    command(*unit, path.mid(1), payload);
+}
+
+void MqttBridge::command(Unit& unit, const QStringList& path, const QByteArray& payload)
+{
+    const QString where = path.join(QLatin1Char('/'));
+    if (where == QLatin1String("run")) {
+        const QJsonObject o = QJsonDocument::fromJson(payload).object();
+        const QJsonValue id = o.value(QLatin1String("id"));
+        return submit(unit, payload, id.isString() || id.isDouble() ? id : QJsonValue(QJsonValue::Null));
+    }
+    const QString value = QString::fromUtf8(payload).trimmed();
+    QStringList choices;
+    QString verb;
+    if (path.size() == 3 && path[0] == QLatin1String("route") && path[2] == QLatin1String("set")
+        && QStringList{"A", "B", "C", "D"}.contains(path[1])) {
+        choices = kOneToFour;
+        verb = QStringLiteral("route ") + path[1];
+    } else if (where == QLatin1String("preset/recall")) {
+        choices = kOneToFour;
+        verb = QStringLiteral("preset recall");
+    } else {
+        for (const Setter& s : kSetters)
+            if (path.size() == 2 && path[0] == QLatin1String(s.name) && path[1] == QLatin1String("set")) {
+                verb = QLatin1String(s.verb);
+                choices = s.choices;
+                if (choices.isEmpty()) { // a resolution by number or by its name in the list
+                    bool number = false;
+                    value.toInt(&number);
+                    choices = resolutions_;
+                    if (number) choices << value;
+                }
+            }
+        if (verb.isEmpty()) return;
+    }
+    // Only a known value becomes a verb: nothing of the payload reaches the verb line otherwise.
+    if (!choices.contains(value, Qt::CaseInsensitive)) {
+        JobResult refused{400, {{"error", QStringLiteral("\"%1\" is not a value for %2").arg(value.left(64), where)}}};
+        return answer(unit.id, where, refused);
+    }
+    submit(unit, compact({{"commands", QJsonArray{verb + QLatin1Char(' ') + value}}}), where);
+}
+
+// The API's own checks; a refused request is answered at once and reaches no unit.
+void MqttBridge::submit(Unit& unit, const QByteArray& body, const QJsonValue& request_id)
+{
+    QString error;
+    std::optional<Job> job = run_job(body, program_dir_, error);
+    if (!job) return answer(unit.id, request_id, {400, {{"error", error}}});
+    const QString id = unit.id;
+    job->done = [this, id, request_id](JobResult result) {
+        QMetaObject::invokeMethod(this, [this, id, request_id, result] { answer(id, request_id, result); }, Qt::QueuedConnection);
+    };
+    if (!submit_(id, std::move(*job))) answer(id, request_id, {404, {{"error", QStringLiteral("no unit \"%1\"").arg(id)}}});
+}
+
+// The run's answer as POST /run gives it, with the request's id and the HTTP status. Not retained,
+// and not kept for a broker that is away.
+void MqttBridge::answer(const QString& unit_id, const QJsonValue& request_id, const JobResult& result)
+{
+    if (stopped_ || !client_ || !client_->is_connected()) return;
+    QJsonObject o = result.body;
+    o[QStringLiteral("id")] = request_id;
+    o[QStringLiteral("status")] = result.http;
+    if (!o.contains(QLatin1String("results"))) o[QStringLiteral("results")] = QJsonArray();
+    client_->publish(settings_.prefix + QLatin1Char('/') + unit_id + QStringLiteral("/result"), compact(o), false);
+}
+
+// A config of this hub's for a unit no longer in its units file is cleared, with its topics.
+void MqttBridge::forget_removed(const QString& t, const QByteArray& payload)
+{
+    const QStringList parts = t.split(QLatin1Char('/'));
+    if (payload.isEmpty() || parts.size() < 4) return;
+    const QString node = parts[parts.size() - 3];
+    if (!node.startsWith(QLatin1String("tavrion_")) || find(node.mid(8))) return;
+    const QJsonObject device = QJsonDocument::fromJson(payload).object().value(QLatin1String("device")).toObject();
+    if (device.value(QLatin1String("via_device")).toString() != hub_id_) return;
+    if (!client_->is_connected()) return;
+    client_->publish(t, {}, true);
+    sent_.remove(t);
+    const Unit gone{node.mid(8), {}, {}};
+    for (const char* rest : {"availability", "state", "power", "mode", "lock", "mute", "resolution", "route/A", "route/B",
+                             "route/C", "route/D"})
+        client_->publish(topic(gone, QLatin1String(rest)), {}, true);
+}
+
+} // namespace tavrion::hub

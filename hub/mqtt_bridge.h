@@ -1,0 +1,70 @@
+// The hub on an MQTT broker: each unit's availability, document and simple values as retained
+// topics, commands from set topics and the run topic carried out through the unit's queue, and
+// Home Assistant's discovery configs.
+#pragma once
+
+#include "hub/mqtt_options.h"
+#include "hub/unit_worker.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tavrion::hub {
+
+class MqttClient;
+
+class MqttBridge : public QObject {
+    Q_OBJECT
+public:
+    struct UnitInfo {
+        QString id;
+        QString name;
+    };
+    // Hands a checked job to the unit `id`; false when there is no such unit.
+    using Submit = std::function<bool(const QString& id, Job job)>;
+
+    MqttBridge(MqttSettings settings, std::vector<UnitInfo> units, QStringList resolutions, std::string program_dir,
+               Submit submit, QObject* parent = nullptr);
+    ~MqttBridge() override;
+
+    // Starts connecting in the background; false (with `error`) when the client cannot be made.
+    bool start(QString& error);
+    // Says "offline" on the hub's status topic and leaves the broker; the network thread is joined.
+    void stop();
+    // The unit's document after a change (its version moved on).
+    void unit_changed(const QString& id, const QJsonObject& document);
+
+private:
+    struct Unit;
+    void on_connected();
+    void on_message(const QString& topic, const QByteArray& payload, bool retained);
+    void on_problem(const QString& reason);
+    void publish_unit(Unit& unit);
+    void publish_discovery(const Unit& unit);
+    void put(const QString& topic, const QByteArray& payload);
+    void command(Unit& unit, const QStringList& path, const QByteArray& payload);
+    void submit(Unit& unit, const QByteArray& body, const QJsonValue& request_id);
+    void answer(const QString& unit_id, const QJsonValue& request_id, const JobResult& result);
+    void forget_removed(const QString& topic, const QByteArray& payload);
+    Unit* find(const QString& id);
+    QString topic(const Unit& unit, const QString& rest) const;
+
+    MqttSettings settings_;
+    std::vector<Unit> units_;
+    QStringList resolutions_;
+    std::string program_dir_;
+    Submit submit_;
+    MqttClient* client_ = nullptr;
+    QString hub_id_;
+    QHash<QString, QByteArray> sent_; // retained payloads sent in this session, by topic
+    QString last_problem_;            // said once until the next connect
+    bool stopped_ = false;
+};
+
+} // namespace tavrion::hub
