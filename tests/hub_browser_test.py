@@ -241,6 +241,8 @@ def main():
         # ---- a route tapped while a command runs is sent after it, in order --------------------
         one.execute_script(RECORD_SENT)
         sim.say("delay 700 LCK once")
+        top = lambda: one.execute_script("return document.getElementById('route-B-2').getBoundingClientRect().top + window.scrollY")
+        before_top = top()
         one.find_element(By.ID, "lock-on").click()
         time.sleep(0.02)
         one.find_element(By.ID, "route-B-2").click()
@@ -250,6 +252,7 @@ def main():
               sent(one) == ["lock on", "route B 2"] and (sim.routes() or [0, 0])[1] == 2,
               "%r, simulator %r; %s" % (sent(one), sim.routes(), notice(one)))
         check("it shows as on its way meanwhile", "pending" in pending, pending)
+        check("nothing moved under the finger", top() == before_top, "%s -> %s" % (before_top, top()))
         one.find_element(By.ID, "lock-off").click()
         settled(one)
 
@@ -281,7 +284,18 @@ def main():
         one.find_element(By.ID, "mode-tv-wall").click()
         settled(one)
         wait(one, "!document.getElementById('bezel-section').hidden")
+        check("bezel H goes up to the unit's maximum", one.find_element(By.ID, "ctl-bezel-h").get_attribute("max") == "120",
+              one.find_element(By.ID, "ctl-bezel-h").get_attribute("max"))
         axe(one, "tv wall")
+        one.execute_script(RECORD_SENT)
+        one.find_element(By.ID, "read-now").click()
+        wait(one, "document.getElementById('message').textContent.includes('done')")
+        check("Read now reads the whole unit", sent(one) == ["status"], repr(sent(one)))
+        # A mute the unit reports by itself shows, and is announced.
+        sim.say("unsolicited AUD000")
+        wait(one, "document.getElementById('sound-off').getAttribute('aria-pressed') === 'true'")
+        check("a mute the unit reported shows as sound off",
+              "Sound off" in one.execute_script("return document.getElementById('others').textContent"))
         one.find_element(By.ID, "mode-matrix").click()
         settled(one)
 
@@ -329,6 +343,14 @@ def main():
         if shots:
             ready(one, "room")
             one.save_screenshot(os.path.join(shots, "hub-phone.png"))
+        # The hub gone: the page says since when, and nothing looks live.
+        hub.terminate()
+        hub.wait(20)
+        wait(one, "document.getElementById('message').textContent.startsWith('The hub cannot be reached since')", 15)
+        check("with the hub gone, no unit says linked",
+              "linked" not in one.find_element(By.ID, "units").text, one.find_element(By.ID, "units").text)
+        if shots:
+            one.save_screenshot(os.path.join(shots, "hub-gone.png"))
         if failures:
             print("FAIL: " + ", ".join(failures))
             return 1
