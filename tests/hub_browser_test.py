@@ -225,6 +225,8 @@ def main():
               "%r; sent %r" % (heard, sent(one)))
         settled(one)
         axe(one, "matrix")
+        if shots:  # the README's picture: both units linked
+            one.save_screenshot(os.path.join(shots, "hub-phone.png"))
 
         # ---- a slider moved by a held key sends one value, not one per step -------------------
         one.execute_script(RECORD_SENT)
@@ -287,6 +289,10 @@ def main():
         check("bezel H goes up to the unit's maximum", one.find_element(By.ID, "ctl-bezel-h").get_attribute("max") == "120",
               one.find_element(By.ID, "ctl-bezel-h").get_attribute("max"))
         axe(one, "tv wall")
+        if shots:  # the lower half: picture, bezel and the menu keys unfolded
+            one.execute_script("document.getElementById('menu-section').open = true; window.scrollTo(0, document.body.scrollHeight)")
+            one.save_screenshot(os.path.join(shots, "hub-tv-wall-lower.png"))
+            one.execute_script("document.getElementById('menu-section').open = false; window.scrollTo(0, 0)")
         one.execute_script(RECORD_SENT)
         one.find_element(By.ID, "read-now").click()
         wait(one, "document.getElementById('message').textContent.includes('done')")
@@ -340,9 +346,6 @@ def main():
               one.execute_script("return document.getElementById('route-A-1').disabled") and "since" in notice(one),
               notice(one))
         axe(one, "link down")
-        if shots:
-            ready(one, "room")
-            one.save_screenshot(os.path.join(shots, "hub-phone.png"))
         # The hub gone: the page says since when, and nothing looks live.
         hub.terminate()
         hub.wait(20)
