@@ -240,6 +240,23 @@ def main():
               repr(sent(one)))
         check("the simulator holds that value", sim.brightness() == start + 10, str(sim.brightness()))
 
+        # ---- an event during a drag neither ends the drag nor sends: the release sends once ----
+        from selenium.webdriver.common.action_chains import ActionChains
+        one.execute_script(RECORD_SENT)
+        contrast = one.find_element(By.ID, "ctl-pic-contrast-all")
+        one.execute_script("arguments[0].scrollIntoView({block: 'center'})", contrast)
+        ActionChains(one).click_and_hold(contrast).move_by_offset(-60, 0).perform()
+        version = one.execute_script("return doc.version")
+        two.find_element(By.ID, "route-D-1").click()
+        wait(one, "doc.version > %d" % version)
+        ActionChains(one).move_by_offset(20, 0).release().perform()
+        settled(one)
+        dragged = int(contrast.get_attribute("value"))
+        status = sim.say("status")
+        check("a drag sends once, on release, whatever arrives meanwhile",
+              sent(one) == ["picture contrast all %d" % dragged] and re.search(r"CON %d " % dragged, status) is not None,
+              "%r, slider at %d" % (sent(one), dragged))
+
         # ---- a route tapped while a command runs is sent after it, in order --------------------
         one.execute_script(RECORD_SENT)
         sim.say("delay 700 LCK once")
