@@ -294,7 +294,15 @@ def main():
         settled(one)
         snapped = res.get_attribute("value")
         check("a refused resolution snaps back to the unit's", snapped == before, "%s, was %s" % (snapped, before))
-        check("the message says the unit refused it", "refused resolution 5" in notice(one), notice(one))
+        check("the message says why, in plain words", "resolution 5" in notice(one) and "Matrix mode only" in notice(one),
+              notice(one))
+        # A refusal by the unit itself: the button returns to the unit's value, the reason is plain.
+        sim.say("err 001 LCK once")
+        one.find_element(By.ID, "lock-on").click()
+        settled(one)
+        check("a refused button snaps back", one.find_element(By.ID, "lock-off").get_attribute("aria-pressed") == "true"
+              and "The unit refused Panel lock on" in notice(one) and "ERR001" in one.find_element(By.ID, "details").text,
+              notice(one))
         one.find_element(By.ID, "route-A-2").click()  # a command that works: the error is gone
         settled(one)
         check("the error clears once a command works", "refused" not in notice(one), notice(one))
