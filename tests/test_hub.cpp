@@ -504,6 +504,8 @@ private slots:
             const Response tls = http_->request("GET", "/?token=" + token_, {}, h);
             QVERIFY2(tls.head.contains(set + "; Secure\r\n"), tls.head.constData());
         }
+        const Response api = http_->request("GET", "/api/units", {}, {{"Authorization", ""}, {"Cookie", "tavrion_hub_token=" + token_}});
+        QCOMPARE(api.json().value("units").toArray().size(), 3);
         // The page's own POST carries its Origin: taken.
         QCOMPARE(http_->request("POST", "/api/units/net/run", "{\"commands\": [\"lock off\"]}",
                                 {{"Origin", "http://127.0.0.1:" + QByteArray::number(port_)}}).status, 200);
