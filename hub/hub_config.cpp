@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
@@ -260,9 +261,15 @@ HostRules::HostRules(const HubOptions& options, quint16 port) : port_(port)
 {
     names_ << QStringLiteral("localhost") << QStringLiteral("127.0.0.1") << QStringLiteral("[::1]");
     const QHostAddress a = options.listen_address;
-    if (a != QHostAddress::Any && a != QHostAddress::AnyIPv4 && a != QHostAddress::AnyIPv6)
-        names_ << (a.protocol() == QAbstractSocket::IPv6Protocol ? QLatin1Char('[') + a.toString() + QLatin1Char(']')
-                                                                   : a.toString());
+    auto name = [](const QHostAddress& x) {
+        return x.protocol() == QAbstractSocket::IPv6Protocol ? QLatin1Char('[') + x.toString() + QLatin1Char(']')
+                                                             : x.toString();
+    };
+    if (a != QHostAddress::Any && a != QHostAddress::AnyIPv4 && a != QHostAddress::AnyIPv6) names_ << name(a);
+    else
+        // Listening on all of them, the hub is opened by this machine's own addresses (a phone on
+        // the LAN); an address, unlike a name, cannot be rebound to another site.
+        for (const QHostAddress& own : QNetworkInterface::allAddresses()) names_ << name(own).toLower();
     for (const QString& h : options.allow_hosts) allowed_names_ << h.toLower();
 }
 

@@ -5,6 +5,7 @@
 
 #include "hub/mqtt_bridge.h"
 #include "hub/run_request.h"
+#include "hub/sign_in.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -57,6 +58,12 @@ QByteArray cookie_value(const QByteArray& header, const QByteArray& name)
         if (p.startsWith(name + "=")) return p.mid(name.size() + 1);
     }
     return {};
+}
+
+void answer_html(const ExchangePtr& ex, int status, const QByteArray& html)
+{
+    ex->answer(status, "text/html; charset=utf-8", html,
+               {{"Content-Security-Policy", plain_page_policy()}, {"Cache-Control", "no-store"}});
 }
 
 QByteArray page()
@@ -185,6 +192,8 @@ void Hub::handle(const HttpRequest& r, const ExchangePtr& ex)
     // Checked before anything else, for every path: a page of another site that reaches this
     // port by a name of its own (DNS rebinding) is refused here.
     if (!hosts_->allowed(r.header("Host"))) {
+        if (!r.path.startsWith(QLatin1String("/api/")))
+            return answer_html(ex, 403, refused_host_page(r.header("Host")));
         answer_error(ex, 403, QStringLiteral("this hub does not serve that Host name (see --allow-host)"));
         return;
     }
@@ -199,16 +208,16 @@ void Hub::handle(const HttpRequest& r, const ExchangePtr& ex)
         }
         if (r.query.hasQueryItem(QStringLiteral("token"))) {
             const QByteArray given = r.query.queryItemValue(QStringLiteral("token")).toLatin1();
-            if (!same_token(given, token_)) {
-                answer_error(ex, 401, QStringLiteral("wrong token"));
-                return;
-            }
-            // The cookie carries the token from now on; the address bar loses it.
+            if (!same_token(given, token_)) return answer_html(ex, 401, sign_in_page());
+            // The cookie carries the token from now on, for a year: the address bar loses it, and a
+            // bookmark of the page keeps working.
+            const bool tls = forwarded_https(r.header("X-Forwarded-Proto"), r.header("Forwarded"));
             ex->answer(303, "text/plain; charset=utf-8", "See /\n",
-                       {{"Set-Cookie", kCookieName + "=" + token_ + "; HttpOnly; SameSite=Strict; Path=/"},
+                       {{"Set-Cookie", sign_in_cookie(kCookieName, token_, tls)},
                         {"Location", "/"}, {"Cache-Control", "no-store"}});
             return;
         }
+        if (!authorised(r)) return answer_html(ex, 401, sign_in_page());
         ex->answer(200, "text/html; charset=utf-8", page(),
                    {{"Content-Security-Policy",
                      "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "

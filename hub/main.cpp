@@ -1,7 +1,9 @@
 // tavrion-hub: the web remote for one or several KV-7720 units (see --help).
 #include "hub/hub_server.h"
+#include "hub/sign_in.h"
 
 #include <QCoreApplication>
+#include <QNetworkInterface>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -52,9 +54,8 @@ int main(int argc, char** argv)
         return 2;
     }
     if (made) print(stderr, QStringLiteral("tavrion-hub: made a new access token in %1\n").arg(token_path));
-    const QString url = QStringLiteral("http://%1/").arg(options->listen_text);
     if (options->show_url) {
-        print(stdout, url + QStringLiteral("?token=") + QString::fromLatin1(*token) + QLatin1Char('\n'));
+        print(stdout, show_url_text(*options, *token, QNetworkInterface::allAddresses(), ::isatty(STDOUT_FILENO)));
         return 0;
     }
     const std::string dir = program_dir.toLocal8Bit().toStdString();

@@ -1,6 +1,7 @@
 // tavrion-hub as a program against two simulated units (one on a pseudo-terminal, one on TCP) and
 // one whose address refuses: the API's answers and statuses, what reaches the wire, the event
 // streams, a silent unit beside a working one, the security checks, and start-up errors.
+#include "hub/sign_in.h"
 #include "sim/sim_server.h"
 #include "support/hub_process.h"
 
@@ -11,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -604,26 +606,125 @@ private slots:
         QCOMPARE(http_->request("GET", "/api/units/net/events").status, 503);
     }
 
-    // The page's way in: /?token= sets an HttpOnly, SameSite=Strict cookie that then opens the API.
-    void cookie_from_the_page_address()
+    // Signing in: /?token= sets a cookie that lasts a year and then opens the page and the API. A
+    // browser that is not signed in, or comes by a name the hub does not serve, gets a short HTML
+    // page that says what to do; a program asking the API keeps getting JSON.
+    void sign_in_data()
     {
-        const Response page = http_->request("GET", "/", {}, {{"Authorization", ""}});
-        QCOMPARE(page.status, 200);
-        QVERIFY(page.body.contains("<title>Tavrion</title>"));
-        QVERIFY(page.head.contains("Content-Security-Policy: default-src 'none'"));
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<Headers>("headers");
+        QTest::addColumn<int>("http");
+        QTest::addColumn<QByteArray>("type");
+        QTest::addColumn<QByteArray>("says"); // in the body
+        const QByteArray cookie = "tavrion_hub_token=" + token_;
+        const Headers none{{"Authorization", ""}};
+        QTest::newRow("page, signed in") << QByteArray("/") << Headers{{"Authorization", ""}, {"Cookie", cookie}} << 200
+                                         << QByteArray("text/html") << QByteArray("<title>Tavrion</title>");
+        QTest::newRow("page, no cookie") << QByteArray("/") << none << 401 << QByteArray("text/html") << QByteArray("tavrion-hub --show-url");
+        QTest::newRow("page, old cookie") << QByteArray("/") << Headers{{"Authorization", ""}, {"Cookie", "tavrion_hub_token=0123456789abcdef"}}
+                                          << 401 << QByteArray("text/html") << QByteArray("out of date");
+        QTest::newRow("wrong token") << QByteArray("/?token=wrong") << none << 401 << QByteArray("text/html") << QByteArray("QR code");
+        QTest::newRow("page, foreign Host") << QByteArray("/") << Headers{{"Host", "<b>evil</b>.example"}} << 403
+                                            << QByteArray("text/html") << QByteArray("&lt;b&gt;evil&lt;/b&gt;.example");
+        QTest::newRow("API, foreign Host") << QByteArray("/api/units") << Headers{{"Host", "evil.example"}} << 403
+                                           << QByteArray("application/json") << QByteArray("\"error\"");
+        QTest::newRow("API, no token") << QByteArray("/api/units") << none << 401 << QByteArray("application/json") << QByteArray("\"error\"");
+        QTest::newRow("API, cookie") << QByteArray("/api/units") << Headers{{"Authorization", ""}, {"Cookie", cookie}} << 200
+                                     << QByteArray("application/json") << QByteArray("\"units\"");
+    }
+    void sign_in()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(Headers, headers);
+        QFETCH(int, http);
+        QFETCH(QByteArray, type);
+        QFETCH(QByteArray, says);
+        clear_wires();
+        const Response r = http_->request("GET", path, {}, headers);
+        QCOMPARE(r.status, http);
+        QVERIFY2(r.head.contains("Content-Type: " + type), r.head.constData());
+        QVERIFY2(r.body.contains(says), r.body.constData());
+        // Every page forbids loading anything from elsewhere; the sign-in pages run no script at all.
+        if (type == "text/html") QVERIFY(r.head.contains("Content-Security-Policy: default-src 'none'"));
+        if (type == "text/html" && http != 200) QVERIFY(!r.body.contains("<script"));
+        QVERIFY(wires_quiet());
+    }
+
+    void sign_in_cookie_lasts()
+    {
+        const Response page = http_->request("GET", "/", {}, {{"Authorization", ""}, {"Cookie", "tavrion_hub_token=" + token_}});
         // Nothing from elsewhere, and text is never put in as markup.
         for (const char* banned : {"innerHTML", "outerHTML", "insertAdjacentHTML", "document.write", "http://", "https://", " src="})
             QVERIFY2(!page.body.contains(banned), banned);
-        QCOMPARE(http_->request("GET", "/?token=wrong", {}, {{"Authorization", ""}}).status, 401);
-        const Response set = http_->request("GET", "/?token=" + token_, {}, {{"Authorization", ""}});
-        QCOMPARE(set.status, 303);
-        QVERIFY2(set.head.contains("Set-Cookie: tavrion_hub_token=" + token_ + "; HttpOnly; SameSite=Strict; Path=/"), set.head.constData());
+        const QByteArray set = "Set-Cookie: tavrion_hub_token=" + token_ + "; HttpOnly; SameSite=Strict; Path=/; Max-Age=31536000";
+        const Response plain = http_->request("GET", "/?token=" + token_, {}, {{"Authorization", ""}});
+        QCOMPARE(plain.status, 303);
+        QVERIFY2(plain.head.contains(set + "\r\n"), plain.head.constData());
+        // Behind a TLS proxy the cookie is sent over https only.
+        for (const Headers& proxy : {Headers{{"X-Forwarded-Proto", "https"}}, Headers{{"Forwarded", "for=10.0.0.9;proto=https"}}}) {
+            Headers h = proxy;
+            h.append(qMakePair(QByteArray("Authorization"), QByteArray()));
+            const Response tls = http_->request("GET", "/?token=" + token_, {}, h);
+            QVERIFY2(tls.head.contains(set + "; Secure\r\n"), tls.head.constData());
+        }
         const Response api = http_->request("GET", "/api/units", {}, {{"Authorization", ""}, {"Cookie", "tavrion_hub_token=" + token_}});
-        QCOMPARE(api.status, 200);
         QCOMPARE(api.json().value("units").toArray().size(), 3);
         // The page's own POST carries its Origin: taken.
         QCOMPARE(http_->request("POST", "/api/units/net/run", "{\"commands\": [\"lock off\"]}",
                                 {{"Origin", "http://127.0.0.1:" + QByteArray::number(port_)}}).status, 200);
+    }
+
+    // --show-url prints what a browser elsewhere can open: the listening port, the --allow-host
+    // name, never 0.0.0.0; and the first address as a QR code.
+    void show_url_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("first"); // the first line, before the token
+        QTest::newRow("loopback, own port") << QStringList{"--listen", "127.0.0.1:4567"} << "http://127.0.0.1:4567/?token=";
+        QTest::newRow("allowed name") << QStringList{"--listen", "0.0.0.0:8080", "--allow-host", "Tavrion.lan"} << "http://tavrion.lan:8080/?token=";
+        QTest::newRow("all addresses") << QStringList{"--listen", "0.0.0.0:4567"} << "http://";
+        QTest::newRow("default") << QStringList{} << "http://127.0.0.1:7720/?token=";
+    }
+    void show_url()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, first);
+        QProcess p;
+        p.start(kHub, QStringList{"--show-url", "--token-file", path("hub.token")} + args);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
+        const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'));
+        QVERIFY2(lines[0].startsWith(first) && lines[0].endsWith(QString::fromLatin1(token_)), qPrintable(lines[0]));
+        for (const QString& line : lines) QVERIFY2(!line.startsWith("http://0.0.0.0"), qPrintable(line));
+        QVERIFY2(lines[0].contains(QStringLiteral(":%1/").arg(args.isEmpty() ? 7720 : args[1].section(':', 1).toInt())), qPrintable(lines[0]));
+        // The QR code: square blocks of a version-3-or-larger symbol, one width on every line.
+        const int qr = lines.indexOf(QString()) + 1;
+        QVERIFY(qr > 0 && qr < lines.size());
+        const int width = lines[qr].size();
+        QVERIFY2(width >= 29 + 4, qPrintable(lines[qr]));
+        int rows = 0;
+        for (int i = qr; i < lines.size() && !lines[i].isEmpty(); ++i, ++rows) QCOMPARE(lines[i].size(), width);
+        QCOMPARE(rows, (width + 1) / 2);
+        QVERIFY(lines.join(QString()).contains(QChar(0x2588)));
+    }
+
+    // The addresses offered when listening on all of them are this machine's own, and the hub
+    // answers requests that name them; loopback and link-local addresses are not offered.
+    void lan_addresses()
+    {
+        tavrion::hub::HubOptions o;
+        o.listen_address = QHostAddress::AnyIPv4;
+        o.listen_port = 7720;
+        const QList<QHostAddress> machine{QHostAddress("127.0.0.1"), QHostAddress("169.254.3.4"), QHostAddress("192.168.20.7"),
+                                          QHostAddress("10.1.2.3")};
+        QCOMPARE(tavrion::hub::sign_in_urls(o, "tok", machine),
+                 (QStringList{"http://192.168.20.7:7720/?token=tok", "http://10.1.2.3:7720/?token=tok"}));
+        const tavrion::hub::HostRules rules(o, 7720);
+        for (const QHostAddress& own : QNetworkInterface::allAddresses())
+            if (own.protocol() == QAbstractSocket::IPv4Protocol)
+                QVERIFY2(rules.allowed(own.toString().toLatin1() + ":7720"), qPrintable(own.toString()));
+        QVERIFY(!rules.allowed("192.0.2.254:7720") || QNetworkInterface::allAddresses().contains(QHostAddress("192.0.2.254")));
+        QVERIFY(!rules.allowed("rebound.example:7720"));
     }
 
     // With poll_seconds, a change made on the device itself shows; over TCP a restart (power on,

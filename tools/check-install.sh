@@ -71,9 +71,10 @@ version=$("$prefix/tavrion-ctl" version 2>&1) || true
 kill "$sim"; wait "$sim" 2>/dev/null || true
 [ "$version" = "1.06" ] || fail "the installed tavrion-ctl did not read the simulator: $version"
 # The installed hub makes its token beside itself, readable by its owner only, and prints the
-# address with it; the service file, pointed at this folder, passes systemd's own check and its
-# sandbox rating.
-url=$("$prefix/tavrion-hub" --show-url) || fail "tavrion-hub --show-url failed"
+# address with it (and its QR code); the service file, pointed at this folder, passes systemd's own
+# check and its sandbox rating.
+shown=$("$prefix/tavrion-hub" --show-url) || fail "tavrion-hub --show-url failed"
+url=$(printf '%s\n' "$shown" | head -n 1) # the first address; a note and the QR code follow
 token=$(cat "$prefix/tavrion-hub.token")
 [ "$url" = "http://127.0.0.1:7720/?token=$token" ] || fail "tavrion-hub --show-url printed $url"
 [ "$(stat -c %a "$prefix/tavrion-hub.token")" = 600 ] || fail "the token file is not owner-only"
