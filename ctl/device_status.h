@@ -12,8 +12,7 @@
 
 namespace tavrion::ctl {
 
-// Picture properties in the order the window queries them.
-constexpr std::array<const char*, 4> kPictureCodes{{"BRI", "CON", "HUE", "SAT"}};
+// The names of the picture properties (kPictureCodes) and of the EDID and mode settings.
 constexpr std::array<const char*, 4> kPictureNames{{"brightness", "contrast", "hue", "saturation"}};
 constexpr std::array<const char*, 5> kEdidNames{{"2ch", "6ch", "8ch", "bitstream", "hd"}};
 constexpr std::array<const char*, 3> kModeNames{{"matrix", "dual", "tv-wall"}};

@@ -28,20 +28,6 @@ struct Outcome {
 
 bool restarts_device(const std::string& command) { return command == "PWR001" || command == "RST001"; }
 
-// Whether the device's answer to a set command reports the value asked for, read as the window's
-// handler of that code reads it.
-bool took(const std::string& command, const std::string& reply)
-{
-    const std::string code = command.substr(0, 3);
-    const int asked = std::stoi(command.substr(3));
-    if (code == "LCK" || code == "PWR" || code == "AUD") return (reply_last_digit(reply) > 0) == (asked != 0);
-    if (code == "RES") return reply_last_two(reply) == asked;
-    if (code == "BRI" || code == "CON" || code == "HUE" || code == "SAT" || code == "BEH" || code == "BEV")
-        return reply_last_three(reply) == asked;
-    if (code.rfind("MN", 0) == 0) return true; // menu keys are only acknowledged
-    return reply_last_digit(reply) == asked % 10;
-}
-
 std::string join(const std::vector<std::string>& items)
 {
     std::string s;
@@ -93,13 +79,13 @@ private:
     Outcome run_script(const Verb& v);
 
     std::string resolution_text(int n) const;
+    DeviceModel& model() { return device_.model(); }
 
     const Invocation& inv_;
     Device& device_;
     std::ostream& out_;
     std::ostream& err_;
     const Context& context_;
-    DeviceModel model_; // fed with the answers, whatever the Device stands on
     Answer last_;
     std::optional<std::string> first_refusal_; // "VER999 answered ERR001": for a status read of nothing
 };
@@ -118,19 +104,16 @@ Outcome Runner::transact(const std::string& command, bool slow)
     last_ = slow ? device_.ask_slow(command) : device_.ask(command);
     const std::string reply = printable(last_.reply);
     switch (last_.kind) {
-    case Answer::Kind::Answered:
-        model_.take(last_.reply);
-        return {};
+    case Answer::Kind::Answered: return {};
     case Answer::Kind::Refused:
         if (!first_refusal_) first_refusal_ = command + " answered " + reply;
         // ERR003 is the device's answer to what it cannot do in standby.
         return Outcome::fail(kExitDevice, command + ": the device refused it (" + reply
                                               + (last_.reply == "ERR003" ? ": the device is in standby" : "") + ")");
+    case Answer::Kind::Ended: // nothing more can go over this link
+        return Outcome::fail(kExitLink, command + ": the device ended the session (" + reply + "); the link to "
+                                            + context_.link_name + " is closed");
     case Answer::Kind::OtherCode:
-        // EXT: the device ends the session; nothing more can go over this link.
-        if (reply_code(last_.reply) == "EXT")
-            return Outcome::fail(kExitLink, command + ": the device ended the session (" + reply + "); the link to "
-                                                + context_.link_name + " is closed");
         return Outcome::fail(kExitDevice, command + ": the device answered " + reply + " instead");
     case Answer::Kind::Unreadable:
         return Outcome::fail(kExitDevice, command + ": an unreadable answer (" + reply + ")");
@@ -150,7 +133,7 @@ Outcome Runner::set(const std::string& command, bool slow)
 {
     Outcome o = transact(command, slow);
     if (!o.ok() || o.restarted) return o;
-    if (!took(command, last_.reply))
+    if (!DeviceModel::confirms(command, last_.reply))
         return Outcome::fail(kExitDevice, command + ": the device answered " + printable(last_.reply)
                                               + ", so the value did not take");
     return o;
@@ -158,10 +141,13 @@ Outcome Runner::set(const std::string& command, bool slow)
 
 Outcome Runner::read_mode(int& mode)
 {
+    mode = 0;
+    const QMetaObject::Connection heard =
+        QObject::connect(&model(), &DeviceModel::mode_reported, [&mode](int m) { mode = m; });
     Outcome o = transact("MOD999");
+    QObject::disconnect(heard);
     if (!o.ok()) return o;
-    mode = reply_last_digit(last_.reply);
-    if (mode < 1 || mode > 3)
+    if (mode == 0)
         return Outcome::fail(kExitDevice, "MOD999: the device answered " + printable(last_.reply) + ", which names no mode");
     return o;
 }
@@ -169,13 +155,12 @@ Outcome Runner::read_mode(int& mode)
 // Refresh in the expanded window, then (RS-232) the network settings as "Get IP" reads them.
 Outcome Runner::read_status(bool with_network)
 {
-    model_.reset();
     Chain c{*this, {}};
     const Ask ask = c.ask();
-    if (refresh_device(model_, ask)) read_picture(model_, ask);
+    if (refresh_device(model(), ask)) read_picture(model(), ask);
     if (with_network && c.first.ok() && device_.on_serial()) {
         const auto unanswered =
-            read_network(model_, [this](const std::string& q) { return device_.network_query(q); });
+            read_network([this](const std::string& q) { return device_.network_query(q).has_value(); });
         if (unanswered)
             c.first = Outcome::fail(kExitDevice, *unanswered + ": no 16-character answer within the wait");
     }
@@ -213,7 +198,7 @@ Outcome Runner::mode(int m, bool print)
     Outcome o = set("MOD" + pad3(m), true);
     if (!o.ok()) return o;
     Chain c{*this, {}};
-    reread_after_mode(m, model_, c.ask());
+    reread_after_mode(m, model(), c.ask());
     if (!c.first.ok()) return Outcome::fail(c.first.status, "the mode is set, but reading back: " + c.first.message);
     if (print) out_ << "mode: " << mode_text(m) << "\n";
     return o;
@@ -225,7 +210,7 @@ Outcome Runner::power(bool on)
 {
     Outcome o = transact("PWR999");
     if (!o.ok()) return o;
-    if (model_.state().power_on != on) {
+    if (model().state().power_on != on) {
         o = set(on ? "PWR001" : "PWR000");
         if (!o.ok()) return o;
     }
@@ -286,7 +271,7 @@ Outcome Runner::backup(const Verb& v)
 {
     Outcome o = read_status(true);
     if (!o.ok()) return Outcome::fail(o.status, o.message + "; nothing written");
-    const DeviceStatus status = status_of(model_);
+    const DeviceStatus status = status_of(model());
     const std::vector<std::string> unread = status.unread_settings();
     if (status.power_on == false)
         return Outcome::fail(kExitDevice, "the device is in standby and reports no settings: switch it on first (power on); nothing written");
@@ -321,7 +306,7 @@ Outcome Runner::restore(const Verb& v)
     const DeviceStatus& b = *v.backup;
     Outcome o = transact("PWR999");
     if (!o.ok()) return o;
-    if (model_.state().power_on == false)
+    if (model().state().power_on == false)
         return Outcome::fail(kExitDevice, "the device is in standby and takes no settings: switch it on first (power on)");
     o = mode(*b.mode, false);
     if (!o.ok()) return o;
@@ -365,7 +350,7 @@ Outcome Runner::restore(const Verb& v)
     for (const std::string& r : refused) err_ << "tavrion-ctl: restore: " << r << "\n";
     o = read_status(false);
     if (!o.ok()) return Outcome::fail(o.status, "reading back: " + o.message);
-    const DeviceStatus read = status_of(model_);
+    const DeviceStatus read = status_of(model());
     DeviceStatus expected = b;
     expected.power_on = read.power_on; // not restored, so not compared
     const std::vector<std::string> d = differences(expected, read);
@@ -385,7 +370,7 @@ Outcome Runner::diff(const Verb& v)
 {
     Outcome o = read_status(false);
     if (!o.ok()) return o;
-    const DeviceStatus device_status = status_of(model_);
+    const DeviceStatus device_status = status_of(model());
     if (device_status.power_on == false)
         return Outcome::fail(kExitDevice, "the device is in standby and reports no settings: switch it on first (power on); nothing compared");
     const std::vector<std::string> d = differences(*v.backup, device_status);
@@ -410,7 +395,7 @@ Outcome Runner::exec(const Verb& v)
     switch (v.kind) {
     case VerbKind::Status: {
         Outcome o = read_status(true);
-        const DeviceStatus status = status_of(model_);
+        const DeviceStatus status = status_of(model());
         out_ << (v.json ? status_json(status, context_.resolutions) : status_table(status, context_.resolutions));
         if (o.ok() && status_json(status, nullptr) == status_json(DeviceStatus{}, nullptr))
             o = Outcome::fail(kExitDevice, "nothing could be read: the device refused every query ("
@@ -429,7 +414,7 @@ Outcome Runner::exec(const Verb& v)
     case VerbKind::Diff: return diff(v);
     case VerbKind::Version: {
         const Outcome o = transact("VER999");
-        if (o.ok()) out_ << firmware_text(*model_.state().firmware) << "\n";
+        if (o.ok()) out_ << firmware_text(*model().state().firmware) << "\n";
         return o;
     }
     case VerbKind::PresetRecall: {
@@ -504,7 +489,7 @@ int Runner::run()
     }
     const Outcome o = settle(exec(inv_.verb), false);
     device_.set_wire_log(nullptr);
-    if (context_.state_json) *context_.state_json = status_json(status_of(model_), context_.resolutions);
+    if (context_.state_json) *context_.state_json = status_json(status_of(model()), context_.resolutions);
     if (!o.ok()) {
         err_ << "tavrion-ctl: ";
         if (inv_.verb.kind != VerbKind::Run) err_ << inv_.verb.text << ": ";

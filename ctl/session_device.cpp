@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 namespace tavrion::ctl {
 
@@ -21,13 +22,6 @@ namespace {
 constexpr qint64 kRetryMs = 500;
 
 } // namespace
-
-// What one transaction saw, from send_command to its last late-reply wait.
-struct SessionDevice::Call {
-    std::optional<std::string> captured; // the reply the session's model was handed
-    std::string accepted;                // the last received line the acceptance rule takes
-    std::string received;                // all text received meanwhile
-};
 
 SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<SerialPort> serial,
                              std::unique_ptr<TcpClient> socket)
@@ -39,29 +33,10 @@ SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<Seria
     p.socket = socket_.get();
     session_ = std::make_unique<DeviceSession>(p);
     DeviceSession* s = session_.get();
-    // The model registers the codes the window handles. A reply with one of these codes reaches it
-    // with the session's own reading of it; the menu keys, ERR and codes the window does not know
-    // have no handler there either, so their replies are read from the log (see Call).
-    model_ = std::make_unique<DeviceModel>(*s);
-    QObject::connect(model_.get(), &DeviceModel::accepted, s, [this](const std::string& reply) {
-        if (call_) call_->captured = reply;
-    });
     QObject::connect(s, &DeviceSession::log_entry, s, [this](const std::string& text) {
-        if (sending_) {
-            sending_ = false; // send_command logs its command first, before anything can arrive
-            log_wire(true, text);
-            return;
-        }
-        if (call_) {
-            call_->received += text;
-            // Received text is logged whole before the acceptance rule cuts it to the reply.
-            std::string line = text;
-            if (examine_line(line, int(std::min<std::size_t>(line.size(), INT_MAX))) == LineVerdict::Accepted)
-                call_->accepted = line;
-        }
-        log_wire(false, text);
+        // send_command logs its command first, before anything can arrive.
+        log_wire(std::exchange(sending_, false), text);
     });
-    QObject::connect(s, &DeviceSession::restart_course, s, [this] { restarted_ = true; });
     if (socket_)
         QObject::connect(socket_.get(), &TcpClient::attempt_error, s,
                          [this](const QString& why) { attempt_error_ = why.toStdString(); });
@@ -125,40 +100,13 @@ void SessionDevice::sleep_until(qint64 deadline_ms)
 
 Answer SessionDevice::transact(const std::string& command, bool slow)
 {
-    // send_command refuses a closed link with a message and sends nothing.
-    const bool link_refused = !session_->link_up();
-    Call call;
-    call_ = &call;
-    restarted_ = false;
-    // The answers to BEH998 and BEV998 are the sliders' maximums. The read sequences mark that on
-    // the model they are given, which here is the runner's; the session's own model learns it from
-    // the command. Any reply puts the mark down (a refusal names no maximum); silence keeps it for
-    // the late answer.
-    const bool maximum = command == "BEH998" || command == "BEV998";
-    if (maximum) model_->set_bezel_max_pending(true);
     sending_ = true;
-    session_->send_command(command);
+    Answer answer = session_->send_command(command);
     sending_ = false;
     // Nothing went out on a closed link, and a restarted device has dropped it: nothing to wait for.
-    if (slow && !link_refused && !restarted_) session_->await_late_reply();
-    call_ = nullptr;
-    if (maximum && (call.captured || !call.accepted.empty())) model_->set_bezel_max_pending(false);
-
-    if (link_refused) return {Answer::Kind::LinkDown, {}};
-    const std::string code = command.substr(0, 3);
-    if (restarted_) return {Answer::Kind::Restarted, call.captured.value_or(call.accepted)};
-    if (call.captured)
-        return {reply_code(*call.captured) == code ? Answer::Kind::Answered : Answer::Kind::OtherCode, *call.captured};
-    // Accepted without a capture handler: ERR, a menu key, or a code the window has no handler for.
-    if (session_->reply_ok()) {
-        const std::string got = reply_code(call.accepted);
-        if (got == "ERR") return {Answer::Kind::Refused, call.accepted};
-        return {got == code ? Answer::Kind::Answered : Answer::Kind::OtherCode, call.accepted};
-    }
-    if (!call.accepted.empty()) return {Answer::Kind::OtherCode, call.accepted};
-    if (!session_->link_up()) return {Answer::Kind::LinkDown, {}}; // lost during the wait
-    if (!call.received.empty()) return {Answer::Kind::Unreadable, call.received};
-    return {Answer::Kind::Silent, {}};
+    const bool gone = answer.kind == Answer::Kind::LinkDown || answer.kind == Answer::Kind::Restarted;
+    if (slow && !gone) answer = session_->await_late_reply(command, answer);
+    return answer;
 }
 
 Answer SessionDevice::ask(const std::string& command) { return transact(command, false); }
@@ -171,10 +119,12 @@ std::optional<std::string> SessionDevice::network_query(const std::string& comma
     // The window's log leaves these sends out; --verbose shows them so the answer has its question.
     log_wire(true, command);
     if (!session_->link_up()) return std::nullopt; // nothing goes out, so nothing to wait for
-    const std::optional<std::string> answer = session_->query_network(command);
-    if (answer) model_->take_network(command, *answer);
-    return answer;
+    const Answer answer = session_->query_network(command);
+    if (!answer.answered()) return std::nullopt;
+    return answer.reply;
 }
+
+DeviceModel& SessionDevice::model() { return session_->model(); }
 
 bool SessionDevice::on_serial() const { return session_->link_interface() == 0; }
 

@@ -43,13 +43,11 @@ public:
     bool on_serial() const override;
     bool wait_ready(int seconds) override;
 
+    DeviceModel& model() override;
+
     DeviceSession& session() { return *session_; }
-    // The device as every reply this session accepted reported it (answers, late answers and
-    // unsolicited replies alike); the runner's own model sees only the answers of one run.
-    const DeviceModel& model() const { return *model_; }
 
 private:
-    struct Call; // what one transaction saw (session_device.cpp)
     Answer transact(const std::string& command, bool slow);
     bool connect_within(qint64 deadline_ms, std::string& error);
     void sleep_until(qint64 deadline_ms);
@@ -58,12 +56,9 @@ private:
     std::unique_ptr<SerialPort> serial_;
     std::unique_ptr<TcpClient> socket_;
     std::unique_ptr<DeviceSession> session_; // goes before what it runs on
-    std::unique_ptr<DeviceModel> model_;     // last: goes first, before its session
     std::string address_;                    // the TCP address, for reconnecting
 
-    Call* call_ = nullptr;     // the transaction in progress, if any
     bool sending_ = false;     // the next log entry is the command send_command logs
-    bool restarted_ = false;   // the session took the restart course
     std::string attempt_error_; // why the TCP attempt failed at once
 };
 

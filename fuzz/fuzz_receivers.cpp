@@ -219,7 +219,7 @@ void run_action(Input& in, Panel& p, std::uint8_t op)
     case 9: // a busy flag without a waiting transaction: the hand-over path of the receivers
         SessionTestAccess::set_cmd_busy(w.session(), !w.session().cmd_busy());
         break;
-    case 10: w.model().set_bezel_max_pending(true); break;
+    case 10: w.model().expect_answer_to("BEH998"); break;
     case 11: w.command_log().cmd_clear_Click(); break;
     case 12: // reconnect after EXT, a restart or a disconnect
         if (p.ethernet && !w.session().eth_connected()) {

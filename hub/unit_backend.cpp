@@ -153,11 +153,7 @@ struct UnitBackend::Impl {
     std::function<void()> reported;
     bool full_read_due = false;
 
-    const DeviceModel* model() const
-    {
-        auto* s = dynamic_cast<const ctl::SessionDevice*>(device.get());
-        return s ? &s->model() : nullptr;
-    }
+    const DeviceModel* model() const { return device ? &device->model() : nullptr; }
 
     ctl::Context context() const
     {

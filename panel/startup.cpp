@@ -84,7 +84,7 @@ bool FrmMain::Form_Load()
     // the command log and the keypad begin at theirs.
     flags_.ui_events_enabled = false;
     device_ = ReportedState{};
-    model_->reset();
+    session_->model().reset();
 
     // 2. The COM list.
     cbo_com->clear();

@@ -5,20 +5,23 @@
 // message-box seam.
 #pragma once
 
+#include "session/exchange.h"
 #include "session/message_boxes.h"
 #include "session/reply_router.h"
 
 #include <QObject>
 #include <QString>
 
-#include <optional>
+#include <memory>
 #include <string>
+#include <vector>
 
 class QTimer;
 
 namespace tavrion {
 
 class Clock;
+class DeviceModel;
 class SerialPort;
 class TcpClient;
 
@@ -37,16 +40,21 @@ public:
     explicit DeviceSession(const SessionPlatform& platform, QObject* parent = nullptr);
     ~DeviceSession() override;
 
-    // The device model registers the reply codes it decodes here (session/device_model.h).
+    // The one model of this link: every reply with a code it decodes goes into it, whoever sent
+    // the command, and so do the network answers.
+    DeviceModel& model() { return *model_; }
+    const DeviceModel& model() const { return *model_; }
     ReplyRouter& router() { return router_; }
 
     // ---- transactions (session/transaction.cpp, session/send_nowait.cpp) --------------------------
-    // Sends one command and waits for its answer; the outcome is reply_ok().
-    void send_command(const std::string& command);
+    // Sends one command and waits for its answer.
+    Exchange send_command(const std::string& command);
     // Sends one command without logging or waiting; the receivers dispatch the answer later.
     void send_command_nowait(const std::string& command);
     void wait_seconds(float seconds);
-    void await_late_reply(); // after send_command: up to ten waits of 0.5 s while unanswered
+    // After send_command of `command` ended in `first`: up to ten waits of 0.5 s while unanswered,
+    // then what the exchange came to.
+    Exchange await_late_reply(const std::string& command, const Exchange& first);
     void do_events();        // process pending events once
     void show_message(const QString& text, BoxIcon icon);
     // Event passes (waits, single passes, message boxes) that the session runs on behalf of a
@@ -85,9 +93,9 @@ public:
     // Empties the receive buffer once a network answer has been read from reply_text().
     void consume_reply();
     // One query of "Get IP" (EIP999, EMK999 or EGW999): sent without a transaction, then up to 51
-    // wait steps for its 16-character answer, which is taken out of the receive buffer. Nothing in
-    // that time: nullopt. The query state is idle again afterwards.
-    std::optional<std::string> query_network(const std::string& command);
+    // wait steps for its 16-character answer, which is taken out of the receive buffer and into
+    // the model. Answered with it, or silent. The query state is idle again afterwards.
+    Exchange query_network(const std::string& command);
 
     // ---- Ethernet link (session/ethernet_link.cpp) ---------------------------------------------
     bool eth_connected() const { return eth_connected_; }
@@ -113,6 +121,14 @@ signals:
 
 private:
     class PassScope;
+    // What the receivers saw while an exchange was open; exchanges nest (a handler's send).
+    struct Heard {
+        std::string text; // all text received
+        std::string line; // the last line the acceptance rule took
+    };
+    class HeardScope;
+    void heard_text(const std::string& text);
+    void heard_line(const std::string& line);
     // The handlers of the receive tick, the socket and the Ethernet timer.
     void tim_rx_Timer();
     void wsk_client_Connect();
@@ -132,6 +148,8 @@ private:
     QTimer* tim_eth_ = nullptr; // 7000 ms attempt timeout, then the 100 ms link watch
     class WaitDeadline* wait_deadline_ = nullptr; // wakes a sleeping wait (session/transaction.cpp)
     ReplyRouter router_;
+    std::unique_ptr<DeviceModel> model_;
+    std::vector<Heard*> heard_;
 
     int link_interface_ = 0;
     int com_port_ = 1;

@@ -85,10 +85,12 @@ void DeviceSession::wsk_client_DataArrival()
     if (rx_count_ < kLineLength) return;
 
     emit log_entry(reply_text_);
+    heard_text(reply_text_);
 
     if (examine_line(reply_text_, rx_count_) != LineVerdict::Accepted) {
         reply_ok_ = false;
     } else {
+        heard_line(reply_text_);
         reply_ok_ = true;
         if (cmd_busy_) return; // left for the waiting transaction
         const std::string code = reply_code(reply_text_);

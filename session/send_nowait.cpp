@@ -30,6 +30,7 @@ void DeviceSession::send_command_nowait(const std::string& command)
     if (serial_held || tcp_held) {
         if (rx_count_ >= kLineLength && reply_text_.size() == 6) {
             const std::string code = reply_code(reply_text_);
+            heard_line(reply_text_);
             reply_ok_ = true;
             if (!router_.dispatch(code, link_interface_ == 1) && code != "ERR") reply_ok_ = false;
         }

@@ -4,6 +4,7 @@
 // over a pseudo-terminal and over TCP through the tool's own session; and the program itself.
 #include "ctl/runner.h"
 #include "ctl/session_device.h"
+#include "session/device_model.h"
 #include "session/serial_port.h"
 #include "sim/sim_server.h"
 #include "support/ctl_document.h"
@@ -52,14 +53,17 @@ struct Bench {
 class BenchDevice : public Device {
 public:
     explicit BenchDevice(Bench& b) : b_(b) {}
-    Answer ask(const std::string& c) override { return transact(c, false); }
-    Answer ask_slow(const std::string& c) override { return transact(c, true); }
+    Answer ask(const std::string& c) override { return exchange(c, false); }
+    Answer ask_slow(const std::string& c) override { return exchange(c, true); }
     std::optional<std::string> network_query(const std::string& c) override
     {
         b_.wire << QString::fromStdString(c);
         if (!b_.serial || b_.faults.count(c)) return std::nullopt;
-        return b_.model.handle(c);
+        const std::string answer = b_.model.handle(c);
+        heard_.take_network(c, answer);
+        return answer;
     }
+    tavrion::DeviceModel& model() override { return heard_; }
     bool on_serial() const override { return b_.serial; }
     bool wait_ready(int) override
     {
@@ -68,6 +72,15 @@ public:
     }
 
 private:
+    // The answers go into the link's model as the session hands them to it.
+    Answer exchange(const std::string& c, bool slow)
+    {
+        heard_.expect_answer_to(c);
+        const Answer a = transact(c, slow);
+        if (a.answered()) heard_.take(a.reply);
+        heard_.exchange_ended(c, a);
+        return a;
+    }
     Answer transact(const std::string& c, bool slow)
     {
         if (b_.down) return {Kind::LinkDown, {}};
@@ -88,6 +101,7 @@ private:
         return {reply.compare(0, 3, c, 0, 3) == 0 ? Kind::Answered : Kind::OtherCode, reply};
     }
     Bench& b_;
+    tavrion::DeviceModel heard_;
 };
 
 struct Result {

@@ -531,7 +531,9 @@ private slots:
         SessionTestAccess::set_reply_ok(h.w().session(), false);
         QTimer::singleShot(20, &h.w(), [&] { h.w().session().send_command_nowait("OUT004"); });
         QTimer::singleShot(60, &h.w(), [&] { feed("MOD002\r"); });
-        h.w().session().await_late_reply();
+        const Exchange late = h.w().session().await_late_reply("MOD002", Exchange{});
+        // Both replies come within the first half-second step; the last one is the outcome.
+        QVERIFY(late.late && late.answered() && late.reply == "MOD002");
         QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().display_mode == 2; }, 1000));
         QCOMPARE(h.w().device_state().cur_output, 4);
         QCOMPARE(dispatched, (QStringList{"OUT", "OUT", "MOD"}));
