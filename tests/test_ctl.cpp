@@ -2,8 +2,8 @@
 // calls it: against a device played by the simulator's model (no link: each command is handed to
 // the model and its answer classified as the session would), and against the simulator itself
 // over a pseudo-terminal and over TCP through the tool's own session; and the program itself.
-#include "ctl/runner.h"
-#include "ctl/session_device.h"
+#include "ctl/program.h"
+#include "verbs/session_device.h"
 #include "session/device_model.h"
 #include "session/serial_port.h"
 #include "sim/sim_server.h"
@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 using namespace tavrion::ctl;
+using namespace tavrion::verbs;
 using tavrion::test::document_of;
 using tavrion_sim::DeviceModel;
 using tavrion_sim::DeviceState;

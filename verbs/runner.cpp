@@ -1,6 +1,7 @@
-#include "ctl/runner.h"
+// The runner: each verb as the window's buttons carry it out, with its result as a typed value.
+#include "verbs/runner.h"
 
-#include "ctl/output.h"
+#include "verbs/write_failure.h"
 
 #include "protocol/picture_codec.h"
 #include "session/device_model.h"
@@ -8,12 +9,10 @@
 #include "session/read_sequences.h"
 
 #include <QSaveFile>
-#include <QTime>
 
 #include <cerrno>
-#include <ostream>
 
-namespace tavrion::ctl {
+namespace tavrion::verbs {
 
 namespace {
 
@@ -42,11 +41,8 @@ std::string count_differing(std::size_t n)
 
 class Runner {
 public:
-    Runner(const Invocation& inv, Device& device, std::ostream& out, std::ostream& err, const Context& context)
-        : inv_(inv), device_(device), out_(out), err_(err), context_(context)
-    {
-    }
-    int run();
+    Runner(Device& device, const Context& context) : device_(device), context_(context) {}
+    VerbResult run(const Verb& verb);
 
 private:
     // A read chain as the window runs it: an ERR reply counts as answered and the chain goes on
@@ -80,12 +76,16 @@ private:
 
     std::string resolution_text(int n) const;
     DeviceModel& model() { return device_.model(); }
+    void say(std::string line) { result_.reports.push_back({Report::Kind::Line, std::move(line), {}, false, {}}); }
+    void show(const DeviceStatus& status, bool json) { result_.reports.push_back({Report::Kind::Status, {}, status, json, {}}); }
+    void show(const std::vector<Difference>& found)
+    {
+        for (const Difference& d : found) result_.reports.push_back({Report::Kind::Difference, {}, {}, false, d});
+    }
 
-    const Invocation& inv_;
     Device& device_;
-    std::ostream& out_;
-    std::ostream& err_;
     const Context& context_;
+    VerbResult result_;
     Answer last_;
     std::optional<std::string> first_refusal_; // "VER999 answered ERR001": for a status read of nothing
 };
@@ -188,7 +188,7 @@ Outcome Runner::route(const Verb& v)
         o = c == "INP999" ? transact(c) : set(c);
         if (!o.ok()) return o; // without its output selected, the input would go elsewhere
     }
-    out_ << output_name(v.names, v.a) << ": input " << v.b << "\n";
+    say(output_name(v.names, v.a) + ": input " + std::to_string(v.b));
     return o;
 }
 
@@ -200,7 +200,7 @@ Outcome Runner::mode(int m, bool print)
     Chain c{*this, {}};
     reread_after_mode(m, model(), c.ask());
     if (!c.first.ok()) return Outcome::fail(c.first.status, "the mode is set, but reading back: " + c.first.message);
-    if (print) out_ << "mode: " << mode_text(m) << "\n";
+    if (print) say("mode: " + mode_text(m));
     return o;
 }
 
@@ -214,7 +214,7 @@ Outcome Runner::power(bool on)
         o = set(on ? "PWR001" : "PWR000");
         if (!o.ok()) return o;
     }
-    out_ << "power: " << (on ? "on" : "standby") << "\n";
+    say(std::string("power: ") + (on ? "on" : "standby"));
     return o;
 }
 
@@ -230,7 +230,7 @@ Outcome Runner::picture(const Verb& v)
     o = set(v.code + pad3(encode_picture_parameter(m, row, v.b)));
     if (!o.ok()) return o;
     for (std::size_t p = 0; p < 4; ++p)
-        if (v.code == kPictureCodes[p]) out_ << kPictureNames[p] << " " << row_label(m, row) << ": " << v.b << "\n";
+        if (v.code == kPictureCodes[p]) say(std::string(kPictureNames[p]) + " " + row_label(m, row) + ": " + std::to_string(v.b));
     return o;
 }
 
@@ -247,7 +247,7 @@ Outcome Runner::resolution(int n)
                                                   + mode_text(m) + " mode");
     }
     Outcome o = set("RES" + pad3(n));
-    if (o.ok()) out_ << "resolution: " << resolution_text(n) << "\n";
+    if (o.ok()) say("resolution: " + resolution_text(n));
     return o;
 }
 
@@ -259,11 +259,11 @@ Outcome Runner::send(const std::string& command)
             return Outcome::fail(kExitUsage, command + " is answered over RS-232 only (use --serial)");
         const auto answer = device_.network_query(command);
         if (!answer) return Outcome::fail(kExitDevice, command + ": no 16-character answer within the wait");
-        out_ << printable(*answer) << "\n";
+        say(printable(*answer));
         return {};
     }
     Outcome o = transact(command, code == "MOD" || code == "CAL" || code == "SAV");
-    if (!last_.reply.empty() && !o.restarted) out_ << printable(last_.reply) << "\n";
+    if (!last_.reply.empty() && !o.restarted) say(printable(last_.reply));
     return o;
 }
 
@@ -294,7 +294,7 @@ Outcome Runner::backup(const Verb& v)
                                               + write_failure(written ? errno : cause,
                                                               written ? file.errorString().toStdString() : why)
                                               + "; the old file, if any, is unchanged");
-    out_ << "backup: " << v.path << "\n";
+    say("backup: " + v.path);
     return {};
 }
 
@@ -347,14 +347,14 @@ Outcome Runner::restore(const Verb& v)
     go = go && step(*b.locked ? "LCK001" : "LCK000");
     if (!o.ok()) return o;
 
-    for (const std::string& r : refused) err_ << "tavrion-ctl: restore: " << r << "\n";
+    for (const std::string& r : refused) result_.messages.push_back("restore: " + r);
     o = read_status(false);
     if (!o.ok()) return Outcome::fail(o.status, "reading back: " + o.message);
     const DeviceStatus read = status_of(model());
     DeviceStatus expected = b;
     expected.power_on = read.power_on; // not restored, so not compared
-    const std::vector<std::string> d = differences(expected, read);
-    for (const std::string& line : d) out_ << line << "\n";
+    const std::vector<Difference> d = differences(expected, read);
+    show(d);
     if (!refused.empty()) {
         const std::string steps = refused.size() == 1 ? "1 step was refused" : std::to_string(refused.size()) + " steps were refused";
         return Outcome::fail(kExitDevice, "after restoring, " + steps
@@ -362,7 +362,7 @@ Outcome Runner::restore(const Verb& v)
                                                            : " and " + count_differing(d.size())));
     }
     if (!d.empty()) return Outcome::fail(kExitDevice, "after restoring, " + count_differing(d.size()));
-    out_ << "restore: the device holds " << v.path << "\n";
+    say("restore: the device holds " + v.path);
     return {};
 }
 
@@ -373,8 +373,8 @@ Outcome Runner::diff(const Verb& v)
     const DeviceStatus device_status = status_of(model());
     if (device_status.power_on == false)
         return Outcome::fail(kExitDevice, "the device is in standby and reports no settings: switch it on first (power on); nothing compared");
-    const std::vector<std::string> d = differences(*v.backup, device_status);
-    for (const std::string& line : d) out_ << line << "\n";
+    const std::vector<Difference> d = differences(*v.backup, device_status);
+    show(d);
     if (!d.empty()) return Outcome::fail(kExitDevice, count_differing(d.size()));
     return {};
 }
@@ -396,7 +396,7 @@ Outcome Runner::exec(const Verb& v)
     case VerbKind::Status: {
         Outcome o = read_status(true);
         const DeviceStatus status = status_of(model());
-        out_ << (v.json ? status_json(status, context_.resolutions) : status_table(status, context_.resolutions));
+        show(status, v.json);
         if (o.ok() && status_json(status, nullptr) == status_json(DeviceStatus{}, nullptr))
             o = Outcome::fail(kExitDevice, "nothing could be read: the device refused every query ("
                                                + first_refusal_.value_or("no value in any answer") + ")");
@@ -414,7 +414,7 @@ Outcome Runner::exec(const Verb& v)
     case VerbKind::Diff: return diff(v);
     case VerbKind::Version: {
         const Outcome o = transact("VER999");
-        if (o.ok()) out_ << firmware_text(*model().state().firmware) << "\n";
+        if (o.ok()) say(firmware_text(*model().state().firmware));
         return o;
     }
     case VerbKind::PresetRecall: {
@@ -423,27 +423,27 @@ Outcome Runner::exec(const Verb& v)
         Chain c{*this, {}};
         read_routing_map(c.ask()); // a recall re-reads the routing, as in the window
         if (!c.first.ok()) return Outcome::fail(c.first.status, "recalled, but reading back: " + c.first.message);
-        out_ << "preset " << v.a << ": recalled\n";
+        say("preset " + std::to_string(v.a) + ": recalled");
         return o;
     }
     case VerbKind::PresetSave: {
         const Outcome o = set("SAV" + pad3(v.a), true);
-        if (o.ok()) out_ << "preset " << v.a << ": saved\n";
+        if (o.ok()) say("preset " + std::to_string(v.a) + ": saved");
         return o;
     }
     case VerbKind::FactoryReset: {
         const Outcome o = set("RST001");
-        if (o.ok()) out_ << "factory reset: done\n"; // over TCP too: the restart follows
+        if (o.ok()) say("factory reset: done"); // over TCP too: the restart follows
         return o;
     }
     case VerbKind::PictureReset: {
         const Outcome o = set("RST002");
-        if (o.ok()) out_ << "picture: reset\n";
+        if (o.ok()) say("picture: reset");
         return o;
     }
     case VerbKind::BezelAmount: {
         const Outcome o = set(v.code + pad3(v.a));
-        if (o.ok()) out_ << "bezel " << (v.code == "BEH" ? "h" : "v") << ": " << v.a << "\n";
+        if (o.ok()) say(std::string("bezel ") + (v.code == "BEH" ? "h" : "v") + ": " + std::to_string(v.a));
         return o;
     }
     case VerbKind::Lock:
@@ -453,7 +453,7 @@ Outcome Runner::exec(const Verb& v)
     case VerbKind::BezelSwitch:
     case VerbKind::Menu: {
         const Outcome o = set(v.command);
-        if (o.ok()) out_ << v.result << "\n";
+        if (o.ok()) say(v.result);
         return o;
     }
     }
@@ -464,12 +464,12 @@ Outcome Runner::exec(const Verb& v)
 Outcome Runner::settle(Outcome o, bool more_to_do)
 {
     if (!o.restarted) return o;
-    out_ << "the device restarts; the link to " << context_.link_name << " dropped as expected\n";
-    if (inv_.wait_ready > 0) {
-        if (!device_.wait_ready(inv_.wait_ready))
+    say("the device restarts; the link to " + context_.link_name + " dropped as expected");
+    if (context_.wait_ready > 0) {
+        if (!device_.wait_ready(context_.wait_ready))
             return Outcome::fail(kExitLink, "the device did not answer again at " + context_.link_name + " within "
-                                                + std::to_string(inv_.wait_ready) + " s");
-        out_ << "the device answers again\n";
+                                                + std::to_string(context_.wait_ready) + " s");
+        say("the device answers again");
         return {};
     }
     if (more_to_do)
@@ -477,33 +477,46 @@ Outcome Runner::settle(Outcome o, bool more_to_do)
     return {};
 }
 
-int Runner::run()
+VerbResult Runner::run(const Verb& verb)
 {
-    if (inv_.verbose) {
-        const auto stamp = context_.timestamp
-            ? context_.timestamp
-            : [] { return QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")).toStdString(); };
-        device_.set_wire_log([this, stamp](bool sent, const std::string& text) {
-            err_ << stamp() << (sent ? " > " : " < ") << printable(text) << std::endl;
-        });
-    }
-    const Outcome o = settle(exec(inv_.verb), false);
-    device_.set_wire_log(nullptr);
-    if (context_.state_json) *context_.state_json = status_json(status_of(model()), context_.resolutions);
-    if (!o.ok()) {
-        err_ << "tavrion-ctl: ";
-        if (inv_.verb.kind != VerbKind::Run) err_ << inv_.verb.text << ": ";
-        err_ << o.message << "\n";
-    }
-    out_.flush();
-    return o.status;
+    const Outcome o = settle(exec(verb), false);
+    result_.state = status_of(model());
+    result_.status = o.status;
+    if (!o.ok()) result_.messages.push_back(verb.kind == VerbKind::Run ? o.message : verb.text + ": " + o.message);
+    return std::move(result_);
 }
 
 } // namespace
 
-int run(const Invocation& invocation, Device& device, std::ostream& out, std::ostream& err, const Context& context)
+std::vector<Difference> VerbResult::differences() const
 {
-    return Runner(invocation, device, out, err, context).run();
+    std::vector<Difference> d;
+    for (const Report& r : reports)
+        if (r.kind == Report::Kind::Difference) d.push_back(r.difference);
+    return d;
 }
 
-} // namespace tavrion::ctl
+std::string report_text(const Report& report, const std::vector<std::string>* resolutions)
+{
+    switch (report.kind) {
+    case Report::Kind::Line: return report.line + "\n";
+    case Report::Kind::Status:
+        return report.json ? status_json(report.status, resolutions) : status_table(report.status, resolutions);
+    case Report::Kind::Difference: return report.difference.text() + "\n";
+    }
+    return {};
+}
+
+std::string reports_text(const VerbResult& result, const std::vector<std::string>* resolutions)
+{
+    std::string text;
+    for (const Report& r : result.reports) text += report_text(r, resolutions);
+    return text;
+}
+
+VerbResult run_verb(const Verb& verb, Device& device, const Context& context)
+{
+    return Runner(device, context).run(verb);
+}
+
+} // namespace tavrion::verbs

@@ -14,7 +14,7 @@ namespace tavrion {
 class DeviceModel;
 }
 
-namespace tavrion::ctl {
+namespace tavrion::verbs {
 
 // One transaction's outcome, as the session hands it back.
 using Answer = Exchange;
@@ -51,4 +51,4 @@ private:
     WireLog wire_log_;
 };
 
-} // namespace tavrion::ctl
+} // namespace tavrion::verbs

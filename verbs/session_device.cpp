@@ -1,4 +1,4 @@
-#include "ctl/session_device.h"
+#include "verbs/session_device.h"
 
 #include "session/clock.h"
 #include "session/device_model.h"
@@ -14,7 +14,7 @@
 #include <climits>
 #include <utility>
 
-namespace tavrion::ctl {
+namespace tavrion::verbs {
 
 namespace {
 
@@ -140,24 +140,29 @@ bool SessionDevice::wait_ready(int seconds)
     }
 }
 
+std::unique_ptr<SessionDevice> open_session(const LinkTarget& link, const std::string& program_dir, std::string& error)
+{
+    auto serial = std::make_unique<QtSerialPort>(QString::fromLocal8Bit(program_dir.c_str()));
+    QtSerialPort* port = serial.get();
+    if (!link.serial_path.empty()) port->set_device_path(QString::fromLocal8Bit(link.serial_path.c_str()));
+    auto device = std::make_unique<SessionDevice>(std::make_unique<SteadyClock>(), std::move(serial),
+                                                  std::make_unique<QtTcpClient>());
+    if (link.serial) {
+        if (device->open_serial(link.com_port)) return device;
+        error = "cannot be opened";
+        if (link.serial_path.empty()) error += " (" + port->opened_path().toStdString() + ")";
+        error += ": " + port->error_text().toStdString();
+        return nullptr;
+    }
+    if (device->open_tcp(link.name(), error)) return device;
+    return nullptr;
+}
+
 DeviceOpener session_opener(const std::string& program_dir)
 {
     return [program_dir](const LinkTarget& link, std::string& error) -> std::unique_ptr<Device> {
-        auto serial = std::make_unique<QtSerialPort>(QString::fromLocal8Bit(program_dir.c_str()));
-        QtSerialPort* port = serial.get();
-        if (!link.serial_path.empty()) port->set_device_path(QString::fromLocal8Bit(link.serial_path.c_str()));
-        auto device = std::make_unique<SessionDevice>(std::make_unique<SteadyClock>(), std::move(serial),
-                                                      std::make_unique<QtTcpClient>());
-        if (link.serial) {
-            if (device->open_serial(link.com_port)) return device;
-            error = "cannot be opened";
-            if (link.serial_path.empty()) error += " (" + port->opened_path().toStdString() + ")";
-            error += ": " + port->error_text().toStdString();
-            return nullptr;
-        }
-        if (device->open_tcp(link.name(), error)) return device;
-        return nullptr;
+        return open_session(link, program_dir, error);
     };
 }
 
-} // namespace tavrion::ctl
+} // namespace tavrion::verbs

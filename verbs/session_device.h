@@ -1,11 +1,11 @@
-// tavrion-ctl's Device on the panel's own DeviceSession: the same framing, the same step-bounded
+// The verbs' Device on the panel's own DeviceSession: the same framing, the same step-bounded
 // waits, the same late-reply waits and the same restart course as the window. The session runs
 // without message boxes; what they would report comes back as an Answer or as the reason a link
 // could not be opened.
 #pragma once
 
-#include "ctl/device.h"
-#include "ctl/runner.h"
+#include "verbs/device.h"
+#include "verbs/link.h"
 
 #include <QString>
 
@@ -22,7 +22,7 @@ class SerialPort;
 class TcpClient;
 } // namespace tavrion
 
-namespace tavrion::ctl {
+namespace tavrion::verbs {
 
 class SessionDevice : public Device {
 public:
@@ -62,8 +62,10 @@ private:
     std::string attempt_error_; // why the TCP attempt failed at once
 };
 
-// The opener main uses: the real clock, serial port and TCP client, with the serial devices of
+// Opens `link` on the real clock, serial port and TCP client, with the serial devices of
 // `program_dir` (as the panel's COMn). Failures name the device and the reason.
+std::unique_ptr<SessionDevice> open_session(const LinkTarget& link, const std::string& program_dir, std::string& error);
+// The same, as tavrion-ctl's opener.
 DeviceOpener session_opener(const std::string& program_dir);
 
-} // namespace tavrion::ctl
+} // namespace tavrion::verbs
