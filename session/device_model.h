@@ -4,6 +4,7 @@
 // reads a raw reply. No widgets.
 #pragma once
 
+#include "protocol/picture_codec.h"
 #include "session/exchange.h"
 
 #include <QObject>
@@ -15,9 +16,8 @@
 
 namespace tavrion {
 
-// The picture properties in the order the window queries them: BRI, CON, HUE, SAT.
+// The picture properties in the order of kPictureCodes (protocol/picture_codec.h).
 enum PictureProperty : int { kBrightness = 0, kContrast = 1, kHue = 2, kSaturation = 3 };
-inline constexpr const char* kPictureCodes[] = {"BRI", "CON", "HUE", "SAT"};
 // The property a picture code names; nothing for any other code.
 std::optional<int> picture_property(const std::string& code);
 // The two bezel axes: BEH and BEV.

@@ -6,6 +6,7 @@
 #include "support/panel_harness.h"
 #include "support/sim_harness.h"
 #include "support/state_compare.h"
+#include "support/wire_queries.h"
 
 #include "panel/line_shape.h"
 #include "panel/colours.h"
@@ -46,19 +47,8 @@ int selected_in(const Indexed<QPushButton, 1, Hi>& row)
     return found;
 }
 
-QStringList map_queries()
-{
-    return {"OUT001", "INP999", "OUT002", "INP999", "OUT003", "INP999", "OUT004", "INP999"};
-}
-
-QStringList picture_queries(int mode)
-{
-    if (mode == 1) return {"BRI999", "CON999", "HUE999", "SAT999"};
-    QStringList q;
-    for (int n = 1; n <= 4; ++n)
-        for (const char* code : {"BRI", "CON", "HUE", "SAT"}) q << QStringLiteral("%1%2").arg(QLatin1String(code)).arg(990 + n);
-    return q;
-}
+using tavrion::test::map_queries;
+using tavrion::test::picture_queries;
 
 #define COMPARE_WINDOW_TO_DEVICE(h)                                                                  \
     do {                                                                                             \

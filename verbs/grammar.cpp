@@ -43,7 +43,8 @@ std::optional<int> number(const std::string& s)
 
 namespace {
 
-int index_of(const std::string& word, std::initializer_list<const char*> words)
+template <typename Words>
+int index_in(const std::string& word, const Words& words)
 {
     int i = 0;
     for (const char* w : words) {
@@ -51,6 +52,11 @@ int index_of(const std::string& word, std::initializer_list<const char*> words)
         ++i;
     }
     return -1;
+}
+
+int index_of(const std::string& word, std::initializer_list<const char*> words)
+{
+    return index_in(word, words);
 }
 
 // Why a file cannot be opened, in words: the common causes named, anything else as the system says.
@@ -202,7 +208,7 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
         v.kind = VerbKind::Mode;
         ok = arity(w, 1, "mode matrix|dual|tv-wall");
         if (ok) {
-            v.a = index_of(arg1, {"matrix", "dual", "tv-wall"}) + 1;
+            v.a = index_in(arg1, kModeNames) + 1;
             ok = v.a > 0 || fail("mode: say matrix, dual or tv-wall, not \"" + printable(w[1]) + "\"");
         }
     } else if (verb == "power") {
@@ -220,7 +226,7 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
         v.kind = VerbKind::Edid;
         ok = arity(w, 1, "edid 2ch|6ch|8ch|bitstream|hd");
         if (ok) {
-            v.a = index_of(arg1, {"2ch", "6ch", "8ch", "bitstream", "hd"});
+            v.a = index_in(arg1, kEdidNames);
             ok = v.a >= 0 || fail("edid: say 2ch, 6ch, 8ch, bitstream or hd, not \"" + printable(w[1]) + "\"");
             v.command = "AUE" + pad3(v.a);
         }
@@ -241,7 +247,7 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
         v.kind = VerbKind::Picture;
         ok = arity(w, 3, "picture brightness|contrast|saturation|hue ROW VALUE, or picture reset");
         if (ok) {
-            const int p = index_of(arg1, {"brightness", "contrast", "hue", "saturation"});
+            const int p = index_in(arg1, kPictureNames);
             if (p < 0) ok = fail("picture: say brightness, contrast, saturation, hue or reset, not \"" + printable(w[1]) + "\"");
             else v.code = kPictureCodes[std::size_t(p)];
             // Row 0 stands for "all".
