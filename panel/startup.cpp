@@ -153,7 +153,7 @@ bool FrmMain::Form_Load()
     session_->do_events();
 
     // 12, 13. Receive polling on, then control events may act.
-    session_->set_tim_rx_enabled(true);
+    session_->start_receiving();
     flags_.ui_events_enabled = true;
     return true;
 }

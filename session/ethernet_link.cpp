@@ -24,7 +24,11 @@ void DeviceSession::start_eth_timer()
     tim_eth_->start();
 }
 
-void DeviceSession::connect_tcp(const QString& remote_host) { wsk_client->connect_to(remote_host); }
+void DeviceSession::connect_tcp(const QString& remote_host)
+{
+    start_eth_timer();
+    if (wsk_client->state() != TcpClient::Connected) wsk_client->connect_to(remote_host);
+}
 
 void DeviceSession::end_tcp_link()
 {

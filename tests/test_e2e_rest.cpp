@@ -4,6 +4,7 @@
 // window, the network query and the factory reset: the commands on the wire, in order, what the
 // device then holds, and what the window shows of it.
 #include "support/panel_harness.h"
+#include "support/test_access.h"
 #include "support/sim_harness.h"
 #include "support/state_compare.h"
 #include "support/wire_queries.h"
@@ -682,7 +683,7 @@ private slots:
         QCOMPARE(w.txt_get_gate->text().trimmed(), QStringLiteral("010.000.000.001"));
         QVERIFY(w.cmd_get_ip->isEnabled());
         QCOMPARE(back_colour(w.cmd_get_ip), button_face_colour());
-        QCOMPARE(w.session().net_query_state(), 254);
+        QCOMPARE(SessionTestAccess::net_query_state(w.session()), 254);
 
         // The link goes on as before.
         h.clear_wire();

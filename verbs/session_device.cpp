@@ -50,7 +50,7 @@ bool SessionDevice::open_serial(int port)
     session_->set_com_port(port);
     session_->set_comm();
     if (!session_->serial_connected()) return false;
-    session_->set_tim_rx_enabled(true); // as at the end of the panel's start-up
+    session_->start_receiving(); // as at the end of the panel's start-up
     return true;
 }
 
@@ -78,7 +78,6 @@ bool SessionDevice::connect_within(qint64 deadline_ms, std::string& error)
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     if (deadline_ms >= 0) deadline.start(int(std::clamp<qint64>(deadline_ms - clock_->now_ms(), 0, INT_MAX)));
 
-    session_->start_eth_timer();
     session_->connect_tcp(QString::fromStdString(address_));
     if (!session_->eth_connected() && attempt_error_.empty()) loop.exec();
     if (session_->eth_connected()) return true;

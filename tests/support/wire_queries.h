@@ -17,7 +17,7 @@ inline QStringList picture_queries(int mode)
 {
     QStringList q;
     if (mode == 1) {
-        for (const char* code : kPictureCodes) q << QStringLiteral("%1999").arg(QLatin1String(code));
+        for (const char* code : kPictureCodes) q << QLatin1String(code) + QStringLiteral("999");
         return q;
     }
     for (int n = 1; n <= kPictureRows; ++n)
