@@ -3,6 +3,7 @@
 #pragma once
 
 #include "verbs/grammar.h"
+#include "verbs/link.h"
 
 #include <optional>
 #include <string>

@@ -119,13 +119,6 @@ bool negative_number(const std::string& s)
 
 namespace {
 
-std::string trimmed_blanks(const std::string& s)
-{
-    const auto b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 class VerbParser {
 public:
     VerbParser(const ParseContext& context, bool in_script) : context_(context), in_script_(in_script) {}
@@ -447,50 +440,6 @@ bool VerbParser::load_script(Verb& v)
 }
 
 } // namespace
-
-bool parse_link(const std::string& option, std::string value, LinkChoice& link, std::string& error)
-{
-    if (link.kind != LinkChoice::Kind::Settings) {
-        error = "give one link: --serial or --tcp";
-        return false;
-    }
-    if (value.empty()) {
-        error = option + " needs a value";
-        return false;
-    }
-    if (option == "--serial") {
-        link.kind = LinkChoice::Kind::Serial;
-        std::string v = lower(value);
-        if (!v.empty() && v.back() == ':') v.pop_back(); // "COM1:" as the panel's list shows it
-        if (v.rfind("com", 0) == 0 && v.size() > 3 && number(v.substr(3))) {
-            const int n = *number(v.substr(3));
-            if (n < 1 || n > 9) {
-                error = "--serial: the ports are COM1 to COM9 (or give the device's path)";
-                return false;
-            }
-            link.com_port = n;
-        } else {
-            // A path is taken from the current folder, as every other path argument (the serial
-            // port class would otherwise look for a relative name under /dev).
-            link.serial_path = QFileInfo(QString::fromLocal8Bit(value.c_str())).absoluteFilePath().toLocal8Bit().toStdString();
-        }
-        return true;
-    }
-    link.kind = LinkChoice::Kind::Tcp;
-    // The panel's address box trims what was typed; so does this.
-    value = trimmed_blanks(value);
-    if (value.empty()) {
-        error = option + " needs a value";
-        return false;
-    }
-    link.tcp = parse_remote_address(value);
-    // One colon and a host that kept it: the part after the colon is no port.
-    if (std::count(value.begin(), value.end(), ':') == 1 && link.tcp.host.find(':') != std::string::npos) {
-        error = "--tcp: \"" + printable(value) + "\" has no valid port (1 to 65535)";
-        return false;
-    }
-    return true;
-}
 
 std::vector<std::string> split_words(const std::string& line, std::string* error)
 {

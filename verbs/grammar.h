@@ -64,10 +64,6 @@ struct ParseContext {
 std::optional<Verb> parse_verb(const std::vector<std::string>& words, bool json, bool yes, const ParseContext& context,
                                std::string& error);
 
-// The link `option` (--serial or --tcp) names with `value`: COMn or a device path, HOST[:PORT].
-// False, with `error`, when it names none or `link` already names one.
-bool parse_link(const std::string& option, std::string value, LinkChoice& link, std::string& error);
-
 // One line of a run file, split into words; "#" starts a comment; double quotes keep blanks and
 // "#" in a word ("my file.json"). Empty when the line holds none; an unclosed quote sets `error`.
 std::vector<std::string> split_words(const std::string& line, std::string* error = nullptr);

@@ -14,6 +14,10 @@
 
 namespace tavrion::verbs {
 
+// The link `option` (--serial or --tcp) names with `value`: COMn or a device path, HOST[:PORT].
+// False, with `error`, when it names none or `link` already names one.
+bool parse_link(const std::string& option, std::string value, LinkChoice& link, std::string& error);
+
 // The link to open.
 struct LinkTarget {
     bool serial = true;
