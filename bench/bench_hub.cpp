@@ -4,8 +4,8 @@
 // own session; the time until the last of 20 event clients has a change; and the hub's idle CPU
 // and memory with 8 and more units polled every 10 s; on an MQTT broker, a device's reply to the
 // message at a subscriber and the idle cost of 64 units. A program, not a test: it asserts no times.
-#include "ctl/runner.h"
-#include "ctl/session_device.h"
+#include "verbs/runner.h"
+#include "verbs/session_device.h"
 #include "hub/mqtt_client.h"
 #include "sim/sim_server.h"
 
@@ -235,22 +235,22 @@ void route_timing(int reps)
     // The same through tavrion-ctl's session on the second unit, the link opened once as the hub does.
     std::string error;
     const std::string dir = TAVRION_PROGRAM_DIR;
-    tavrion::ctl::LinkTarget target;
+    tavrion::verbs::LinkTarget target;
     target.serial = false;
     target.tcp.host = "127.0.0.1";
     target.tcp.port = devices.port(1);
-    auto device = tavrion::ctl::session_opener(dir)(target, error);
+    auto device = tavrion::verbs::session_opener(dir)(target, error);
     if (!device) {
         std::printf("tavrion-ctl could not open the second unit: %s\n", error.c_str());
         return;
     }
     auto time_ctl = [&](const std::vector<std::string>& words) {
-        tavrion::ctl::ParseContext pc;
-        const auto parsed = tavrion::ctl::parse_command_line(words, pc);
-        std::ostringstream out, err;
-        tavrion::ctl::Context context;
+        std::string why;
+        const auto verb = tavrion::verbs::parse_verb({words.begin(), words.end() - (words.back() == "--json")},
+                                                     words.back() == "--json", false, {}, why);
+        tavrion::verbs::Context context;
         const double start = g_clock.nsecsElapsed() / 1e6;
-        tavrion::ctl::run(*parsed.invocation, *device, out, err, context);
+        tavrion::verbs::run_verb(*verb, *device, context);
         return g_clock.nsecsElapsed() / 1e6 - start;
     };
     for (int i = 0; i < reps; ++i) {

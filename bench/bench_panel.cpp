@@ -6,6 +6,7 @@
 // The simulator runs in a thread of its own, as a device would run beside the panel, so the CPU
 // figures of the panel's thread are the panel's alone; the process figures add the simulator.
 #include "session/clock.h"
+#include "support/test_access.h"
 #include "session/serial_port.h"
 #include "session/tcp_client.h"
 #include "session/device_session.h"
@@ -401,7 +402,7 @@ RefreshResult measure_refresh(Rig& rig, SimThread& sim, int mode, int reps)
     for (int rep = -1; rep < reps; ++rep) { // the first refresh takes the window to the mode: not counted
         SentLog stamps;
         rig.log_sends_into(&stamps);
-        const quint64 steps0 = w.session().wait_step_count();
+        const quint64 steps0 = tavrion::SessionTestAccess::wait_step_count(w.session());
         const CpuMark a = cpu_mark();
         QTest::mouseClick(w.cmd_refresh, Qt::LeftButton);
         const CpuMark b = cpu_mark();
@@ -413,7 +414,7 @@ RefreshResult measure_refresh(Rig& rig, SimThread& sim, int mode, int reps)
                           .arg(stamps.size())
                           .arg(r.expected_commands)
                           .arg(w.device_state().display_mode)
-                          .arg(w.session().cmd_busy())
+                          .arg(tavrion::SessionTestAccess::cmd_busy(w.session()))
                           .arg(rig.link() == Link::Serial ? w.session().serial_connected() : w.session().eth_connected())
                           .arg(w.cmd_refresh->isEnabled())
                           .arg(rig.boxes.texts.join(QStringLiteral(" | ")));
@@ -430,7 +431,7 @@ RefreshResult measure_refresh(Rig& rig, SimThread& sim, int mode, int reps)
             r.by_position[i].push_back(t);
             r.names.push_back(stamps[i].command);
         }
-        r.steps += w.session().wait_step_count() - steps0;
+        r.steps += tavrion::SessionTestAccess::wait_step_count(w.session()) - steps0;
         r.cpu.add(a, b);
     }
     return r;
@@ -449,11 +450,11 @@ UnansweredResult measure_unanswered(Rig& rig, SimThread& sim, int reps)
     sim.control(QStringLiteral("silent VER"));
     FrmMain& w = rig.w();
     for (int i = 0; i < reps; ++i) {
-        const quint64 steps0 = w.session().wait_step_count();
+        const quint64 steps0 = tavrion::SessionTestAccess::wait_step_count(w.session());
         const CpuMark a = cpu_mark();
         w.session().send_command("VER999");
         const CpuMark b = cpu_mark();
-        u.steps = w.session().wait_step_count() - steps0;
+        u.steps = tavrion::SessionTestAccess::wait_step_count(w.session()) - steps0;
         u.wall_ms.push_back(ms(b.wall_ns - a.wall_ns));
         u.cpu.add(a, b);
     }

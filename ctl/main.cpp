@@ -1,7 +1,7 @@
 // tavrion-ctl: the KV-7720 from the command line and from scripts (see --help).
 #include "ctl/output.h"
-#include "ctl/runner.h"
-#include "ctl/session_device.h"
+#include "ctl/program.h"
+#include "verbs/session_device.h"
 
 #include <QCoreApplication>
 
@@ -25,12 +25,12 @@ int main(int argc, char** argv)
     const std::string program_dir = QCoreApplication::applicationDirPath().toLocal8Bit().toStdString();
     tavrion::ctl::DescriptorOutput out_buffer(1, out_closed);
     std::ostream out(&out_buffer);
-    int status = tavrion::ctl::run_program(args, program_dir, tavrion::ctl::session_opener(program_dir), out, std::cerr);
+    int status = tavrion::ctl::run_program(args, program_dir, tavrion::verbs::session_opener(program_dir), out, std::cerr);
     out.flush();
     std::string why;
     if (!out_buffer.finish(why)) {
         std::cerr << "tavrion-ctl: cannot write standard output: " << why << "\n";
-        if (status == tavrion::ctl::kExitDone) status = tavrion::ctl::kExitDevice;
+        if (status == tavrion::verbs::kExitDone) status = tavrion::verbs::kExitDevice;
     }
     return status;
 }

@@ -2,14 +2,15 @@
 // the words for why a write failed: a cron job must not take a lost snapshot for a saved one.
 #pragma once
 
+#include "verbs/write_failure.h"
+
 #include <streambuf>
 #include <string>
 
 namespace tavrion::ctl {
 
-// Why a write failed, in words a user acts on: the common causes by name ("no space left on the
-// device", "the file size limit"), the system's words otherwise.
-std::string write_failure(int error_number, const std::string& system_text);
+using verbs::write_failure;
+
 
 // Writes to a file descriptor and remembers the first failure.
 class DescriptorOutput : public std::streambuf {

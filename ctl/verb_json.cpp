@@ -4,44 +4,42 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QStringList>
 
 namespace tavrion::ctl {
 
-std::string verb_json(const Verb& verb, int status, const std::string& printed, const std::string& errors,
-                      const std::string& state)
+using namespace verbs;
+
+std::string verb_json(const Verb& verb, const VerbResult& result, const std::vector<std::string>* resolutions)
 {
     QJsonObject root;
     root[QStringLiteral("verb")] = QString::fromStdString(verb.text);
-    root[QStringLiteral("ok")] = status == 0;
-    root[QStringLiteral("exit")] = status;
+    root[QStringLiteral("ok")] = result.status == 0;
+    root[QStringLiteral("exit")] = result.status;
 
-    // The lines of a difference ("route B: file 2, device 3") as data; the rest as results.
-    static const QRegularExpression difference(QStringLiteral("^(.+): file (.+), device (.+)$"));
+    // Differences as data where the verb looks for them; everything else as lines of results.
+    const bool compares = verb.kind == VerbKind::Diff || verb.kind == VerbKind::Restore;
     QJsonArray results, differences, messages;
-    for (const QString& line : QString::fromStdString(printed).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const auto m = difference.match(line);
-        if (m.hasMatch() && (verb.kind == VerbKind::Diff || verb.kind == VerbKind::Restore)) {
+    for (const Report& r : result.reports) {
+        if (compares && r.kind == Report::Kind::Difference) {
             QJsonObject d;
-            d[QStringLiteral("setting")] = m.captured(1);
-            d[QStringLiteral("file")] = m.captured(2);
-            d[QStringLiteral("device")] = m.captured(3);
+            d[QStringLiteral("setting")] = QString::fromStdString(r.difference.setting);
+            d[QStringLiteral("file")] = QString::fromStdString(r.difference.file);
+            d[QStringLiteral("device")] = QString::fromStdString(r.difference.device);
             differences.append(d);
-        } else {
-            results.append(line);
+            continue;
         }
+        const QString text = QString::fromStdString(report_text(r, resolutions));
+        for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) results.append(line);
     }
-    // Messages, without the program's name; --verbose lines stay on standard error only.
-    const QString prefix = QStringLiteral("tavrion-ctl: ");
-    for (const QString& line : QString::fromStdString(errors).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        if (line.startsWith(prefix)) messages.append(line.mid(prefix.size()));
+    for (const std::string& m : result.messages) messages.append(QString::fromStdString(m));
     root[QStringLiteral("result")] = results;
-    if (verb.kind == VerbKind::Diff || verb.kind == VerbKind::Restore) root[QStringLiteral("differences")] = differences;
+    if (compares) root[QStringLiteral("differences")] = differences;
     root[QStringLiteral("errors")] = messages;
 
-    // The device as its answers reported it; null where the verb read nothing of it.
-    QJsonObject device = QJsonDocument::fromJson(QByteArray::fromStdString(state)).object();
+    // The device as its answers reported it; null where nothing reported it.
+    QJsonObject device =
+        QJsonDocument::fromJson(QByteArray::fromStdString(status_json(result.state, resolutions))).object();
     device.remove(QStringLiteral("format"));
     device.remove(QStringLiteral("device"));
     root[QStringLiteral("state")] = device;

@@ -2,15 +2,14 @@
 // answers reported, and (diff, restore) each difference as data.
 #pragma once
 
-#include "ctl/invocation.h"
+#include "verbs/runner.h"
 
 #include <string>
+#include <vector>
 
 namespace tavrion::ctl {
 
-// `printed`: what the verb would have printed; `errors`: its standard error; `state`: the status
-// document of the values the device's answers reported during the verb.
-std::string verb_json(const Verb& verb, int status, const std::string& printed, const std::string& errors,
-                      const std::string& state);
+std::string verb_json(const verbs::Verb& verb, const verbs::VerbResult& result,
+                      const std::vector<std::string>* resolutions);
 
 } // namespace tavrion::ctl

@@ -133,7 +133,7 @@ struct Panel {
             // Start-up could not run (a file problem): the receivers are still worth exercising.
             w->show();
             w->opt_interface(0)->setChecked(true);
-            w->session().set_tim_rx_enabled(true);
+            SessionTestAccess::set_tim_rx_enabled(w->session(), true);
             PanelTestAccess::flags(*w).ui_events_enabled = true;
         }
         if (ethernet) {
@@ -153,15 +153,15 @@ struct Panel {
             return;
         }
         serial.feed(bytes);
-        for (int i = 0; i < 4 && w->session().tim_rx_enabled() && serial.in_buffer_count() > 0; ++i) SessionTestAccess::receive_tick(w->session());
+        for (int i = 0; i < 4 && SessionTestAccess::tim_rx_enabled(w->session()) && serial.in_buffer_count() > 0; ++i) SessionTestAccess::receive_tick(w->session());
     }
 
     // State that must hold whenever no transaction is under way.
     void check() const
     {
         FUZZ_CHECK(w->command_log().log_lines() >= 0 && w->command_log().log_lines() <= 31);
-        FUZZ_CHECK(w->session().rx_count() >= 0);
-        FUZZ_CHECK(w->session().reply_text().size() <= std::size_t(w->session().rx_count()));
+        FUZZ_CHECK(SessionTestAccess::rx_count(w->session()) >= 0);
+        FUZZ_CHECK(SessionTestAccess::reply_text(w->session()).size() <= std::size_t(SessionTestAccess::rx_count(w->session())));
     }
 };
 
@@ -213,13 +213,13 @@ void run_action(Input& in, Panel& p, std::uint8_t op)
         w.session().send_command_nowait(std::string(kCodes[(arg >> 2) % kCodeCount]) + "050");
         break;
     case 7: // the serial receiver takes a 16-character network answer now
-        w.session().set_net_query_state(arg % 3);
+        SessionTestAccess::set_net_query_state(w.session(), arg % 3);
         break;
-    case 8: w.session().set_net_query_state(254); break;
+    case 8: SessionTestAccess::set_net_query_state(w.session(), 254); break;
     case 9: // a busy flag without a waiting transaction: the hand-over path of the receivers
-        SessionTestAccess::set_cmd_busy(w.session(), !w.session().cmd_busy());
+        SessionTestAccess::set_cmd_busy(w.session(), !SessionTestAccess::cmd_busy(w.session()));
         break;
-    case 10: w.model().set_bezel_max_pending(true); break;
+    case 10: w.model().expect_answer_to("BEH998"); break;
     case 11: w.command_log().cmd_clear_Click(); break;
     case 12: // reconnect after EXT, a restart or a disconnect
         if (p.ethernet && !w.session().eth_connected()) {

@@ -1,6 +1,7 @@
 // Writes the seed corpus of the fuzz targets from the simulator's device model: the replies it
 // gives to a refresh-all in each display mode, the command lines the panel sends, and the two
 // files as the program writes and ships them. Usage: make_seeds <folder> (normally fuzz/corpus).
+#include "protocol/picture_codec.h"
 #include "sim/device_model.h"
 
 #include <filesystem>
@@ -38,10 +39,10 @@ std::vector<std::string> refresh_commands(int mode)
         c.push_back("INP999");
     }
     if (mode == 1) {
-        for (const char* p : {"BRI", "CON", "HUE", "SAT"}) c.push_back(std::string(p) + "999");
+        for (const char* p : tavrion::kPictureCodes) c.push_back(std::string(p) + "999");
     } else {
         for (int row = 1; row <= 4; ++row)
-            for (const char* p : {"BRI", "CON", "HUE", "SAT"}) c.push_back(p + std::to_string(990 + row));
+            for (const char* p : tavrion::kPictureCodes) c.push_back(p + std::to_string(990 + row));
     }
     return c;
 }

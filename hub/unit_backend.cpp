@@ -1,18 +1,15 @@
-// The hub's unit backend on tavrion-ctl's session device, verb grammar and runner: the same
-// commands, waits, exit statuses and status document as the command-line tool.
+// The hub's unit backend on the verbs: the same session device, grammar, runner, exit statuses
+// and status document as the command-line tool, taken as typed values.
 #include "hub/unit_backend.h"
 
-#include "ctl/device_status.h"
-#include "ctl/invocation.h"
-#include "ctl/runner.h"
-#include "ctl/session_device.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
-#include "protocol/settings_file.h"
+#include "verbs/device_status.h"
+#include "verbs/grammar.h"
+#include "verbs/link.h"
+#include "verbs/runner.h"
+#include "verbs/session_device.h"
 
-#include <QFile>
-
-#include <sstream>
 #include <utility>
 
 namespace tavrion::hub {
@@ -29,68 +26,65 @@ std::optional<std::string> no_files(const std::string&, std::string& why)
     return std::nullopt;
 }
 
-// The parse of one command as a line of a run file takes it, without reading any file.
-ctl::Parsed parse_line(const std::string& line, const std::vector<std::string>* resolutions)
+// One command as a line of a run file takes it, without reading any file.
+std::optional<verbs::Verb> parse_line(const std::string& line, const std::vector<std::string>* resolutions,
+                                      std::string& error)
 {
-    ctl::Parsed parsed;
-    std::vector<std::string> args;
+    std::vector<std::string> words;
+    bool json = false, yes = false;
     std::string quote_error; // as a run file refuses an unclosed quote
-    const std::vector<std::string> words = ctl::split_words(line, &quote_error);
+    const std::vector<std::string> split = verbs::split_words(line, &quote_error);
     if (!quote_error.empty()) {
-        parsed.error = quote_error;
-        return parsed;
+        error = quote_error;
+        return std::nullopt;
     }
-    for (const std::string& word : words) {
-        if (word.size() > 1 && word[0] == '-' && word != "--json" && word != "--yes") {
-            parsed.error = ctl::printable(word) + ": options other than --json and --yes are not taken here";
-            return parsed;
-        }
-        args.push_back(word);
+    for (const std::string& word : split) {
+        if (word == "--json") json = true;
+        else if (word == "--yes") yes = true;
+        else if (word.size() > 1 && word[0] == '-') {
+            error = verbs::printable(word) + ": options other than --json and --yes are not taken here";
+            return std::nullopt;
+        } else words.push_back(word);
     }
-    if (args.empty()) {
-        parsed.error = "no verb";
-        return parsed;
+    if (words.empty()) {
+        error = "no verb";
+        return std::nullopt;
     }
-    ctl::ParseContext context;
+    verbs::ParseContext context;
     context.resolutions = resolutions;
     context.read_file = no_files;
-    parsed = ctl::parse_command_line(args, context);
-    if (!parsed.invocation) return parsed;
-    switch (parsed.invocation->verb.kind) {
-    case ctl::VerbKind::Run:
-    case ctl::VerbKind::Backup:
-    case ctl::VerbKind::Restore:
-    case ctl::VerbKind::Diff:
-        parsed.invocation.reset();
-        parsed.error = args[0] + ": names a file on the hub's machine; not taken over the network";
-        break;
+    auto verb = verbs::parse_verb(words, json, yes, context, error);
+    if (!verb) return verb;
+    switch (verb->kind) {
+    case verbs::VerbKind::Run:
+    case verbs::VerbKind::Backup:
+    case verbs::VerbKind::Restore:
+    case verbs::VerbKind::Diff:
+        error = words[0] + ": names a file on the hub's machine; not taken over the network";
+        return std::nullopt;
     default: break;
     }
-    return parsed;
+    return verb;
 }
 
-// The tool's messages without its name in front: the hub reports them as its own.
-std::string without_prefix(const std::string& text)
+// The link a unit's option and value name, as the tool's --serial and --tcp take them.
+std::optional<verbs::LinkTarget> target_of(const std::string& option, const std::string& value,
+                                           const std::string& program_dir, std::string& error)
 {
-    static const std::string prefix = "tavrion-ctl: ";
-    std::string out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(prefix, 0) == 0) line.erase(0, prefix.size());
-        out += line + "\n";
-    }
-    return out;
+    verbs::LinkChoice choice;
+    if (!verbs::parse_link(option, value, choice, error)) return std::nullopt;
+    return verbs::link_target(choice, program_dir, error);
 }
 
 // The unit's device as the runner sees it, noting what each exchange got.
-class WatchedDevice : public ctl::Device {
+class WatchedDevice : public verbs::Device {
 public:
-    WatchedDevice(ctl::Device& inner, bool& unanswered, bool& restarting)
+    WatchedDevice(verbs::Device& inner, bool& unanswered, bool& restarting)
         : inner_(inner), unanswered_(unanswered), restarting_(restarting)
     {
     }
-    ctl::Answer ask(const std::string& command) override { return noted(command, false); }
-    ctl::Answer ask_slow(const std::string& command) override { return noted(command, true); }
+    verbs::Answer ask(const std::string& command) override { return noted(command, false); }
+    verbs::Answer ask_slow(const std::string& command) override { return noted(command, true); }
     std::optional<std::string> network_query(const std::string& command) override
     {
         auto answer = inner_.network_query(command);
@@ -105,17 +99,18 @@ public:
         restarting_ = false;
         return ready;
     }
+    DeviceModel& model() override { return inner_.model(); }
 
 private:
-    ctl::Answer noted(const std::string& command, bool slow)
+    verbs::Answer noted(const std::string& command, bool slow)
     {
         restarting_ = !inner_.on_serial() && (command == "PWR001" || command == "RST001");
-        const ctl::Answer a = slow ? inner_.ask_slow(command) : inner_.ask(command);
+        const verbs::Answer a = slow ? inner_.ask_slow(command) : inner_.ask(command);
         restarting_ = false;
-        unanswered_ = a.kind == ctl::Answer::Kind::Silent || a.kind == ctl::Answer::Kind::Unreadable;
+        unanswered_ = a.kind == Exchange::Kind::Silent || a.kind == Exchange::Kind::Unreadable;
         return a;
     }
-    ctl::Device& inner_;
+    verbs::Device& inner_;
     bool& unanswered_;
     bool& restarting_;
 };
@@ -125,14 +120,7 @@ private:
 // A link as tavrion-ctl's option `option` takes `value`; its name as the tool would give it.
 std::optional<UnitLink> UnitLink::make(const char* option, const std::string& value, std::string& error)
 {
-    ctl::ParseContext context;
-    context.read_file = no_files;
-    const ctl::Parsed parsed = ctl::parse_command_line({option, value, "version"}, context);
-    if (!parsed.invocation) {
-        error = parsed.error;
-        return std::nullopt;
-    }
-    const auto target = ctl::link_target(parsed.invocation->link, {}, error);
+    const auto target = target_of(option, value, {}, error);
     if (!target) return std::nullopt;
     UnitLink link;
     link.option_ = option;
@@ -153,7 +141,7 @@ std::optional<UnitLink> UnitLink::tcp(const std::string& address, std::string& e
 
 std::optional<UnitLink> UnitLink::from_settings(const std::string& program_dir, std::string& error)
 {
-    const auto target = ctl::link_target(ctl::LinkChoice{}, program_dir, error);
+    const auto target = verbs::link_target(verbs::LinkChoice{}, program_dir, error);
     if (!target) return std::nullopt;
     if (!target->serial) return tcp(target->name(), error);
     return serial(target->name(), error);
@@ -164,9 +152,9 @@ std::string check_commands(const std::vector<std::string>& commands, const std::
     const std::vector<std::string> names = resolution_names(program_dir);
     if (commands.empty()) return "no commands given";
     for (std::size_t i = 0; i < commands.size(); ++i) {
-        const ctl::Parsed parsed = parse_line(commands[i], names.empty() ? nullptr : &names);
-        if (!parsed.invocation)
-            return "command " + std::to_string(i + 1) + " (" + ctl::printable(commands[i]) + "): " + parsed.error;
+        std::string error;
+        if (!parse_line(commands[i], names.empty() ? nullptr : &names, error))
+            return "command " + std::to_string(i + 1) + " (" + verbs::printable(commands[i]) + "): " + error;
     }
     return {};
 }
@@ -174,59 +162,50 @@ std::string check_commands(const std::vector<std::string>& commands, const std::
 std::string check_backup(const std::string& json)
 {
     std::string error;
-    if (!ctl::status_from_backup(json, error)) return "not a tavrion-ctl backup: " + error;
+    if (!verbs::status_from_backup(json, error)) return "not a tavrion-ctl backup: " + error;
     return {};
 }
 
 std::vector<std::string> resolution_names(const std::string& program_dir)
 {
-    QFile f(QString::fromLocal8Bit((program_dir + "/output_reso.txt").c_str()));
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    const QByteArray bytes = f.read(qint64(kMaxSettingsFileBytes) + 1);
-    if (bytes.size() > qint64(kMaxSettingsFileBytes)) return {};
-    ResolutionListRead list = read_resolution_list(bytes.toStdString());
-    return list.ok ? list.entries : std::vector<std::string>{};
+    return verbs::resolution_list(program_dir).value_or(std::vector<std::string>{});
 }
 
 struct UnitBackend::Impl {
     UnitLink link;
     std::string program_dir;
     std::vector<std::string> resolutions;
-    std::unique_ptr<ctl::Device> device;
+    std::unique_ptr<verbs::SessionDevice> device;
     std::function<void()> link_down;
     std::function<void()> reported;
     bool full_read_due = false;
     bool unanswered = false;
     bool restarting = false;
 
-    const DeviceModel* model() const
-    {
-        auto* s = dynamic_cast<const ctl::SessionDevice*>(device.get());
-        return s ? &s->model() : nullptr;
-    }
+    const std::vector<std::string>* names() const { return resolutions.empty() ? nullptr : &resolutions; }
 
-    ctl::Context context() const
+    verbs::VerbResult carry_out(const verbs::Verb& verb, int wait_ready = 0)
     {
-        ctl::Context c;
-        c.resolutions = resolutions.empty() ? nullptr : &resolutions;
-        c.link_name = link.name();
-        return c;
-    }
-
-    CommandResult carry_out(const std::string& text, const ctl::Invocation& inv)
-    {
-        CommandResult r;
-        r.command = text;
         if (!device) {
+            verbs::VerbResult r;
             r.status = kLinkDown;
-            r.output = link.name() + ": the link is down\n";
+            r.messages.push_back(link.name() + ": the link is down");
             return r;
         }
-        std::ostringstream out, err;
+        verbs::Context c;
+        c.resolutions = names();
+        c.link_name = link.name();
+        c.wait_ready = wait_ready;
         WatchedDevice watched(*device, unanswered, restarting);
-        r.status = ctl::run(inv, watched, out, err, context());
-        r.output = out.str() + without_prefix(err.str());
-        return r;
+        return verbs::run_verb(verb, watched, c);
+    }
+
+    // What the tool prints for a verb, its messages after its reports.
+    CommandResult printed(const std::string& text, const verbs::VerbResult& r) const
+    {
+        CommandResult c{text, r.status, verbs::reports_text(r, names())};
+        for (const std::string& m : r.messages) c.output += m + "\n";
+        return c;
     }
 };
 
@@ -242,47 +221,35 @@ UnitBackend::~UnitBackend() = default;
 bool UnitBackend::open(std::string& error)
 {
     d_->device.reset();
-    ctl::ParseContext context;
-    context.read_file = no_files;
-    const ctl::Parsed parsed = ctl::parse_command_line({d_->link.option_, d_->link.value_, "version"}, context);
-    if (!parsed.invocation) {
-        error = parsed.error;
-        return false;
-    }
-    const auto target = ctl::link_target(parsed.invocation->link, d_->program_dir, error);
+    const auto target = target_of(d_->link.option_, d_->link.value_, d_->program_dir, error);
     if (!target) return false;
-    d_->device = ctl::session_opener(d_->program_dir)(*target, error);
-    if (auto* s = dynamic_cast<ctl::SessionDevice*>(d_->device.get())) {
-        DeviceSession& session = s->session();
-        Impl* d = d_.get();
-        QObject::connect(&session, &DeviceSession::ethernet_link_down, &session, [d] {
-            if (d->link_down) d->link_down();
-        });
-        QObject::connect(&session, &DeviceSession::serial_link_shown, &session, [d](bool open) {
-            if (!open && d->link_down) d->link_down();
-        });
-        QObject::connect(&session, &DeviceSession::restart_course, &session, [d] { d->full_read_due = true; });
-        const DeviceModel* model = &s->model();
-        auto reported = [d] {
-            d->unanswered = false;
-            if (d->reported) d->reported();
-        };
-        QObject::connect(model, &DeviceModel::accepted, &session, reported);
-        QObject::connect(model, &DeviceModel::network_reported, &session, reported);
-        // A recall or a reset changes settings the device does not report with it.
-        QObject::connect(model, &DeviceModel::preset_recalled, &session, [d] { d->full_read_due = true; });
-        QObject::connect(model, &DeviceModel::reset_reported, &session, [d] { d->full_read_due = true; });
-    }
-    return d_->device != nullptr;
+    d_->device = verbs::open_session(*target, d_->program_dir, error);
+    if (!d_->device) return false;
+    DeviceSession& session = d_->device->session();
+    Impl* d = d_.get();
+    QObject::connect(&session, &DeviceSession::ethernet_link_down, &session, [d] {
+        if (d->link_down) d->link_down();
+    });
+    QObject::connect(&session, &DeviceSession::serial_link_shown, &session, [d](bool open) {
+        if (!open && d->link_down) d->link_down();
+    });
+    QObject::connect(&session, &DeviceSession::restart_course, &session, [d] { d->full_read_due = true; });
+    const DeviceModel* model = &session.model();
+    auto reported = [d] {
+        d->unanswered = false;
+        if (d->reported) d->reported();
+    };
+    QObject::connect(model, &DeviceModel::accepted, &session, reported);
+    QObject::connect(model, &DeviceModel::network_reported, &session, reported);
+    // A recall or a reset changes settings the device does not report with it.
+    QObject::connect(model, &DeviceModel::preset_recalled, &session, [d] { d->full_read_due = true; });
+    QObject::connect(model, &DeviceModel::reset_reported, &session, [d] { d->full_read_due = true; });
+    return true;
 }
 
 void UnitBackend::on_link_down(std::function<void()> handler) { d_->link_down = std::move(handler); }
 
-bool UnitBackend::link_up() const
-{
-    auto* session = dynamic_cast<ctl::SessionDevice*>(d_->device.get());
-    return session && session->session().link_up();
-}
+bool UnitBackend::link_up() const { return d_->device && d_->device->session().link_up(); }
 
 bool UnitBackend::restarting() const { return d_->restarting; }
 
@@ -292,9 +259,8 @@ void UnitBackend::on_reported(std::function<void()> handler) { d_->reported = st
 
 std::string UnitBackend::document() const
 {
-    const DeviceModel* model = d_->model();
-    if (!model) return {};
-    return ctl::status_json(ctl::status_of(*model), d_->resolutions.empty() ? nullptr : &d_->resolutions);
+    if (!d_->device) return {};
+    return verbs::status_json(verbs::status_of(d_->device->model()), d_->names());
 }
 
 bool UnitBackend::take_full_read_due() { return std::exchange(d_->full_read_due, false); }
@@ -302,16 +268,14 @@ bool UnitBackend::take_full_read_due() { return std::exchange(d_->full_read_due,
 UnitBackend::StateRead UnitBackend::read_state()
 {
     d_->full_read_due = false; // this is the reading
-    ctl::Invocation inv;
-    inv.verb.kind = ctl::VerbKind::Status;
-    inv.verb.text = "status";
-    inv.verb.json = true;
-    const CommandResult r = d_->carry_out("status --json", inv);
+    verbs::Verb status;
+    status.kind = verbs::VerbKind::Status;
+    status.text = "status";
+    status.json = true;
+    const verbs::VerbResult r = d_->carry_out(status);
     StateRead s;
     s.status = r.status;
-    // The runner prints its own reading first; a message (on a failed read) follows it.
-    const auto end = r.output.rfind("}\n");
-    if (r.status != kDone) s.message = end == std::string::npos ? r.output : r.output.substr(end + 2);
+    for (const std::string& m : r.messages) s.message += m + "\n";
     s.document = document();
     return s;
 }
@@ -322,14 +286,13 @@ std::vector<CommandResult> UnitBackend::run(const std::vector<std::string>& comm
     std::vector<CommandResult> results;
     for (const std::string& text : commands) {
         if (!results.empty() && stop_here && stop_here()) break;
-        const ctl::Parsed parsed = parse_line(text, d_->resolutions.empty() ? nullptr : &d_->resolutions);
-        if (!parsed.invocation) {
-            results.push_back({text, kUsage, parsed.error + "\n"});
+        std::string error;
+        const auto verb = parse_line(text, d_->names(), error);
+        if (!verb) {
+            results.push_back({text, kUsage, error + "\n"});
             break;
         }
-        ctl::Invocation inv = *parsed.invocation;
-        inv.wait_ready = kRestartWaitSeconds;
-        results.push_back(d_->carry_out(text, inv));
+        results.push_back(d_->printed(text, d_->carry_out(*verb, kRestartWaitSeconds)));
         if (results.back().status != kDone) break;
     }
     return results;
@@ -338,19 +301,15 @@ std::vector<CommandResult> UnitBackend::run(const std::vector<std::string>& comm
 CommandResult UnitBackend::restore(const std::string& backup_json, std::vector<std::string>& differences)
 {
     std::string error;
-    ctl::Invocation inv;
-    inv.verb.kind = ctl::VerbKind::Restore;
-    inv.verb.text = "restore";
-    inv.verb.path = "the request's backup";
-    inv.verb.backup = ctl::status_from_backup(backup_json, error);
-    if (!inv.verb.backup) return {"restore", kUsage, "not a tavrion-ctl backup: " + error + "\n"};
-    CommandResult r = d_->carry_out("restore", inv);
-    // restore prints the differences one a line, then (when none are left) its closing line.
-    std::istringstream in(r.output);
-    for (std::string line; std::getline(in, line);)
-        if (line.find(": file ") != std::string::npos && line.find(", device ") != std::string::npos)
-            differences.push_back(line);
-    return r;
+    verbs::Verb restore;
+    restore.kind = verbs::VerbKind::Restore;
+    restore.text = "restore";
+    restore.path = "the request's backup";
+    restore.backup = verbs::status_from_backup(backup_json, error);
+    if (!restore.backup) return {"restore", kUsage, "not a tavrion-ctl backup: " + error + "\n"};
+    const verbs::VerbResult r = d_->carry_out(restore);
+    for (const verbs::Difference& d : r.differences()) differences.push_back(d.text());
+    return d_->printed("restore", r);
 }
 
 } // namespace tavrion::hub

@@ -21,7 +21,7 @@ namespace tavrion {
 
 namespace {
 
-const char kShownState[] = "tavrion_shown_state"; // ShownState + 1 on a marked button
+const char kShownState[] = "tavrion_shown_state"; // StateMark + 1 on a marked button
 const char kShownOn[] = "tavrion_shown_on";
 const char kFrame[] = "tavrion_accessible_frame";
 
@@ -114,7 +114,7 @@ void mark_as_frame(QWidget* window)
     window->setProperty(kFrame, true);
 }
 
-void mark_state_button(QAbstractButton* b, ShownState kind)
+void mark_state_button(QAbstractButton* b, StateMark kind)
 {
     b->setProperty(kShownState, int(kind) + 1);
     b->setProperty(kShownOn, false);
@@ -122,7 +122,7 @@ void mark_state_button(QAbstractButton* b, ShownState kind)
 
 bool shown_on(const QWidget* w) { return w && w->property(kShownOn).toBool(); }
 
-void set_shown_on(QWidget* w, ShownState kind, bool on)
+void set_shown_on(QWidget* w, StateMark kind, bool on)
 {
     if (!w || w->property(kShownState).toInt() != int(kind) + 1 || shown_on(w) == on) return;
     w->setProperty(kShownOn, on);
@@ -156,11 +156,11 @@ void name_controls(MainControls& c)
 {
     for (int n = 1; n <= 4; ++n) {
         for (QPushButton* b : {c.cmd_out(n), c.cmd_inp(n), c.cmd_recall(n), c.cmd_save(n)})
-            mark_state_button(b, ShownState::Selection);
+            mark_state_button(b, StateMark::Selection);
         c.cmd_inp(n)->setAccessibleName(QStringLiteral("Input %1").arg(n));
     }
-    for (int m = 1; m <= 3; ++m) mark_state_button(c.cmd_mode(m), ShownState::Selection);
-    for (QPushButton* b : {c.cmd_pwr, c.cmd_mute, c.cmd_lock}) mark_state_button(b, ShownState::Picture);
+    for (int m = 1; m <= 3; ++m) mark_state_button(c.cmd_mode(m), StateMark::Selection);
+    for (QPushButton* b : {c.cmd_pwr, c.cmd_mute, c.cmd_lock}) mark_state_button(b, StateMark::Picture);
     name_from_captions(c);
 
     // The routing lines appear and vanish with the route; what they join is their name.

@@ -20,14 +20,14 @@ struct MainControls;
 
 // How a button shows its state without words: the selection colour (mode, output, input,
 // presets) or an on/off picture (power, audio output, lock).
-enum class ShownState { Selection, Picture };
+enum class StateMark { Selection, Picture };
 
 // Gives the button an accessible interface that reports its state as checked. Before the button
 // is first asked for its interface, that is, while the window is built.
-void mark_state_button(QAbstractButton* b, ShownState kind);
+void mark_state_button(QAbstractButton* b, StateMark kind);
 // Whether the marked button shows "on"; a change is announced to screen readers. Widgets that
 // are not marked, or not of that kind, are left alone.
-void set_shown_on(QWidget* w, ShownState kind, bool on);
+void set_shown_on(QWidget* w, StateMark kind, bool on);
 bool shown_on(const QWidget* w);
 
 // Reported as a frame (a window), not as a filler.

@@ -85,7 +85,7 @@ void set_back_colour(QWidget* w, const QColor& c)
 {
     if (!w) return;
     // A row's selection shows only as this colour: screen readers hear it as "checked".
-    set_shown_on(w, ShownState::Selection, c == selection_colour);
+    set_shown_on(w, StateMark::Selection, c == selection_colour);
     const bool flat = c != button_face_colour();
     if (w->property(kFlatFace).toBool() != flat) {
         w->setProperty(kFlatFace, flat);

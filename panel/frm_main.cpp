@@ -36,7 +36,7 @@ FrmMain::FrmMain(const Platform& platform, QWidget* parent)
 
     DeviceSession& s = *(session_ = std::make_unique<DeviceSession>(
                              SessionPlatform{platform.clock, platform.serial, platform.socket, platform.boxes}));
-    DeviceModel& m = *(model_ = std::make_unique<DeviceModel>(s));
+    DeviceModel& m = s.model();
     command_log_ = std::make_unique<CommandLog>(s, CommandLog::Controls{txt_cmd, cmd_clear});
     interface_frame_ = std::make_unique<InterfaceFrame>(
         s, flags_,
@@ -82,10 +82,12 @@ FrmMain::FrmMain(const Platform& platform, QWidget* parent)
 
 FrmMain::~FrmMain() = default;
 
+DeviceModel& FrmMain::model() { return session_->model(); }
+
 ShownState FrmMain::device_state() const
 {
-    return {device_.power_state, device_.lock_state, device_.audio_state, model_->display_mode(),
-            model_->current_output(), device_.cur_input, model_->bezel_max_pending()};
+    return {device_.power_state, device_.lock_state, device_.audio_state, session_->model().display_mode(),
+            session_->model().current_output(), device_.cur_input, session_->model().bezel_max_pending()};
 }
 
 void FrmMain::closeEvent(QCloseEvent* event)

@@ -78,7 +78,7 @@ public:
     QString resolution_list_path() const;
 
     DeviceSession& session() { return *session_; }
-    DeviceModel& model() { return *model_; }
+    DeviceModel& model();
     ShownState device_state() const;
     const PanelFlags& flags() const { return flags_; }
     const StatePictures& pictures() const { return pictures_; }
@@ -114,7 +114,6 @@ private:
 
     // Built in this order, each given the features it calls; torn down in reverse.
     std::unique_ptr<DeviceSession> session_;
-    std::unique_ptr<DeviceModel> model_;
     std::unique_ptr<CommandLog> command_log_;
     std::unique_ptr<InterfaceFrame> interface_frame_;
     std::unique_ptr<Picture> picture_;

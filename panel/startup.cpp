@@ -84,7 +84,7 @@ bool FrmMain::Form_Load()
     // the command log and the keypad begin at theirs.
     flags_.ui_events_enabled = false;
     device_ = ReportedState{};
-    model_->reset();
+    session_->model().reset();
 
     // 2. The COM list.
     cbo_com->clear();
@@ -153,7 +153,7 @@ bool FrmMain::Form_Load()
     session_->do_events();
 
     // 12, 13. Receive polling on, then control events may act.
-    session_->set_tim_rx_enabled(true);
+    session_->start_receiving();
     flags_.ui_events_enabled = true;
     return true;
 }

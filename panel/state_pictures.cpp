@@ -26,7 +26,7 @@ bool StatePictures::show(QPushButton* button, const QString& name) const
     // What the picture shows, for screen readers: power on, audio output on, front panel locked.
     const bool on = name == QLatin1String("power_on.bmp") || name == QLatin1String("speaker_on.bmp")
                     || name == QLatin1String("lock.bmp");
-    set_shown_on(button, ShownState::Picture, on);
+    set_shown_on(button, StateMark::Picture, on);
     return true;
 }
 

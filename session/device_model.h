@@ -4,6 +4,9 @@
 // reads a raw reply. No widgets.
 #pragma once
 
+#include "protocol/picture_codec.h"
+#include "session/exchange.h"
+
 #include <QObject>
 
 #include <array>
@@ -13,10 +16,10 @@
 
 namespace tavrion {
 
-class DeviceSession;
-
-// The picture properties in the order the window queries them: BRI, CON, HUE, SAT.
+// The picture properties in the order of kPictureCodes (protocol/picture_codec.h).
 enum PictureProperty : int { kBrightness = 0, kContrast = 1, kHue = 2, kSaturation = 3 };
+// The property a picture code names; nothing for any other code.
+std::optional<int> picture_property(const std::string& code);
 // The two bezel axes: BEH and BEV.
 enum BezelAxis : int { kBezelH = 0, kBezelV = 1 };
 // The three answers of "Get IP": EIP, EMK, EGW.
@@ -45,11 +48,9 @@ struct ReportedDevice {
 class DeviceModel : public QObject {
     Q_OBJECT
 public:
-    // A model fed by hand with take(): for a program that gets its replies another way.
+    // The session owns the model of its link and hands it every reply with one of reply_codes();
+    // a scripted device feeds one by hand with take().
     explicit DeviceModel(QObject* parent = nullptr);
-    // The model of `session`: registers every reply code the panel handles with its router, so
-    // that an unsolicited reply with one of them counts as handled (the late MOD/CAL/SAV answers).
-    explicit DeviceModel(DeviceSession& session, QObject* parent = nullptr);
 
     // The codes the model decodes.
     static const std::vector<std::string>& reply_codes();
@@ -60,6 +61,14 @@ public:
     void take(const std::string& reply);
     // The 16-character answer to EIP999, EMK999 or EGW999.
     void take_network(const std::string& command, const std::string& answer);
+    // The answers to BEH998 and BEV998 are the sliders' maximums: called before a command goes
+    // out and when its exchange is over. Any reply puts the mark down (a refusal names no
+    // maximum); silence keeps it for the late answer.
+    void expect_answer_to(const std::string& command);
+    void exchange_ended(const std::string& command, const Exchange& exchange);
+    // Whether `reply`, read as take() reads its code, reports the value the set command `command`
+    // asked for (menu keys are only acknowledged).
+    static bool confirms(const std::string& command, const std::string& reply);
     // Back to the start: nothing reported, Matrix, output A, no maximum pending.
     void reset();
 
@@ -70,7 +79,6 @@ public:
     int current_output() const { return current_output_; }
     // The next BEH or BEV reply is a slider maximum (the Refresh sequence sets this).
     bool bezel_max_pending() const { return bezel_max_pending_; }
-    void set_bezel_max_pending(bool pending) { bezel_max_pending_ = pending; }
 
 signals:
     // Every reply handed to the model, before it is decoded (tavrion-ctl reports the answer itself).
@@ -96,6 +104,22 @@ signals:
     void network_reported(int setting, const std::string& answer);
 
 private:
+    struct Decoder;
+    static const std::vector<Decoder>& decoders();
+    void read_firmware(const std::string& code, const std::string& reply);
+    void read_switch(const std::string& code, const std::string& reply);
+    void read_mode(const std::string& code, const std::string& reply);
+    void read_output(const std::string& code, const std::string& reply);
+    void read_input(const std::string& code, const std::string& reply);
+    void read_bezel(const std::string& code, const std::string& reply);
+    void read_bezel_switch(const std::string& code, const std::string& reply);
+    void read_edid(const std::string& code, const std::string& reply);
+    void read_dual_audio(const std::string& code, const std::string& reply);
+    void read_audio(const std::string& code, const std::string& reply);
+    void read_resolution(const std::string& code, const std::string& reply);
+    void read_event(const std::string& code, const std::string& reply);
+    void read_picture(const std::string& code, const std::string& reply);
+
     ReportedDevice state_;
     int display_mode_ = 1;
     int current_output_ = 1;

@@ -5,20 +5,23 @@
 // message-box seam.
 #pragma once
 
+#include "session/exchange.h"
 #include "session/message_boxes.h"
 #include "session/reply_router.h"
 
 #include <QObject>
 #include <QString>
 
-#include <optional>
+#include <memory>
 #include <string>
+#include <vector>
 
 class QTimer;
 
 namespace tavrion {
 
 class Clock;
+class DeviceModel;
 class SerialPort;
 class TcpClient;
 
@@ -37,16 +40,19 @@ public:
     explicit DeviceSession(const SessionPlatform& platform, QObject* parent = nullptr);
     ~DeviceSession() override;
 
-    // The device model registers the reply codes it decodes here (session/device_model.h).
-    ReplyRouter& router() { return router_; }
+    // The one model of this link: every reply with a code it decodes goes into it, whoever sent
+    // the command, and so do the network answers.
+    DeviceModel& model() { return *model_; }
 
     // ---- transactions (session/transaction.cpp, session/send_nowait.cpp) --------------------------
-    // Sends one command and waits for its answer; the outcome is reply_ok().
-    void send_command(const std::string& command);
+    // Sends one command and waits for its answer.
+    Exchange send_command(const std::string& command);
     // Sends one command without logging or waiting; the receivers dispatch the answer later.
     void send_command_nowait(const std::string& command);
     void wait_seconds(float seconds);
-    void await_late_reply(); // after send_command: up to ten waits of 0.5 s while unanswered
+    // After send_command of `command` ended in `first`: up to ten waits of 0.5 s while unanswered,
+    // then what the exchange came to.
+    Exchange await_late_reply(const std::string& command, const Exchange& first);
     void do_events();        // process pending events once
     void show_message(const QString& text, BoxIcon icon);
     // Event passes (waits, single passes, message boxes) that the session runs on behalf of a
@@ -54,14 +60,7 @@ public:
     // stack, and whatever it uses must stay alive.
     int event_passes() const { return event_passes_; }
 
-    bool cmd_busy() const { return cmd_busy_; }
-    bool reply_ok() const { return reply_ok_; }
-    // The receive buffer; while a handler runs, the six-character reply.
-    const std::string& reply_text() const { return reply_text_; }
-    int rx_count() const { return rx_count_; }
     bool waiting() const { return waiting_; }
-    // Calls of wait_seconds so far; for tests and benchmarks.
-    quint64 wait_step_count() const { return wait_step_count_; }
 
     // ---- link choice ------------------------------------------------------------------------
     int link_interface() const { return link_interface_; } // 0 RS-232, 1 Ethernet
@@ -74,29 +73,24 @@ public:
     void set_com_port(int port) { com_port_ = port; }
     bool serial_connected() const { return serial_connected_; }
     void set_comm();            // (re)opens COM com_port(); "COM n: Fail !" when it cannot
+    // Start-up's last step: the receiver takes what the device sends from now on.
+    void start_receiving() { set_tim_rx_enabled(true); }
     void disconnect_serial();   // closes an open port (Disconnect, a vanished device)
     void release_serial();      // the Ethernet link takes over: closes the port without a word
     void close_serial_port();   // shutdown: the port only
-    void set_tim_rx_enabled(bool on); // the receive tick as the receiver switches it
-    bool tim_rx_enabled() const { return tim_rx_on_; }
-    // Network query: 254 idle, 0..2 the query sent, 3 its 16-character answer received.
-    int net_query_state() const { return net_query_state_; }
-    void set_net_query_state(int state) { net_query_state_ = state; }
-    // Empties the receive buffer once a network answer has been read from reply_text().
-    void consume_reply();
     // One query of "Get IP" (EIP999, EMK999 or EGW999): sent without a transaction, then up to 51
-    // wait steps for its 16-character answer, which is taken out of the receive buffer. Nothing in
-    // that time: nullopt. The query state is idle again afterwards.
-    std::optional<std::string> query_network(const std::string& command);
+    // wait steps for its 16-character answer, which is taken out of the receive buffer and into
+    // the model. Answered with it, or silent. The query state is idle again afterwards.
+    Exchange query_network(const std::string& command);
 
     // ---- Ethernet link (session/ethernet_link.cpp) ---------------------------------------------
     bool eth_connected() const { return eth_connected_; }
     int tcp_state() const;       // TcpClient::State
-    void start_eth_timer();      // the 7 s attempt (or the running link watch) starts
+    // Starts the 7 s attempt (or restarts the running link watch) and, unless the socket is
+    // connected already, connects to `remote_host`.
     void connect_tcp(const QString& remote_host);
     void disconnect_eth();       // Disconnect: timer off, socket closed, no message
     void end_tcp_link();         // the RS-232 link takes over: the same, without announcing it
-    const QTimer* tim_eth() const { return tim_eth_; }
 
 signals:
     // An entry for the command log: a command sent or the text received.
@@ -113,6 +107,17 @@ signals:
 
 private:
     class PassScope;
+    void set_tim_rx_enabled(bool on); // the receive tick as the receiver switches it
+    void consume_reply();             // empties the receive buffer once a network answer is read
+    void start_eth_timer();
+    // What the receivers saw while an exchange was open; exchanges nest (a handler's send).
+    struct Heard {
+        std::string text; // all text received
+        std::string line; // the last line the acceptance rule took
+    };
+    class HeardScope;
+    void heard_text(const std::string& text);
+    void heard_line(const std::string& line);
     // The handlers of the receive tick, the socket and the Ethernet timer.
     void tim_rx_Timer();
     void wsk_client_Connect();
@@ -132,6 +137,8 @@ private:
     QTimer* tim_eth_ = nullptr; // 7000 ms attempt timeout, then the 100 ms link watch
     class WaitDeadline* wait_deadline_ = nullptr; // wakes a sleeping wait (session/transaction.cpp)
     ReplyRouter router_;
+    std::unique_ptr<DeviceModel> model_;
+    std::vector<Heard*> heard_;
 
     int link_interface_ = 0;
     int com_port_ = 1;
@@ -147,7 +154,7 @@ private:
     quint64 wait_step_count_ = 0;
     int event_passes_ = 0;
 
-    friend class SessionTestAccess; // tests: drive the receivers into states only timing reaches
+    friend class SessionTestAccess; // tests and benchmarks: the engine's inner state
 };
 
 } // namespace tavrion

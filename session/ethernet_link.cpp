@@ -24,7 +24,11 @@ void DeviceSession::start_eth_timer()
     tim_eth_->start();
 }
 
-void DeviceSession::connect_tcp(const QString& remote_host) { wsk_client->connect_to(remote_host); }
+void DeviceSession::connect_tcp(const QString& remote_host)
+{
+    start_eth_timer();
+    if (wsk_client->state() != TcpClient::Connected) wsk_client->connect_to(remote_host);
+}
 
 void DeviceSession::end_tcp_link()
 {
@@ -85,10 +89,12 @@ void DeviceSession::wsk_client_DataArrival()
     if (rx_count_ < kLineLength) return;
 
     emit log_entry(reply_text_);
+    heard_text(reply_text_);
 
     if (examine_line(reply_text_, rx_count_) != LineVerdict::Accepted) {
         reply_ok_ = false;
     } else {
+        heard_line(reply_text_);
         reply_ok_ = true;
         if (cmd_busy_) return; // left for the waiting transaction
         const std::string code = reply_code(reply_text_);

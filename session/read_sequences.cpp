@@ -11,8 +11,7 @@ namespace tavrion {
 Ask ask_session(DeviceSession& session)
 {
     return [&session](const std::string& command) {
-        session.send_command(command);
-        return session.reply_ok();
+        return session.send_command(command).ok();
     };
 }
 
@@ -27,7 +26,7 @@ bool read_routing_map(const Ask& ask)
 
 void read_picture(const DeviceModel& model, const Ask& ask)
 {
-    static const char* const codes[] = {"BRI", "CON", "HUE", "SAT"};
+    const auto& codes = kPictureCodes;
     const int mode = model.display_mode();
     if (mode == 1) {
         for (const char* code : codes)
@@ -54,20 +53,14 @@ void reread_after_mode(int mode, const DeviceModel& model, const Ask& ask)
     }
 }
 
-bool refresh_device(DeviceModel& model, const Ask& ask)
+bool refresh_device(const DeviceModel& model, const Ask& ask)
 {
     if (!ask("VER999")) return false;
     for (const char* q : {"AUA999", "AUB999", "AUD999", "AUE999", "BEH999", "BEV999", "BEZ999"})
         if (!ask(q)) return false;
-    // The next BEH/BEV replies carry the sliders' maximums, not their values. Once both are
-    // answered the flag is put down: a refusal (ERR, as from a device in standby) leaves it up, and
-    // the next refresh would then take the BEH999 value for a maximum. Only a query left
-    // unanswered keeps it, for its late answer.
-    model.set_bezel_max_pending(true);
-    if (!ask("BEH998")) return false;
-    model.set_bezel_max_pending(true);
-    if (!ask("BEV998")) return false;
-    model.set_bezel_max_pending(false);
+    // The answers to these are the sliders' maximums; the model knows them by their command.
+    for (const char* q : {"BEH998", "BEV998"})
+        if (!ask(q)) return false;
     for (const char* q : {"LCK999", "PWR999", "RES999", "MOD999"})
         if (!ask(q)) return false;
     // A video wall has no current output of its own to ask for; the mode is the one MOD999 just
@@ -78,13 +71,10 @@ bool refresh_device(DeviceModel& model, const Ask& ask)
     return true;
 }
 
-std::optional<std::string> read_network(DeviceModel& model, const NetworkQueryFn& query)
+std::optional<std::string> read_network(const NetworkQueryFn& query)
 {
-    for (const char* q : {"EIP999", "EMK999", "EGW999"}) {
-        const std::optional<std::string> answer = query(q);
-        if (!answer) return std::string(q); // the first unanswered query ends the sequence
-        model.take_network(q, *answer);
-    }
+    for (const char* q : {"EIP999", "EMK999", "EGW999"})
+        if (!query(q)) return std::string(q); // the first unanswered query ends the sequence
     return std::nullopt;
 }
 

@@ -1,8 +1,8 @@
 // The read sequences the window and tavrion-ctl share: Refresh, the routing map read-back, the
 // picture read-back of the current layout, the re-read after a mode command and the network query.
 // Each command goes through `Ask`, which sends it, waits for its answer and says whether the
-// sequence goes on; the replies reach the model on their way, so a sequence reads the mode (and
-// sets the pending bezel maximum) there, right after the reply that changed it.
+// sequence goes on; the replies reach the model on their way, so a sequence reads the mode there,
+// right after the reply that changed it.
 #pragma once
 
 #include <functional>
@@ -15,10 +15,10 @@ class DeviceModel;
 class DeviceSession;
 
 using Ask = std::function<bool(const std::string& command)>;
-// The 16-character answer to a network query, or nothing.
-using NetworkQueryFn = std::function<std::optional<std::string>(const std::string& command)>;
+// Whether a network query was answered (the answer goes into the model on its way).
+using NetworkQueryFn = std::function<bool(const std::string& command)>;
 
-// The window's transaction: send_command, then reply_ok.
+// The window's transaction: send_command; the sequence goes on after an answer or a refusal.
 Ask ask_session(DeviceSession& session);
 
 // OUT001/INP999 to OUT004/INP999; false at the first command left unanswered.
@@ -35,10 +35,10 @@ void reread_after_mode(int mode, const DeviceModel& model, const Ask& ask);
 // Refresh: the firmware version and every state, then the routing map. Ends at the first query
 // left unanswered (what was read before it stays read) and returns false; true when it went as far
 // as the map, after which the window in its expanded view and tavrion-ctl read the picture.
-bool refresh_device(DeviceModel& model, const Ask& ask);
+bool refresh_device(const DeviceModel& model, const Ask& ask);
 
-// "Get IP": EIP999, EMK999 and EGW999 into the model; the first query left unanswered ends it and
-// is returned, nothing when all three were answered.
-std::optional<std::string> read_network(DeviceModel& model, const NetworkQueryFn& query);
+// "Get IP": EIP999, EMK999 and EGW999; the first query left unanswered ends it and is returned,
+// nothing when all three were answered.
+std::optional<std::string> read_network(const NetworkQueryFn& query);
 
 } // namespace tavrion

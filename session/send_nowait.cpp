@@ -25,11 +25,12 @@ void DeviceSession::send_command_nowait(const std::string& command)
     // a transaction and left the answer to it (on RS-232 with the receive tick off). Nothing waits
     // for it here, so deliver it as the receiver would and go on receiving; left in the buffer, it
     // would be taken again with the next line on TCP and the next line lost.
-    const bool serial_held = link_interface_ == 0 && serial_connected_ && !tim_rx_enabled();
+    const bool serial_held = link_interface_ == 0 && serial_connected_ && !tim_rx_on_;
     const bool tcp_held = link_interface_ == 1 && rx_count_ >= kLineLength;
     if (serial_held || tcp_held) {
         if (rx_count_ >= kLineLength && reply_text_.size() == 6) {
             const std::string code = reply_code(reply_text_);
+            heard_line(reply_text_);
             reply_ok_ = true;
             if (!router_.dispatch(code, link_interface_ == 1) && code != "ERR") reply_ok_ = false;
         }

@@ -3,6 +3,7 @@
 #include "session/device_session.h"
 
 #include "protocol/protocol.h"
+#include "session/device_model.h"
 #include "session/serial_port.h"
 
 #include <QElapsedTimer>
@@ -127,6 +128,7 @@ void DeviceSession::tim_rx_Timer()
     }
 
     emit log_entry(reply_text_);
+    heard_text(reply_text_);
 
     if (net_query_state_ != kNetIdle && rx_count_ == kNetAnswerLength) {
         net_query_state_ = kNetAnswered;
@@ -139,6 +141,7 @@ void DeviceSession::tim_rx_Timer()
     if (examine_line(reply_text_, rx_count_) != LineVerdict::Accepted) {
         reply_ok_ = false;
     } else {
+        heard_line(reply_text_);
         reply_ok_ = true;
         if (cmd_busy_) return; // the waiting transaction takes it over and re-enables the tick
         const std::string code = reply_code(reply_text_);
@@ -158,19 +161,20 @@ void DeviceSession::consume_reply()
     rx_count_ = 0;
 }
 
-std::optional<std::string> DeviceSession::query_network(const std::string& command)
+Exchange DeviceSession::query_network(const std::string& command)
 {
     const std::string code = reply_code(command);
     net_query_state_ = code == "EIP" ? 0 : code == "EMK" ? 1 : 2; // tells the receiver what to collect
     send_command_nowait(command);
     for (int i = 0; i < kNetAnswerWaits && net_query_state_ != kNetAnswered; ++i) wait_seconds(0.001f);
-    std::optional<std::string> answer;
+    Exchange answer{link_up() ? Exchange::Kind::Silent : Exchange::Kind::LinkDown, {}};
     if (net_query_state_ == kNetAnswered) {
-        answer = reply_text_;
+        answer = {Exchange::Kind::Answered, reply_text_};
         // A reply arriving after the query must start a fresh line.
         consume_reply();
     }
     net_query_state_ = kNetIdle;
+    if (answer.answered()) model_->take_network(command, answer.reply);
     return answer;
 }
 

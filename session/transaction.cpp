@@ -2,6 +2,7 @@
 #include "session/device_session.h"
 
 #include "session/clock.h"
+#include "session/device_model.h"
 #include "protocol/protocol.h"
 #include "session/serial_port.h"
 #include "session/tcp_client.h"
@@ -106,7 +107,8 @@ private:
 
 DeviceSession::DeviceSession(const SessionPlatform& platform, QObject* parent)
     : QObject(parent), platform_(platform), clock_(platform.clock), MSComm1(platform.serial),
-      wsk_client(platform.socket), tim_rx_(new QTimer(this)), tim_eth_(new QTimer(this))
+      wsk_client(platform.socket), tim_rx_(new QTimer(this)), tim_eth_(new QTimer(this)),
+      model_(std::make_unique<DeviceModel>())
 {
     tim_rx_->setObjectName(QStringLiteral("tim_rx"));
     tim_rx_->setInterval(1);
@@ -128,6 +130,9 @@ DeviceSession::DeviceSession(const SessionPlatform& platform, QObject* parent)
     }
     // The device ending a TCP session is the link's own business.
     router_.add("EXT", [this] { reply_ext(); });
+    // An unsolicited reply with one of these codes counts as handled (the late MOD/CAL/SAV answers).
+    for (const std::string& code : DeviceModel::reply_codes())
+        router_.add(code, [this] { model_->take(reply_text_); });
 }
 
 DeviceSession::~DeviceSession() = default;
@@ -157,6 +162,35 @@ void DeviceSession::show_message(const QString& text, BoxIcon icon)
     if (platform_.boxes) platform_.boxes->show(text, icon);
 }
 
+// Opens a record of what the receivers see for the exchange in progress.
+class DeviceSession::HeardScope {
+public:
+    HeardScope(DeviceSession& s, Heard& h) : s_(s) { s_.heard_.push_back(&h); }
+    ~HeardScope() { s_.heard_.pop_back(); }
+
+private:
+    DeviceSession& s_;
+};
+
+void DeviceSession::heard_text(const std::string& text)
+{
+    for (Heard* h : heard_) h->text += text;
+}
+
+void DeviceSession::heard_line(const std::string& line)
+{
+    for (Heard* h : heard_) h->line = line;
+}
+
+Exchange::Kind classify_reply(const std::string& command, const std::string& reply)
+{
+    const std::string code = reply_code(reply);
+    if (code == "ERR") return Exchange::Kind::Refused;
+    if (command.compare(0, 3, code) == 0) return Exchange::Kind::Answered;
+    if (code == "EXT") return Exchange::Kind::Ended;
+    return Exchange::Kind::OtherCode;
+}
+
 bool DeviceSession::link_up() const
 {
     return (link_interface_ == 0 && serial_connected_) || (link_interface_ == 1 && eth_connected_);
@@ -175,12 +209,16 @@ bool DeviceSession::check_link()
     return true;
 }
 
-void DeviceSession::send_command(const std::string& command)
+Exchange DeviceSession::send_command(const std::string& command)
 {
     reply_ok_ = false;
-    if (!check_link()) return;
-    if (cmd_busy_) return; // a transaction is in flight: dropped without a word
+    if (!check_link()) return {Exchange::Kind::LinkDown, {}};
+    if (cmd_busy_) return {}; // a transaction is in flight: dropped without a word
 
+    Heard heard;
+    HeardScope scope(*this, heard);
+    model_->expect_answer_to(command);
+    bool restarted = false;
     emit log_entry(command);
     rx_count_ = 0;
     reply_text_.clear();
@@ -196,6 +234,7 @@ void DeviceSession::send_command(const std::string& command)
         if (command == "RST001" || command == "PWR001") {
             // The device restarts and drops the connection instead of answering.
             wait_steps = 0;
+            restarted = true;
             wait_seconds(1.0f);
             show_message(QStringLiteral("Need to re-connect Ethernet after KV-7720 re-boots ready !"), BoxIcon::Exclamation);
             emit restart_course();
@@ -211,6 +250,14 @@ void DeviceSession::send_command(const std::string& command)
     // A reply counts when a whole line was accepted into the buffer since the send, even if a
     // nested send has cleared reply_ok meanwhile.
     const bool accepted = rx_count_ >= kLineLength && reply_text_.size() == 6;
+    Exchange outcome;
+    if (restarted) outcome = {Exchange::Kind::Restarted, accepted ? reply_text_ : heard.line};
+    else if (accepted) outcome = {classify_reply(command, reply_text_), reply_text_};
+    // A line the receiver took itself (a nested send had ended the transaction) is not this
+    // command's answer, whatever its code.
+    else if (!heard.line.empty()) outcome = {Exchange::Kind::OtherCode, heard.line};
+    else if (!link_up()) outcome = {Exchange::Kind::LinkDown, {}};
+    else if (!heard.text.empty()) outcome = {Exchange::Kind::Unreadable, heard.text};
     if (!accepted) {
         reply_ok_ = false;
     } else {
@@ -231,6 +278,8 @@ void DeviceSession::send_command(const std::string& command)
         set_tim_rx_enabled(true);
         do_events();
     }
+    model_->exchange_ended(command, outcome);
+    return outcome;
 }
 
 void DeviceSession::wait_seconds(float seconds)
@@ -258,9 +307,16 @@ void DeviceSession::wait_seconds(float seconds)
         if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) d->wakeUp();
 }
 
-void DeviceSession::await_late_reply()
+Exchange DeviceSession::await_late_reply(const std::string& command, const Exchange& first)
 {
+    Heard heard;
+    HeardScope scope(*this, heard);
     for (int i = 0; i < 10 && !reply_ok_; ++i) wait_seconds(0.5f);
+    if (first.ok() || heard.line.empty()) return first;
+    // The waits end at a reply the session handles or a refusal; any other line is only noted.
+    Exchange late{reply_ok_ ? classify_reply(command, heard.line) : Exchange::Kind::OtherCode, heard.line, reply_ok_};
+    model_->exchange_ended(command, late);
+    return late;
 }
 
 } // namespace tavrion

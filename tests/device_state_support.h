@@ -2,6 +2,8 @@
 // scripted device for the fake links, and the start of a window on RS-232.
 #pragma once
 
+#include "support/wire_queries.h"
+
 #include "protocol/protocol.h"
 #include "support/panel_harness.h"
 
@@ -80,20 +82,6 @@ inline void power_on_in_mode(PanelHarness& h, MiniDevice& dev, int mode)
     h.w().session().send_command("MOD999");
     QCOMPARE(h.w().device_state().display_mode, mode);
     h.serial.clear();
-}
-
-inline QStringList picture_queries(int mode)
-{
-    QStringList q;
-    if (mode == 1) return {"BRI999", "CON999", "HUE999", "SAT999"};
-    for (int n = 1; n <= 4; ++n)
-        for (const char* code : {"BRI", "CON", "HUE", "SAT"}) q << QStringLiteral("%1%2").arg(QLatin1String(code)).arg(990 + n);
-    return q;
-}
-
-inline QStringList map_queries()
-{
-    return {"OUT001", "INP999", "OUT002", "INP999", "OUT003", "INP999", "OUT004", "INP999"};
 }
 
 } // namespace tavrion::test

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "panel/colours.h"
+#include "support/test_access.h"
 #include "support/features.h"
 #include "support/panel_harness.h"
 #include "support/sim_harness.h"
@@ -195,7 +196,7 @@ inline void refresh_after_clearing(SimHarness& h)
     const QStringList d = window_differences(h.w(), h.device());
     QVERIFY2(d.isEmpty(), qPrintable(joined(d)));
     QVERIFY2(h.boxes.texts().isEmpty(), qPrintable(joined(h.boxes.texts())));
-    QVERIFY(!h.w().session().cmd_busy());
+    QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
 }
 
 // A fault armed on the device while the user presses Refresh.
@@ -289,7 +290,7 @@ inline void run_refresh_fault(Link link, const RefreshFault& f)
     expected.current_output = h.device().current_output; // the map moves it, or nothing does
     d = partial_differences(h.w(), expected, fresh);
     QVERIFY2(d.isEmpty(), qPrintable(joined(d)));
-    QVERIFY(!h.w().session().cmd_busy());
+    QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
 
     refresh_after_clearing(h);
 }
@@ -331,7 +332,7 @@ inline void run_idle_fault(Link link, const IdleFault& f)
     shown.locked = f.shows_locked;
     const QStringList d = window_differences(h.w(), shown);
     QVERIFY2(d.isEmpty(), qPrintable(joined(d)));
-    QVERIFY(!h.w().session().cmd_busy());
+    QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
 
     refresh_after_clearing(h);
 }
@@ -388,7 +389,7 @@ inline void run_restart(Link link, const QString& command)
             QVERIFY(w.cmd_fact_reset->isEnabled());
         }
     }
-    QVERIFY(!w.session().cmd_busy());
+    QVERIFY(!SessionTestAccess::cmd_busy(w.session()));
 
     refresh_after_clearing(h);
     QVERIFY(w.img_start->isHidden());

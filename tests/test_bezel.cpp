@@ -69,7 +69,7 @@ private slots:
         QCOMPARE(w.hsr_bezel_h->value(), 30);
         QCOMPARE(w.txt_bezel_h->text(), QStringLiteral(" 30"));
 
-        w.model().set_bezel_max_pending(true);
+        w.model().expect_answer_to("BEH998");
         h.arrive("BEH255");
         h.arrive("BEV999");
         QCOMPARE(w.hsr_bezel_h->value(), 30);

@@ -2,8 +2,10 @@
 // calls it: against a device played by the simulator's model (no link: each command is handed to
 // the model and its answer classified as the session would), and against the simulator itself
 // over a pseudo-terminal and over TCP through the tool's own session; and the program itself.
-#include "ctl/runner.h"
-#include "ctl/session_device.h"
+#include "ctl/program.h"
+#include "hub/unit_backend.h"
+#include "verbs/session_device.h"
+#include "session/device_model.h"
 #include "session/serial_port.h"
 #include "sim/sim_server.h"
 #include "support/ctl_document.h"
@@ -11,6 +13,8 @@
 #include "support/program_folder.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -27,6 +31,7 @@
 #include <unistd.h>
 
 using namespace tavrion::ctl;
+using namespace tavrion::verbs;
 using tavrion::test::document_of;
 using tavrion_sim::DeviceModel;
 using tavrion_sim::DeviceState;
@@ -52,14 +57,17 @@ struct Bench {
 class BenchDevice : public Device {
 public:
     explicit BenchDevice(Bench& b) : b_(b) {}
-    Answer ask(const std::string& c) override { return transact(c, false); }
-    Answer ask_slow(const std::string& c) override { return transact(c, true); }
+    Answer ask(const std::string& c) override { return exchange(c, false); }
+    Answer ask_slow(const std::string& c) override { return exchange(c, true); }
     std::optional<std::string> network_query(const std::string& c) override
     {
         b_.wire << QString::fromStdString(c);
         if (!b_.serial || b_.faults.count(c)) return std::nullopt;
-        return b_.model.handle(c);
+        const std::string answer = b_.model.handle(c);
+        heard_.take_network(c, answer);
+        return answer;
     }
+    tavrion::DeviceModel& model() override { return heard_; }
     bool on_serial() const override { return b_.serial; }
     bool wait_ready(int) override
     {
@@ -68,6 +76,15 @@ public:
     }
 
 private:
+    // The answers go into the link's model as the session hands them to it.
+    Answer exchange(const std::string& c, bool slow)
+    {
+        heard_.expect_answer_to(c);
+        const Answer a = transact(c, slow);
+        if (a.answered()) heard_.take(a.reply);
+        heard_.exchange_ended(c, a);
+        return a;
+    }
     Answer transact(const std::string& c, bool slow)
     {
         if (b_.down) return {Kind::LinkDown, {}};
@@ -88,6 +105,7 @@ private:
         return {reply.compare(0, 3, c, 0, 3) == 0 ? Kind::Answered : Kind::OtherCode, reply};
     }
     Bench& b_;
+    tavrion::DeviceModel heard_;
 };
 
 struct Result {
@@ -157,6 +175,21 @@ Result ctl(Rig& rig, const QString& args)
         return open(link, error);
     });
 }
+
+// One opened session for several invocations, as the hub keeps a unit's link open.
+class SharedDevice : public Device {
+public:
+    explicit SharedDevice(Device& d) : d_(d) {}
+    Answer ask(const std::string& c) override { return d_.ask(c); }
+    Answer ask_slow(const std::string& c) override { return d_.ask_slow(c); }
+    std::optional<std::string> network_query(const std::string& c) override { return d_.network_query(c); }
+    bool on_serial() const override { return d_.on_serial(); }
+    bool wait_ready(int seconds) override { return d_.wait_ready(seconds); }
+    tavrion::DeviceModel& model() override { return d_.model(); }
+
+private:
+    Device& d_;
+};
 
 QString file_in(const QTemporaryDir& dir, const char* name, const QByteArray& content = {})
 {
@@ -821,6 +854,62 @@ private slots:
         r = run(gone + " version");
         QCOMPARE(r.status, 3);
         QVERIFY2(r.err.startsWith("tavrion-ctl: " + gone.mid(6) + ": cannot connect: "), qPrintable(r.err));
+    }
+
+    // tavrion-ctl's --json "state" and the hub's document come from the same model of the link:
+    // after the same commands on the same device they agree, the maximum BEH998 reports, a late
+    // answer and a refused step included.
+    void ctl_state_and_hub_document_agree_data()
+    {
+        QTest::addColumn<QString>("fault"); // armed on the simulator before the commands
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QString>("shown"); // part of the state, as compact JSON
+        QTest::newRow("bezel maximum") << QString() << QStringList{"send BEH998", "lock on --json"} << R"("h_max":120)";
+        QTest::newRow("late mode answer") << "delay 1500 MOD once" << QStringList{"mode dual --json"} << R"("mode":"dual")";
+        QTest::newRow("refused read-back step") << "err 1 SAT once" << QStringList{"send VER999", "mode dual --json"}
+                                                << R"("firmware":"1.06")";
+        QTest::newRow("refused set") << "err 3 LCK once" << QStringList{"send BEV998", "lock on --json"} << R"("v_max":90)";
+    }
+    void ctl_state_and_hub_document_agree()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QStringList, commands);
+        QFETCH(QString, shown);
+        auto armed = [&](Rig& rig) {
+            if (!fault.isEmpty()) QVERIFY(rig.sim.apply_control(fault));
+        };
+        // tavrion-ctl: each command an invocation on the one open link; the last prints the state.
+        Rig ctl_rig(false);
+        armed(ctl_rig);
+        const std::string ctl_dir = ctl_rig.folder.path().toStdString();
+        std::string error;
+        LinkChoice choice;
+        QVERIFY(parse_link("--tcp", QString("127.0.0.1:%1").arg(ctl_rig.sim.tcp_port()).toStdString(), choice, error));
+        const std::unique_ptr<Device> link = session_opener(ctl_dir)(*link_target(choice, ctl_dir, error), error);
+        QVERIFY2(link, error.c_str());
+        Result last{};
+        for (const QString& c : commands)
+            last = invoke(c, ctl_dir, [&](const LinkTarget&, std::string&) { return std::make_unique<SharedDevice>(*link); });
+        const QJsonObject ctl_state = QJsonDocument::fromJson(last.out.toUtf8()).object().value("state").toObject();
+        QVERIFY2(!ctl_state.isEmpty(), qPrintable(last.out + last.err));
+
+        // The hub: the same commands as one request on its own unit.
+        Rig hub_rig(false);
+        armed(hub_rig);
+        const auto unit = tavrion::hub::UnitLink::tcp(QString("127.0.0.1:%1").arg(hub_rig.sim.tcp_port()).toStdString(), error);
+        QVERIFY2(unit, error.c_str());
+        tavrion::hub::UnitBackend hub(*unit, hub_rig.folder.path().toStdString());
+        QVERIFY2(hub.open(error), error.c_str());
+        std::vector<std::string> lines;
+        for (const QString& c : commands) lines.push_back(c.toStdString());
+        const auto results = hub.run(lines);
+        QCOMPARE(results.back().status, last.status);
+        QJsonObject document = QJsonDocument::fromJson(QByteArray::fromStdString(hub.document())).object();
+        document.remove("format");
+        document.remove("device");
+        QVERIFY(QJsonDocument(ctl_state).toJson(QJsonDocument::Compact).contains(shown.toUtf8()));
+        QCOMPARE(ctl_state, document);
+        QCOMPARE(hub_rig.sim.received_commands(), ctl_rig.sim.received_commands());
     }
 };
 

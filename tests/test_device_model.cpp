@@ -1,5 +1,6 @@
 // The device model on its own: hand-made replies in, typed state and one event per reply out.
 #include "session/device_model.h"
+#include "support/test_access.h"
 #include "session/device_session.h"
 
 #include <QTest>
@@ -137,7 +138,7 @@ private slots:
     {
         DeviceModel m;
         Recorder rec(m);
-        m.set_bezel_max_pending(true);
+        m.expect_answer_to("BEH998");
         m.take("BEH300"); // past the limit: not a maximum either, and the flag stays up
         QVERIFY(m.bezel_max_pending());
         m.take("BEH120");
@@ -145,6 +146,51 @@ private slots:
         m.take("BEH017");
         QCOMPARE(rec.lines, (QStringList{"bezel max 0 120", "bezel 0 17"}));
         QVERIFY(is(m.state().bezel_h_max, 120) && is(m.state().bezel_h, 17));
+    }
+
+    // Only the maximum queries raise the mark; any reply to them puts it down, silence keeps it
+    // for the late answer, and the end of another exchange leaves it alone.
+    void bezel_maximum_follows_the_exchange()
+    {
+        using K = Exchange::Kind;
+        struct Case {
+            const char* sent;
+            K kind;
+            const char* reply;
+            bool pending;
+        } cases[] = {
+            {"BEH998", K::Silent, "", true},         {"BEV998", K::Refused, "ERR003", false},
+            {"BEH998", K::OtherCode, "PWR001", false}, {"BEH998", K::Unreadable, "\x01", true},
+            {"BEV998", K::LinkDown, "", true},       {"BEH999", K::Silent, "", false},
+            {"BEH120", K::Answered, "BEH120", false},
+        };
+        for (const Case& c : cases) {
+            DeviceModel m;
+            m.expect_answer_to(c.sent);
+            m.exchange_ended(c.sent, Exchange{c.kind, c.reply});
+            QVERIFY2(m.bezel_max_pending() == c.pending, c.sent);
+        }
+        DeviceModel m;
+        m.expect_answer_to("BEH998");
+        m.exchange_ended("PWR999", Exchange{K::Answered, "PWR001"});
+        QVERIFY(m.bezel_max_pending());
+    }
+
+    // A set command's answer reports the value asked for, read as the model reads its code.
+    void confirms_reads_the_value_as_the_model_does()
+    {
+        const struct {
+            const char* command;
+            const char* reply;
+            bool took;
+        } cases[] = {
+            {"LCK001", "LCK002", true}, {"LCK001", "LCK000", false}, {"PWR000", "PWR000", true},
+            {"RES012", "RES112", true}, {"RES012", "RES013", false}, {"BRI250", "BRI250", true},
+            {"BRI250", "BRI251", false}, {"BEH030", "BEH030", true}, {"MOD002", "MOD012", true},
+            {"MOD002", "MOD003", false}, {"MNX001", "MNX000", true}, {"AUE004", "AUE004", true},
+        };
+        for (const auto& c : cases)
+            QVERIFY2(DeviceModel::confirms(c.command, c.reply) == c.took, c.command);
     }
 
     void picture_values_belong_to_their_layout()
@@ -168,7 +214,7 @@ private slots:
         QVERIFY(is(m.state().mask, std::string("255.255.255.000\r")));
         m.take("MOD003");
         m.take("OUT004");
-        m.set_bezel_max_pending(true);
+        m.expect_answer_to("BEV998");
         m.reset();
         QVERIFY(!m.state().mask && !m.state().mode);
         QCOMPARE(m.display_mode(), 1);
@@ -179,9 +225,8 @@ private slots:
     void registers_every_code_with_the_session()
     {
         DeviceSession session(SessionPlatform{});
-        DeviceModel m(session);
-        for (const std::string& code : DeviceModel::reply_codes()) QVERIFY(session.router().has(code));
-        QVERIFY(!session.router().has("ERR"));
+        for (const std::string& code : DeviceModel::reply_codes()) QVERIFY(SessionTestAccess::router(session).has(code));
+        QVERIFY(!SessionTestAccess::router(session).has("ERR"));
         QCOMPARE(int(DeviceModel::reply_codes().size()), 21);
     }
 };

@@ -3,6 +3,7 @@
 // window then shows what the device holds: refresh-all in each mode, power and lock, the frames
 // that power gates, and the restart the device makes over TCP.
 #include "support/ctl_document.h"
+#include "support/test_access.h"
 #include "support/panel_harness.h"
 #include "support/sim_harness.h"
 #include "support/state_compare.h"
@@ -369,8 +370,8 @@ private slots:
             QCOMPARE(h.boxes.texts(), (QStringList{"Ethernet is disconnected !", kRestartWarning}));
         else
             QCOMPARE(h.boxes.texts(), QStringList{kRestartWarning});
-        QVERIFY(!w.session().reply_ok());
-        QVERIFY(!w.session().cmd_busy());
+        QVERIFY(!SessionTestAccess::reply_ok(w.session()));
+        QVERIFY(!SessionTestAccess::cmd_busy(w.session()));
         QVERIFY(w.img_start->isVisibleTo(&w));
         QVERIFY(!w.cmd_keypad->isVisibleTo(&w));
         QVERIFY(!w.session().eth_connected());

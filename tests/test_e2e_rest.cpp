@@ -4,8 +4,10 @@
 // window, the network query and the factory reset: the commands on the wire, in order, what the
 // device then holds, and what the window shows of it.
 #include "support/panel_harness.h"
+#include "support/test_access.h"
 #include "support/sim_harness.h"
 #include "support/state_compare.h"
+#include "support/wire_queries.h"
 
 #include "panel/line_shape.h"
 #include "panel/colours.h"
@@ -46,19 +48,8 @@ int selected_in(const Indexed<QPushButton, 1, Hi>& row)
     return found;
 }
 
-QStringList map_queries()
-{
-    return {"OUT001", "INP999", "OUT002", "INP999", "OUT003", "INP999", "OUT004", "INP999"};
-}
-
-QStringList picture_queries(int mode)
-{
-    if (mode == 1) return {"BRI999", "CON999", "HUE999", "SAT999"};
-    QStringList q;
-    for (int n = 1; n <= 4; ++n)
-        for (const char* code : {"BRI", "CON", "HUE", "SAT"}) q << QStringLiteral("%1%2").arg(QLatin1String(code)).arg(990 + n);
-    return q;
-}
+using tavrion::test::map_queries;
+using tavrion::test::picture_queries;
 
 #define COMPARE_WINDOW_TO_DEVICE(h)                                                                  \
     do {                                                                                             \
@@ -692,7 +683,7 @@ private slots:
         QCOMPARE(w.txt_get_gate->text().trimmed(), QStringLiteral("010.000.000.001"));
         QVERIFY(w.cmd_get_ip->isEnabled());
         QCOMPARE(back_colour(w.cmd_get_ip), button_face_colour());
-        QCOMPARE(w.session().net_query_state(), 254);
+        QCOMPARE(SessionTestAccess::net_query_state(w.session()), 254);
 
         // The link goes on as before.
         h.clear_wire();

@@ -2,6 +2,7 @@
 // connecting, replies in segments, EXT, the 7 s attempt timeout, the 100 ms link watch, and the
 // switch between the two links.
 #include "session/clock.h"
+#include "support/test_access.h"
 #include "session/tcp_client.h"
 #include "panel/colours.h"
 #include "support/features.h"
@@ -139,7 +140,7 @@ bool shows_idle(FrmMain& w)
 {
     return w.cmd_conn_eth->isEnabled() && back_colour(w.cmd_conn_eth) == button_face_colour()
         && !w.cmd_disconn_eth->isEnabled() && back_colour(w.cmd_disconn_eth) == disconnected_colour
-        && w.lab_eth_state->isHidden() && !w.session().tim_eth()->isActive() && w.session().tim_eth()->interval() == 7000;
+        && w.lab_eth_state->isHidden() && !SessionTestAccess::tim_eth(w.session())->isActive() && SessionTestAccess::tim_eth(w.session())->interval() == 7000;
 }
 
 // A loopback port on which a connection attempt neither completes nor is refused: a listener whose
@@ -205,15 +206,15 @@ private slots:
         QVERIFY(!p.w().cmd_conn_eth->isEnabled());
         QCOMPARE(back_colour(p.w().cmd_conn_eth), connecting_colour);
         QVERIFY(!p.w().lab_eth_state->isHidden());
-        QVERIFY(p.w().session().tim_eth()->isActive());
+        QVERIFY(SessionTestAccess::tim_eth(p.w().session())->isActive());
         PanelHarness::click(p.w().cmd_conn_eth);
         QVERIFY(PanelHarness::wait_until([&] { return p.w().session().eth_connected(); }, 2000));
         QCOMPARE(back_colour(p.w().cmd_conn_eth), connected_colour);
         QVERIFY(p.w().cmd_disconn_eth->isEnabled());
         QCOMPARE(back_colour(p.w().cmd_disconn_eth), button_face_colour());
         QVERIFY(p.w().lab_eth_state->isHidden());
-        QCOMPARE(p.w().session().tim_eth()->interval(), 100);
-        QVERIFY(p.w().session().tim_eth()->isActive());
+        QCOMPARE(SessionTestAccess::tim_eth(p.w().session())->interval(), 100);
+        QVERIFY(SessionTestAccess::tim_eth(p.w().session())->isActive());
         PanelHarness::pump(50);
         QCOMPARE(peer.clients.size(), 1);
 
@@ -224,19 +225,19 @@ private slots:
             return {};
         };
         int count_between = -1;
-        QTimer::singleShot(35, &p.w(), [&] { count_between = p.w().session().rx_count(); });
+        QTimer::singleShot(35, &p.w(), [&] { count_between = SessionTestAccess::rx_count(p.w().session()); });
         p.w().session().send_command("OUT999");
         QCOMPARE(count_between, 3);
-        QVERIFY(p.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(p.w().session()));
         QCOMPARE(p.w().device_state().cur_output, 2);
 
         // 14 characters at once: only the first reply counts.
         p.w().session().send_command("OUT003");
-        QVERIFY(p.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(p.w().session()));
         QCOMPARE(p.w().device_state().cur_output, 3);
         PanelHarness::pump(100);
         QCOMPARE(p.w().device_state().cur_output, 3);
-        QCOMPARE(p.w().session().rx_count(), 0);
+        QCOMPARE(SessionTestAccess::rx_count(p.w().session()), 0);
         QCOMPARE(peer.commands, (QStringList{"OUT999", "OUT003"}));
 
         // A reply without a transaction is dispatched by the socket's receiver.
@@ -248,7 +249,7 @@ private slots:
         QCOMPARE(p.boxes.texts(), QStringList{"Ethernet is already connected!"});
         QCOMPARE(p.boxes.boxes[0].icon, BoxIcon::Critical);
         QVERIFY(!p.w().cmd_conn_eth->isEnabled());
-        QVERIFY(p.w().session().tim_eth()->isActive());
+        QVERIFY(SessionTestAccess::tim_eth(p.w().session())->isActive());
         QVERIFY(p.w().session().eth_connected());
         PanelHarness::pump(200);
         QVERIFY(p.w().session().eth_connected());
@@ -271,10 +272,10 @@ private slots:
 
         // During a transaction EXT is a reply of another code.
         peer.plan = [](const QByteArray&) { return QList<Piece>{{0, "EXT000\r"}}; };
-        const quint64 steps = p.w().session().wait_step_count();
+        const quint64 steps = SessionTestAccess::wait_step_count(p.w().session());
         p.w().session().send_command("OUT002");
-        QVERIFY(!p.w().session().reply_ok());
-        QVERIFY(p.w().session().wait_step_count() - steps < 100); // answered, not timed out
+        QVERIFY(!SessionTestAccess::reply_ok(p.w().session()));
+        QVERIFY(SessionTestAccess::wait_step_count(p.w().session()) - steps < 100); // answered, not timed out
         QVERIFY(p.w().session().eth_connected());
         QCOMPARE(p.tcp.state(), int(TcpClient::Connected));
 
@@ -372,7 +373,7 @@ private slots:
         QVERIFY(p.w().txt_ip->isHidden() && p.w().lab_ip->isHidden());
         QVERIFY(!p.w().cmd_conn->isHidden() && !p.w().cmd_disconn->isHidden() && !p.w().cbo_com->isHidden());
         QVERIFY(p.w().cmd_get_ip->isEnabled());
-        QVERIFY(!p.w().session().tim_eth()->isActive());
+        QVERIFY(!SessionTestAccess::tim_eth(p.w().session())->isActive());
         QVERIFY(PanelHarness::wait_until([&] { return peer.client()->state() == QAbstractSocket::UnconnectedState; }, 1000));
         PanelHarness::pump(300);
         QVERIFY(p.boxes.boxes.isEmpty());
@@ -385,8 +386,8 @@ private slots:
         QVERIFY(p.w().cmd_conn->isHidden() && p.w().cbo_com->isHidden());
         QVERIFY(!p.w().txt_ip->isHidden() && !p.w().cmd_conn_eth->isHidden());
         PanelHarness::click(p.w().cmd_conn_eth);
-        QCOMPARE(p.w().session().tim_eth()->interval(), 7000);
-        QVERIFY(p.w().session().tim_eth()->isActive());
+        QCOMPARE(SessionTestAccess::tim_eth(p.w().session())->interval(), 7000);
+        QVERIFY(SessionTestAccess::tim_eth(p.w().session())->isActive());
         QVERIFY(PanelHarness::wait_until([&] { return p.w().session().eth_connected(); }, 2000));
         QCOMPARE(peer.clients.size(), 2);
         QVERIFY(p.boxes.boxes.isEmpty());
@@ -407,7 +408,7 @@ private slots:
             if (once) return;
             once = true;
             p.w().session().send_command("OUT003");
-            nested_ok = p.w().session().reply_ok();
+            nested_ok = SessionTestAccess::reply_ok(p.w().session());
         });
         peer.send("OUT002\r");
         QVERIFY(PanelHarness::wait_until([&] { return once; }, 1000));
@@ -423,10 +424,10 @@ private slots:
         h.clear_wire();
         for (const char* q : {"VER999", "MOD999", "OUT999", "INP999"}) {
             h.w().session().send_command(q);
-            QVERIFY2(h.w().session().reply_ok(), q);
+            QVERIFY2(SessionTestAccess::reply_ok(h.w().session()), q);
         }
         QCOMPARE(h.wire(), (QStringList{"VER999", "MOD999", "OUT999", "INP999"}));
-        QVERIFY(!h.w().session().cmd_busy());
+        QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
         QVERIFY(h.boxes.boxes.isEmpty());
     }
 #endif

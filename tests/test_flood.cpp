@@ -5,6 +5,7 @@
 // The amount is TAVRION_FLOOD_MB per run (default 8; the reliability figure is taken with 64:
 //   TAVRION_FLOOD_MB=64 QT_QPA_PLATFORM=offscreen build/tests/test_flood).
 #include "support/hygiene.h"
+#include "support/test_access.h"
 #include "support/panel_harness.h"
 #include "support/sim_harness.h"
 #include "support/sanitizer.h"
@@ -182,10 +183,10 @@ private:
                  qPrintable(QStringLiteral("the event loop stood still for %1 ms").arg(watch.longest_gap)));
 
         // The stream is over: the next reply is taken as usual, and so is a whole refresh.
-        QVERIFY(!h.w().session().cmd_busy());
+        QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
         h.clear_wire();
         h.w().session().send_command("VER999");
-        QVERIFY(h.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.06"));
         h.device().power_on = false;
         h.refresh();

@@ -1,6 +1,7 @@
 // "Get IP": the three queries on RS-232, the 16-character answers into their boxes, the sequence
 // abandoned at the first unanswered query, and the button always restored.
 #include "support/panel_harness.h"
+#include "support/test_access.h"
 
 #include "panel/colours.h"
 
@@ -27,7 +28,7 @@ void verify_restored(FrmMain& w)
 {
     QVERIFY(w.cmd_get_ip->isEnabled());
     QCOMPARE(back_colour(w.cmd_get_ip), button_face_colour());
-    QCOMPARE(w.session().net_query_state(), 254);
+    QCOMPARE(SessionTestAccess::net_query_state(w.session()), 254);
 }
 } // namespace
 

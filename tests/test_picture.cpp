@@ -1,6 +1,7 @@
 // Picture adjustment: one unacknowledged command per value set by the user, replies that move the
 // sliders without echo, the read-back per layout, and the reset.
 #include "device_state_support.h"
+#include "support/test_access.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -186,7 +187,7 @@ private slots:
         int moves = 0;
         QTimer user;
         QObject::connect(&user, &QTimer::timeout, &w, [&] {
-            if (!w.session().cmd_busy()) return;
+            if (!SessionTestAccess::cmd_busy(w.session())) return;
             ++moves;
             w.hsr_con(4)->triggerAction(QAbstractSlider::SliderPageStepAdd);
             click_part(w.hsr_sat(1), QStyle::SC_ScrollBarAddLine);

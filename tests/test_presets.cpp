@@ -1,6 +1,7 @@
 // Presets: recall and save rows, the late-reply waits, the highlights set by the replies, and the
 // routing re-read after a recall.
 #include "support/panel_harness.h"
+#include "support/test_access.h"
 
 #include "panel/colours.h"
 
@@ -70,14 +71,14 @@ private slots:
 
         bool disabled_meanwhile = false;
         QTimer::singleShot(1000, [&] { disabled_meanwhile = !row_enabled(w.cmd_save) && row_enabled(w.cmd_recall); });
-        const quint64 waits_before = w.session().wait_step_count();
+        const quint64 waits_before = SessionTestAccess::wait_step_count(w.session());
         QElapsedTimer t;
         t.start();
         PanelHarness::click(w.cmd_save(2));
         const qint64 ms = t.elapsed();
 
         QCOMPARE(h.serial.commands, QStringList{"SAV002"});
-        QCOMPARE(w.session().wait_step_count() - waits_before, quint64(301 + 10)); // reply steps, then ten late waits
+        QCOMPARE(SessionTestAccess::wait_step_count(w.session()) - waits_before, quint64(301 + 10)); // reply steps, then ten late waits
         QVERIFY2(ms >= 5000 && ms < 9000, qPrintable(QString::number(ms)));
         QVERIFY(disabled_meanwhile);
         QVERIFY(row_enabled(w.cmd_save));

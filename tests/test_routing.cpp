@@ -1,6 +1,7 @@
 // Routing: output and input clicks on the wire, the highlights and lines the replies draw, and the
 // read-back of all four routes.
 #include "device_state_support.h"
+#include "support/test_access.h"
 #include "panel/line_shape.h"
 #include "panel/colours.h"
 
@@ -80,7 +81,7 @@ private slots:
         power_on_in_mode(h, dev, 2);
         w.routing().map_refresh();
         QCOMPARE(h.serial.commands, map_queries());
-        QVERIFY(w.session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(w.session()));
         QCOMPARE(lines_shown(w), QStringLiteral("4412"));
         QCOMPARE(w.device_state().cur_output, 4);
         QCOMPARE(selected(w.cmd_out), 4);
@@ -114,7 +115,7 @@ private slots:
         h.serial.clear();
         w.routing().map_refresh();
         QCOMPARE(h.serial.commands, QStringList({"OUT001", "INP999", "OUT002"}));
-        QVERIFY(!w.session().reply_ok());
+        QVERIFY(!SessionTestAccess::reply_ok(w.session()));
         QCOMPARE(lines_shown(w), QStringLiteral("2234")); // B to D keep what they had
 
         // An ERR counts as answered and changes nothing: the read-back goes on.

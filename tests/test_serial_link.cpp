@@ -196,29 +196,29 @@ private slots:
         int count_between = -1;
         std::string text_between;
         QTimer::singleShot(35, &p.w(), [&] {
-            count_between = p.w().session().rx_count();
-            text_between = p.w().session().reply_text();
+            count_between = SessionTestAccess::rx_count(p.w().session());
+            text_between = SessionTestAccess::reply_text(p.w().session());
         });
         p.w().session().send_command("OUT999");
         QCOMPARE(dev.commands, QStringList{"OUT999"});
         QCOMPARE(count_between, 4);
         QCOMPARE(text_between, std::string("OUT0"));
-        QVERIFY(p.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(p.w().session()));
         QCOMPARE(p.w().device_state().cur_output, 2);
-        QVERIFY(p.w().session().tim_rx_enabled());
+        QVERIFY(SessionTestAccess::tim_rx_enabled(p.w().session()));
 
         // Nine bytes at once: one reply, the two extra bytes go with the rest of the line.
         p.w().session().send_command("OUT003");
-        QVERIFY(p.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(p.w().session()));
         QCOMPARE(p.w().device_state().cur_output, 3);
         PanelHarness::pump(50);
-        QCOMPARE(p.w().session().rx_count(), 0);
-        QVERIFY(p.w().session().reply_text().empty());
+        QCOMPARE(SessionTestAccess::rx_count(p.w().session()), 0);
+        QVERIFY(SessionTestAccess::reply_text(p.w().session()).empty());
 
         // A reply that finds no transaction is dispatched by the receive tick.
         pty.write("OUT004\r");
         QVERIFY(PanelHarness::wait_until([&] { return p.w().device_state().cur_output == 4; }, 1000));
-        QVERIFY(p.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(p.w().session()));
         QVERIFY(p.boxes.boxes.isEmpty());
     }
 
@@ -252,23 +252,23 @@ private slots:
             return out;
         };
 
-        p.w().session().set_net_query_state(0);
+        SessionTestAccess::set_net_query_state(p.w().session(), 0);
         p.w().session().send_command_nowait("EIP999");
         QVERIFY(PanelHarness::wait_until([&] { return !dev.commands.isEmpty(); }, 1000));
         QCOMPARE(dev.commands, QStringList{"EIP999"});
         if (taken) {
-            QVERIFY(PanelHarness::wait_until([&] { return p.w().session().net_query_state() == 3; }, 1000));
-            QCOMPARE(p.w().session().reply_text(), answer.toStdString());
-            QCOMPARE(p.w().session().rx_count(), 16);
-            QVERIFY(!p.w().session().cmd_busy());
-            QVERIFY(p.w().session().tim_rx_enabled());
+            QVERIFY(PanelHarness::wait_until([&] { return SessionTestAccess::net_query_state(p.w().session()) == 3; }, 1000));
+            QCOMPARE(SessionTestAccess::reply_text(p.w().session()), answer.toStdString());
+            QCOMPARE(SessionTestAccess::rx_count(p.w().session()), 16);
+            QVERIFY(!SessionTestAccess::cmd_busy(p.w().session()));
+            QVERIFY(SessionTestAccess::tim_rx_enabled(p.w().session()));
         } else {
             // More than sixteen at once is examined as an ordinary line: ".16" fails the digit
             // test and the bytes are dropped.
             PanelHarness::pump(60 * pieces.size() + 100);
-            QCOMPARE(p.w().session().net_query_state(), 0);
-            QVERIFY(!p.w().session().reply_ok());
-            QCOMPARE(p.w().session().rx_count(), 0);
+            QCOMPARE(SessionTestAccess::net_query_state(p.w().session()), 0);
+            QVERIFY(!SessionTestAccess::reply_ok(p.w().session()));
+            QCOMPARE(SessionTestAccess::rx_count(p.w().session()), 0);
             QVERIFY(p.w().txt_cmd->toPlainText().startsWith("192.168.00"));
         }
     }
@@ -281,12 +281,12 @@ private slots:
         SerialPanel p;
         p.link_com(1, pty.slave);
         QVERIFY(p.load());
-        p.w().session().set_net_query_state(0);
+        SessionTestAccess::set_net_query_state(p.w().session(), 0);
         pty.write("OUT003");
         PanelHarness::pump(20);
         pty.write("\r");
         QVERIFY(PanelHarness::wait_until([&] { return p.w().device_state().cur_output == 3; }, 1000));
-        QCOMPARE(p.w().session().net_query_state(), 0);
+        QCOMPARE(SessionTestAccess::net_query_state(p.w().session()), 0);
     }
 
     void com_ports_are_selected_from_the_list()
@@ -311,7 +311,7 @@ private slots:
         PtyDevice dev(five);
         dev.plan = [](const QByteArray&) { return QList<Piece>{{0, "OUT002\r"}}; };
         p.w().session().send_command("OUT002");
-        QVERIFY(p.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(p.w().session()));
         QCOMPARE(dev.commands, QStringList{"OUT002"});
         QVERIFY(one.read_all().isEmpty());
 
@@ -364,7 +364,7 @@ private slots:
         watch.start(5);
         p.w().session().send_command("OUT002");
         watch.stop();
-        QVERIFY(!p.w().session().reply_ok());
+        QVERIFY(!SessionTestAccess::reply_ok(p.w().session()));
         QVERIFY2(closed_after >= 50 && closed_after < 1050, qPrintable(QString::number(closed_after)));
         QVERIFY(shows_closed(p.w()));
         QVERIFY(!p.serial.is_open());
@@ -383,7 +383,7 @@ private slots:
         // The panel goes on: a send reports the closed port.
         p.w().session().send_command("OUT002");
         QCOMPARE(p.boxes.texts(), QStringList{"RS232 port is disconnected !"});
-        QVERIFY(!p.w().session().cmd_busy());
+        QVERIFY(!SessionTestAccess::cmd_busy(p.w().session()));
     }
 
     void idle_window_with_the_port_open_costs_next_to_nothing()
@@ -394,7 +394,7 @@ private slots:
         p.link_com(1, pty.slave);
         QVERIFY(p.load());
         QVERIFY(p.w().session().serial_connected());
-        QVERIFY(p.w().session().tim_rx_enabled());
+        QVERIFY(SessionTestAccess::tim_rx_enabled(p.w().session()));
         PanelHarness::pump(200); // let start-up settle
 
         auto cpu_seconds = [] {
@@ -428,10 +428,10 @@ private slots:
         h.clear_wire();
         for (const char* q : {"VER999", "MOD999", "OUT999", "INP999"}) {
             h.w().session().send_command(q);
-            QVERIFY2(h.w().session().reply_ok(), q);
+            QVERIFY2(SessionTestAccess::reply_ok(h.w().session()), q);
         }
         QCOMPARE(h.wire(), (QStringList{"VER999", "MOD999", "OUT999", "INP999"}));
-        QVERIFY(!h.w().session().cmd_busy());
+        QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
         QVERIFY(h.boxes.boxes.isEmpty());
     }
 #endif

@@ -1,5 +1,6 @@
 // Start-up and shutdown against real files in a temporary program folder.
 #include "panel/colours.h"
+#include "support/test_access.h"
 #include "support/panel_harness.h"
 
 #include <QComboBox>
@@ -150,11 +151,11 @@ private slots:
         QVERIFY(w.txt_cmd->toPlainText().isEmpty());
 
         QVERIFY(w.flags().ui_events_enabled);
-        QVERIFY(w.session().tim_rx_enabled());
+        QVERIFY(SessionTestAccess::tim_rx_enabled(w.session()));
         QCOMPARE(w.device_state().power_state, 254);
         QCOMPARE(w.device_state().lock_state, 254);
         QCOMPARE(w.device_state().audio_state, 254);
-        QCOMPARE(w.session().net_query_state(), 254);
+        QCOMPARE(SessionTestAccess::net_query_state(w.session()), 254);
         QCOMPARE(w.device_state().display_mode, 1);
         QVERIFY(!w.fra_btn->isEnabled());
 

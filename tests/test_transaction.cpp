@@ -34,11 +34,11 @@ struct Timed {
 };
 Timed timed_send(FrmMain& w, const std::string& command)
 {
-    const quint64 before = w.session().wait_step_count();
+    const quint64 before = SessionTestAccess::wait_step_count(w.session());
     QElapsedTimer t;
     t.start();
     w.session().send_command(command);
-    return {t.nsecsElapsed() / 1e9, w.session().wait_step_count() - before};
+    return {t.nsecsElapsed() / 1e9, SessionTestAccess::wait_step_count(w.session()) - before};
 }
 
 QString log_text(FrmMain& w) { return w.txt_cmd->toPlainText(); }
@@ -60,21 +60,21 @@ private slots:
         const Timed t = timed_send(h.w(), "OUT002");
         QCOMPARE(t.steps, quint64(301));
         qInfo("silent device, RS-232: %.3f s", t.seconds);
-        QVERIFY(!h.w().session().reply_ok());
-        QVERIFY(!h.w().session().cmd_busy());
+        QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
+        QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
         QCOMPARE(h.w().device_state().cur_output, 1); // no handler ran
         QCOMPARE(h.serial.commands, QStringList{"OUT002"});
         QCOMPARE(h.serial.raw, QByteArray("OUT002\r"));
         // Each step lasts at least 2 ms of the millisecond clock.
         QVERIFY2(t.seconds >= 0.6, qPrintable(QString::number(t.seconds)));
         QVERIFY2(t.seconds < 1.0, qPrintable(QString::number(t.seconds)));
-        QVERIFY(h.w().session().tim_rx_enabled());
+        QVERIFY(SessionTestAccess::tim_rx_enabled(h.w().session()));
         QVERIFY(h.boxes.boxes.isEmpty());
 
         // A reset command takes the same course on this link: no restart message.
         const Timed r = timed_send(h.w(), "RST001");
         QCOMPARE(r.steps, quint64(301));
-        QVERIFY(!h.w().session().reply_ok());
+        QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
         QVERIFY(h.boxes.boxes.isEmpty());
         QVERIFY(h.w().session().serial_connected());
     }
@@ -90,7 +90,7 @@ private slots:
         const Timed t = timed_send(h.w(), "OUT002");
         QCOMPARE(t.steps, quint64(601));
         qInfo("silent device, Ethernet: %.3f s", t.seconds);
-        QVERIFY(!h.w().session().reply_ok());
+        QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.tcp.raw, QByteArray("OUT002\r"));
         QVERIFY2(t.seconds >= 1.2, qPrintable(QString::number(t.seconds)));
         QVERIFY2(t.seconds < 1.8, qPrintable(QString::number(t.seconds)));
@@ -106,18 +106,18 @@ private slots:
         h.serial.responder = dev.responder();
         h.serial.delay_ms = 5;
         int handled = 0;
-        h.w().session().router().set_dispatch_hook([&](const std::string&) { ++handled; });
+        SessionTestAccess::router(h.w().session()).set_dispatch_hook([&](const std::string&) { ++handled; });
 
         const Timed t = timed_send(h.w(), "OUT003");
-        QVERIFY(h.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().device_state().cur_output, 3);
         QVERIFY2(t.steps < 50, qPrintable(QString::number(t.steps)));
         PanelHarness::pump(20);
         QCOMPARE(handled, 1); // by the transaction, and not again by the receiver
-        QVERIFY(!h.w().session().cmd_busy());
-        QCOMPARE(h.w().session().rx_count(), 0);
-        QVERIFY(h.w().session().reply_text().empty());
-        QVERIFY(h.w().session().tim_rx_enabled()); // re-armed after the hand-over
+        QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
+        QCOMPARE(SessionTestAccess::rx_count(h.w().session()), 0);
+        QVERIFY(SessionTestAccess::reply_text(h.w().session()).empty());
+        QVERIFY(SessionTestAccess::tim_rx_enabled(h.w().session())); // re-armed after the hand-over
     }
 
     void reply_of_another_code_or_err()
@@ -128,13 +128,13 @@ private slots:
         // Another code: not dispatched, reply_ok false.
         h.serial.responder = always("OUT004\r");
         h.w().session().send_command("INP999");
-        QVERIFY(!h.w().session().reply_ok());
+        QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().device_state().cur_output, 1);
 
         // ERR: the transaction counts as answered, nothing is dispatched or shown.
         h.serial.responder = always("ERR004\r");
         const Timed t = timed_send(h.w(), "OUT004");
-        QVERIFY(h.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
         QVERIFY(t.steps < 50);
         QCOMPARE(h.w().device_state().cur_output, 1);
         QVERIFY(h.boxes.boxes.isEmpty());
@@ -142,12 +142,12 @@ private slots:
         // A code without handler (menu keys) is answered, nothing else.
         h.serial.responder = always("MNX001\r");
         h.w().session().send_command("MNX001");
-        QVERIFY(h.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
 
         // A line failing the digit test is dropped; the wait runs out.
         h.serial.responder = always("OUT0X2\r");
         const Timed bad = timed_send(h.w(), "OUT002");
-        QVERIFY(!h.w().session().reply_ok());
+        QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(bad.steps, quint64(301));
         QCOMPARE(h.w().device_state().cur_output, 1);
     }
@@ -159,10 +159,10 @@ private slots:
         h.serial.responder = always("OUT00");
         const Timed t = timed_send(h.w(), "OUT002");
         QCOMPARE(t.steps, quint64(301));
-        QVERIFY(!h.w().session().reply_ok());
+        QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().device_state().cur_output, 1);
-        QCOMPARE(h.w().session().rx_count(), 0); // the fragment is thrown away with the transaction
-        QVERIFY(h.w().session().reply_text().empty());
+        QCOMPARE(SessionTestAccess::rx_count(h.w().session()), 0); // the fragment is thrown away with the transaction
+        QVERIFY(SessionTestAccess::reply_text(h.w().session()).empty());
     }
 
     void link_down_sends_and_logs_nothing()
@@ -175,7 +175,7 @@ private slots:
         SessionTestAccess::set_reply_ok(h.w().session(), true);
         h.w().session().send_command("OUT002");
         h.w().session().send_command_nowait("BRI050");
-        QVERIFY(!h.w().session().reply_ok());
+        QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.boxes.texts(), (QStringList{"RS232 port is disconnected !", "RS232 port is disconnected !"}));
         QCOMPARE(h.boxes.boxes[0].icon, BoxIcon::Critical);
         QVERIFY(h.serial.raw.isEmpty());
@@ -280,13 +280,13 @@ private slots:
             log_before_nested = h.w().command_log().log_lines();
             h.w().session().send_command("OUT004");
             h.w().session().send_command_nowait("BRI050");
-            nested_reply_ok = h.w().session().reply_ok();
+            nested_reply_ok = SessionTestAccess::reply_ok(h.w().session());
         });
         h.w().session().send_command("OUT002");
         QCOMPARE(log_before_nested, 1);
         QVERIFY(!nested_reply_ok);
         QCOMPARE(h.serial.commands, QStringList{"OUT002"}); // neither nested send went out
-        QVERIFY(h.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().device_state().cur_output, 2);
         QCOMPARE(h.w().command_log().log_lines(), 2); // the command and its reply, nothing of the dropped sends
         QVERIFY(h.boxes.boxes.isEmpty());
@@ -302,14 +302,14 @@ private slots:
         h.tcp.responder = always("OUT003\r");
         bool once = false;
         QObject::connect(&h.tcp, &TcpClient::data_arrival, &h.w(), [&] {
-            if (once || !h.w().session().reply_ok()) return;
+            if (once || !SessionTestAccess::reply_ok(h.w().session())) return;
             once = true;
             h.w().session().send_command("OUT004");
         });
         const Timed t = timed_send(h.w(), "OUT003");
         QVERIFY(once);
         QCOMPARE(t.steps, quint64(601));
-        QVERIFY(h.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().device_state().cur_output, 3);
         QCOMPARE(h.tcp.commands, QStringList{"OUT003"});
     }
@@ -365,35 +365,35 @@ private slots:
         // The reply comes after the wait has given up, however long its steps took on a busy machine.
         h.serial.responder = always("");
         h.w().session().send_command("OUT003");
-        QVERIFY(!h.w().session().reply_ok());
+        QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().device_state().cur_output, 1);
         h.serial.feed("OUT003\r");
         QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().cur_output == 3; }, 2000));
-        QVERIFY(h.w().session().reply_ok());
-        QVERIFY(!h.w().session().cmd_busy());
-        QCOMPARE(h.w().session().rx_count(), 0);
+        QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
+        QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
+        QCOMPARE(SessionTestAccess::rx_count(h.w().session()), 0);
 
         // The receiver's own verdicts: ERR answered, an unknown code or EXT (serial) not.
         h.serial.feed("ZZZ001\r");
-        QVERIFY(PanelHarness::wait_until([&] { return !h.w().session().reply_ok(); }, 1000));
+        QVERIFY(PanelHarness::wait_until([&] { return !SessionTestAccess::reply_ok(h.w().session()); }, 1000));
         h.serial.feed("ERR001\r");
-        QVERIFY(PanelHarness::wait_until([&] { return h.w().session().reply_ok(); }, 1000));
+        QVERIFY(PanelHarness::wait_until([&] { return SessionTestAccess::reply_ok(h.w().session()); }, 1000));
         h.serial.feed("EXT000\r");
-        QVERIFY(PanelHarness::wait_until([&] { return !h.w().session().reply_ok(); }, 1000));
+        QVERIFY(PanelHarness::wait_until([&] { return !SessionTestAccess::reply_ok(h.w().session()); }, 1000));
         QVERIFY(h.w().session().serial_connected());
 
         h.connect_tcp();
         h.tcp.responder = always("");
         h.w().session().send_command("OUT002");
-        QVERIFY(!h.w().session().reply_ok());
+        QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().device_state().cur_output, 3);
         h.tcp.feed("OUT002\r");
         QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().cur_output == 2; }, 2000));
-        QVERIFY(h.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
         h.tcp.feed("ZZZ001\r");
-        QVERIFY(!h.w().session().reply_ok());
+        QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
         h.tcp.feed("ERR001\r");
-        QVERIFY(h.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
     }
 
     // ---- the restart course -------------------------------------------------------------------
@@ -426,7 +426,7 @@ private slots:
             shown_at = t.nsecsElapsed() / 1e9;
             connected_when_shown = h.w().session().eth_connected();
         };
-        const quint64 steps_before = h.w().session().wait_step_count();
+        const quint64 steps_before = SessionTestAccess::wait_step_count(h.w().session());
         h.w().session().send_command(command.toStdString());
 
         QCOMPARE(h.tcp.commands, QStringList{command});
@@ -435,16 +435,16 @@ private slots:
         QVERIFY2(shown_at >= 1.0 && shown_at < 1.5, qPrintable(QString::number(shown_at)));
         QVERIFY(connected_when_shown);
         // The 1 s wait, then one step unless the answer is already there.
-        QCOMPARE(h.w().session().wait_step_count() - steps_before, quint64(answered ? 1 : 2));
+        QCOMPARE(SessionTestAccess::wait_step_count(h.w().session()) - steps_before, quint64(answered ? 1 : 2));
         QVERIFY(!h.w().img_start->isHidden());
         QVERIFY(h.w().cmd_keypad->isHidden());
         QVERIFY(!h.w().session().eth_connected());
         QCOMPARE(h.tcp.state(), int(TcpClient::Closed));
-        QVERIFY(!h.w().session().tim_eth()->isActive());
+        QVERIFY(!SessionTestAccess::tim_eth(h.w().session())->isActive());
         QVERIFY(h.w().cmd_conn_eth->isEnabled());
         QVERIFY(!h.w().cmd_disconn_eth->isEnabled());
-        QCOMPARE(h.w().session().reply_ok(), answered);
-        QVERIFY(!h.w().session().cmd_busy());
+        QCOMPARE(SessionTestAccess::reply_ok(h.w().session()), answered);
+        QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
     }
 
     // ---- unacknowledged sends -----------------------------------------------------------------
@@ -455,32 +455,32 @@ private slots:
         QVERIFY(h.load());
         h.serial.responder = always("OUT003\r");
         h.serial.delay_ms = 20;
-        h.w().session().set_tim_rx_enabled(false); // as a reply left for a transaction would leave it
-        QVERIFY(!h.w().session().reply_ok());
-        const quint64 steps_before = h.w().session().wait_step_count();
+        SessionTestAccess::set_tim_rx_enabled(h.w().session(), false); // as a reply left for a transaction would leave it
+        QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
+        const quint64 steps_before = SessionTestAccess::wait_step_count(h.w().session());
         QElapsedTimer t;
         t.start();
         h.w().session().send_command_nowait("OUT003");
         QVERIFY(t.elapsed() < 15);
-        QCOMPARE(h.w().session().wait_step_count(), steps_before);
-        QVERIFY(!h.w().session().cmd_busy());
-        QVERIFY(h.w().session().tim_rx_enabled());
+        QCOMPARE(SessionTestAccess::wait_step_count(h.w().session()), steps_before);
+        QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
+        QVERIFY(SessionTestAccess::tim_rx_enabled(h.w().session()));
         QCOMPARE(h.serial.raw, QByteArray("OUT003\r"));
         QCOMPARE(h.w().command_log().log_lines(), 0);
-        QVERIFY(!h.w().session().reply_ok()); // not touched
+        QVERIFY(!SessionTestAccess::reply_ok(h.w().session())); // not touched
 
         QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().cur_output == 3; }, 1000));
-        QVERIFY(h.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().command_log().log_lines(), 1); // the answer is logged by the receiver, the send is not
 
         // A second send discards what had arrived of the first answer.
         h.serial.responder = silent();
         h.w().session().send_command_nowait("OUT002");
         h.serial.feed("OUT0");
-        QVERIFY(PanelHarness::wait_until([&] { return h.w().session().rx_count() == 4; }, 1000));
+        QVERIFY(PanelHarness::wait_until([&] { return SessionTestAccess::rx_count(h.w().session()) == 4; }, 1000));
         h.w().session().send_command_nowait("OUT004");
-        QCOMPARE(h.w().session().rx_count(), 0);
-        QVERIFY(h.w().session().reply_text().empty());
+        QCOMPARE(SessionTestAccess::rx_count(h.w().session()), 0);
+        QVERIFY(SessionTestAccess::reply_text(h.w().session()).empty());
         h.serial.feed("OUT004\r");
         QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().cur_output == 4; }, 1000));
 
@@ -516,22 +516,24 @@ private slots:
         CommandWire& wire = tcp ? static_cast<CommandWire&>(h.tcp) : h.serial;
         auto feed = [&](const QByteArray& bytes) { tcp ? h.tcp.feed(bytes) : h.serial.feed(bytes); };
         QStringList dispatched;
-        h.w().session().router().set_dispatch_hook([&](const std::string& code) { dispatched << QString::fromStdString(code); });
+        SessionTestAccess::router(h.w().session()).set_dispatch_hook([&](const std::string& code) { dispatched << QString::fromStdString(code); });
         wire.responder = [](const QByteArray& c) { return c + "\r"; };
         wire.delay_ms = -1;
         h.w().session().send_command_nowait("OUT003");
-        QVERIFY(!h.w().session().cmd_busy());
-        QVERIFY(h.w().session().tim_rx_enabled());
+        QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
+        QVERIFY(SessionTestAccess::tim_rx_enabled(h.w().session()));
         QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().cur_output == 3; }, 1000));
         QCOMPARE(dispatched, QStringList{"OUT"});
-        QCOMPARE(h.w().session().rx_count(), 0);
+        QCOMPARE(SessionTestAccess::rx_count(h.w().session()), 0);
 
         // A slider moved while a mode change waits for its late reply: the slider's answer ends
         // the wait, as any answer does, and the mode reply after it still reaches reply_mod.
         SessionTestAccess::set_reply_ok(h.w().session(), false);
         QTimer::singleShot(20, &h.w(), [&] { h.w().session().send_command_nowait("OUT004"); });
         QTimer::singleShot(60, &h.w(), [&] { feed("MOD002\r"); });
-        h.w().session().await_late_reply();
+        const Exchange late = h.w().session().await_late_reply("MOD002", Exchange{});
+        // Both replies come within the first half-second step; the last one is the outcome.
+        QVERIFY(late.late && late.answered() && late.reply == "MOD002");
         QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().display_mode == 2; }, 1000));
         QCOMPARE(h.w().device_state().cur_output, 4);
         QCOMPARE(dispatched, (QStringList{"OUT", "OUT", "MOD"}));
@@ -539,7 +541,7 @@ private slots:
         QElapsedTimer t;
         t.start();
         h.w().session().send_command("OUT002");
-        QVERIFY(h.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().device_state().cur_output, 2);
         QVERIFY(t.elapsed() < 300);
     }
@@ -553,7 +555,7 @@ private slots:
         QTimer::singleShot(20, &h.w(), [&] { h.w().session().send_command_nowait("BRI050"); });
         h.w().session().send_command("OUT002");
         QCOMPARE(h.serial.commands, QStringList{"OUT002"});
-        QVERIFY(h.w().session().reply_ok());
+        QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().device_state().cur_output, 2);
     }
 };

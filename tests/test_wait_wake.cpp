@@ -2,6 +2,7 @@
 // millisecond clock passes its bound (never before it, and not most of a millisecond after it),
 // and bytes on the serial line are taken on the next pass of the event loop, not a tick later.
 #include "support/panel_harness.h"
+#include "support/test_access.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -106,8 +107,8 @@ private slots:
         h.serial.feed("VER106\r");
         QCoreApplication::processEvents();
         QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.06"));
-        QCOMPARE(h.w().session().rx_count(), 0);
-        QVERIFY(h.w().session().tim_rx_enabled());
+        QCOMPARE(SessionTestAccess::rx_count(h.w().session()), 0);
+        QVERIFY(SessionTestAccess::tim_rx_enabled(h.w().session()));
 
         // A reply in two pieces: taken as soon as the second completes it.
         h.serial.feed("VER1");
@@ -116,11 +117,11 @@ private slots:
         h.serial.feed("07\r");
         QCoreApplication::processEvents();
         QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.07"));
-        QCOMPARE(h.w().session().rx_count(), 0);
+        QCOMPARE(SessionTestAccess::rx_count(h.w().session()), 0);
 
         // A piece that completes nothing is left to the 1 ms tick, which still collects it.
         h.serial.feed("VER1");
-        QVERIFY(PanelHarness::wait_until([&] { return h.w().session().rx_count() == 4; }, 1000));
+        QVERIFY(PanelHarness::wait_until([&] { return SessionTestAccess::rx_count(h.w().session()) == 4; }, 1000));
         h.serial.feed("08\r");
         QCoreApplication::processEvents();
         QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.08"));

@@ -38,11 +38,10 @@ void DisplayModes::cmd_mode_Click(int index)
     clear_row(c_.cmd_recall);
     clear_row(c_.cmd_save);
 
-    session_.send_command("MOD" + pad3(index));
+    const std::string command = "MOD" + pad3(index);
     // The device takes seconds to switch; its answer may come after send_command gave up.
-    session_.await_late_reply();
-
-    if (session_.reply_ok()) reread_after_mode(index, model_, ask_session(session_));
+    const Exchange e = session_.await_late_reply(command, session_.send_command(command));
+    if (e.ok() || e.late) reread_after_mode(index, model_, ask_session(session_));
 
     if (index != 3) set_back_colour(c_.cmd_out(model_.current_output()), selection_colour);
     enable_row(c_.cmd_mode, true);

@@ -25,9 +25,10 @@ void Presets::cmd_recall_Click(int index)
 {
     clear_row(c_.cmd_recall);
     enable_row(c_.cmd_recall, false);
-    session_.send_command("CAL" + pad3(index));
-    session_.await_late_reply(); // restoring a preset takes the device a while
-    if (session_.reply_ok()) routing_.map_refresh();
+    const std::string command = "CAL" + pad3(index);
+    // Restoring a preset takes the device a while.
+    const Exchange e = session_.await_late_reply(command, session_.send_command(command));
+    if (e.ok() || e.late) routing_.map_refresh();
     enable_row(c_.cmd_recall, true);
 }
 
@@ -35,8 +36,8 @@ void Presets::cmd_save_Click(int index)
 {
     clear_row(c_.cmd_save);
     enable_row(c_.cmd_save, false);
-    session_.send_command("SAV" + pad3(index));
-    session_.await_late_reply();
+    const std::string command = "SAV" + pad3(index);
+    session_.await_late_reply(command, session_.send_command(command));
     enable_row(c_.cmd_save, true);
 }
 

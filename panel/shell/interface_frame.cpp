@@ -84,12 +84,15 @@ void InterfaceFrame::show_serial_link(bool open)
 void InterfaceFrame::cmd_conn_eth_Click()
 {
     c_.cmd_conn_eth->setEnabled(false);
-    session_.start_eth_timer();
     const QString host = c_.txt_ip->text().trimmed();
-    if (session_.tcp_state() != TcpClient::Connected) {
+    // The colours first: a connection may complete within the call.
+    const bool connected = session_.tcp_state() == TcpClient::Connected;
+    if (!connected) {
         set_back_colour(c_.cmd_conn_eth, connecting_colour);
         set_back_colour(c_.cmd_disconn_eth, button_face_colour());
-        session_.connect_tcp(host);
+    }
+    session_.connect_tcp(host);
+    if (!connected) {
         c_.lab_eth_state->show();
     } else {
         session_.show_message(QStringLiteral("Ethernet is already connected!"), BoxIcon::Critical);

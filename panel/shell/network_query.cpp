@@ -13,7 +13,7 @@
 namespace tavrion {
 
 NetworkQuery::NetworkQuery(DeviceSession& session, DeviceModel& model, const Controls& controls)
-    : session_(session), model_(model), c_(controls)
+    : session_(session), c_(controls)
 {
     connect(&model, &DeviceModel::network_reported, this,
             [this](int setting, const std::string& answer) { reply_network(setting, answer); });
@@ -28,7 +28,7 @@ void NetworkQuery::cmd_get_ip_Click()
     c_.txt_get_mask->clear();
     c_.txt_get_gate->clear();
 
-    read_network(model_, [this](const std::string& command) { return session_.query_network(command); });
+    read_network([this](const std::string& command) { return session_.query_network(command).answered(); });
 
     set_back_colour(c_.cmd_get_ip, button_face_colour());
     c_.cmd_get_ip->setEnabled(true);

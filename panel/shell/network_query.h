@@ -28,7 +28,6 @@ public:
 
 private:
     DeviceSession& session_;
-    DeviceModel& model_;
     Controls c_;
 };
 

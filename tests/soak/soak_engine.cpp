@@ -1,4 +1,5 @@
 #include "soak/soak_engine.h"
+#include "support/test_access.h"
 
 #include "support/hygiene.h"
 #include "support/panel_harness.h"
@@ -219,7 +220,7 @@ public:
         if (r.rss_warm == 0) r.rss_warm = r.rss_end;
         r.err_answers = sent_.errors;
         for (const auto& b : rig_.boxes.boxes) problem(QStringLiteral("message box: ") + b.text);
-        w.session().router().set_dispatch_hook(nullptr);
+        SessionTestAccess::router(w.session()).set_dispatch_hook(nullptr);
         r.seconds_ms = took.elapsed();
         return r;
     }
@@ -258,12 +259,12 @@ private:
         FrmMain& w = *rig_.w;
         QObject::connect(rig_.serial.get(), &SerialPort::ready_read, &rig_.sim, [this] { since_arrival_.restart(); });
         QObject::connect(rig_.tcp.get(), &TcpClient::data_arrival, &rig_.sim, [this] { since_arrival_.restart(); });
-        w.session().router().set_dispatch_hook([this, &w](const std::string& code) {
-            const std::string reply = w.session().reply_text();
+        SessionTestAccess::router(w.session()).set_dispatch_hook([this, &w](const std::string& code) {
+            const std::string reply = SessionTestAccess::reply_text(w.session());
             if (!sent_.contains(reply))
                 problem(QStringLiteral("dispatched \"%1\", a line the device never sent").arg(QString::fromStdString(reply)));
             // A transaction holds cmd_busy while it dispatches; the receivers dispatch only without it.
-            if (w.session().cmd_busy()) {
+            if (SessionTestAccess::cmd_busy(w.session())) {
                 ++r.transaction_dispatches;
                 if (last_written_.compare(0, 3, code) != 0)
                     problem(QStringLiteral("reply %1 handed to the transaction of %2")
@@ -346,20 +347,20 @@ private:
     void transaction(const std::string& command)
     {
         FrmMain& w = *rig_.w;
-        const quint64 steps = w.session().wait_step_count();
+        const quint64 steps = SessionTestAccess::wait_step_count(w.session());
         QElapsedTimer t;
         t.start();
         w.session().send_command(command);
-        check_bound(QString::fromStdString(command), 1, int(w.session().wait_step_count() - steps), t.elapsed());
+        check_bound(QString::fromStdString(command), 1, int(SessionTestAccess::wait_step_count(w.session()) - steps), t.elapsed());
         ++r.transactions;
-        if (w.session().reply_ok()) ++r.answered;
+        if (SessionTestAccess::reply_ok(w.session())) ++r.answered;
         else ++r.unanswered;
-        if (w.session().cmd_busy()) problem(QStringLiteral("busy after %1").arg(QString::fromStdString(command)));
+        if (SessionTestAccess::cmd_busy(w.session())) problem(QStringLiteral("busy after %1").arg(QString::fromStdString(command)));
         // The protocol has no sequence numbers: once an answer comes late, a command sent at once
         // after each failure takes the previous command's answer and ends, and its own answer
         // goes to the next one. A chain (Refresh) stops at the first failure and a user is slower;
         // mostly do the same, and sometimes go straight on, as a chain of sends would.
-        if (!w.session().reply_ok() && uniform() < 0.7) quiet(20, 1500);
+        if (!SessionTestAccess::reply_ok(w.session()) && uniform() < 0.7) quiet(20, 1500);
     }
 
     // Until nothing has left the device or reached the panel for `ms` (at most `limit_ms`).
@@ -372,11 +373,11 @@ private:
     {
         FrmMain& w = *rig_.w;
         const int before = r.commands;
-        const quint64 steps = w.session().wait_step_count();
+        const quint64 steps = SessionTestAccess::wait_step_count(w.session());
         QElapsedTimer t;
         t.start();
         test::PanelHarness::click(w.cmd_refresh);
-        check_bound(QStringLiteral("Refresh"), std::max(1, r.commands - before), int(w.session().wait_step_count() - steps), t.elapsed());
+        check_bound(QStringLiteral("Refresh"), std::max(1, r.commands - before), int(SessionTestAccess::wait_step_count(w.session()) - steps), t.elapsed());
         ++r.refreshes;
         if (!w.cmd_refresh->isEnabled()) problem(QStringLiteral("Refresh stayed disabled"));
     }
@@ -414,13 +415,13 @@ private:
         settle();
         FrmMain& w = *rig_.w;
         const QString before = QStringLiteral("receive tick %1, %2 bytes waiting in the port, busy %3")
-                                   .arg(w.session().tim_rx_enabled() ? "on" : "off")
+                                   .arg(SessionTestAccess::tim_rx_enabled(w.session()) ? "on" : "off")
                                    .arg(rig_.serial->in_buffer_count())
-                                   .arg(w.session().cmd_busy());
+                                   .arg(SessionTestAccess::cmd_busy(w.session()));
         w.txt_ver->clear();
         transaction("VER999");
         ++r.probes;
-        if (!w.session().reply_ok() || w.txt_ver->text().isEmpty()) {
+        if (!SessionTestAccess::reply_ok(w.session()) || w.txt_ver->text().isEmpty()) {
             ++r.probe_failures;
             problem(QStringLiteral("VER999 on a quiet line was not answered (before it: %1); the log ends \"%2\"")
                         .arg(before, w.txt_cmd->toPlainText().right(80)));

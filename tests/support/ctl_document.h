@@ -2,7 +2,7 @@
 // the device model must come to. Needs tavrion_ctl linked into the test.
 #pragma once
 
-#include "ctl/device_status.h"
+#include "verbs/device_status.h"
 #include "sim/device_model.h"
 #include "support/program_folder.h"
 
@@ -16,7 +16,7 @@ namespace tavrion::test {
 // The status --json document of a device in state `d`, as the shipped resolution list names it.
 inline QString document_of(const tavrion_sim::DeviceState& d, bool network)
 {
-    ctl::DeviceStatus s;
+    verbs::DeviceStatus s;
     s.firmware = d.version;
     s.power_on = d.power_on;
     s.locked = d.locked;
@@ -41,7 +41,7 @@ inline QString document_of(const tavrion_sim::DeviceState& d, bool network)
     if (network) s.ip = address(d.ip), s.mask = address(d.mask), s.gateway = address(d.gateway);
     std::vector<std::string> names;
     for (const QString& n : tavrion::test::ProgramFolder::shipped_resolutions()) names.push_back(n.toStdString());
-    return QString::fromStdString(ctl::status_json(s, &names));
+    return QString::fromStdString(verbs::status_json(s, &names));
 }
 
 // The same document of what `model` holds.
@@ -49,7 +49,7 @@ inline QString document_of(const DeviceModel& model)
 {
     std::vector<std::string> names;
     for (const QString& n : tavrion::test::ProgramFolder::shipped_resolutions()) names.push_back(n.toStdString());
-    return QString::fromStdString(ctl::status_json(ctl::status_of(model), &names));
+    return QString::fromStdString(verbs::status_json(verbs::status_of(model), &names));
 }
 
 } // namespace tavrion::test

@@ -8,6 +8,7 @@
 // message box, an unanswered query, a state the window does not show) ends the run with exit
 // code 1 and no picture is left half-made, so the program doubles as an end-to-end check.
 #include "session/clock.h"
+#include "support/test_access.h"
 #include "session/serial_port.h"
 #include "session/tcp_client.h"
 #include "panel/line_shape.h"
@@ -203,7 +204,7 @@ int main(int argc, char* argv[])
     };
     auto refresh = [&](int mode) {
         click(w.cmd_refresh, QStringLiteral("Refresh"));
-        expect(w.session().reply_ok(), QStringLiteral("Refresh stopped at an unanswered query"));
+        expect(tavrion::SessionTestAccess::reply_ok(w.session()), QStringLiteral("Refresh stopped at an unanswered query"));
         expect(w.txt_ver->text() == QStringLiteral("1.06"), QStringLiteral("Refresh did not show the firmware version"));
         expect(w.device_state().power_state == 1, QStringLiteral("Refresh did not show the device on"));
         expect(w.device_state().display_mode == mode, QStringLiteral("Refresh did not show display mode %1").arg(mode));

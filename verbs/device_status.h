@@ -1,4 +1,4 @@
-// The device as tavrion-ctl has read it: the device model's state, written as a readable table or
+// The device as the verbs have read it: the device model's state, written as a readable table or
 // as the JSON document that `status --json` prints and `backup` stores, read back from such a
 // document, and compared value by value.
 #pragma once
@@ -10,10 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace tavrion::ctl {
+namespace tavrion::verbs {
 
-// Picture properties in the order the window queries them.
-constexpr std::array<const char*, 4> kPictureCodes{{"BRI", "CON", "HUE", "SAT"}};
+// The names of the picture properties (kPictureCodes) and of the EDID and mode settings.
 constexpr std::array<const char*, 4> kPictureNames{{"brightness", "contrast", "hue", "saturation"}};
 constexpr std::array<const char*, 5> kEdidNames{{"2ch", "6ch", "8ch", "bitstream", "hd"}};
 constexpr std::array<const char*, 3> kModeNames{{"matrix", "dual", "tv-wall"}};
@@ -53,9 +52,15 @@ std::string status_json(const DeviceStatus& s, const std::vector<std::string>* r
 // format, or a setting missing or out of range (every setting restore puts back must be there).
 std::optional<DeviceStatus> status_from_backup(const std::string& json, std::string& error);
 
-// Each setting that differs, one line each in document order: "route B: file 2, device 3" (outputs
-// and rows named as the mode names them: "route AR" in Dual). Power (for reference), firmware,
-// bezel maxima and network are not compared.
-std::vector<std::string> differences(const DeviceStatus& file, const DeviceStatus& device);
+// One setting that differs, with both values as the table shows them.
+struct Difference {
+    std::string setting; // outputs and rows named as the mode names them: "route AR" in Dual
+    std::string file, device;
+    std::string text() const; // "route B: file 2, device 3"
+};
 
-} // namespace tavrion::ctl
+// Each setting that differs, in document order. Power (for reference), firmware, bezel maxima and
+// network are not compared.
+std::vector<Difference> differences(const DeviceStatus& file, const DeviceStatus& device);
+
+} // namespace tavrion::verbs

@@ -1,4 +1,4 @@
-#include "ctl/session_device.h"
+#include "verbs/session_device.h"
 
 #include "session/clock.h"
 #include "session/device_model.h"
@@ -12,8 +12,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
-namespace tavrion::ctl {
+namespace tavrion::verbs {
 
 namespace {
 
@@ -21,13 +22,6 @@ namespace {
 constexpr qint64 kRetryMs = 500;
 
 } // namespace
-
-// What one transaction saw, from send_command to its last late-reply wait.
-struct SessionDevice::Call {
-    std::optional<std::string> captured; // the reply the session's model was handed
-    std::string accepted;                // the last received line the acceptance rule takes
-    std::string received;                // all text received meanwhile
-};
 
 SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<SerialPort> serial,
                              std::unique_ptr<TcpClient> socket)
@@ -39,29 +33,10 @@ SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<Seria
     p.socket = socket_.get();
     session_ = std::make_unique<DeviceSession>(p);
     DeviceSession* s = session_.get();
-    // The model registers the codes the window handles. A reply with one of these codes reaches it
-    // with the session's own reading of it; the menu keys, ERR and codes the window does not know
-    // have no handler there either, so their replies are read from the log (see Call).
-    model_ = std::make_unique<DeviceModel>(*s);
-    QObject::connect(model_.get(), &DeviceModel::accepted, s, [this](const std::string& reply) {
-        if (call_) call_->captured = reply;
-    });
     QObject::connect(s, &DeviceSession::log_entry, s, [this](const std::string& text) {
-        if (sending_) {
-            sending_ = false; // send_command logs its command first, before anything can arrive
-            log_wire(true, text);
-            return;
-        }
-        if (call_) {
-            call_->received += text;
-            // Received text is logged whole before the acceptance rule cuts it to the reply.
-            std::string line = text;
-            if (examine_line(line, int(std::min<std::size_t>(line.size(), INT_MAX))) == LineVerdict::Accepted)
-                call_->accepted = line;
-        }
-        log_wire(false, text);
+        // send_command logs its command first, before anything can arrive.
+        log_wire(std::exchange(sending_, false), text);
     });
-    QObject::connect(s, &DeviceSession::restart_course, s, [this] { restarted_ = true; });
     if (socket_)
         QObject::connect(socket_.get(), &TcpClient::attempt_error, s,
                          [this](const QString& why) { attempt_error_ = why.toStdString(); });
@@ -75,7 +50,7 @@ bool SessionDevice::open_serial(int port)
     session_->set_com_port(port);
     session_->set_comm();
     if (!session_->serial_connected()) return false;
-    session_->set_tim_rx_enabled(true); // as at the end of the panel's start-up
+    session_->start_receiving(); // as at the end of the panel's start-up
     return true;
 }
 
@@ -103,7 +78,6 @@ bool SessionDevice::connect_within(qint64 deadline_ms, std::string& error)
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     if (deadline_ms >= 0) deadline.start(int(std::clamp<qint64>(deadline_ms - clock_->now_ms(), 0, INT_MAX)));
 
-    session_->start_eth_timer();
     session_->connect_tcp(QString::fromStdString(address_));
     if (!session_->eth_connected() && attempt_error_.empty()) loop.exec();
     if (session_->eth_connected()) return true;
@@ -125,40 +99,13 @@ void SessionDevice::sleep_until(qint64 deadline_ms)
 
 Answer SessionDevice::transact(const std::string& command, bool slow)
 {
-    // send_command refuses a closed link with a message and sends nothing.
-    const bool link_refused = !session_->link_up();
-    Call call;
-    call_ = &call;
-    restarted_ = false;
-    // The answers to BEH998 and BEV998 are the sliders' maximums. The read sequences mark that on
-    // the model they are given, which here is the runner's; the session's own model learns it from
-    // the command. Any reply puts the mark down (a refusal names no maximum); silence keeps it for
-    // the late answer.
-    const bool maximum = command == "BEH998" || command == "BEV998";
-    if (maximum) model_->set_bezel_max_pending(true);
     sending_ = true;
-    session_->send_command(command);
+    Answer answer = session_->send_command(command);
     sending_ = false;
     // Nothing went out on a closed link, and a restarted device has dropped it: nothing to wait for.
-    if (slow && !link_refused && !restarted_) session_->await_late_reply();
-    call_ = nullptr;
-    if (maximum && (call.captured || !call.accepted.empty())) model_->set_bezel_max_pending(false);
-
-    if (link_refused) return {Answer::Kind::LinkDown, {}};
-    const std::string code = command.substr(0, 3);
-    if (restarted_) return {Answer::Kind::Restarted, call.captured.value_or(call.accepted)};
-    if (call.captured)
-        return {reply_code(*call.captured) == code ? Answer::Kind::Answered : Answer::Kind::OtherCode, *call.captured};
-    // Accepted without a capture handler: ERR, a menu key, or a code the window has no handler for.
-    if (session_->reply_ok()) {
-        const std::string got = reply_code(call.accepted);
-        if (got == "ERR") return {Answer::Kind::Refused, call.accepted};
-        return {got == code ? Answer::Kind::Answered : Answer::Kind::OtherCode, call.accepted};
-    }
-    if (!call.accepted.empty()) return {Answer::Kind::OtherCode, call.accepted};
-    if (!session_->link_up()) return {Answer::Kind::LinkDown, {}}; // lost during the wait
-    if (!call.received.empty()) return {Answer::Kind::Unreadable, call.received};
-    return {Answer::Kind::Silent, {}};
+    const bool gone = answer.kind == Answer::Kind::LinkDown || answer.kind == Answer::Kind::Restarted;
+    if (slow && !gone) answer = session_->await_late_reply(command, answer);
+    return answer;
 }
 
 Answer SessionDevice::ask(const std::string& command) { return transact(command, false); }
@@ -171,10 +118,12 @@ std::optional<std::string> SessionDevice::network_query(const std::string& comma
     // The window's log leaves these sends out; --verbose shows them so the answer has its question.
     log_wire(true, command);
     if (!session_->link_up()) return std::nullopt; // nothing goes out, so nothing to wait for
-    const std::optional<std::string> answer = session_->query_network(command);
-    if (answer) model_->take_network(command, *answer);
-    return answer;
+    const Answer answer = session_->query_network(command);
+    if (!answer.answered()) return std::nullopt;
+    return answer.reply;
 }
+
+DeviceModel& SessionDevice::model() { return session_->model(); }
 
 bool SessionDevice::on_serial() const { return session_->link_interface() == 0; }
 
@@ -190,24 +139,29 @@ bool SessionDevice::wait_ready(int seconds)
     }
 }
 
+std::unique_ptr<SessionDevice> open_session(const LinkTarget& link, const std::string& program_dir, std::string& error)
+{
+    auto serial = std::make_unique<QtSerialPort>(QString::fromLocal8Bit(program_dir.c_str()));
+    QtSerialPort* port = serial.get();
+    if (!link.serial_path.empty()) port->set_device_path(QString::fromLocal8Bit(link.serial_path.c_str()));
+    auto device = std::make_unique<SessionDevice>(std::make_unique<SteadyClock>(), std::move(serial),
+                                                  std::make_unique<QtTcpClient>());
+    if (link.serial) {
+        if (device->open_serial(link.com_port)) return device;
+        error = "cannot be opened";
+        if (link.serial_path.empty()) error += " (" + port->opened_path().toStdString() + ")";
+        error += ": " + port->error_text().toStdString();
+        return nullptr;
+    }
+    if (device->open_tcp(link.name(), error)) return device;
+    return nullptr;
+}
+
 DeviceOpener session_opener(const std::string& program_dir)
 {
     return [program_dir](const LinkTarget& link, std::string& error) -> std::unique_ptr<Device> {
-        auto serial = std::make_unique<QtSerialPort>(QString::fromLocal8Bit(program_dir.c_str()));
-        QtSerialPort* port = serial.get();
-        if (!link.serial_path.empty()) port->set_device_path(QString::fromLocal8Bit(link.serial_path.c_str()));
-        auto device = std::make_unique<SessionDevice>(std::make_unique<SteadyClock>(), std::move(serial),
-                                                      std::make_unique<QtTcpClient>());
-        if (link.serial) {
-            if (device->open_serial(link.com_port)) return device;
-            error = "cannot be opened";
-            if (link.serial_path.empty()) error += " (" + port->opened_path().toStdString() + ")";
-            error += ": " + port->error_text().toStdString();
-            return nullptr;
-        }
-        if (device->open_tcp(link.name(), error)) return device;
-        return nullptr;
+        return open_session(link, program_dir, error);
     };
 }
 
-} // namespace tavrion::ctl
+} // namespace tavrion::verbs

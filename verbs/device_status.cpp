@@ -1,4 +1,4 @@
-#include "ctl/device_status.h"
+#include "verbs/device_status.h"
 
 #include "protocol/picture_codec.h"
 #include "protocol/protocol.h"
@@ -9,7 +9,7 @@
 
 #include <cstdio>
 
-namespace tavrion::ctl {
+namespace tavrion::verbs {
 
 namespace {
 
@@ -368,7 +368,7 @@ std::optional<DeviceStatus> status_from_backup(const std::string& json, std::str
     return s;
 }
 
-std::vector<std::string> differences(const DeviceStatus& file, const DeviceStatus& device)
+std::vector<Difference> differences(const DeviceStatus& file, const DeviceStatus& device)
 {
     using Entries = std::vector<std::pair<std::string, std::string>>;
     auto entries = [](const DeviceStatus& s) {
@@ -410,16 +410,17 @@ std::vector<std::string> differences(const DeviceStatus& file, const DeviceStatu
         const char last = key.back();
         return last >= 'A' && last <= 'D' ? key.substr(0, space + 1) + position_name(2, last - 'A' + 1) : key;
     };
-    std::vector<std::string> out;
+    std::vector<Difference> out;
     for (const auto& kv : a) {
         const std::string other = find(b, kv.first).value_or("-");
-        if (other != kv.second) out.push_back(shown(kv.first, file) + ": file " + kv.second + ", device " + other);
+        if (other != kv.second) out.push_back({shown(kv.first, file), kv.second, other});
     }
     // Rows that only the device's layout has (the file was taken in another mode).
     for (const auto& kv : b)
-        if (!find(a, kv.first) && kv.second != "-")
-            out.push_back(shown(kv.first, device) + ": file -, device " + kv.second);
+        if (!find(a, kv.first) && kv.second != "-") out.push_back({shown(kv.first, device), "-", kv.second});
     return out;
 }
 
-} // namespace tavrion::ctl
+std::string Difference::text() const { return setting + ": file " + file + ", device " + device; }
+
+} // namespace tavrion::verbs

@@ -1,6 +1,7 @@
-#include "ctl/runner.h"
+// The runner: each verb as the window's buttons carry it out, with its result as a typed value.
+#include "verbs/runner.h"
 
-#include "ctl/output.h"
+#include "verbs/write_failure.h"
 
 #include "protocol/picture_codec.h"
 #include "session/device_model.h"
@@ -8,12 +9,10 @@
 #include "session/read_sequences.h"
 
 #include <QSaveFile>
-#include <QTime>
 
 #include <cerrno>
-#include <ostream>
 
-namespace tavrion::ctl {
+namespace tavrion::verbs {
 
 namespace {
 
@@ -27,20 +26,6 @@ struct Outcome {
 };
 
 bool restarts_device(const std::string& command) { return command == "PWR001" || command == "RST001"; }
-
-// Whether the device's answer to a set command reports the value asked for, read as the window's
-// handler of that code reads it.
-bool took(const std::string& command, const std::string& reply)
-{
-    const std::string code = command.substr(0, 3);
-    const int asked = std::stoi(command.substr(3));
-    if (code == "LCK" || code == "PWR" || code == "AUD") return (reply_last_digit(reply) > 0) == (asked != 0);
-    if (code == "RES") return reply_last_two(reply) == asked;
-    if (code == "BRI" || code == "CON" || code == "HUE" || code == "SAT" || code == "BEH" || code == "BEV")
-        return reply_last_three(reply) == asked;
-    if (code.rfind("MN", 0) == 0) return true; // menu keys are only acknowledged
-    return reply_last_digit(reply) == asked % 10;
-}
 
 std::string join(const std::vector<std::string>& items)
 {
@@ -56,11 +41,8 @@ std::string count_differing(std::size_t n)
 
 class Runner {
 public:
-    Runner(const Invocation& inv, Device& device, std::ostream& out, std::ostream& err, const Context& context)
-        : inv_(inv), device_(device), out_(out), err_(err), context_(context)
-    {
-    }
-    int run();
+    Runner(Device& device, const Context& context) : device_(device), context_(context) {}
+    VerbResult run(const Verb& verb);
 
 private:
     // A read chain as the window runs it: an ERR reply counts as answered and the chain goes on
@@ -93,13 +75,17 @@ private:
     Outcome run_script(const Verb& v);
 
     std::string resolution_text(int n) const;
+    DeviceModel& model() { return device_.model(); }
+    void say(std::string line) { result_.reports.push_back({Report::Kind::Line, std::move(line), {}, false, {}}); }
+    void show(const DeviceStatus& status, bool json) { result_.reports.push_back({Report::Kind::Status, {}, status, json, {}}); }
+    void show(const std::vector<Difference>& found)
+    {
+        for (const Difference& d : found) result_.reports.push_back({Report::Kind::Difference, {}, {}, false, d});
+    }
 
-    const Invocation& inv_;
     Device& device_;
-    std::ostream& out_;
-    std::ostream& err_;
     const Context& context_;
-    DeviceModel model_; // fed with the answers, whatever the Device stands on
+    VerbResult result_;
     Answer last_;
     std::optional<std::string> first_refusal_; // "VER999 answered ERR001": for a status read of nothing
 };
@@ -118,19 +104,16 @@ Outcome Runner::transact(const std::string& command, bool slow)
     last_ = slow ? device_.ask_slow(command) : device_.ask(command);
     const std::string reply = printable(last_.reply);
     switch (last_.kind) {
-    case Answer::Kind::Answered:
-        model_.take(last_.reply);
-        return {};
+    case Answer::Kind::Answered: return {};
     case Answer::Kind::Refused:
         if (!first_refusal_) first_refusal_ = command + " answered " + reply;
         // ERR003 is the device's answer to what it cannot do in standby.
         return Outcome::fail(kExitDevice, command + ": the device refused it (" + reply
                                               + (last_.reply == "ERR003" ? ": the device is in standby" : "") + ")");
+    case Answer::Kind::Ended: // nothing more can go over this link
+        return Outcome::fail(kExitLink, command + ": the device ended the session (" + reply + "); the link to "
+                                            + context_.link_name + " is closed");
     case Answer::Kind::OtherCode:
-        // EXT: the device ends the session; nothing more can go over this link.
-        if (reply_code(last_.reply) == "EXT")
-            return Outcome::fail(kExitLink, command + ": the device ended the session (" + reply + "); the link to "
-                                                + context_.link_name + " is closed");
         return Outcome::fail(kExitDevice, command + ": the device answered " + reply + " instead");
     case Answer::Kind::Unreadable:
         return Outcome::fail(kExitDevice, command + ": an unreadable answer (" + reply + ")");
@@ -150,7 +133,7 @@ Outcome Runner::set(const std::string& command, bool slow)
 {
     Outcome o = transact(command, slow);
     if (!o.ok() || o.restarted) return o;
-    if (!took(command, last_.reply))
+    if (!DeviceModel::confirms(command, last_.reply))
         return Outcome::fail(kExitDevice, command + ": the device answered " + printable(last_.reply)
                                               + ", so the value did not take");
     return o;
@@ -158,10 +141,13 @@ Outcome Runner::set(const std::string& command, bool slow)
 
 Outcome Runner::read_mode(int& mode)
 {
+    mode = 0;
+    const QMetaObject::Connection heard =
+        QObject::connect(&model(), &DeviceModel::mode_reported, [&mode](int m) { mode = m; });
     Outcome o = transact("MOD999");
+    QObject::disconnect(heard);
     if (!o.ok()) return o;
-    mode = reply_last_digit(last_.reply);
-    if (mode < 1 || mode > 3)
+    if (mode == 0)
         return Outcome::fail(kExitDevice, "MOD999: the device answered " + printable(last_.reply) + ", which names no mode");
     return o;
 }
@@ -169,13 +155,12 @@ Outcome Runner::read_mode(int& mode)
 // Refresh in the expanded window, then (RS-232) the network settings as "Get IP" reads them.
 Outcome Runner::read_status(bool with_network)
 {
-    model_.reset();
     Chain c{*this, {}};
     const Ask ask = c.ask();
-    if (refresh_device(model_, ask)) read_picture(model_, ask);
+    if (refresh_device(model(), ask)) read_picture(model(), ask);
     if (with_network && c.first.ok() && device_.on_serial()) {
         const auto unanswered =
-            read_network(model_, [this](const std::string& q) { return device_.network_query(q); });
+            read_network([this](const std::string& q) { return device_.network_query(q).has_value(); });
         if (unanswered)
             c.first = Outcome::fail(kExitDevice, *unanswered + ": no 16-character answer within the wait");
     }
@@ -203,7 +188,7 @@ Outcome Runner::route(const Verb& v)
         o = c == "INP999" ? transact(c) : set(c);
         if (!o.ok()) return o; // without its output selected, the input would go elsewhere
     }
-    out_ << output_name(v.names, v.a) << ": input " << v.b << "\n";
+    say(output_name(v.names, v.a) + ": input " + std::to_string(v.b));
     return o;
 }
 
@@ -213,9 +198,9 @@ Outcome Runner::mode(int m, bool print)
     Outcome o = set("MOD" + pad3(m), true);
     if (!o.ok()) return o;
     Chain c{*this, {}};
-    reread_after_mode(m, model_, c.ask());
+    reread_after_mode(m, model(), c.ask());
     if (!c.first.ok()) return Outcome::fail(c.first.status, "the mode is set, but reading back: " + c.first.message);
-    if (print) out_ << "mode: " << mode_text(m) << "\n";
+    if (print) say("mode: " + mode_text(m));
     return o;
 }
 
@@ -225,11 +210,11 @@ Outcome Runner::power(bool on)
 {
     Outcome o = transact("PWR999");
     if (!o.ok()) return o;
-    if (model_.state().power_on != on) {
+    if (model().state().power_on != on) {
         o = set(on ? "PWR001" : "PWR000");
         if (!o.ok()) return o;
     }
-    out_ << "power: " << (on ? "on" : "standby") << "\n";
+    say(std::string("power: ") + (on ? "on" : "standby"));
     return o;
 }
 
@@ -245,7 +230,7 @@ Outcome Runner::picture(const Verb& v)
     o = set(v.code + pad3(encode_picture_parameter(m, row, v.b)));
     if (!o.ok()) return o;
     for (std::size_t p = 0; p < 4; ++p)
-        if (v.code == kPictureCodes[p]) out_ << kPictureNames[p] << " " << row_label(m, row) << ": " << v.b << "\n";
+        if (v.code == kPictureCodes[p]) say(std::string(kPictureNames[p]) + " " + row_label(m, row) + ": " + std::to_string(v.b));
     return o;
 }
 
@@ -262,7 +247,7 @@ Outcome Runner::resolution(int n)
                                                   + mode_text(m) + " mode");
     }
     Outcome o = set("RES" + pad3(n));
-    if (o.ok()) out_ << "resolution: " << resolution_text(n) << "\n";
+    if (o.ok()) say("resolution: " + resolution_text(n));
     return o;
 }
 
@@ -274,11 +259,11 @@ Outcome Runner::send(const std::string& command)
             return Outcome::fail(kExitUsage, command + " is answered over RS-232 only (use --serial)");
         const auto answer = device_.network_query(command);
         if (!answer) return Outcome::fail(kExitDevice, command + ": no 16-character answer within the wait");
-        out_ << printable(*answer) << "\n";
+        say(printable(*answer));
         return {};
     }
     Outcome o = transact(command, code == "MOD" || code == "CAL" || code == "SAV");
-    if (!last_.reply.empty() && !o.restarted) out_ << printable(last_.reply) << "\n";
+    if (!last_.reply.empty() && !o.restarted) say(printable(last_.reply));
     return o;
 }
 
@@ -286,7 +271,7 @@ Outcome Runner::backup(const Verb& v)
 {
     Outcome o = read_status(true);
     if (!o.ok()) return Outcome::fail(o.status, o.message + "; nothing written");
-    const DeviceStatus status = status_of(model_);
+    const DeviceStatus status = status_of(model());
     const std::vector<std::string> unread = status.unread_settings();
     if (status.power_on == false)
         return Outcome::fail(kExitDevice, "the device is in standby and reports no settings: switch it on first (power on); nothing written");
@@ -309,7 +294,7 @@ Outcome Runner::backup(const Verb& v)
                                               + write_failure(written ? errno : cause,
                                                               written ? file.errorString().toStdString() : why)
                                               + "; the old file, if any, is unchanged");
-    out_ << "backup: " << v.path << "\n";
+    say("backup: " + v.path);
     return {};
 }
 
@@ -321,7 +306,7 @@ Outcome Runner::restore(const Verb& v)
     const DeviceStatus& b = *v.backup;
     Outcome o = transact("PWR999");
     if (!o.ok()) return o;
-    if (model_.state().power_on == false)
+    if (model().state().power_on == false)
         return Outcome::fail(kExitDevice, "the device is in standby and takes no settings: switch it on first (power on)");
     o = mode(*b.mode, false);
     if (!o.ok()) return o;
@@ -362,14 +347,14 @@ Outcome Runner::restore(const Verb& v)
     go = go && step(*b.locked ? "LCK001" : "LCK000");
     if (!o.ok()) return o;
 
-    for (const std::string& r : refused) err_ << "tavrion-ctl: restore: " << r << "\n";
+    for (const std::string& r : refused) result_.messages.push_back("restore: " + r);
     o = read_status(false);
     if (!o.ok()) return Outcome::fail(o.status, "reading back: " + o.message);
-    const DeviceStatus read = status_of(model_);
+    const DeviceStatus read = status_of(model());
     DeviceStatus expected = b;
     expected.power_on = read.power_on; // not restored, so not compared
-    const std::vector<std::string> d = differences(expected, read);
-    for (const std::string& line : d) out_ << line << "\n";
+    const std::vector<Difference> d = differences(expected, read);
+    show(d);
     if (!refused.empty()) {
         const std::string steps = refused.size() == 1 ? "1 step was refused" : std::to_string(refused.size()) + " steps were refused";
         return Outcome::fail(kExitDevice, "after restoring, " + steps
@@ -377,7 +362,7 @@ Outcome Runner::restore(const Verb& v)
                                                            : " and " + count_differing(d.size())));
     }
     if (!d.empty()) return Outcome::fail(kExitDevice, "after restoring, " + count_differing(d.size()));
-    out_ << "restore: the device holds " << v.path << "\n";
+    say("restore: the device holds " + v.path);
     return {};
 }
 
@@ -385,11 +370,11 @@ Outcome Runner::diff(const Verb& v)
 {
     Outcome o = read_status(false);
     if (!o.ok()) return o;
-    const DeviceStatus device_status = status_of(model_);
+    const DeviceStatus device_status = status_of(model());
     if (device_status.power_on == false)
         return Outcome::fail(kExitDevice, "the device is in standby and reports no settings: switch it on first (power on); nothing compared");
-    const std::vector<std::string> d = differences(*v.backup, device_status);
-    for (const std::string& line : d) out_ << line << "\n";
+    const std::vector<Difference> d = differences(*v.backup, device_status);
+    show(d);
     if (!d.empty()) return Outcome::fail(kExitDevice, count_differing(d.size()));
     return {};
 }
@@ -410,8 +395,8 @@ Outcome Runner::exec(const Verb& v)
     switch (v.kind) {
     case VerbKind::Status: {
         Outcome o = read_status(true);
-        const DeviceStatus status = status_of(model_);
-        out_ << (v.json ? status_json(status, context_.resolutions) : status_table(status, context_.resolutions));
+        const DeviceStatus status = status_of(model());
+        show(status, v.json);
         if (o.ok() && status_json(status, nullptr) == status_json(DeviceStatus{}, nullptr))
             o = Outcome::fail(kExitDevice, "nothing could be read: the device refused every query ("
                                                + first_refusal_.value_or("no value in any answer") + ")");
@@ -429,7 +414,7 @@ Outcome Runner::exec(const Verb& v)
     case VerbKind::Diff: return diff(v);
     case VerbKind::Version: {
         const Outcome o = transact("VER999");
-        if (o.ok()) out_ << firmware_text(*model_.state().firmware) << "\n";
+        if (o.ok()) say(firmware_text(*model().state().firmware));
         return o;
     }
     case VerbKind::PresetRecall: {
@@ -438,27 +423,27 @@ Outcome Runner::exec(const Verb& v)
         Chain c{*this, {}};
         read_routing_map(c.ask()); // a recall re-reads the routing, as in the window
         if (!c.first.ok()) return Outcome::fail(c.first.status, "recalled, but reading back: " + c.first.message);
-        out_ << "preset " << v.a << ": recalled\n";
+        say("preset " + std::to_string(v.a) + ": recalled");
         return o;
     }
     case VerbKind::PresetSave: {
         const Outcome o = set("SAV" + pad3(v.a), true);
-        if (o.ok()) out_ << "preset " << v.a << ": saved\n";
+        if (o.ok()) say("preset " + std::to_string(v.a) + ": saved");
         return o;
     }
     case VerbKind::FactoryReset: {
         const Outcome o = set("RST001");
-        if (o.ok()) out_ << "factory reset: done\n"; // over TCP too: the restart follows
+        if (o.ok()) say("factory reset: done"); // over TCP too: the restart follows
         return o;
     }
     case VerbKind::PictureReset: {
         const Outcome o = set("RST002");
-        if (o.ok()) out_ << "picture: reset\n";
+        if (o.ok()) say("picture: reset");
         return o;
     }
     case VerbKind::BezelAmount: {
         const Outcome o = set(v.code + pad3(v.a));
-        if (o.ok()) out_ << "bezel " << (v.code == "BEH" ? "h" : "v") << ": " << v.a << "\n";
+        if (o.ok()) say(std::string("bezel ") + (v.code == "BEH" ? "h" : "v") + ": " + std::to_string(v.a));
         return o;
     }
     case VerbKind::Lock:
@@ -468,7 +453,7 @@ Outcome Runner::exec(const Verb& v)
     case VerbKind::BezelSwitch:
     case VerbKind::Menu: {
         const Outcome o = set(v.command);
-        if (o.ok()) out_ << v.result << "\n";
+        if (o.ok()) say(v.result);
         return o;
     }
     }
@@ -479,12 +464,12 @@ Outcome Runner::exec(const Verb& v)
 Outcome Runner::settle(Outcome o, bool more_to_do)
 {
     if (!o.restarted) return o;
-    out_ << "the device restarts; the link to " << context_.link_name << " dropped as expected\n";
-    if (inv_.wait_ready > 0) {
-        if (!device_.wait_ready(inv_.wait_ready))
+    say("the device restarts; the link to " + context_.link_name + " dropped as expected");
+    if (context_.wait_ready > 0) {
+        if (!device_.wait_ready(context_.wait_ready))
             return Outcome::fail(kExitLink, "the device did not answer again at " + context_.link_name + " within "
-                                                + std::to_string(inv_.wait_ready) + " s");
-        out_ << "the device answers again\n";
+                                                + std::to_string(context_.wait_ready) + " s");
+        say("the device answers again");
         return {};
     }
     if (more_to_do)
@@ -492,33 +477,46 @@ Outcome Runner::settle(Outcome o, bool more_to_do)
     return {};
 }
 
-int Runner::run()
+VerbResult Runner::run(const Verb& verb)
 {
-    if (inv_.verbose) {
-        const auto stamp = context_.timestamp
-            ? context_.timestamp
-            : [] { return QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")).toStdString(); };
-        device_.set_wire_log([this, stamp](bool sent, const std::string& text) {
-            err_ << stamp() << (sent ? " > " : " < ") << printable(text) << std::endl;
-        });
-    }
-    const Outcome o = settle(exec(inv_.verb), false);
-    device_.set_wire_log(nullptr);
-    if (context_.state_json) *context_.state_json = status_json(status_of(model_), context_.resolutions);
-    if (!o.ok()) {
-        err_ << "tavrion-ctl: ";
-        if (inv_.verb.kind != VerbKind::Run) err_ << inv_.verb.text << ": ";
-        err_ << o.message << "\n";
-    }
-    out_.flush();
-    return o.status;
+    const Outcome o = settle(exec(verb), false);
+    result_.state = status_of(model());
+    result_.status = o.status;
+    if (!o.ok()) result_.messages.push_back(verb.kind == VerbKind::Run ? o.message : verb.text + ": " + o.message);
+    return std::move(result_);
 }
 
 } // namespace
 
-int run(const Invocation& invocation, Device& device, std::ostream& out, std::ostream& err, const Context& context)
+std::vector<Difference> VerbResult::differences() const
 {
-    return Runner(invocation, device, out, err, context).run();
+    std::vector<Difference> d;
+    for (const Report& r : reports)
+        if (r.kind == Report::Kind::Difference) d.push_back(r.difference);
+    return d;
 }
 
-} // namespace tavrion::ctl
+std::string report_text(const Report& report, const std::vector<std::string>* resolutions)
+{
+    switch (report.kind) {
+    case Report::Kind::Line: return report.line + "\n";
+    case Report::Kind::Status:
+        return report.json ? status_json(report.status, resolutions) : status_table(report.status, resolutions);
+    case Report::Kind::Difference: return report.difference.text() + "\n";
+    }
+    return {};
+}
+
+std::string reports_text(const VerbResult& result, const std::vector<std::string>* resolutions)
+{
+    std::string text;
+    for (const Report& r : result.reports) text += report_text(r, resolutions);
+    return text;
+}
+
+VerbResult run_verb(const Verb& verb, Device& device, const Context& context)
+{
+    return Runner(device, context).run(verb);
+}
+
+} // namespace tavrion::verbs

@@ -1,28 +1,23 @@
 // What tavrion-ctl needs of a device session: one transaction at a time, with the same bounded
 // waits as the window, the late-reply waits of the mode and preset commands, the 16-character
-// network answer, and a way to wait for a restarted device. The program's main puts a thin adapter
+// network answer, a way to wait for a restarted device, and the model its replies went into. The program's main puts a thin adapter
 // over the real session behind it; the tests put a scripted device there.
 #pragma once
+
+#include "session/exchange.h"
 
 #include <functional>
 #include <optional>
 #include <string>
 
-namespace tavrion::ctl {
+namespace tavrion {
+class DeviceModel;
+}
 
-struct Answer {
-    enum class Kind {
-        Answered,  // a reply with the command's own code
-        Refused,   // an ERR reply
-        OtherCode, // a reply with another code (the window drops it as no answer)
-        Silent,    // nothing accepted within the bounded wait
-        Unreadable, // text came, but none the acceptance rule takes (`reply` holds it)
-        LinkDown,  // the link is not open, or went away
-        Restarted, // TCP restart course: the command went out and the link dropped as expected
-    };
-    Kind kind = Kind::Silent;
-    std::string reply; // the six characters received, where there was a reply
-};
+namespace tavrion::verbs {
+
+// One transaction's outcome, as the session hands it back.
+using Answer = Exchange;
 
 class Device {
 public:
@@ -38,6 +33,8 @@ public:
     virtual bool on_serial() const = 0;
     // After a restart: reconnect until the device answers again, at most `seconds`.
     virtual bool wait_ready(int seconds) = 0;
+    // The one model of this link: every reply the device sent, answers or not, went into it.
+    virtual DeviceModel& model() = 0;
 
     // --verbose: every command sent and every text received, as the window's command log holds
     // them (received text as received, terminator included). Implementations call log_wire.
@@ -54,4 +51,4 @@ private:
     WireLog wire_log_;
 };
 
-} // namespace tavrion::ctl
+} // namespace tavrion::verbs

@@ -1,5 +1,5 @@
 // Checks of a backup as a whole: format, duplicated keys, settings that contradict each other.
-#include "ctl/backup_check.h"
+#include "verbs/backup_check.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-namespace tavrion::ctl {
+namespace tavrion::verbs {
 
 namespace {
 
@@ -80,4 +80,4 @@ std::string backup_inconsistency(const std::string& json, const DeviceStatus& b,
     return {};
 }
 
-} // namespace tavrion::ctl
+} // namespace tavrion::verbs

@@ -3,12 +3,12 @@
 // restore never stops half way through on something the file itself got wrong.
 #pragma once
 
-#include "ctl/device_status.h"
+#include "verbs/device_status.h"
 
 #include <string>
 #include <vector>
 
-namespace tavrion::ctl {
+namespace tavrion::verbs {
 
 // The format number of a KV-7720 document newer than this program reads; 0 otherwise.
 int newer_backup_format(const std::string& json);
@@ -17,4 +17,4 @@ int newer_backup_format(const std::string& json);
 std::string backup_inconsistency(const std::string& json, const DeviceStatus& backup,
                                  const std::vector<std::string>* resolutions);
 
-} // namespace tavrion::ctl
+} // namespace tavrion::verbs

@@ -1,11 +1,11 @@
-// tavrion-ctl's Device on the panel's own DeviceSession: the same framing, the same step-bounded
+// The verbs' Device on the panel's own DeviceSession: the same framing, the same step-bounded
 // waits, the same late-reply waits and the same restart course as the window. The session runs
 // without message boxes; what they would report comes back as an Answer or as the reason a link
 // could not be opened.
 #pragma once
 
-#include "ctl/device.h"
-#include "ctl/runner.h"
+#include "verbs/device.h"
+#include "verbs/link.h"
 
 #include <QString>
 
@@ -22,7 +22,7 @@ class SerialPort;
 class TcpClient;
 } // namespace tavrion
 
-namespace tavrion::ctl {
+namespace tavrion::verbs {
 
 class SessionDevice : public Device {
 public:
@@ -43,13 +43,11 @@ public:
     bool on_serial() const override;
     bool wait_ready(int seconds) override;
 
+    DeviceModel& model() override;
+
     DeviceSession& session() { return *session_; }
-    // The device as every reply this session accepted reported it (answers, late answers and
-    // unsolicited replies alike); the runner's own model sees only the answers of one run.
-    const DeviceModel& model() const { return *model_; }
 
 private:
-    struct Call; // what one transaction saw (session_device.cpp)
     Answer transact(const std::string& command, bool slow);
     bool connect_within(qint64 deadline_ms, std::string& error);
     void sleep_until(qint64 deadline_ms);
@@ -58,17 +56,16 @@ private:
     std::unique_ptr<SerialPort> serial_;
     std::unique_ptr<TcpClient> socket_;
     std::unique_ptr<DeviceSession> session_; // goes before what it runs on
-    std::unique_ptr<DeviceModel> model_;     // last: goes first, before its session
     std::string address_;                    // the TCP address, for reconnecting
 
-    Call* call_ = nullptr;     // the transaction in progress, if any
     bool sending_ = false;     // the next log entry is the command send_command logs
-    bool restarted_ = false;   // the session took the restart course
     std::string attempt_error_; // why the TCP attempt failed at once
 };
 
-// The opener main uses: the real clock, serial port and TCP client, with the serial devices of
+// Opens `link` on the real clock, serial port and TCP client, with the serial devices of
 // `program_dir` (as the panel's COMn). Failures name the device and the reason.
+std::unique_ptr<SessionDevice> open_session(const LinkTarget& link, const std::string& program_dir, std::string& error);
+// The same, as tavrion-ctl's opener.
 DeviceOpener session_opener(const std::string& program_dir);
 
-} // namespace tavrion::ctl
+} // namespace tavrion::verbs
