@@ -89,8 +89,9 @@ public:
     // Starts the 7 s attempt (or restarts the running link watch) and, unless the socket is
     // connected already, connects to `remote_host`.
     void connect_tcp(const QString& remote_host);
-    void disconnect_eth();       // Disconnect: timer off, socket closed, no message
-    void end_tcp_link();         // the RS-232 link takes over: the same, without announcing it
+    // Disconnect: timer off, socket closed, no message; `announce` false when the RS-232 link
+    // takes over, which says nothing of the Ethernet link going.
+    void disconnect_eth(bool announce = true);
 
 signals:
     // An entry for the command log: a command sent or the text received.

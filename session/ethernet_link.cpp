@@ -30,14 +30,6 @@ void DeviceSession::connect_tcp(const QString& remote_host)
     if (wsk_client->state() != TcpClient::Connected) wsk_client->connect_to(remote_host);
 }
 
-void DeviceSession::end_tcp_link()
-{
-    tim_eth_->stop();
-    tim_eth_->setInterval(kAttemptMs);
-    wsk_client->close();
-    eth_connected_ = false;
-}
-
 void DeviceSession::wsk_client_Connect()
 {
     eth_connected_ = true;
@@ -64,13 +56,13 @@ void DeviceSession::tim_eth_Timer()
     show_message(QStringLiteral("Ethernet is disconnected !"), BoxIcon::Critical);
 }
 
-void DeviceSession::disconnect_eth()
+void DeviceSession::disconnect_eth(bool announce)
 {
     tim_eth_->stop();
     wsk_client->close();
     eth_connected_ = false;
     tim_eth_->setInterval(kAttemptMs);
-    emit ethernet_link_down();
+    if (announce) emit ethernet_link_down();
 }
 
 void DeviceSession::reply_ext() { disconnect_eth(); }

@@ -40,7 +40,7 @@ void InterfaceFrame::opt_interface_Click(int index)
         w->hide();
 
     if (index == 0) {
-        session_.end_tcp_link();
+        session_.disconnect_eth(false);
         show_eth_idle(); // an attempt in progress ends with the link
         c_.cmd_conn->show();
         c_.cmd_disconn->show();
