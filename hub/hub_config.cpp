@@ -1,6 +1,8 @@
 // Options, units file, token file and Host rules of tavrion-hub.
 #include "hub/hub_config.h"
 
+#include "protocol/remote_address.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -29,11 +31,12 @@ bool parse_listen(const QString& text, HubOptions& o)
 {
     QString host = QStringLiteral("127.0.0.1");
     QString port = text;
-    const int colon = text.lastIndexOf(QLatin1Char(':'));
-    if (colon >= 0) {
-        host = text.left(colon);
-        port = text.mid(colon + 1);
-        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) host = host.mid(1, host.size() - 2);
+    if (text.contains(QLatin1Char(':'))) {
+        const auto parts = split_host_port(text.toStdString());
+        if (!parts || !parts->port) return false;
+        host = QString::fromStdString(parts->host);
+        port = QString::fromStdString(*parts->port);
+        if (host.startsWith(QLatin1Char('['))) host = host.mid(1, host.size() - 2);
     }
     bool ok = false;
     const uint n = port.toUInt(&ok);
@@ -275,12 +278,11 @@ HostRules::HostRules(const HubOptions& options, quint16 port) : port_(port)
 
 bool HostRules::allowed(const QByteArray& host_header) const
 {
-    QString host = QString::fromLatin1(host_header).trimmed().toLower();
-    if (host.isEmpty()) return false;
-    const int colon = host.lastIndexOf(QLatin1Char(':'));
-    const bool has_port = colon > host.lastIndexOf(QLatin1Char(']'));
-    const QString port = has_port ? host.mid(colon + 1) : QString();
-    if (has_port) host = host.left(colon);
+    const auto parts = split_host_port(QString::fromLatin1(host_header).trimmed().toLower().toStdString());
+    if (!parts || parts->host.empty()) return false;
+    const QString host = QString::fromStdString(parts->host);
+    const bool has_port = parts->port.has_value();
+    const QString port = QString::fromStdString(parts->port.value_or(std::string()));
     // A name given with --allow-host may be reached through a proxy (its port 443, or none) or
     // directly on the hub's port.
     if (allowed_names_.contains(host)) return !has_port || port == QLatin1String("443") || port == QString::number(port_);
@@ -302,10 +304,10 @@ bool HostRules::own_origin(const QByteArray& origin) const
     if (!origin.startsWith(http)) return false;
     const QByteArray host = origin.mid(http.size());
     // Plain HTTP reaches the hub itself, so its own port: a bare allowed name would be port 80.
-    const int colon = host.lastIndexOf(':');
-    const bool has_port = colon > host.lastIndexOf(']');
-    if (allowed_names_.contains(QString::fromLatin1(has_port ? host.left(colon) : host).toLower()))
-        return has_port ? host.mid(colon + 1) == QByteArray::number(port_) : port_ == 80;
+    const auto parts = split_host_port(host.toStdString());
+    if (!parts) return false;
+    if (allowed_names_.contains(QString::fromStdString(parts->host).toLower()))
+        return parts->port ? *parts->port == std::to_string(port_) : port_ == 80;
     return allowed(host);
 }
 

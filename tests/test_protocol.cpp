@@ -78,6 +78,38 @@ private slots:
         QCOMPARE(a.host, std::string("host:99999"));
         QCOMPARE(a.port, 23);
     }
+
+    // The one place where an address is taken apart at its port: the device's address box, and
+    // the hub's --listen, Host and Origin all go through it.
+    void host_and_port_split()
+    {
+        struct Row {
+            const char* text;
+            bool valid;
+            const char* host;
+            const char* port; // nullptr: no port written
+        };
+        const Row rows[] = {
+            {"10.0.0.5", true, "10.0.0.5", nullptr},
+            {"hub.example:7720", true, "hub.example", "7720"},
+            {"hub.example:", true, "hub.example", ""},
+            {"[::1]:2401", true, "[::1]", "2401"},
+            {"[::1]", true, "[::1]", nullptr},
+            {"fe80::1", true, "fe80::1", nullptr}, // a bare IPv6 address carries no port
+            {"a:b:7720", true, "a:b:7720", nullptr},
+            {"[::1", false, "", nullptr},          // a bracket left open
+            {"[::1]7720", false, "", nullptr},     // no colon after the bracket
+            {"[::1]x:7720", false, "", nullptr},
+        };
+        for (const Row& r : rows) {
+            const auto parts = split_host_port(r.text);
+            QVERIFY2(parts.has_value() == r.valid, r.text);
+            if (!parts) continue;
+            QVERIFY2(parts->host == r.host, r.text);
+            QVERIFY2(parts->port.has_value() == (r.port != nullptr), r.text);
+            if (r.port) QVERIFY2(*parts->port == r.port, r.text);
+        }
+    }
 };
 
 QTEST_APPLESS_MAIN(TestProtocol)
