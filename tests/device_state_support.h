@@ -84,4 +84,18 @@ inline void power_on_in_mode(PanelHarness& h, MiniDevice& dev, int mode)
     h.serial.clear();
 }
 
+// A window started on RS-232 with a MiniDevice behind it that reports itself on in `mode`, the
+// wire record emptied: where most device-state tests begin.
+struct PoweredPanel {
+    PanelHarness h;
+    MiniDevice dev;
+    explicit PoweredPanel(int mode)
+    {
+        h.serial.responder = dev.responder();
+        start(h);
+        power_on_in_mode(h, dev, mode);
+    }
+    FrmMain& w() { return h.w(); }
+};
+
 } // namespace tavrion::test

@@ -269,12 +269,9 @@ private slots:
 
     void focus_stays_with_a_control_disabled_during_its_command()
     {
-        PanelHarness h;
-        MiniDevice dev;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 1);
+        PoweredPanel p(1);
+        PanelHarness& h = p.h;
+        FrmMain& w = p.w();
         for (QPushButton* b : {w.cmd_refresh, w.cmd_mode(3), w.cmd_mode(1)}) {
             b->setFocus(Qt::TabFocusReason);
             bool kept = false; // looked at while the command runs, with the button disabled

@@ -60,12 +60,9 @@ class TestDisplayModes : public QObject {
 private slots:
     void matrix_button()
     {
-        PanelHarness h;
-        MiniDevice dev;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 2);
+        PoweredPanel p(2);
+        PanelHarness& h = p.h;
+        FrmMain& w = p.w();
         w.txt_bri(3)->setText(QStringLiteral(" 40"));
         set_back_colour(w.cmd_recall(2), selection_colour);
 
@@ -90,12 +87,9 @@ private slots:
 
     void tv_wall_button()
     {
-        PanelHarness h;
-        MiniDevice dev;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 1);
+        PoweredPanel p(1);
+        PanelHarness& h = p.h;
+        FrmMain& w = p.w();
         w.routing().map_refresh();
         h.serial.clear();
 
@@ -119,12 +113,10 @@ private slots:
 
     void late_mod_reply_still_refreshes()
     {
-        PanelHarness h;
-        MiniDevice dev;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 1);
+        PoweredPanel p(1);
+        PanelHarness& h = p.h;
+        MiniDevice& dev = p.dev;
+        FrmMain& w = p.w();
         auto inner = h.serial.responder;
         h.serial.responder = [&](const QByteArray& c) -> QByteArray {
             if (c == "MOD002") {
@@ -148,12 +140,10 @@ private slots:
 
     void no_mod_reply()
     {
-        PanelHarness h;
-        MiniDevice dev;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 1);
+        PoweredPanel p(1);
+        PanelHarness& h = p.h;
+        MiniDevice& dev = p.dev;
+        FrmMain& w = p.w();
         w.routing().map_refresh();
         h.serial.clear();
         dev.overrides["MOD003"] = "";

@@ -26,14 +26,12 @@ class TestPicture : public QObject {
 private slots:
     void user_moves_send_one_command_each()
     {
-        PanelHarness h;
-        MiniDevice dev;
+        PoweredPanel p(3);
+        PanelHarness& h = p.h;
+        MiniDevice& dev = p.dev;
+        FrmMain& w = p.w();
         dev.picture["CON3"] = 44;
         dev.echo_picture_sets = false;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 3);
         w.session().send_command("CON993");
         QCOMPARE(w.hsr_con(3)->value(), 44);
         h.serial.clear();
@@ -97,12 +95,10 @@ private slots:
 
     void replies_move_sliders_without_echo()
     {
-        PanelHarness h;
-        MiniDevice dev;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 2);
+        PoweredPanel p(2);
+        PanelHarness& h = p.h;
+        MiniDevice& dev = p.dev;
+        FrmMain& w = p.w();
         h.serial.feed("SAT437\r");
         QVERIFY(PanelHarness::wait_until([&] { return w.hsr_sat(3)->value() == 37; }));
         PanelHarness::pump(30);
@@ -139,16 +135,14 @@ private slots:
 
     void refresh_per_layout()
     {
-        PanelHarness h;
-        MiniDevice dev;
+        PoweredPanel p(2);
+        PanelHarness& h = p.h;
+        MiniDevice& dev = p.dev;
+        FrmMain& w = p.w();
         for (int n = 1; n <= 4; ++n) {
             dev.picture[QByteArray("BRI") + QByteArray::number(n)] = 10 * n;
             dev.picture[QByteArray("HUE") + QByteArray::number(n)] = 100 - n;
         }
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 2);
         PanelHarness::click(w.cmd_pic_refresh);
         QCOMPARE(h.serial.commands, picture_queries(2));
         for (int n = 1; n <= 4; ++n) {
@@ -177,12 +171,9 @@ private slots:
 
     void moves_during_a_refresh_are_dropped()
     {
-        PanelHarness h;
-        MiniDevice dev;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 2);
+        PoweredPanel p(2);
+        PanelHarness& h = p.h;
+        FrmMain& w = p.w();
         h.serial.delay_ms = 20;
         int moves = 0;
         QTimer user;
@@ -201,12 +192,10 @@ private slots:
 
     void reset()
     {
-        PanelHarness h;
-        MiniDevice dev;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 1);
+        PoweredPanel p(1);
+        PanelHarness& h = p.h;
+        MiniDevice& dev = p.dev;
+        FrmMain& w = p.w();
 
         // The click sends RST002 and changes nothing itself; the RST reply resets the rows in use.
         dev.overrides["RST002"] = "";

@@ -42,13 +42,11 @@ class TestRouting : public QObject {
 private slots:
     void output_click_then_input_reply()
     {
-        PanelHarness h;
-        MiniDevice dev;
+        PoweredPanel p(1);
+        PanelHarness& h = p.h;
+        MiniDevice& dev = p.dev;
+        FrmMain& w = p.w();
         dev.route[1] = 1; dev.route[2] = 3;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 1);
         w.routing().map_refresh();
         QCOMPARE(lines_shown(w), QStringLiteral("1334"));
         h.serial.clear();
@@ -72,13 +70,11 @@ private slots:
 
     void full_map_refresh_draws_one_line_per_output()
     {
-        PanelHarness h;
-        MiniDevice dev;
+        PoweredPanel p(2);
+        PanelHarness& h = p.h;
+        MiniDevice& dev = p.dev;
+        FrmMain& w = p.w();
         dev.route[1] = 4; dev.route[2] = 4; dev.route[3] = 1; dev.route[4] = 2;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 2);
         w.routing().map_refresh();
         QCOMPARE(h.serial.commands, map_queries());
         QVERIFY(SessionTestAccess::reply_ok(w.session()));
@@ -101,12 +97,10 @@ private slots:
 
     void map_refresh_stops_at_the_first_silence()
     {
-        PanelHarness h;
-        MiniDevice dev;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 1);
+        PoweredPanel p(1);
+        PanelHarness& h = p.h;
+        MiniDevice& dev = p.dev;
+        FrmMain& w = p.w();
         w.routing().map_refresh();
         QCOMPARE(lines_shown(w), QStringLiteral("1234"));
 
@@ -128,12 +122,9 @@ private slots:
 
     void tv_wall_routing()
     {
-        PanelHarness h;
-        MiniDevice dev;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 3);
+        PoweredPanel p(3);
+        PanelHarness& h = p.h;
+        FrmMain& w = p.w();
         PanelHarness::click(w.cmd_out(2));
         QVERIFY(h.serial.commands.isEmpty());
         PanelHarness::click(w.cmd_inp(3));
@@ -144,12 +135,9 @@ private slots:
 
     void replies_naming_no_button_are_ignored()
     {
-        PanelHarness h;
-        MiniDevice dev;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 1);
+        PoweredPanel p(1);
+        PanelHarness& h = p.h;
+        FrmMain& w = p.w();
         w.routing().map_refresh();
         for (const char* r : {"OUT007\r", "OUT000\r", "INP009\r", "INP000\r"}) {
             h.serial.feed(r);
@@ -169,12 +157,10 @@ private slots:
 
     void failures()
     {
-        PanelHarness h;
-        MiniDevice dev;
-        h.serial.responder = dev.responder();
-        start(h);
-        FrmMain& w = h.w();
-        power_on_in_mode(h, dev, 1);
+        PoweredPanel p(1);
+        PanelHarness& h = p.h;
+        MiniDevice& dev = p.dev;
+        FrmMain& w = p.w();
 
         // A second click while the first waits for its reply is dropped.
         h.serial.delay_ms = 80;

@@ -3,11 +3,13 @@
 #ifdef TAVRION_HAVE_SIM
 
 #include "support/panel_harness.h"
+#include "support/test_access.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QHostAddress>
 #include <QPushButton>
+#include <QTest>
 
 namespace tavrion::test {
 
@@ -65,6 +67,19 @@ bool SimHarness::connect_tcp()
 }
 
 void SimHarness::refresh() { PanelHarness::click(window_->cmd_refresh); }
+
+void check_round_trips(SimHarness& h)
+{
+    QVERIFY(h.load());
+    h.clear_wire();
+    for (const char* q : {"VER999", "MOD999", "OUT999", "INP999"}) {
+        h.w().session().send_command(q);
+        QVERIFY2(SessionTestAccess::reply_ok(h.w().session()), q);
+    }
+    QCOMPARE(h.wire(), (QStringList{"VER999", "MOD999", "OUT999", "INP999"}));
+    QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
+    QVERIFY(h.boxes.boxes.isEmpty());
+}
 
 } // namespace tavrion::test
 

@@ -49,6 +49,10 @@ private:
     std::unique_ptr<FrmMain> window_;
 };
 
+// A few queries over `h`'s link, sent once it has loaded: each answered, on the simulator's wire
+// in order, no transaction left busy and no message box.
+void check_round_trips(SimHarness& h);
+
 } // namespace tavrion::test
 
 #endif
