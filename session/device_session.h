@@ -113,7 +113,7 @@ private:
     void start_eth_timer();
     // What the receivers saw while an exchange was open; exchanges nest (a handler's send).
     struct Heard {
-        std::string text; // all text received
+        std::string text; // what was received first, at most 64 characters
         std::string line; // the last line the acceptance rule took
     };
     class HeardScope;

@@ -174,7 +174,11 @@ private:
 
 void DeviceSession::heard_text(const std::string& text)
 {
-    for (Heard* h : heard_) h->text += text;
+    // Enough to show what an unreadable answer began with; a device streaming garbage through a
+    // whole exchange must not grow the record with it.
+    constexpr std::size_t kHeardLimit = 64;
+    for (Heard* h : heard_)
+        if (h->text.size() < kHeardLimit) h->text.append(text, 0, kHeardLimit - h->text.size());
 }
 
 void DeviceSession::heard_line(const std::string& line)
