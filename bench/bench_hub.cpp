@@ -366,7 +366,7 @@ void protocol_timing(int reps)
     auto row = [](const char* what, const std::vector<double>& v) {
         std::printf("  %-47s %7.2f %7.2f %7.2f\n", what, percentile(v, 0.5), percentile(v, 0.95), percentile(v, 1.0));
     };
-    std::vector<double> straight, idle_port, polled_port, session_port;
+    std::vector<double> straight, idle_port, back_to_back, polled_port, session_port;
     {
         LineClient device(devices.port(3));
         for (int i = 0; i < reps; ++i) straight.push_back(device.round_trip("VER999"));
@@ -377,7 +377,13 @@ void protocol_timing(int reps)
         Client client(hub);
         wait_until([&] { return client.request("GET", "/api/units/u0").value("power") == "on"; }, 30000);
         LineClient port(hub.protocol_port), other(hub.protocol_port);
-        for (int i = 0; i < reps; ++i) idle_port.push_back(port.round_trip("VER999"));
+        // A command a few milliseconds after the last, as a controller sends them; and back to back,
+        // where each waits for the session to end the exchange before (its last wait step).
+        for (int i = 0; i < reps; ++i) {
+            idle_port.push_back(port.round_trip("VER999"));
+            QTest::qWait(5);
+        }
+        for (int i = 0; i < reps; ++i) back_to_back.push_back(port.round_trip("VER999"));
         session_port = session_round_trips(hub.protocol_port, reps);
         // The worst wait: a recall makes the hub read the whole state at once, and a second
         // client's command comes just behind the recall's answer.
@@ -390,6 +396,7 @@ void protocol_timing(int reps)
         }
         row("straight to the unit", straight);
         row("through the port, idle", idle_port);
+        row("through the port, idle, back to back", back_to_back);
         row("the panel's exchange, straight to the unit", session_straight);
         row("the panel's exchange, through the port", session_port);
         row("behind a full reading (after a recall)", behind);

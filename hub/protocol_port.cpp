@@ -131,11 +131,11 @@ void ProtocolPort::read(const std::shared_ptr<Client>& c)
         job.kind = Job::Kind::Line;
         job.line = std::move(text);
         job.gone = c->gone;
-        job.done = [this, weak](JobResult r) {
-            const auto c = weak.lock();
-            if (!c) return;
-            --c->queued;
-            answer(c, r.wire);
+        job.heard = [this, weak](const std::string& bytes) {
+            if (const auto c = weak.lock()) answer(c, bytes);
+        };
+        job.done = [weak](const JobResult&) {
+            if (const auto c = weak.lock()) --c->queued;
         };
         ++c->queued;
         submit_(std::move(job));

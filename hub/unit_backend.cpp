@@ -184,7 +184,9 @@ struct UnitBackend::Impl {
     bool full_read_due = false;
     bool unanswered = false;
     bool restarting = false;
-    std::string* passed = nullptr; // a pass-through exchange's bytes, while one runs
+    // While a pass-through exchange runs: where its bytes go, and how many went.
+    const std::function<void(const std::string&)>* passing = nullptr;
+    std::size_t passed = 0;
     std::function<void(const std::string&)> received;
     std::function<void()> restarted;
     std::optional<bool> powered; // the power state last reported
@@ -263,10 +265,12 @@ void UnitBackend::Impl::watch_for_port()
     Impl* p = this;
     device->set_wire_log([p](bool sent, const std::string& text) {
         if (sent) return;
-        if (!p->passed) {
+        if (!p->passing) {
             if (p->received) p->received(text);
-        } else if (p->passed->size() < kMaxPassedBytes) {
-            p->passed->append(text, 0, kMaxPassedBytes - p->passed->size());
+        } else if (p->passed < kMaxPassedBytes) {
+            const std::string part = text.substr(0, kMaxPassedBytes - p->passed);
+            p->passed += part.size();
+            (*p->passing)(part);
         }
     });
     DeviceSession& session = device->session();
@@ -354,11 +358,11 @@ CommandResult UnitBackend::restore(const std::string& backup_json, std::vector<s
     return d_->printed("restore", r);
 }
 
-std::string UnitBackend::pass_through(const std::string& line)
+void UnitBackend::pass_through(const std::string& line, const std::function<void(const std::string&)>& heard)
 {
-    if (!d_->device) return {};
-    std::string passed;
-    d_->passed = &passed;
+    if (!d_->device) return;
+    d_->passing = &heard;
+    d_->passed = 0;
     verbs::SessionDevice& device = *d_->device;
     if (verbs::network_query_command(line)) {
         // Sent on either link: the device answers on both, whatever the window reads.
@@ -369,8 +373,7 @@ std::string UnitBackend::pass_through(const std::string& line)
         d_->restarting = false;
         d_->unanswered = e.kind == Exchange::Kind::Silent || e.kind == Exchange::Kind::Unreadable;
     }
-    d_->passed = nullptr;
-    return passed;
+    d_->passing = nullptr;
 }
 
 } // namespace tavrion::hub

@@ -93,9 +93,10 @@ public:
     CommandResult restore(const std::string& backup_json, std::vector<std::string>& differences);
 
     // One command line of a protocol-port client, carried out by the session as any exchange is
-    // (the late-reply waits of the mode and preset commands, the 16-character network answers):
-    // the bytes the device sent during it, exactly as received; empty when it fell silent.
-    std::string pass_through(const std::string& line);
+    // (the late-reply waits of the mode and preset commands, the 16-character network answers).
+    // What the device sends during it goes to `heard` as it arrives, exactly as received (nothing
+    // when it falls silent), so the client has its reply before the session's wait step ends.
+    void pass_through(const std::string& line, const std::function<void(const std::string&)>& heard);
     // Called (in the unit's thread) with what the device sent outside pass_through: the answers
     // of the hub's own exchanges, late answers and the replies it sends by itself.
     void on_received(std::function<void(const std::string&)> handler);

@@ -290,7 +290,7 @@ JobResult UnitWorker::carry_out(const Job& job)
         return r;
     }
     if (job.kind == Job::Kind::Line) {
-        r.wire = backend_->pass_through(job.line);
+        backend_->pass_through(job.line, job.heard);
         return r;
     }
     int last = kDone;

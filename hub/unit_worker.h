@@ -46,7 +46,6 @@ struct UnitConfig {
 struct JobResult {
     int http = 200;
     QJsonObject body;
-    std::string wire; // Line: what the device sent back, as received
 };
 
 struct Job {
@@ -58,6 +57,8 @@ struct Job {
     std::string line;                  // Line: as the client sent it, without CR
     std::optional<quint64> if_version; // 409 and nothing sent when the version moved on
     std::function<void(JobResult)> done; // called in the unit's thread
+    // Line: what the device sends during the exchange, as it arrives (in the unit's thread).
+    std::function<void(const std::string&)> heard;
     // Set once the client has gone: the job is dropped before it is sent, or stops after the
     // command in flight.
     std::shared_ptr<const std::atomic<bool>> gone;
