@@ -1,7 +1,7 @@
 // One unit in a thread of its own: its link and session, one job at a time in arrival order, the
 // poll, reopening a lost link with a back-off, and the unit's document (its session's device
-// model) with a version raised at every change. Nothing here ever blocks the HTTP thread or
-// another unit.
+// model) with a version raised at every change, and the unit's protocol port, whose clients'
+// lines are jobs like any other. Nothing here ever blocks the HTTP thread or another unit.
 #pragma once
 
 #include "hub/unit_backend.h"
