@@ -8,6 +8,7 @@
 #include "support/sim_harness.h"
 #include "support/state_compare.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -45,33 +46,38 @@ public:
     QByteArray got;
 };
 
-// A hub process serving `sim` as unit "room" with a protocol port; the ports, once it has read
-// the unit.
+// A hub process serving `sim` as unit "room" over TCP (and, given a serial path, unit "desk"
+// there), each with a protocol port; the ports, once it has read the units.
 struct HubUnderTest {
     QProcess process;
     quint16 http = 0;
-    quint16 protocol = 0;
+    quint16 protocol = 0; // room's
+    quint16 desk = 0;
     QByteArray token;
 
-    bool start(const QTemporaryDir& dir, quint16 sim_port)
+    bool start(const QTemporaryDir& dir, quint16 sim_port, const QString& serial = {})
     {
-        const QString units = write_units(dir.filePath("units.json"), QJsonArray{QJsonObject{
-            {"id", "room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(sim_port)}, {"protocol_listen", "127.0.0.1:0"}}}, 0);
+        QJsonArray list{QJsonObject{{"id", "room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(sim_port)},
+                                    {"protocol_listen", "127.0.0.1:0"}}};
+        if (!serial.isEmpty()) list.append(QJsonObject{{"id", "desk"}, {"serial", serial}, {"protocol_listen", "0"}});
         QByteArray printed;
-        http = start_hub(process, units, dir.filePath("hub.token"), {}, &printed);
-        const auto m = QRegularExpression(QStringLiteral("unit room: the device protocol on 127\\.0\\.0\\.1:(\\d+)"))
-                           .match(QString::fromLatin1(printed));
-        protocol = quint16(m.captured(1).toUInt());
+        http = start_hub(process, write_units(dir.filePath("units.json"), list, 0), dir.filePath("hub.token"), {}, &printed);
+        auto port_of = [&](const char* id) {
+            return quint16(QRegularExpression(QStringLiteral("unit %1: the device protocol on 127\\.0\\.0\\.1:(\\d+)").arg(id))
+                               .match(QString::fromLatin1(printed)).captured(1).toUInt());
+        };
+        protocol = port_of("room");
+        desk = port_of("desk");
         QFile f(dir.filePath("hub.token"));
-        if (!http || !protocol || !f.open(QIODevice::ReadOnly)) return false;
+        if (!http || !protocol || (!serial.isEmpty() && !desk) || !f.open(QIODevice::ReadOnly)) return false;
         token = f.readAll().trimmed();
-        return up();
+        return up() && (serial.isEmpty() || up("desk"));
     }
     // The unit is linked and read.
-    bool up()
+    bool up(const QByteArray& id = "room")
     {
         return QTest::qWaitFor([&] {
-            const QJsonObject d = unit();
+            const QJsonObject d = finish(*send("GET", "/api/units/" + id));
             return d.value("link").toObject().value("state") == "up" && d.value("power") == "on";
         }, kAnswerMs);
     }
@@ -123,7 +129,7 @@ class TestHubProtocol : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    tavrion_sim::SimServer sim_;
+    tavrion_sim::SimServer sim_, pty_;
     HubUnderTest hub_;
 
 private slots:
@@ -132,22 +138,37 @@ private slots:
         QVERIFY(dir_.isValid());
         QVERIFY(sim_.listen_tcp(QHostAddress::LocalHost, 0));
         sim_.set_restart_ms(300);
-        QVERIFY(hub_.start(dir_, sim_.tcp_port()));
+        QDir().mkpath(dir_.filePath("serial"));
+        QVERIFY(pty_.open_serial(dir_.filePath("serial/COM1")));
+        QVERIFY(hub_.start(dir_, sim_.tcp_port(), dir_.filePath("serial/COM1")));
     }
     void cleanupTestCase() { hub_.stop(); }
-    void cleanup() { sim_.apply_control(QStringLiteral("reset")); }
+    void cleanup()
+    {
+        sim_.apply_control(QStringLiteral("reset"));
+        pty_.apply_control(QStringLiteral("reset"));
+    }
 
     // Two clients' commands, interleaved without waiting: each gets its own replies, in order,
     // byte for byte as the device sent them (the 16-character network answer included), and the
-    // unit heard every command once in arrival order.
+    // unit heard every command once in arrival order; over TCP and RS-232 alike.
+    void each_client_gets_its_own_replies_data()
+    {
+        QTest::addColumn<bool>("serial");
+        QTest::newRow("TCP") << false;
+        QTest::newRow("RS-232") << true;
+    }
     void each_client_gets_its_own_replies()
     {
-        Raw a(hub_.protocol), b(hub_.protocol);
-        sim_.clear_received();
+        QFETCH(bool, serial);
+        tavrion_sim::SimServer& sim = serial ? pty_ : sim_;
+        const quint16 port = serial ? hub_.desk : hub_.protocol;
+        Raw a(port), b(port);
+        sim.clear_received();
         const QList<QPair<Raw*, QByteArray>> order{{&a, "VER999"}, {&b, "PWR999"}, {&a, "EIP999"}, {&b, "LCK999"},
                                                    {&a, "OUT002"}, {&b, "INP999"}, {&a, "XYZ999"}};
         // The device answers slowly, so that the lines wait in the queue together.
-        QVERIFY(sim_.apply_control(QStringLiteral("delay 20")));
+        QVERIFY(sim.apply_control(QStringLiteral("delay 20")));
         for (const auto& [client, command] : order) {
             client->send(command + "\r");
             client->socket.flush();
@@ -156,7 +177,7 @@ private slots:
         QByteArray a_expected, b_expected;
         QStringList heard;
         for (const auto& [client, command] : order) {
-            (client == &a ? a_expected : b_expected) += QByteArray::fromStdString(sim_.device().handle(command.toStdString()));
+            (client == &a ? a_expected : b_expected) += QByteArray::fromStdString(sim.device().handle(command.toStdString()));
             heard << QString::fromLatin1(command);
         }
         QVERIFY(a.has(a_expected.size()) && b.has(b_expected.size()));
@@ -165,7 +186,7 @@ private slots:
         QCOMPARE(b.got, b_expected);
         QVERIFY(a.got.contains("192.168.001.100\r"));
         QVERIFY(b.got.endsWith("INP002\r")); // B hears A's OUT002 in the device's state
-        QCOMPARE(sim_.received_commands(), heard);
+        QCOMPARE(sim.received_commands(), heard);
     }
 
     // A reply the device sends by itself reaches every client, and the page's model.
