@@ -1,8 +1,10 @@
 // tavrion-hub-bench: measures the web remote against simulated units and prints the figures: a
 // `route B n` run from request to answer and to the event at a second client, beside the same
 // command (and the full status reading the hub does at link open and poll) through tavrion-ctl's
-// own session; the time until the last of 20 event clients has a change; and the hub's idle CPU
-// and memory with 8 and more units polled every 10 s; on an MQTT broker, a device's reply to the
+// own session; a command's round trip through a unit's protocol port beside the same command
+// straight to the simulated unit, and its wait behind a full reading; the time until the last of
+// 20 event clients has a change; and the hub's idle CPU and memory with 8 and more units polled
+// every 10 s; on an MQTT broker, a device's reply to the
 // message at a subscriber and the idle cost of 64 units. A program, not a test: it asserts no times.
 #include "verbs/runner.h"
 #include "verbs/session_device.h"
@@ -11,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QHostAddress>
 #include <QJsonArray>
@@ -23,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -93,12 +97,15 @@ private:
 
 class HubProcess {
 public:
-    HubProcess(const Devices& devices, int units, int poll_seconds, const QString& mqtt_url = {})
+    // `protocol`: the first unit serves its device protocol on a port (protocol_port).
+    HubProcess(const Devices& devices, int units, int poll_seconds, const QString& mqtt_url = {}, bool protocol = false)
     {
         QJsonArray list;
-        for (int i = 0; i < units; ++i)
-            list.append(QJsonObject{{"id", QStringLiteral("u%1").arg(i)},
-                                    {"tcp", QStringLiteral("127.0.0.1:%1").arg(devices.port(i))}});
+        for (int i = 0; i < units; ++i) {
+            QJsonObject unit{{"id", QStringLiteral("u%1").arg(i)}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(devices.port(i))}};
+            if (protocol && i == 0) unit[QStringLiteral("protocol_listen")] = QStringLiteral("127.0.0.1:0");
+            list.append(unit);
+        }
         QFile f(dir_.filePath("units.json"));
         f.open(QIODevice::WriteOnly);
         QJsonObject root{{"units", list}, {"poll_seconds", poll_seconds}};
@@ -112,6 +119,8 @@ public:
             return out.contains("listening on") || process_.state() == QProcess::NotRunning;
         }, 20000);
         port = quint16(QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)/")).match(QString::fromLatin1(out)).captured(1).toUInt());
+        protocol_port = quint16(QRegularExpression(QStringLiteral("device protocol on 127\\.0\\.0\\.1:(\\d+)"))
+                                    .match(QString::fromLatin1(out)).captured(1).toUInt());
         QFile t(dir_.filePath("token"));
         t.open(QIODevice::ReadOnly);
         token = t.readAll().trimmed();
@@ -140,6 +149,7 @@ public:
     }
 
     quint16 port = 0;
+    quint16 protocol_port = 0;
     QByteArray token;
 
 private:
@@ -290,6 +300,124 @@ void fan_out(int clients, int reps)
                 clients, reps, percentile(last, 0.5), percentile(last, 0.95));
 }
 
+// A client of a device-protocol port (the hub's or the simulated device's own): one command line
+// at a time, timed to the end of its reply.
+class LineClient {
+public:
+    explicit LineClient(quint16 port)
+    {
+        socket_.connectToHost(QHostAddress::LocalHost, port);
+        socket_.waitForConnected(5000);
+        socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    }
+    void send(const QByteArray& command) { socket_.write(command + "\r"); }
+    // Milliseconds from now until `bytes` more have come.
+    double wait_for(int bytes)
+    {
+        const double start = g_clock.nsecsElapsed() / 1e6;
+        // Woken by the reply itself: a polling wait would round every figure up to its step.
+        QEventLoop loop;
+        QObject::connect(&socket_, &QTcpSocket::readyRead, &loop, [&] {
+            got_ += socket_.readAll();
+            if (got_.size() >= bytes) loop.quit();
+        });
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        got_ += socket_.readAll();
+        if (got_.size() < bytes) loop.exec();
+        got_.remove(0, bytes);
+        return g_clock.nsecsElapsed() / 1e6 - start;
+    }
+    double round_trip(const QByteArray& command)
+    {
+        const double start = g_clock.nsecsElapsed() / 1e6;
+        send(command);
+        wait_for(7);
+        return g_clock.nsecsElapsed() / 1e6 - start;
+    }
+
+private:
+    QTcpSocket socket_;
+    QByteArray got_;
+};
+
+// tavrion-ctl's session (the panel's exchange) on `port`: VER999's round trips.
+std::vector<double> session_round_trips(quint16 port, int reps)
+{
+    tavrion::verbs::LinkTarget target;
+    target.serial = false;
+    target.tcp.host = "127.0.0.1";
+    target.tcp.port = port;
+    std::string error;
+    auto device = tavrion::verbs::session_opener(TAVRION_PROGRAM_DIR)(target, error);
+    std::vector<double> times;
+    for (int i = 0; device && i < reps; ++i) {
+        const double start = g_clock.nsecsElapsed() / 1e6;
+        device->ask("VER999");
+        times.push_back(g_clock.nsecsElapsed() / 1e6 - start);
+    }
+    return times;
+}
+
+void protocol_timing(int reps)
+{
+    Devices devices(4);
+    std::printf("VER999, %d round trips through the hub's protocol port and straight to a simulated unit (ms)\n", reps);
+    std::printf("                                                   median    p95     max\n");
+    auto row = [](const char* what, const std::vector<double>& v) {
+        std::printf("  %-47s %7.2f %7.2f %7.2f\n", what, percentile(v, 0.5), percentile(v, 0.95), percentile(v, 1.0));
+    };
+    std::vector<double> straight, idle_port, back_to_back, polled_port, session_port;
+    {
+        LineClient device(devices.port(3));
+        for (int i = 0; i < reps; ++i) straight.push_back(device.round_trip("VER999"));
+    }
+    const std::vector<double> session_straight = session_round_trips(devices.port(3), reps);
+    {
+        HubProcess hub(devices, 1, 0, {}, true);
+        Client client(hub);
+        wait_until([&] { return client.request("GET", "/api/units/u0").value("power") == "on"; }, 30000);
+        LineClient port(hub.protocol_port), other(hub.protocol_port);
+        // A command a few milliseconds after the last, as a controller sends them; and back to back,
+        // where each waits for the session to end the exchange before (its last wait step).
+        for (int i = 0; i < reps; ++i) {
+            idle_port.push_back(port.round_trip("VER999"));
+            QTest::qWait(5);
+        }
+        for (int i = 0; i < reps; ++i) back_to_back.push_back(port.round_trip("VER999"));
+        session_port = session_round_trips(hub.protocol_port, reps);
+        // The worst wait: a recall makes the hub read the whole state at once, and a second
+        // client's command comes just behind the recall's answer.
+        std::vector<double> behind;
+        for (int i = 0; i < std::max(5, reps / 10); ++i) {
+            other.send("CAL001");
+            other.wait_for(7);
+            behind.push_back(port.round_trip("VER999"));
+            QTest::qWait(50);
+        }
+        row("straight to the unit", straight);
+        row("through the port, idle", idle_port);
+        row("through the port, idle, back to back", back_to_back);
+        row("the panel's exchange, straight to the unit", session_straight);
+        row("the panel's exchange, through the port", session_port);
+        row("behind a full reading (after a recall)", behind);
+    }
+    {
+        // Polled every second: about one command in ten meets a reading.
+        HubProcess hub(devices, 2, 1, {}, true);
+        Client client(hub);
+        wait_until([&] { return client.request("GET", "/api/units/u0").value("power") == "on"; }, 30000);
+        LineClient port(hub.protocol_port);
+        for (int i = 0; i < reps; ++i) {
+            polled_port.push_back(port.round_trip("VER999"));
+            QTest::qWait(7); // spread over the polls
+        }
+        row("through the port, polled every 1 s", polled_port);
+    }
+    std::printf("  the port's extra median (idle): a raw client    %7.2f\n", percentile(idle_port, 0.5) - percentile(straight, 0.5));
+    std::printf("  the port's extra median (idle): the panel       %7.2f\n",
+                percentile(session_port, 0.5) - percentile(session_straight, 0.5));
+}
+
 // The hub's CPU share and memory over `seconds` once all `units` are read.
 void idle_run(const Devices& devices, int units, int poll, int seconds, const QString& mqtt_url, const char* note)
 {
@@ -400,12 +528,18 @@ int main(int argc, char** argv)
     g_clock.start();
     const bool quick = app.arguments().contains(QStringLiteral("--quick"));
     if (app.arguments().contains(QStringLiteral("--help"))) {
-        std::printf("tavrion-hub-bench [--quick] [--mqtt]: route timing (50 runs), 20 event clients, idle 8..64 units\n"
-                    "(60 s each), then on an MQTT broker: reply to message (50 runs) and 64 units idle; --mqtt: only those\n");
+        std::printf("tavrion-hub-bench [--quick] [--mqtt|--protocol]: route timing (50 runs), protocol-port round trips\n"
+                    "(500), 20 event clients, idle 8..64 units (60 s each), then on an MQTT broker: reply to message\n"
+                    "(50 runs) and 64 units idle; --mqtt: only those; --protocol: only the protocol-port round trips\n");
+        return 0;
+    }
+    if (app.arguments().contains(QStringLiteral("--protocol"))) {
+        protocol_timing(quick ? 50 : 500);
         return 0;
     }
     if (!app.arguments().contains(QStringLiteral("--mqtt"))) {
         route_timing(quick ? 5 : 50);
+        protocol_timing(quick ? 50 : 500);
         fan_out(20, quick ? 3 : 10);
         idle(quick ? std::vector<int>{8} : std::vector<int>{8, 16, 32, 64}, quick ? 5 : 60);
     }

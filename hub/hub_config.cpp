@@ -12,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -26,14 +27,15 @@ constexpr qint64 kMaxUnitsFileBytes = 1 << 20;
 constexpr int kMaxPollSeconds = 86400;
 constexpr int kMaxTokenChars = 256;
 
-// "ADDR:PORT", "[v6]:PORT" or "PORT".
-bool parse_listen(const QString& text, HubOptions& o)
+} // namespace
+
+std::optional<ListenAddress> parse_listen_address(const QString& text)
 {
     QString host = QStringLiteral("127.0.0.1");
     QString port = text;
     if (text.contains(QLatin1Char(':'))) {
         const auto parts = split_host_port(text.toStdString());
-        if (!parts || !parts->port) return false;
+        if (!parts || !parts->port) return std::nullopt;
         host = QString::fromStdString(parts->host);
         port = QString::fromStdString(*parts->port);
         if (host.startsWith(QLatin1Char('['))) host = host.mid(1, host.size() - 2);
@@ -41,10 +43,30 @@ bool parse_listen(const QString& text, HubOptions& o)
     bool ok = false;
     const uint n = port.toUInt(&ok);
     QHostAddress address;
-    if (!ok || n > 65535 || !address.setAddress(host)) return false;
-    o.listen_address = address;
-    o.listen_port = quint16(n);
-    o.listen_text = text.contains(QLatin1Char(':')) ? text : host + QLatin1Char(':') + port;
+    if (!ok || n > 65535 || !address.setAddress(host)) return std::nullopt;
+    return ListenAddress{address, quint16(n), text.contains(QLatin1Char(':')) ? text : host + QLatin1Char(':') + port};
+}
+
+namespace {
+
+bool parse_listen(const QString& text, HubOptions& o)
+{
+    const auto where = parse_listen_address(text);
+    if (!where) return false;
+    o.listen_address = where->address;
+    o.listen_port = where->port;
+    o.listen_text = where->text;
+    return true;
+}
+
+// "ID=ADDR:PORT"
+bool parse_protocol_listen(const QString& text, HubOptions& o)
+{
+    const int eq = text.indexOf(QLatin1Char('='));
+    if (eq <= 0) return false;
+    const auto where = parse_listen_address(text.mid(eq + 1));
+    if (!where) return false;
+    o.protocol_listen.push_back({text.left(eq).toStdString(), *where});
     return true;
 }
 
@@ -84,7 +106,7 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
             o.show_url = true;
         } else if (arg == QLatin1String("--units") || arg == QLatin1String("--token-file")
                    || arg == QLatin1String("--listen") || arg == QLatin1String("--allow-host")
-                   || is_mqtt_option(arg)) {
+                   || arg == QLatin1String("--protocol-listen") || is_mqtt_option(arg)) {
             if (!take() || value.isEmpty()) {
                 error = arg + QStringLiteral(" needs a value");
                 return std::nullopt;
@@ -93,6 +115,12 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
             else if (arg == QLatin1String("--token-file")) o.token_file = value;
             else if (arg == QLatin1String("--allow-host")) o.allow_hosts << value.toLower();
             else if (is_mqtt_option(arg)) set_mqtt_option(o.mqtt, arg, value);
+            else if (arg == QLatin1String("--protocol-listen")) {
+                if (!parse_protocol_listen(value, o)) {
+                    error = QStringLiteral("--protocol-listen takes ID=ADDR:PORT (an IP address), not \"%1\"").arg(value);
+                    return std::nullopt;
+                }
+            }
             else if (!parse_listen(value, o)) {
                 error = QStringLiteral("--listen takes ADDR:PORT (an IP address), not \"%1\"").arg(value);
                 return std::nullopt;
@@ -109,7 +137,8 @@ QString usage_text()
 {
     return QStringLiteral(
         "Usage: tavrion-hub [--units FILE] [--listen ADDR:PORT] [--token-file FILE]\n"
-        "                   [--allow-host NAME]... [--show-url]\n"
+        "                   [--allow-host NAME]... [--protocol-listen ID=ADDR:PORT]...\n"
+        "                   [--show-url]\n"
         "                   [--mqtt URL [--mqtt-credentials FILE] [--mqtt-ca FILE]\n"
         "                    [--mqtt-prefix P] [--mqtt-discovery-prefix P|none]]\n"
         "\n"
@@ -123,6 +152,10 @@ QString usage_text()
         "  --token-file FILE   the access token (default tavrion-hub.token beside the program;\n"
         "                      made at first start, readable by its owner only)\n"
         "  --allow-host NAME   a further Host name that requests may carry (repeatable)\n"
+        "  --protocol-listen ID=ADDR:PORT  serve unit ID's own device protocol on this TCP\n"
+        "                      address, for the panel, tavrion-ctl --tcp and room controllers\n"
+        "                      (repeatable; a unit's \"protocol_listen\": \"ADDR:PORT\" in the\n"
+        "                      units file does the same; loopback unless ADDR says otherwise)\n"
         "  --mqtt URL          also serve the units on an MQTT broker: mqtt://HOST[:1883] or\n"
         "                      mqtts://HOST[:8883]; the units file may give these under \"mqtt\":\n"
         "                      {\"url\", \"credentials\", \"ca\", \"prefix\", \"discovery_prefix\"}\n"
@@ -175,7 +208,7 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
         if (!list[i].isObject()) return fail(where, QStringLiteral("not an object"));
         const QJsonObject u = list[i].toObject();
         for (auto it = u.begin(); it != u.end(); ++it)
-            if (!QStringList{"id", "name", "tcp", "serial"}.contains(it.key()))
+            if (!QStringList{"id", "name", "tcp", "serial", "protocol_listen"}.contains(it.key()))
                 return fail(where + QLatin1Char('.') + it.key(), QStringLiteral("unknown key"));
         const QString id = u.value(QLatin1String("id")).toString();
         if (!id_form.match(id).hasMatch())
@@ -193,9 +226,29 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
         if (!l) return fail(where + QLatin1Char('.') + key, QString::fromStdString(why));
         const QJsonValue name = u.value(QLatin1String("name"));
         if (!name.isUndefined() && !name.isString()) return fail(where + QStringLiteral(".name"), QStringLiteral("not a string"));
-        setup.units.push_back({id.toStdString(), (name.isString() ? name.toString() : id).toStdString(), *l});
+        std::optional<ListenAddress> protocol;
+        if (u.contains(QLatin1String("protocol_listen"))) {
+            const QJsonValue p = u.value(QLatin1String("protocol_listen"));
+            protocol = parse_listen_address(p.toString());
+            if (!p.isString() || !protocol)
+                return fail(where + QStringLiteral(".protocol_listen"), QStringLiteral("takes \"ADDR:PORT\" (an IP address)"));
+        }
+        setup.units.push_back({id.toStdString(), (name.isString() ? name.toString() : id).toStdString(), *l, protocol});
     }
     return setup;
+}
+
+bool apply_protocol_listen(const HubOptions& options, UnitsSetup& setup, QString& error)
+{
+    for (const auto& [id, where] : options.protocol_listen) {
+        auto unit = std::find_if(setup.units.begin(), setup.units.end(), [&](const UnitConfig& u) { return u.id == id; });
+        if (unit == setup.units.end()) {
+            error = QStringLiteral("--protocol-listen: no unit \"%1\"").arg(QString::fromStdString(id));
+            return false;
+        }
+        unit->protocol_listen = where;
+    }
+    return true;
 }
 
 std::optional<UnitsSetup> default_units(const std::string& program_dir, QString& error)
@@ -207,7 +260,7 @@ std::optional<UnitsSetup> default_units(const std::string& program_dir, QString&
         return std::nullopt;
     }
     UnitsSetup setup;
-    setup.units.push_back({"default", "default", *link});
+    setup.units.push_back({"default", "default", *link, std::nullopt});
     return setup;
 }
 

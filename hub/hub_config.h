@@ -26,10 +26,14 @@ struct HubOptions {
     QString listen_text = QStringLiteral("127.0.0.1:7720"); // as given, for the URL
     QString token_file;  // empty: tavrion-hub.token beside the program
     QStringList allow_hosts;
+    std::vector<std::pair<std::string, ListenAddress>> protocol_listen; // unit id, where
     MqttOptions mqtt;
     bool show_url = false;
     bool help = false;
 };
+
+// "ADDR:PORT", "[v6]:PORT" or "PORT" (on 127.0.0.1); nothing when it is not one.
+std::optional<ListenAddress> parse_listen_address(const QString& text);
 
 // Empty with `error` set on a usage error.
 std::optional<HubOptions> parse_options(const QStringList& args, QString& error);
@@ -45,6 +49,8 @@ struct UnitsSetup {
 std::optional<UnitsSetup> read_units_file(const QString& path, QString& error);
 // No units file: the unit "default" on the link of tavrion.ini beside the program.
 std::optional<UnitsSetup> default_units(const std::string& program_dir, QString& error);
+// The command line's --protocol-listen on the units it names; false, with `error`, for an unknown one.
+bool apply_protocol_listen(const HubOptions& options, UnitsSetup& setup, QString& error);
 
 // The access token: read from `path`, or made there (owner-only permissions) when the file is not
 // there yet. `made` tells which. Empty, with `error`, when neither works, and when the file is a

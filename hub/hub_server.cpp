@@ -134,7 +134,10 @@ quint16 Hub::start()
     limits.max_body = kMaxBodyBytes;
     front_ = new HttpFront([this](const HttpRequest& r, const ExchangePtr& ex) { handle(r, ex); }, limits, this);
     const quint16 port = front_->listen(options_.listen_address, options_.listen_port);
-    if (!port) return 0;
+    if (!port) {
+        start_error_ = QStringLiteral("cannot listen on %1").arg(options_.listen_text);
+        return 0;
+    }
     hosts_ = std::make_unique<HostRules>(options_, port);
     keep_alive_ = new QTimer(this);
     connect(keep_alive_, &QTimer::timeout, this, &Hub::keep_streams_alive);
@@ -151,6 +154,21 @@ quint16 Hub::start()
         units_.push_back(std::move(u));
         unit->worker->start_in(unit->thread);
     }
+    for (const auto& u : units_) {
+        if (!u->config.protocol_listen) continue;
+        QString error;
+        const quint16 protocol = u->worker->protocol_port(error);
+        const QString id = QString::fromStdString(u->config.id);
+        const ListenAddress& where = *u->config.protocol_listen;
+        if (!protocol) {
+            start_error_ = QStringLiteral("unit %1: cannot listen for the device protocol on %2: %3").arg(id, where.text, error);
+            return 0;
+        }
+        const QString host = where.text.left(where.text.lastIndexOf(QLatin1Char(':')));
+        std::printf("tavrion-hub: unit %s: the device protocol on %s:%u\n", id.toLocal8Bit().constData(),
+                    (host.isEmpty() ? where.address.toString() : host).toLocal8Bit().constData(), unsigned(protocol));
+    }
+    std::fflush(stdout);
     if (mqtt_) start_bridge();
     return port;
 }

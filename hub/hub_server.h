@@ -33,8 +33,10 @@ public:
 
     // Before start(): also serve the units on this MQTT broker.
     void use_broker(MqttSettings settings);
-    // Starts listening and the units; the port listened on, 0 when it cannot listen.
+    // Starts listening and the units (and their protocol ports, each announced on stdout); the
+    // port listened on, 0 when it cannot listen (start_error() says where).
     quint16 start();
+    QString start_error() const { return start_error_; }
     // Refuses new requests, stops every unit between two commands, answers every request in
     // flight, then calls `done` (in this thread) once the answers are out.
     void shutdown(std::function<void()> done);
@@ -59,6 +61,7 @@ private:
     QTimer* keep_alive_ = nullptr;
     std::vector<std::unique_ptr<Unit>> units_;
     bool stopping_ = false;
+    QString start_error_;
     std::optional<MqttSettings> mqtt_;
     MqttBridge* bridge_ = nullptr;
 };

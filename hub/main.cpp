@@ -60,7 +60,7 @@ int main(int argc, char** argv)
     }
     const std::string dir = program_dir.toLocal8Bit().toStdString();
     auto setup = options->units_file.isEmpty() ? default_units(dir, error) : read_units_file(options->units_file, error);
-    if (!setup) {
+    if (!setup || !apply_protocol_listen(*options, *setup, error)) {
         print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(error));
         return 2;
     }
@@ -77,7 +77,7 @@ int main(int argc, char** argv)
         if (mqtt) hub.use_broker(*mqtt);
         const quint16 port = hub.start();
         if (!port) {
-            print(stderr, QStringLiteral("tavrion-hub: cannot listen on %1\n").arg(options->listen_text));
+            print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(hub.start_error()));
             return 3;
         }
         // SIGINT and SIGTERM stop every unit between two commands, answer the requests in flight,

@@ -19,6 +19,9 @@ namespace {
 // A restarted unit (power on, factory reset over TCP) is waited for this long before the rest of
 // a request goes on; the device's own restart takes a few seconds.
 constexpr int kRestartWaitSeconds = 30;
+// What one pass-through exchange hands back at most: a reply is 7 bytes, a network answer 16; a
+// device streaming garbage must not grow it.
+constexpr std::size_t kMaxPassedBytes = 64;
 
 std::optional<std::string> no_files(const std::string&, std::string& why)
 {
@@ -181,6 +184,14 @@ struct UnitBackend::Impl {
     bool full_read_due = false;
     bool unanswered = false;
     bool restarting = false;
+    // While a pass-through exchange runs: where its bytes go, and how many went.
+    const std::function<void(const std::string&)>* passing = nullptr;
+    std::size_t passed = 0;
+    std::function<void(const std::string&)> received;
+    std::function<void()> restarted;
+    std::optional<bool> powered; // the power state last reported
+
+    void watch_for_port();
 
     const std::vector<std::string>* names() const { return resolutions.empty() ? nullptr : &resolutions; }
 
@@ -244,8 +255,43 @@ bool UnitBackend::open(std::string& error)
     // A recall or a reset changes settings the device does not report with it.
     QObject::connect(model, &DeviceModel::preset_recalled, &session, [d] { d->full_read_due = true; });
     QObject::connect(model, &DeviceModel::reset_reported, &session, [d] { d->full_read_due = true; });
+    d->watch_for_port();
     return true;
 }
+
+// What the protocol port needs of the open link: the text received, and the device's restarts.
+void UnitBackend::Impl::watch_for_port()
+{
+    Impl* p = this;
+    device->set_wire_log([p](bool sent, const std::string& text) {
+        if (sent) return;
+        if (!p->passing) {
+            if (p->received) p->received(text);
+        } else if (p->passed < kMaxPassedBytes) {
+            const std::string part = text.substr(0, kMaxPassedBytes - p->passed);
+            p->passed += part.size();
+            (*p->passing)(part);
+        }
+    });
+    DeviceSession& session = device->session();
+    const DeviceModel* model = &session.model();
+    const auto restarted = [p] {
+        if (p->restarted) p->restarted();
+    };
+    QObject::connect(&session, &DeviceSession::restart_course, &session, restarted);
+    QObject::connect(model, &DeviceModel::reset_reported, &session, [restarted](int digit) {
+        if (digit == 1) restarted(); // a picture reset (2) leaves the device running
+    });
+    QObject::connect(model, &DeviceModel::power_reported, &session, [p, restarted](bool on) {
+        const bool was_off = p->powered && !*p->powered;
+        p->powered = on;
+        if (on && was_off) restarted();
+    });
+}
+
+void UnitBackend::on_received(std::function<void(const std::string&)> handler) { d_->received = std::move(handler); }
+
+void UnitBackend::on_restart(std::function<void()> handler) { d_->restarted = std::move(handler); }
 
 void UnitBackend::on_link_down(std::function<void()> handler) { d_->link_down = std::move(handler); }
 
@@ -310,6 +356,24 @@ CommandResult UnitBackend::restore(const std::string& backup_json, std::vector<s
     const verbs::VerbResult r = d_->carry_out(restore);
     for (const verbs::Difference& d : r.differences()) differences.push_back(d.text());
     return d_->printed("restore", r);
+}
+
+void UnitBackend::pass_through(const std::string& line, const std::function<void(const std::string&)>& heard)
+{
+    if (!d_->device) return;
+    d_->passing = &heard;
+    d_->passed = 0;
+    verbs::SessionDevice& device = *d_->device;
+    if (verbs::network_query_command(line)) {
+        // Sent on either link: the device answers on both, whatever the window reads.
+        device.session().query_network(line);
+    } else {
+        d_->restarting = !device.on_serial() && (line == "PWR001" || line == "RST001");
+        const Exchange e = verbs::late_reply_command(line) ? device.ask_slow(line) : device.ask(line);
+        d_->restarting = false;
+        d_->unanswered = e.kind == Exchange::Kind::Silent || e.kind == Exchange::Kind::Unreadable;
+    }
+    d_->passing = nullptr;
 }
 
 } // namespace tavrion::hub

@@ -92,6 +92,18 @@ public:
     // Restores a checked backup as `restore` does; the output lists the differences left.
     CommandResult restore(const std::string& backup_json, std::vector<std::string>& differences);
 
+    // One command line of a protocol-port client, carried out by the session as any exchange is
+    // (the late-reply waits of the mode and preset commands, the 16-character network answers).
+    // What the device sends during it goes to `heard` as it arrives, exactly as received (nothing
+    // when it falls silent), so the client has its reply before the session's wait step ends.
+    void pass_through(const std::string& line, const std::function<void(const std::string&)>& heard);
+    // Called (in the unit's thread) with what the device sent outside pass_through: the answers
+    // of the hub's own exchanges, late answers and the replies it sends by itself.
+    void on_received(std::function<void(const std::string&)> handler);
+    // Called (in the unit's thread) when the device restarts: a power-on, a factory reset, or the
+    // TCP restart course.
+    void on_restart(std::function<void()> handler);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> d_;

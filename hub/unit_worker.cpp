@@ -1,6 +1,8 @@
 // UnitWorker: the unit's jobs, poll and link, carried out one at a time in its own thread.
 #include "hub/unit_worker.h"
 
+#include "hub/protocol_port.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMetaObject>
@@ -68,9 +70,35 @@ void UnitWorker::begin()
         });
         poll_timer_->start(poll_seconds_ * 1000);
     }
+    open_protocol_port();
     publish_if_changed();
     open_due_ = true;
     pump();
+}
+
+void UnitWorker::open_protocol_port()
+{
+    if (!config_.protocol_listen) {
+        port_opened_.set_value({0, {}});
+        return;
+    }
+    port_ = new ProtocolPort(config_.id, [this](Job job) { submit(std::move(job)); }, this);
+    QString error;
+    const bool listening = port_->listen(*config_.protocol_listen, error);
+    port_opened_.set_value({listening ? port_->port() : quint16(0), error});
+}
+
+quint16 UnitWorker::protocol_port(QString& error)
+{
+    const auto opened = port_opened_.get_future().get();
+    error = opened.second;
+    return opened.first;
+}
+
+// The port takes clients while the link is up; the link going takes them all.
+void UnitWorker::follow_link_on_port()
+{
+    if (port_) port_->set_unit_up(backend_ && backend_->link_up() && std::strcmp(link_state_, "up") == 0);
 }
 
 void UnitWorker::stop()
@@ -91,6 +119,8 @@ void UnitWorker::stop()
 
 void UnitWorker::finish_stop()
 {
+    delete port_; // in the thread its sockets live in
+    port_ = nullptr;
     backend_.reset();
     for (; stops_unreported_ > 0; --stops_unreported_) emit stopped();
 }
@@ -101,7 +131,8 @@ bool UnitWorker::submit(Job job)
         std::lock_guard<std::mutex> lock(mutex_);
         // Jobs whose clients have gone hold no place in the queue.
         jobs_.erase(std::remove_if(jobs_.begin(), jobs_.end(), [](const Job& j) { return j.gone && *j.gone; }), jobs_.end());
-        if (int(jobs_.size()) >= kMaxWaitingJobs) return false;
+        const auto requests = std::count_if(jobs_.begin(), jobs_.end(), [](const Job& j) { return j.kind != Job::Kind::Line; });
+        if (job.kind != Job::Kind::Line && requests >= kMaxWaitingJobs) return false;
         jobs_.push_back(std::move(job));
     }
     QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
@@ -138,6 +169,13 @@ void UnitWorker::pump()
             const JobResult r = carry_out(*job);
             current_ = nullptr;
             if (!std::exchange(current_answered_, false)) job->done(r);
+            // A client's line is answered before the state it changed is read.
+            if (job->kind == Job::Kind::Line) settle(false);
+            continue;
+        }
+        if (restart_due_) {
+            restart_due_ = false;
+            if (port_) port_->drop_clients();
             continue;
         }
         if (link_check_due_) {
@@ -180,8 +218,17 @@ void UnitWorker::open_link()
     backend_ = std::move(backend);
     backend_->on_link_down([this] {
         link_check_due_ = true;
+        if (port_) port_->set_unit_up(false);
         // The request waits no longer than the link lived, unless this is a restart's course.
         if (current_ && !current_answered_ && !backend_->restarting()) answer_lost_link();
+        QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
+    });
+    backend_->on_received([this](const std::string& text) {
+        // Between jobs, what the device sends is its own: every client hears it.
+        if (!busy_ && port_) port_->broadcast(text);
+    });
+    backend_->on_restart([this] {
+        restart_due_ = true;
         QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
     });
     backend_->on_reported([this] {
@@ -191,6 +238,7 @@ void UnitWorker::open_link()
     });
     problem_.clear();
     link_state_ = "up";
+    follow_link_on_port();
     reread();
 }
 
@@ -198,6 +246,7 @@ void UnitWorker::link_lost()
 {
     backend_.reset();
     set_link("down");
+    follow_link_on_port();
     backoff_ms_ = kFirstBackoffMs;
     reopen_timer_->start(backoff_ms_);
 }
@@ -240,6 +289,10 @@ JobResult UnitWorker::carry_out(const Job& job)
         r.body[QStringLiteral("state")] = document();
         return r;
     }
+    if (job.kind == Job::Kind::Line) {
+        backend_->pass_through(job.line, job.heard);
+        return r;
+    }
     int last = kDone;
     QString message;
     bool cut_short = false;
@@ -274,9 +327,7 @@ JobResult UnitWorker::carry_out(const Job& job)
     // The answers went into the model on their way: the state shown is what the device reported,
     // without reading it all again. Only what the replies do not tell (a restart, a recall, a
     // reset) needs the full reading.
-    if (last == kLinkDown || !backend_->link_up()) link_lost();
-    else if (backend_->take_full_read_due() && !stopped_) reread();
-    else take_state();
+    settle(last == kLinkDown);
     r.http = http_status(last);
     if (last != kDone) r.body[QStringLiteral("error")] = message;
     else if (cut_short) {
@@ -287,6 +338,17 @@ JobResult UnitWorker::carry_out(const Job& job)
     }
     r.body[QStringLiteral("state")] = document();
     return r;
+}
+
+// After a job: the link lost, or the state as the replies left it (read whole when they cannot
+// tell it).
+void UnitWorker::settle(bool lost)
+{
+    if (!backend_) return;
+    if (lost || !backend_->link_up()) link_lost();
+    else if (backend_->take_full_read_due() && !stopped_) reread();
+    else take_state();
+    follow_link_on_port();
 }
 
 void UnitWorker::reread()

@@ -1,17 +1,20 @@
 // One unit in a thread of its own: its link and session, one job at a time in arrival order, the
 // poll, reopening a lost link with a back-off, and the unit's document (its session's device
-// model) with a version raised at every change. Nothing here ever blocks the HTTP thread or
-// another unit.
+// model) with a version raised at every change, and the unit's protocol port, whose clients'
+// lines are jobs like any other. Nothing here ever blocks the HTTP thread or another unit.
 #pragma once
 
 #include "hub/unit_backend.h"
 
+#include <QHostAddress>
 #include <QJsonObject>
 #include <QObject>
+#include <QString>
 
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,10 +26,20 @@ class QTimer;
 
 namespace tavrion::hub {
 
+class ProtocolPort;
+
+// Where a server listens; port 0 lets the system pick one.
+struct ListenAddress {
+    QHostAddress address = QHostAddress(QHostAddress::LocalHost);
+    quint16 port = 0;
+    QString text; // as given
+};
+
 struct UnitConfig {
     std::string id;
     std::string name;
     UnitLink link;
+    std::optional<ListenAddress> protocol_listen; // the unit's device-protocol port, if any
 };
 
 // A request's outcome: the HTTP status and the JSON answer.
@@ -36,18 +49,23 @@ struct JobResult {
 };
 
 struct Job {
-    enum class Kind { Run, Restore };
+    // Line: one command line of a protocol-port client.
+    enum class Kind { Run, Restore, Line };
     Kind kind = Kind::Run;
     std::vector<std::string> commands; // Run: checked already
     std::string backup;                // Restore: checked already
+    std::string line;                  // Line: as the client sent it, without CR
     std::optional<quint64> if_version; // 409 and nothing sent when the version moved on
     std::function<void(JobResult)> done; // called in the unit's thread
+    // Line: what the device sends during the exchange, as it arrives (in the unit's thread).
+    std::function<void(const std::string&)> heard;
     // Set once the client has gone: the job is dropped before it is sent, or stops after the
     // command in flight.
     std::shared_ptr<const std::atomic<bool>> gone;
 };
 
-// Jobs that may wait for a unit behind the one it carries out.
+// Requests that may wait for a unit behind the one it carries out. Protocol-port lines are bounded
+// by the port (its clients, and the lines each may have waiting).
 constexpr int kMaxWaitingJobs = 8;
 
 class UnitWorker : public QObject {
@@ -59,10 +77,13 @@ public:
     ~UnitWorker() override;
 
     // From any thread: queues the job; its `done` runs once the unit has carried it out. False,
-    // and nothing queued, when kMaxWaitingJobs wait already.
+    // and nothing queued, when kMaxWaitingJobs requests wait already.
     bool submit(Job job);
     // Moves the worker into a thread of its own and starts it (opens the link there).
     void start_in(QThread* thread);
+    // After start_in: waits until the unit's protocol port listens or could not, and tells where
+    // (its port; 0 with `error` when it could not; 0 without an error for a unit without one).
+    quint16 protocol_port(QString& error);
     // In the unit's thread: ends the job in flight after its current command, answers the
     // waiting ones 503, closes the link, then emits stopped() (once for every call).
     void stop();
@@ -77,6 +98,9 @@ private:
     void open_link();
     void link_lost();
     JobResult carry_out(const Job& job);
+    void settle(bool lost);
+    void open_protocol_port();
+    void follow_link_on_port();
     void answer_lost_link();
     void finish_stop();
     void reread();
@@ -95,6 +119,8 @@ private:
 
     // Everything below lives in the unit's thread.
     std::unique_ptr<UnitBackend> backend_;
+    ProtocolPort* port_ = nullptr;
+    std::promise<std::pair<quint16, QString>> port_opened_;
     QTimer* poll_timer_ = nullptr;
     QTimer* reopen_timer_ = nullptr;
     int backoff_ms_ = 0;
@@ -103,6 +129,7 @@ private:
     bool poll_due_ = false;
     bool link_check_due_ = false; // the session reported its link down
     bool state_due_ = false;      // a reply reached the model since the document was last built
+    bool restart_due_ = false;    // the device restarted: the protocol clients go
     bool stopped_ = false;
     int stops_unreported_ = 0;
     Job* current_ = nullptr;       // the job being carried out

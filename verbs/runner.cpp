@@ -253,8 +253,7 @@ Outcome Runner::resolution(int n)
 
 Outcome Runner::send(const std::string& command)
 {
-    const std::string code = command.substr(0, 3);
-    if (code == "EIP" || code == "EMK" || code == "EGW") {
+    if (network_query_command(command)) {
         if (!device_.on_serial())
             return Outcome::fail(kExitUsage, command + " is answered over RS-232 only (use --serial)");
         const auto answer = device_.network_query(command);
@@ -262,7 +261,7 @@ Outcome Runner::send(const std::string& command)
         say(printable(*answer));
         return {};
     }
-    Outcome o = transact(command, code == "MOD" || code == "CAL" || code == "SAV");
+    Outcome o = transact(command, late_reply_command(command));
     if (!last_.reply.empty() && !o.restarted) say(printable(last_.reply));
     return o;
 }

@@ -10,7 +10,8 @@ namespace tavrion_test {
 
 QString hub_program() { return QStringLiteral(TAVRION_PROGRAM_DIR "/tavrion-hub"); }
 
-quint16 start_hub(QProcess& hub, const QString& units, const QString& token_file, const QStringList& more)
+quint16 start_hub(QProcess& hub, const QString& units, const QString& token_file, const QStringList& more,
+                  QByteArray* printed)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TAVRION_HUB_REQUEST_MS"), QString::number(kRequestMs));
@@ -23,6 +24,7 @@ quint16 start_hub(QProcess& hub, const QString& units, const QString& token_file
         out += hub.readAllStandardOutput();
         return out.contains("listening on") || hub.state() == QProcess::NotRunning;
     }, 20000);
+    if (printed) *printed = out;
     const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)/")).match(QString::fromLatin1(out));
     return m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
 }

@@ -24,16 +24,14 @@ Settings settings_for(SimHarness::Link link, bool advanced)
 }
 } // namespace
 
-SimHarness::SimHarness(Link l, bool advanced, int baud) : link(l), folder(settings_for(l, advanced))
+SimHarness::SimHarness(Link l, bool advanced, int baud) : link(l), folder(settings_for(l, advanced)), advanced_(advanced)
 {
     if (link == Link::Serial) {
         QDir().mkpath(folder.file(QStringLiteral("serial")));
         sim_.open_serial(folder.file(QStringLiteral("serial/COM1")), baud);
     } else {
         sim_.listen_tcp(QHostAddress::LocalHost, 0);
-        Settings s = settings_for(l, advanced);
-        s.address = QStringLiteral("127.0.0.1:%1").arg(sim_.tcp_port());
-        folder.write_settings(s);
+        aim_tcp_at(QStringLiteral("127.0.0.1:%1").arg(sim_.tcp_port()));
     }
     serial_ = std::make_unique<QtSerialPort>(folder.path());
     tcp_ = std::make_unique<QtTcpClient>();
@@ -51,6 +49,13 @@ SimHarness::~SimHarness()
     window_->close();
     window_.reset();
     QCoreApplication::processEvents();
+}
+
+void SimHarness::aim_tcp_at(const QString& address)
+{
+    Settings s = settings_for(link, advanced_);
+    s.address = address;
+    folder.write_settings(s);
 }
 
 bool SimHarness::load()

@@ -27,6 +27,8 @@ public:
 
     bool load();             // Form_Load; for Tcp also connects
     bool connect_tcp();      // selects nothing; presses Connect and waits for the link
+    // Before load(): the address box names `address` instead of the simulator (a hub in between).
+    void aim_tcp_at(const QString& address);
     FrmMain& w() { return *window_; }
     tavrion_sim::SimServer& sim() { return sim_; }
     tavrion_sim::DeviceState& device() { return sim_.device().state(); }
@@ -43,6 +45,7 @@ public:
     SteadyClock clock;
 
 private:
+    bool advanced_;
     tavrion_sim::SimServer sim_;
     std::unique_ptr<QtSerialPort> serial_;
     std::unique_ptr<QtTcpClient> tcp_;

@@ -1,0 +1,384 @@
+// A unit's device-protocol port on tavrion-hub: raw clients get their own replies and the
+// device's own replies, the rules that drop a client, the link's fate passed on to the clients,
+// tavrion-ctl and the window through the port, and the options that set a port up.
+#include "hub/hub_config.h"
+#include "sim/sim_server.h"
+#include "support/hub_process.h"
+#include "support/panel_harness.h"
+#include "support/sim_harness.h"
+#include "support/state_compare.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using tavrion_test::start_hub;
+using tavrion_test::write_units;
+
+namespace {
+
+constexpr int kAnswerMs = 20000; // a generous bound on a loaded machine; answers come far sooner
+
+// A client of the protocol port that writes lines and keeps everything it is sent.
+class Raw {
+public:
+    explicit Raw(quint16 port)
+    {
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.waitForConnected(5000);
+        QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this] { got += socket.readAll(); });
+    }
+    void send(const QByteArray& bytes) { socket.write(bytes); }
+    bool has(int bytes) { return QTest::qWaitFor([&] { return got.size() >= bytes; }, kAnswerMs); }
+    bool dropped(int ms = kAnswerMs)
+    {
+        return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, ms);
+    }
+    QTcpSocket socket;
+    QByteArray got;
+};
+
+// A hub process serving `sim` as unit "room" over TCP (and, given a serial path, unit "desk"
+// there), each with a protocol port; the ports, once it has read the units.
+struct HubUnderTest {
+    QProcess process;
+    quint16 http = 0;
+    quint16 protocol = 0; // room's
+    quint16 desk = 0;
+    QByteArray token;
+
+    bool start(const QTemporaryDir& dir, quint16 sim_port, const QString& serial = {})
+    {
+        QJsonArray list{QJsonObject{{"id", "room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(sim_port)},
+                                    {"protocol_listen", "127.0.0.1:0"}}};
+        if (!serial.isEmpty()) list.append(QJsonObject{{"id", "desk"}, {"serial", serial}, {"protocol_listen", "0"}});
+        QByteArray printed;
+        http = start_hub(process, write_units(dir.filePath("units.json"), list, 0), dir.filePath("hub.token"), {}, &printed);
+        auto port_of = [&](const char* id) {
+            return quint16(QRegularExpression(QStringLiteral("unit %1: the device protocol on 127\\.0\\.0\\.1:(\\d+)").arg(id))
+                               .match(QString::fromLatin1(printed)).captured(1).toUInt());
+        };
+        protocol = port_of("room");
+        desk = port_of("desk");
+        QFile f(dir.filePath("hub.token"));
+        if (!http || !protocol || (!serial.isEmpty() && !desk) || !f.open(QIODevice::ReadOnly)) return false;
+        token = f.readAll().trimmed();
+        return up() && (serial.isEmpty() || up("desk"));
+    }
+    // The unit is linked and read.
+    bool up(const QByteArray& id = "room")
+    {
+        return QTest::qWaitFor([&] {
+            const QJsonObject d = finish(*send("GET", "/api/units/" + id));
+            return d.value("link").toObject().value("state") == "up" && d.value("power") == "on";
+        }, kAnswerMs);
+    }
+    // A request on a connection of its own; finish() takes its answer.
+    std::unique_ptr<QTcpSocket> send(const QByteArray& method, const QByteArray& path, const QByteArray& body = {})
+    {
+        auto s = std::make_unique<QTcpSocket>();
+        s->connectToHost(QHostAddress::LocalHost, http);
+        s->write(method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(http)
+                 + "\r\nAuthorization: Bearer " + token + "\r\nContent-Type: application/json\r\nContent-Length: "
+                 + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        return s;
+    }
+    static QJsonObject finish(QTcpSocket& s)
+    {
+        QByteArray all;
+        // No answer in time leaves an empty document, which the caller's checks catch.
+        (void)QTest::qWaitFor([&] {
+            all += s.readAll();
+            return s.state() == QAbstractSocket::UnconnectedState;
+        }, kAnswerMs);
+        all += s.readAll();
+        return QJsonDocument::fromJson(all.mid(all.indexOf("\r\n\r\n") + 4)).object();
+    }
+    QJsonObject unit() { return finish(*send("GET", "/api/units/room")); }
+    std::unique_ptr<QTcpSocket> run(const QString& command)
+    {
+        return send("POST", "/api/units/room/run",
+                    QJsonDocument(QJsonObject{{"commands", QJsonArray{command}}}).toJson(QJsonDocument::Compact));
+    }
+    ~HubUnderTest() { stop(); }
+    void stop()
+    {
+        if (process.state() == QProcess::NotRunning) return;
+        process.terminate();
+        if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000)) process.kill();
+    }
+};
+
+// The unit document without what only the hub adds: what tavrion-ctl's status --json shows.
+QJsonObject device_part(QJsonObject d)
+{
+    for (const char* key : {"link", "id", "name", "problem", "version"}) d.remove(QLatin1String(key));
+    return d;
+}
+
+} // namespace
+
+class TestHubProtocol : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    tavrion_sim::SimServer sim_, pty_;
+    HubUnderTest hub_;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir_.isValid());
+        QVERIFY(sim_.listen_tcp(QHostAddress::LocalHost, 0));
+        sim_.set_restart_ms(300);
+        QDir().mkpath(dir_.filePath("serial"));
+        QVERIFY(pty_.open_serial(dir_.filePath("serial/COM1")));
+        QVERIFY(hub_.start(dir_, sim_.tcp_port(), dir_.filePath("serial/COM1")));
+    }
+    void cleanupTestCase() { hub_.stop(); }
+    void cleanup()
+    {
+        sim_.apply_control(QStringLiteral("reset"));
+        pty_.apply_control(QStringLiteral("reset"));
+    }
+
+    // Two clients' commands, interleaved without waiting: each gets its own replies, in order,
+    // byte for byte as the device sent them (the 16-character network answer included), and the
+    // unit heard every command once in arrival order; over TCP and RS-232 alike.
+    void each_client_gets_its_own_replies_data()
+    {
+        QTest::addColumn<bool>("serial");
+        QTest::newRow("TCP") << false;
+        QTest::newRow("RS-232") << true;
+    }
+    void each_client_gets_its_own_replies()
+    {
+        QFETCH(bool, serial);
+        tavrion_sim::SimServer& sim = serial ? pty_ : sim_;
+        const quint16 port = serial ? hub_.desk : hub_.protocol;
+        Raw a(port), b(port);
+        sim.clear_received();
+        const QList<QPair<Raw*, QByteArray>> order{{&a, "VER999"}, {&b, "PWR999"}, {&a, "EIP999"}, {&b, "LCK999"},
+                                                   {&a, "OUT002"}, {&b, "INP999"}, {&a, "XYZ999"}};
+        // The device answers slowly, so that the lines wait in the queue together.
+        QVERIFY(sim.apply_control(QStringLiteral("delay 20")));
+        for (const auto& [client, command] : order) {
+            client->send(command + "\r");
+            client->socket.flush();
+            QTest::qWait(5); // arrival in this order
+        }
+        QByteArray a_expected, b_expected;
+        QStringList heard;
+        for (const auto& [client, command] : order) {
+            (client == &a ? a_expected : b_expected) += QByteArray::fromStdString(sim.device().handle(command.toStdString()));
+            heard << QString::fromLatin1(command);
+        }
+        QVERIFY(a.has(a_expected.size()) && b.has(b_expected.size()));
+        QTest::qWait(100); // and nothing more
+        QCOMPARE(a.got, a_expected);
+        QCOMPARE(b.got, b_expected);
+        QVERIFY(a.got.contains("192.168.001.100\r"));
+        QVERIFY(b.got.endsWith("INP002\r")); // B hears A's OUT002 in the device's state
+        QCOMPARE(sim.received_commands(), heard);
+    }
+
+    // A reply the device sends by itself reaches every client, and the page's model.
+    void unsolicited_reply_reaches_every_client()
+    {
+        Raw a(hub_.protocol), b(hub_.protocol);
+        QVERIFY(QTest::qWaitFor([&] { return a.socket.state() == QAbstractSocket::ConnectedState; }, 5000));
+        QTest::qWait(50);
+        sim_.send_raw("LCK001\r");
+        QVERIFY(a.has(7) && b.has(7));
+        QCOMPARE(a.got, QByteArray("LCK001\r"));
+        QCOMPARE(b.got, QByteArray("LCK001\r"));
+        QVERIFY(QTest::qWaitFor([&] { return hub_.unit().value("lock") == "on"; }, kAnswerMs));
+        sim_.send_raw("LCK000\r");
+        QVERIFY(a.has(14));
+    }
+
+    // A client that breaks the rules is dropped with nothing of its lines sent; the others go on.
+    void a_bad_client_goes_alone_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("a line over 64 bytes") << QByteArray("VER999\r") + QByteArray(65, 'A') + "\r";
+        QTest::newRow("a control byte") << QByteArray("VER999\rVER\x01" "99\r");
+        QTest::newRow("a byte over 126") << QByteArray("VER999\rVER\xe9" "99\r");
+        QByteArray many;
+        for (int i = 0; i < 65; ++i) many += "VER999\r";
+        QTest::newRow("65 commands waiting") << many;
+    }
+    void a_bad_client_goes_alone()
+    {
+        QFETCH(QByteArray, bytes);
+        Raw good(hub_.protocol), bad(hub_.protocol);
+        QVERIFY(good.socket.state() == QAbstractSocket::ConnectedState);
+        sim_.clear_received();
+        bad.send(bytes);
+        QVERIFY(bad.dropped());
+        good.send("PWR999\r");
+        QVERIFY(good.has(7));
+        QCOMPARE(good.got, QByteArray("PWR001\r"));
+        QCOMPARE(sim_.received_commands(), QStringList{"PWR999"});
+        QVERIFY(bad.got.isEmpty());
+    }
+
+    // A client gone mid-exchange loses its reply, and only its reply.
+    void a_client_gone_mid_exchange()
+    {
+        Raw stays(hub_.protocol);
+        {
+            Raw goes(hub_.protocol);
+            QVERIFY(sim_.apply_control(QStringLiteral("delay 300 VER once")));
+            goes.send("VER999\r");
+            QVERIFY(QTest::qWaitFor([&] { return sim_.received_commands().contains("VER999"); }, kAnswerMs));
+        }
+        stays.send("PWR999\r");
+        QVERIFY(stays.has(7));
+        QTest::qWait(100);
+        QCOMPARE(stays.got, QByteArray("PWR001\r"));
+    }
+
+    // At most eight clients; the ninth is closed at once and the hub's log says so.
+    void the_ninth_client_is_refused()
+    {
+        QTest::qWait(500); // the hub has seen the clients of the tests before go
+        std::vector<std::unique_ptr<Raw>> eight;
+        for (int i = 0; i < 8; ++i) eight.push_back(std::make_unique<Raw>(hub_.protocol));
+        eight.back()->send("VER999\r");
+        QVERIFY(eight.back()->has(7)); // the eighth is served
+        Raw ninth(hub_.protocol);
+        QVERIFY(ninth.dropped());
+        QByteArray log;
+        QVERIFY(QTest::qWaitFor([&] { return (log += hub_.process.readAllStandardError()).contains("refused: 8 are connected"); }, 5000));
+    }
+
+    // tavrion-ctl --tcp through the port reads what the unit holds, and the hub's model took the
+    // same replies: its document is what tavrion-ctl printed.
+    void tavrion_ctl_through_the_port()
+    {
+        auto& d = sim_.device().state();
+        d.routes = {{4, 3, 2, 1}};
+        d.locked = true;
+        d.brightness = {{11, 11, 11, 11}};
+        QProcess ctl;
+        ctl.start(QStringLiteral(TAVRION_PROGRAM_DIR "/tavrion-ctl"),
+                  {"--tcp", QStringLiteral("127.0.0.1:%1").arg(hub_.protocol), "status", "--json"});
+        QVERIFY(QTest::qWaitFor([&] { return ctl.state() == QProcess::NotRunning; }, kAnswerMs));
+        QCOMPARE(ctl.exitCode(), 0);
+        const QJsonObject printed = QJsonDocument::fromJson(ctl.readAllStandardOutput()).object();
+        QCOMPARE(printed.value("routes").toObject().value("A").toInt(), 4);
+        QVERIFY(QTest::qWaitFor([&] { return device_part(hub_.unit()) == printed; }, 5000));
+    }
+
+    // The link dropping, the device ending the session, and a restart: every client is dropped,
+    // one that comes while the unit is away is closed at once, and once it is back it is served.
+    void the_link_going_drops_every_client_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::newRow("the link drops") << "drop";
+        QTest::newRow("the device ends the session") << "ext";
+        QTest::newRow("a restart") << "restart";
+    }
+    void the_link_going_drops_every_client()
+    {
+        QFETCH(QString, control);
+        Raw a(hub_.protocol), b(hub_.protocol);
+        a.send("VER999\r");
+        QVERIFY(a.has(7));
+        QVERIFY(sim_.apply_control(control));
+        QVERIFY(a.dropped() && b.dropped());
+        Raw meanwhile(hub_.protocol);
+        QVERIFY(meanwhile.dropped(3000));
+        QVERIFY(hub_.up());
+        Raw after(hub_.protocol);
+        after.send("PWR999\r");
+        QVERIFY(after.has(7));
+    }
+
+    // The options that set a port up, and what they refuse.
+    void protocol_listen_options_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("unit");  // in the units file: its "protocol_listen" ("" none)
+        QTest::addColumn<QString>("where"); // the port set up for unit "a", or the error's start
+        QTest::newRow("none") << QStringList{} << "" << "";
+        QTest::newRow("file, port only") << QStringList{} << "2401" << "127.0.0.1:2401";
+        QTest::newRow("file, all addresses") << QStringList{} << "0.0.0.0:2401" << "0.0.0.0:2401";
+        QTest::newRow("file, IPv6") << QStringList{} << "[::1]:2401" << "::1:2401";
+        QTest::newRow("file, a name") << QStringList{} << "hub.example:2401" << "error: units.json: units[0].protocol_listen";
+        QTest::newRow("file, no port") << QStringList{} << "127.0.0.1:" << "error: units.json: units[0].protocol_listen";
+        QTest::newRow("option") << QStringList{"--protocol-listen", "a=127.0.0.1:2402"} << "" << "127.0.0.1:2402";
+        QTest::newRow("option over the file") << QStringList{"--protocol-listen=a=2403"} << "2401" << "127.0.0.1:2403";
+        QTest::newRow("option, unknown unit") << QStringList{"--protocol-listen", "b=2401"} << "" << "error: --protocol-listen: no unit \"b\"";
+        QTest::newRow("option, no unit") << QStringList{"--protocol-listen", "2401"} << "" << "error: --protocol-listen takes ID=ADDR:PORT";
+        QTest::newRow("option, port too big") << QStringList{"--protocol-listen", "a=127.0.0.1:65536"} << "" << "error: --protocol-listen takes";
+    }
+    void protocol_listen_options()
+    {
+        using namespace tavrion::hub;
+        QFETCH(QStringList, args);
+        QFETCH(QString, unit);
+        QFETCH(QString, where);
+        QJsonObject a{{"id", "a"}, {"tcp", "127.0.0.1:23"}};
+        if (!unit.isEmpty()) a["protocol_listen"] = unit;
+        const QString file = write_units(dir_.filePath("units.json"), QJsonArray{a}, 0);
+        QString error;
+        auto options = parse_options(args, error);
+        auto setup = options ? read_units_file(file, error) : std::nullopt;
+        const bool applied = setup && apply_protocol_listen(*options, *setup, error);
+        QString got;
+        if (!applied) got = QStringLiteral("error: ") + error.replace(dir_.path() + QLatin1Char('/'), QString());
+        else if (const auto& p = setup->units[0].protocol_listen) got = p->address.toString() + QLatin1Char(':') + QString::number(p->port);
+        QVERIFY2(got == where || (!where.isEmpty() && got.startsWith(where)), qPrintable(got));
+    }
+
+    // The window on the hub's port runs Refresh while the API routes another output: the window
+    // shows the device as it is, the route included, and the page's document took the window's
+    // readings, which the hub had not read itself.
+    void the_window_and_the_page_share_the_unit()
+    {
+        using namespace tavrion::test;
+        SimHarness h(SimHarness::Link::Tcp);
+        QTemporaryDir dir;
+        HubUnderTest hub;
+        QVERIFY(hub.start(dir, h.sim().tcp_port()));
+        h.aim_tcp_at(QStringLiteral("127.0.0.1:%1").arg(hub.protocol));
+        QVERIFY(h.load());
+        auto& d = h.device();
+        d.routes = {{3, 1, 4, 2}};
+        d.bezel_h = 12;
+        d.contrast = {{55, 55, 55, 55}};
+        // The API's request comes as the chain starts, and its place in the queue is before the
+        // window's next command: the device holds back its second answer a while.
+        QVERIFY(h.sim().apply_control(QStringLiteral("delay 300 AUA once")));
+        std::unique_ptr<QTcpSocket> request;
+        QObject watch;
+        connect(&h.sim(), &tavrion_sim::SimServer::command_received, &watch, [&](const QString& c) {
+            if (c == QLatin1String("VER999") && !request) request = hub.run(QStringLiteral("route D 1"));
+        });
+        h.refresh();
+        QVERIFY(request);
+        const QJsonObject routed = HubUnderTest::finish(*request);
+        QCOMPARE(routed.value("results").toArray().first().toObject().value("status").toInt(-1), 0);
+        QCOMPARE(d.routes[3], 1);
+        const QStringList diff = window_differences(h.w(), d);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff.join(QStringLiteral("; "))));
+        const QJsonObject page = hub.unit();
+        QCOMPARE(page.value("routes").toObject(), (QJsonObject{{"A", 3}, {"B", 1}, {"C", 4}, {"D", 1}}));
+        QCOMPARE(page.value("bezel").toObject().value("h").toInt(), 12);
+        QVERIFY(h.boxes.boxes.isEmpty());
+        hub.stop();
+    }
+};
+
+QTEST_MAIN(TestHubProtocol)
+#include "test_hub_protocol.moc"
