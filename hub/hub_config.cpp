@@ -224,6 +224,12 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
         const std::optional<UnitLink> l = tcp ? UnitLink::tcp(link.toString().toStdString(), why)
                                               : UnitLink::serial(link.toString().toStdString(), why);
         if (!l) return fail(where + QLatin1Char('.') + key, QString::fromStdString(why));
+        // Two units on one device would each change the other's current output between its
+        // exchanges, and show routes the device never had.
+        for (const UnitConfig& other : setup.units)
+            if (other.link.name() == l->name())
+                return fail(where + QLatin1Char('.') + key, QStringLiteral("\"%1\" is unit \"%2\"'s link already")
+                                                                .arg(QString::fromStdString(l->name()), QString::fromStdString(other.id)));
         const QJsonValue name = u.value(QLatin1String("name"));
         if (!name.isUndefined() && !name.isString()) return fail(where + QStringLiteral(".name"), QStringLiteral("not a string"));
         std::optional<ListenAddress> protocol;

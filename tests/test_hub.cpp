@@ -885,6 +885,7 @@ private slots:
         QTest::newRow("bad COM port") << QByteArray("{\"units\": [{\"id\": \"a\", \"serial\": \"COM12\"}]}") << "units[0].serial";
         QTest::newRow("id twice") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\"}, {\"id\": \"a\", \"tcp\": \"g\"}]}") << "units[1].id";
         QTest::newRow("poll") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\"}], \"poll_seconds\": -1}") << "poll_seconds";
+        QTest::newRow("one device twice") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h:23\"}, {\"id\": \"b\", \"tcp\": \"h\"}]}") << "units[1].tcp";
         QTest::newRow("unknown key") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\", \"port\": 1}]}") << "units[0].port";
     }
     void bad_units_file()
