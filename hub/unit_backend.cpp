@@ -223,7 +223,8 @@ bool UnitBackend::open(std::string& error)
     d_->device.reset();
     const auto target = target_of(d_->link.option_, d_->link.value_, d_->program_dir, error);
     if (!target) return false;
-    d_->device = verbs::open_session(*target, d_->program_dir, error);
+    // The unit's thread sleeps while the unit is idle: the socket itself tells of a lost link.
+    d_->device = verbs::open_session(*target, d_->program_dir, error, LinkWatch::Socket);
     if (!d_->device) return false;
     DeviceSession& session = d_->device->session();
     Impl* d = d_.get();

@@ -25,6 +25,12 @@ class DeviceModel;
 class SerialPort;
 class TcpClient;
 
+// How the session learns that a connected TCP link has gone.
+enum class LinkWatch {
+    Polled, // the window's watch: the socket's state looked at every 100 ms
+    Socket, // no timer: the socket's own news (the peer closing, an error, TCP keep-alive)
+};
+
 // What the session needs from the platform. The caller owns all of it and keeps it alive as long
 // as the session; tests put fakes here.
 struct SessionPlatform {
@@ -32,6 +38,7 @@ struct SessionPlatform {
     SerialPort* serial = nullptr; // the COM port
     TcpClient* socket = nullptr;  // the TCP client
     MessageBoxes* boxes = nullptr; // none: messages are not shown (tavrion-ctl reports outcomes)
+    LinkWatch link_watch = LinkWatch::Polled;
 };
 
 class DeviceSession : public QObject {
@@ -124,6 +131,7 @@ private:
     void wsk_client_Connect();
     void wsk_client_DataArrival();
     void tim_eth_Timer();
+    void eth_link_lost(); // the connected link went: closed, announced, and the message shown
     bool check_link(); // the link check of both senders: false (and the message) when down
     void serial_write(const std::string& command);
     void eth_send(const std::string& command);
@@ -135,7 +143,7 @@ private:
     SerialPort* MSComm1 = nullptr;
     TcpClient* wsk_client = nullptr;
     QTimer* tim_rx_ = nullptr;  // the 1 ms receive tick; runs only while bytes wait
-    QTimer* tim_eth_ = nullptr; // 7000 ms attempt timeout, then the 100 ms link watch
+    QTimer* tim_eth_ = nullptr; // 7000 ms attempt timeout, then the 100 ms link watch (if polled)
     class WaitDeadline* wait_deadline_ = nullptr; // wakes a sleeping wait (session/transaction.cpp)
     ReplyRouter router_;
     std::unique_ptr<DeviceModel> model_;
