@@ -62,6 +62,9 @@ public:
     Exchange await_late_reply(const std::string& command, const Exchange& first);
     void do_events();        // process pending events once
     void show_message(const QString& text, BoxIcon icon);
+    // A command that restarts the device over TCP (power on, factory reset) is under way: from its
+    // send until its exchange ends, the link's loss is the expected course, not a fault.
+    bool restarting() const { return restarting_; }
     // Event passes (waits, single passes, message boxes) that the session runs on behalf of a
     // handler and that have not returned yet: while there are any, a handler is suspended on the
     // stack, and whatever it uses must stay alive.
@@ -160,6 +163,7 @@ private:
     bool waiting_ = false;
     int net_query_state_ = 254;
     bool tim_rx_on_ = false;
+    bool restarting_ = false;
     quint64 wait_step_count_ = 0;
     int event_passes_ = 0;
 

@@ -251,6 +251,7 @@ Exchange DeviceSession::send_command(const std::string& command)
             // The device restarts and drops the connection instead of answering.
             wait_steps = 0;
             restarted = true;
+            restarting_ = true;
             wait_seconds(1.0f);
             show_message(QStringLiteral("Need to re-connect Ethernet after KV-7720 re-boots ready !"), BoxIcon::Exclamation);
             emit restart_course();
@@ -290,6 +291,7 @@ Exchange DeviceSession::send_command(const std::string& command)
     rx_count_ = 0;
     reply_text_.clear();
     cmd_busy_ = false;
+    restarting_ = false;
     if (link_interface_ == 0) {
         set_tim_rx_enabled(true);
         do_events();
