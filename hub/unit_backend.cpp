@@ -79,15 +79,16 @@ std::optional<verbs::LinkTarget> target_of(const std::string& option, const std:
     return verbs::link_target(choice, program_dir, error);
 }
 
-// The unit's device as the runner sees it, noting what each exchange got.
+// The unit's device as the runner sees it, noting what each exchange got and when the unit is
+// being waited for after a restart.
 class WatchedDevice : public verbs::Device {
 public:
-    WatchedDevice(verbs::Device& inner, bool& unanswered, bool& restarting)
-        : inner_(inner), unanswered_(unanswered), restarting_(restarting)
+    WatchedDevice(verbs::Device& inner, bool& unanswered, bool& awaiting_restart)
+        : inner_(inner), unanswered_(unanswered), awaiting_restart_(awaiting_restart)
     {
     }
-    verbs::Answer ask(const std::string& command) override { return noted(command, false); }
-    verbs::Answer ask_slow(const std::string& command) override { return noted(command, true); }
+    verbs::Answer ask(const std::string& command) override { return noted(inner_.ask(command)); }
+    verbs::Answer ask_slow(const std::string& command) override { return noted(inner_.ask_slow(command)); }
     std::optional<std::string> network_query(const std::string& command) override
     {
         auto answer = inner_.network_query(command);
@@ -97,25 +98,22 @@ public:
     bool on_serial() const override { return inner_.on_serial(); }
     bool wait_ready(int seconds) override
     {
-        restarting_ = true;
+        awaiting_restart_ = true;
         const bool ready = inner_.wait_ready(seconds);
-        restarting_ = false;
+        awaiting_restart_ = false;
         return ready;
     }
     DeviceModel& model() override { return inner_.model(); }
 
 private:
-    verbs::Answer noted(const std::string& command, bool slow)
+    verbs::Answer noted(const verbs::Answer& a)
     {
-        restarting_ = !inner_.on_serial() && (command == "PWR001" || command == "RST001");
-        const verbs::Answer a = slow ? inner_.ask_slow(command) : inner_.ask(command);
-        restarting_ = false;
         unanswered_ = a.kind == Exchange::Kind::Silent || a.kind == Exchange::Kind::Unreadable;
         return a;
     }
     verbs::Device& inner_;
     bool& unanswered_;
-    bool& restarting_;
+    bool& awaiting_restart_;
 };
 
 } // namespace
@@ -183,7 +181,7 @@ struct UnitBackend::Impl {
     std::function<void()> reported;
     bool full_read_due = false;
     bool unanswered = false;
-    bool restarting = false;
+    bool awaiting_restart = false; // a restarted unit is waited for until it answers again
     // While a pass-through exchange runs: where its bytes go, and how many went.
     const std::function<void(const std::string&)>* passing = nullptr;
     std::size_t passed = 0;
@@ -207,7 +205,7 @@ struct UnitBackend::Impl {
         c.resolutions = names();
         c.link_name = link.name();
         c.wait_ready = wait_ready;
-        WatchedDevice watched(*device, unanswered, restarting);
+        WatchedDevice watched(*device, unanswered, awaiting_restart);
         return verbs::run_verb(verb, watched, c);
     }
 
@@ -234,7 +232,8 @@ bool UnitBackend::open(std::string& error)
     d_->device.reset();
     const auto target = target_of(d_->link.option_, d_->link.value_, d_->program_dir, error);
     if (!target) return false;
-    d_->device = verbs::open_session(*target, d_->program_dir, error);
+    // The unit's thread sleeps while the unit is idle: the socket itself tells of a lost link.
+    d_->device = verbs::open_session(*target, d_->program_dir, error, LinkWatch::Socket);
     if (!d_->device) return false;
     DeviceSession& session = d_->device->session();
     Impl* d = d_.get();
@@ -297,7 +296,10 @@ void UnitBackend::on_link_down(std::function<void()> handler) { d_->link_down = 
 
 bool UnitBackend::link_up() const { return d_->device && d_->device->session().link_up(); }
 
-bool UnitBackend::restarting() const { return d_->restarting; }
+bool UnitBackend::restarting() const
+{
+    return d_->awaiting_restart || (d_->device && d_->device->session().restarting());
+}
 
 bool UnitBackend::unanswered() const { return d_->unanswered; }
 
@@ -368,9 +370,7 @@ void UnitBackend::pass_through(const std::string& line, const std::function<void
         // Sent on either link: the device answers on both, whatever the window reads.
         device.session().query_network(line);
     } else {
-        d_->restarting = !device.on_serial() && (line == "PWR001" || line == "RST001");
         const Exchange e = verbs::late_reply_command(line) ? device.ask_slow(line) : device.ask(line);
-        d_->restarting = false;
         d_->unanswered = e.kind == Exchange::Kind::Silent || e.kind == Exchange::Kind::Unreadable;
     }
     d_->passing = nullptr;

@@ -59,8 +59,9 @@ public:
     // Called (in the unit's thread) whenever the open link goes down, also in the middle of a
     // command: the device restarted, dropped the connection, or the serial device went away.
     void on_link_down(std::function<void()> handler);
-    // A command that restarts the unit over TCP (power on, factory reset) is under way: the link's
-    // loss is its expected course, not a fault.
+    // A command that restarts the unit over TCP (power on, factory reset) is under way, as its
+    // session tells, or the restarted unit is being waited for: the link's loss is the expected
+    // course, not a fault.
     bool restarting() const;
     // The unit's last exchange got no answer it could read (it fell silent); false again once it
     // answers.

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMetaObject>
+#include <QRandomGenerator>
 #include <QThread>
 #include <QTimer>
 
@@ -68,7 +69,12 @@ void UnitWorker::begin()
             poll_due_ = true;
             pump();
         });
-        poll_timer_->start(poll_seconds_ * 1000);
+        // Units started together would all be read at the same moment of every period, contending
+        // for the processor: each unit's period begins at a moment of its own.
+        const int period_ms = poll_seconds_ * 1000;
+        QTimer::singleShot(int(QRandomGenerator::global()->bounded(period_ms)), poll_timer_, [this, period_ms] {
+            if (!stopped_) poll_timer_->start(period_ms);
+        });
     }
     open_protocol_port();
     publish_if_changed();

@@ -25,6 +25,12 @@ class DeviceModel;
 class SerialPort;
 class TcpClient;
 
+// How the session learns that a connected TCP link has gone.
+enum class LinkWatch {
+    Polled, // the window's watch: the socket's state looked at every 100 ms
+    Socket, // no timer: the socket's own news (the peer closing, an error, TCP keep-alive)
+};
+
 // What the session needs from the platform. The caller owns all of it and keeps it alive as long
 // as the session; tests put fakes here.
 struct SessionPlatform {
@@ -32,6 +38,7 @@ struct SessionPlatform {
     SerialPort* serial = nullptr; // the COM port
     TcpClient* socket = nullptr;  // the TCP client
     MessageBoxes* boxes = nullptr; // none: messages are not shown (tavrion-ctl reports outcomes)
+    LinkWatch link_watch = LinkWatch::Polled;
 };
 
 class DeviceSession : public QObject {
@@ -55,6 +62,9 @@ public:
     Exchange await_late_reply(const std::string& command, const Exchange& first);
     void do_events();        // process pending events once
     void show_message(const QString& text, BoxIcon icon);
+    // A command that restarts the device over TCP (power on, factory reset) is under way: from its
+    // send until its exchange ends, the link's loss is the expected course, not a fault.
+    bool restarting() const { return restarting_; }
     // Event passes (waits, single passes, message boxes) that the session runs on behalf of a
     // handler and that have not returned yet: while there are any, a handler is suspended on the
     // stack, and whatever it uses must stay alive.
@@ -124,6 +134,7 @@ private:
     void wsk_client_Connect();
     void wsk_client_DataArrival();
     void tim_eth_Timer();
+    void eth_link_lost(); // the connected link went: closed, announced, and the message shown
     bool check_link(); // the link check of both senders: false (and the message) when down
     void serial_write(const std::string& command);
     void eth_send(const std::string& command);
@@ -135,7 +146,7 @@ private:
     SerialPort* MSComm1 = nullptr;
     TcpClient* wsk_client = nullptr;
     QTimer* tim_rx_ = nullptr;  // the 1 ms receive tick; runs only while bytes wait
-    QTimer* tim_eth_ = nullptr; // 7000 ms attempt timeout, then the 100 ms link watch
+    QTimer* tim_eth_ = nullptr; // 7000 ms attempt timeout, then the 100 ms link watch (if polled)
     class WaitDeadline* wait_deadline_ = nullptr; // wakes a sleeping wait (session/transaction.cpp)
     ReplyRouter router_;
     std::unique_ptr<DeviceModel> model_;
@@ -152,6 +163,7 @@ private:
     bool waiting_ = false;
     int net_query_state_ = 254;
     bool tim_rx_on_ = false;
+    bool restarting_ = false;
     quint64 wait_step_count_ = 0;
     int event_passes_ = 0;
 

@@ -1,5 +1,5 @@
-// The TCP link: connect with a 7 s attempt timeout, watch the connection every 100 ms, assemble
-// replies from the socket, end the session on EXT.
+// The TCP link: connect with a 7 s attempt timeout, watch the connection (every 100 ms, or by the
+// socket's own news), assemble replies from the socket, end the session on EXT.
 #include "session/device_session.h"
 
 #include "protocol/protocol.h"
@@ -33,8 +33,12 @@ void DeviceSession::connect_tcp(const QString& remote_host)
 void DeviceSession::wsk_client_Connect()
 {
     eth_connected_ = true;
-    tim_eth_->setInterval(kWatchMs);
-    if (!tim_eth_->isActive()) tim_eth_->start();
+    if (platform_.link_watch == LinkWatch::Polled) {
+        tim_eth_->setInterval(kWatchMs);
+        if (!tim_eth_->isActive()) tim_eth_->start();
+    } else {
+        tim_eth_->stop(); // the attempt is over; the socket tells of the link's end
+    }
     emit ethernet_link_up();
 }
 
@@ -49,7 +53,16 @@ void DeviceSession::tim_eth_Timer()
         show_message(QStringLiteral("Client could not find Server."), BoxIcon::Critical);
         return;
     }
-    if (wsk_client->state() == TcpClient::Connected) return;
+    if (wsk_client->state() == TcpClient::Connected) {
+        // Without the watch, an attempt timer restarted on a live link has nothing left to do.
+        if (platform_.link_watch == LinkWatch::Socket) tim_eth_->stop();
+        return;
+    }
+    eth_link_lost();
+}
+
+void DeviceSession::eth_link_lost()
+{
     tim_eth_->stop();
     // Disconnect first, so nothing is sent into the dead socket while the message is open.
     disconnect_eth();

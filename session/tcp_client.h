@@ -24,6 +24,9 @@ public:
     virtual void send_data(const QByteArray& bytes) = 0;
     virtual QByteArray get_data() = 0; // takes everything received so far
     virtual void close() = 0;
+    // Asks the system to probe an idle connection, so that a peer that died without closing it
+    // (power cut, cable pulled) ends it within half a minute. Off unless asked for.
+    virtual void set_keep_alive(bool on) { Q_UNUSED(on); }
 
 signals:
     void connected();
@@ -31,6 +34,9 @@ signals:
     // A connection attempt failed at once (refused, unknown host). Only tavrion-ctl listens: the
     // panel reports a failed attempt when its 7 s have run out.
     void attempt_error(const QString& why);
+    // An established connection ended without close(): the peer closed or reset it, or it failed
+    // (keep-alive or retransmission timeout). Posted after the data that arrived before the end.
+    void peer_lost();
 };
 
 class QtTcpClient : public TcpClient {
@@ -42,10 +48,17 @@ public:
     void send_data(const QByteArray& bytes) override;
     QByteArray get_data() override;
     void close() override;
+    void set_keep_alive(bool on) override { keep_alive_ = on; }
 
 private:
+    void apply_keep_alive();
+
     QTcpSocket* socket_;
     bool connecting_ = false;
+    bool keep_alive_ = false;
+    bool established_ = false; // connected, and not yet ended
+    bool closing_ = false;     // close() is ending the connection
+    quint64 connection_ = 0;   // counts connect_to calls, so late news of an older one is dropped
 };
 
 } // namespace tavrion

@@ -26,7 +26,10 @@ namespace {
 constexpr int kSerialWaitSteps = 300;
 constexpr int kEthernetWaitSteps = 600;
 
-int wait_depth = 0; // waits in progress, nested ones included (one UI thread)
+// Waits in progress in this thread, nested ones included, whichever session runs them. Each unit of
+// the hub has a session in a thread of its own: a count shared between threads would never come
+// back to zero, and every session's backup timer would then wake its thread for ever.
+thread_local int wait_depth = 0;
 
 // A pass nested in a wait's own (a reply handler processing events) may take the wait's wake-up.
 // A repeating toolkit timer stands behind it: first 1 ms after the deadline, then every
@@ -98,6 +101,8 @@ public:
     }
     void disarm() { timer_->stop(); }
 
+    int waits = 0; // this session's waits in progress, nested ones included
+
 private:
     QTimer* timer_;
     int fd_ = -1;
@@ -127,6 +132,13 @@ DeviceSession::DeviceSession(const SessionPlatform& platform, QObject* parent)
     if (wsk_client) {
         connect(wsk_client, &TcpClient::connected, this, [this] { wsk_client_Connect(); });
         connect(wsk_client, &TcpClient::data_arrival, this, [this] { wsk_client_DataArrival(); });
+        if (platform_.link_watch == LinkWatch::Socket) {
+            // Without the watch, a peer that died without a word must still be found out.
+            wsk_client->set_keep_alive(true);
+            connect(wsk_client, &TcpClient::peer_lost, this, [this] {
+                if (eth_connected_) eth_link_lost();
+            });
+        }
     }
     // The device ending a TCP session is the link's own business.
     router_.add("EXT", [this] { reply_ext(); });
@@ -239,6 +251,7 @@ Exchange DeviceSession::send_command(const std::string& command)
             // The device restarts and drops the connection instead of answering.
             wait_steps = 0;
             restarted = true;
+            restarting_ = true;
             wait_seconds(1.0f);
             show_message(QStringLiteral("Need to re-connect Ethernet after KV-7720 re-boots ready !"), BoxIcon::Exclamation);
             emit restart_course();
@@ -278,6 +291,7 @@ Exchange DeviceSession::send_command(const std::string& command)
     rx_count_ = 0;
     reply_text_.clear();
     cmd_busy_ = false;
+    restarting_ = false;
     if (link_interface_ == 0) {
         set_tim_rx_enabled(true);
         do_events();
@@ -294,6 +308,7 @@ void DeviceSession::wait_seconds(float seconds)
     const qint64 needed = first_ms_beyond(seconds);
     if (!wait_deadline_) wait_deadline_ = new WaitDeadline(this);
     ++wait_depth;
+    ++wait_deadline_->waits;
     for (;;) {
         const qint64 passed = clock_->now_ms() - start;
         const float elapsed = float(double(passed) / 1000.0);
@@ -303,7 +318,9 @@ void DeviceSession::wait_seconds(float seconds)
         PassScope pass(*this);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    if (--wait_depth == 0) wait_deadline_->disarm();
+    --wait_depth;
+    // An idle session keeps no timer running.
+    if (--wait_deadline_->waits == 0) wait_deadline_->disarm();
     waiting_ = false;
     // A wait nested in another one has replaced the outer wait's deadline with its own: wake the
     // outer pass now so that it re-arms, rather than when the backup timer comes round.

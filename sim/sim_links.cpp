@@ -273,7 +273,9 @@ bool SerialLink::open(const QString& link_path, int baud, QString* error)
         slave_keep_ = master_ = -1;
         return false;
     };
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    // Close-on-exec: a program started meanwhile (a hub under test) must not hold the line open,
+    // or closing it here would never hang it up.
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master_ < 0) return fail(QStringLiteral("posix_openpt: %1").arg(strerror(errno)));
     if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
         return fail(QStringLiteral("grantpt/unlockpt: %1").arg(strerror(errno)));
@@ -286,7 +288,7 @@ bool SerialLink::open(const QString& link_path, int baud, QString* error)
         ::cfmakeraw(&t);
         ::tcsetattr(master_, TCSANOW, &t);
     }
-    slave_keep_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    slave_keep_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slave_keep_ < 0) return fail(QStringLiteral("open %1: %2").arg(device_path_, strerror(errno)));
     if (::tcgetattr(slave_keep_, &t) == 0) {
         ::cfmakeraw(&t);

@@ -1,6 +1,6 @@
 // The Ethernet link on the real QTcpSocket against a device played by a QTcpServer on 127.0.0.1:
-// connecting, replies in segments, EXT, the 7 s attempt timeout, the 100 ms link watch, and the
-// switch between the two links.
+// connecting, replies in segments, EXT, the 7 s attempt timeout, the 100 ms link watch, the
+// session without it (the socket's own news and keep-alive), and the switch between the two links.
 #include "session/clock.h"
 #include "support/test_access.h"
 #include "session/tcp_client.h"
@@ -26,6 +26,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -175,6 +176,48 @@ private:
     int fillers_[3] = {-1, -1, -1};
 };
 
+// The client socket's keep-alive settings: SO_KEEPALIVE, then the idle time, the interval and the
+// count of the probes, and how long sent data may stay unacknowledged.
+QList<int> keep_alive_of(const QtTcpClient& client)
+{
+    const QTcpSocket* socket = client.findChild<QTcpSocket*>();
+    const int fd = socket ? int(socket->socketDescriptor()) : -1;
+    QList<int> out;
+    const std::pair<int, int> options[] = {{SOL_SOCKET, SO_KEEPALIVE}, {IPPROTO_TCP, TCP_KEEPIDLE},
+                                           {IPPROTO_TCP, TCP_KEEPINTVL}, {IPPROTO_TCP, TCP_KEEPCNT},
+                                           {IPPROTO_TCP, TCP_USER_TIMEOUT}};
+    for (const auto& [level, name] : options) {
+        int value = -1;
+        socklen_t size = sizeof value;
+        if (fd < 0 || ::getsockopt(fd, level, name, &value, &size) != 0) value = -1;
+        out << value;
+    }
+    return out;
+}
+
+// A session on the real TCP client without the window's link watch, as the hub runs it: what it
+// logged and announced, in order.
+struct UnwatchedSession {
+    UnwatchedSession()
+    {
+        SessionPlatform p;
+        p.clock = &clock;
+        p.socket = &tcp;
+        p.boxes = &boxes;
+        p.link_watch = LinkWatch::Socket;
+        session = std::make_unique<DeviceSession>(p);
+        session->set_link_interface(1);
+        QObject::connect(session.get(), &DeviceSession::log_entry, session.get(),
+                         [this](const std::string& text) { heard << QString::fromStdString(text); });
+        QObject::connect(session.get(), &DeviceSession::ethernet_link_down, session.get(), [this] { heard << "down"; });
+    }
+    SteadyClock clock;
+    QtTcpClient tcp;
+    RecordingBoxes boxes;
+    std::unique_ptr<DeviceSession> session;
+    QStringList heard;
+};
+
 // A loopback port nobody listens on: connections are refused at once.
 int closed_port()
 {
@@ -294,6 +337,7 @@ private slots:
         SocketPanel p;
         QVERIFY(p.w().Form_Load());
         QVERIFY(p.connect_to(peer.address()));
+        QCOMPARE(keep_alive_of(p.tcp).first(), 0); // the window's socket is left as the system has it
         PanelHarness::pump(250); // a few quiet rounds of the watch
         QVERIFY(p.boxes.boxes.isEmpty());
 
@@ -314,6 +358,55 @@ private slots:
         // Connect again from the idle state.
         QVERIFY(p.connect_to(peer.address()));
         QCOMPARE(peer.clients.size(), 2);
+    }
+
+    // Without the watch, no timer runs once the link is up; the socket probes an idle peer, and
+    // the link's end is heard at once, after whatever the peer sent before it. Closing it ourselves
+    // says nothing more.
+    void session_without_the_watch_hears_the_socket_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QStringList>("heard");
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("the peer closes after a reply")
+            << "close" << QStringList{"OUT004\r", "down"} << QStringList{"Ethernet is disconnected !"};
+        QTest::newRow("the peer resets the connection")
+            << "reset" << QStringList{"down"} << QStringList{"Ethernet is disconnected !"};
+        QTest::newRow("our own disconnect") << "own" << QStringList{"down"} << QStringList{};
+    }
+    void session_without_the_watch_hears_the_socket()
+    {
+        QFETCH(QString, end);
+        QFETCH(QStringList, heard);
+        QFETCH(QStringList, messages);
+        Peer peer;
+        UnwatchedSession u;
+        u.session->connect_tcp(peer.address());
+        QVERIFY(PanelHarness::wait_until([&] { return u.session->eth_connected() && peer.client(); }, 2000));
+        for (const QTimer* t : u.session->findChildren<QTimer*>()) QVERIFY2(!t->isActive(), qPrintable(t->objectName()));
+        QCOMPARE(keep_alive_of(u.tcp), (QList<int>{1, 10, 5, 3, 25000}));
+
+        QElapsedTimer t;
+        t.start();
+        if (end == "close") {
+            peer.send("OUT004\r");
+            peer.client()->disconnectFromHost();
+        } else if (end == "reset") {
+            peer.client()->abort();
+        } else {
+            u.session->disconnect_eth();
+        }
+        QVERIFY(PanelHarness::wait_until([&] { return !u.session->eth_connected(); }, 2000));
+        QVERIFY2(t.elapsed() < 500, qPrintable(QString::number(t.elapsed())));
+        PanelHarness::pump(200); // nothing more comes of it
+        QCOMPARE(u.heard, heard);
+        QCOMPARE(u.boxes.texts(), messages);
+        QCOMPARE(u.tcp.state(), int(TcpClient::Closed));
+
+        // And the link can be opened again.
+        u.session->connect_tcp(peer.address());
+        QVERIFY(PanelHarness::wait_until([&] { return u.session->eth_connected(); }, 2000));
+        QCOMPARE(keep_alive_of(u.tcp).first(), 1);
     }
 
     void attempt_runs_out_after_seven_seconds()

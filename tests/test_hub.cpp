@@ -203,11 +203,12 @@ class TestHub : public QObject {
         pty_.clear_received();
         net_.clear_received();
     }
-    // A hub of its own for the unit `id` on `sim`; its port once the unit has been read, or 0.
-    quint16 start_single_hub(QProcess& hub, tavrion_sim::SimServer& sim, const QString& id, int poll_seconds)
+    // A hub of its own for the unit `id` on the device at loopback port `device`; its port once the
+    // unit has been read, or 0.
+    quint16 start_single_hub(QProcess& hub, quint16 device, const QString& id, int poll_seconds)
     {
         const quint16 port = start_hub(hub, write_units(path("single.json"), QJsonArray{QJsonObject{
-            {"id", id}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(sim.tcp_port())}}}, poll_seconds), path("hub.token"));
+            {"id", id}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(device)}}}, poll_seconds), path("hub.token"));
         const Http http(port, token_);
         const bool read = port && QTest::qWaitFor([&] {
             return http.request("GET", "/api/units/" + id.toLatin1()).json().value("power") == "on";
@@ -370,17 +371,76 @@ private slots:
         }
     }
 
-    // A unit that restarts by itself (or drops the link) shows as down at once, without a poll,
-    // and is linked again by itself once it listens again.
-    void device_restart_without_poll()
+    // A unit whose link goes shows as down at once, without a poll: the hub runs no timer to watch
+    // it, the socket or the port tells. It is linked again by itself once the device is back.
+    void link_loss_is_noticed_at_once_data()
     {
-        net_.set_restart_ms(1500);
-        auto state = [&] { return http_->request("GET", "/api/units/net").json().value("link").toObject().value("state"); };
-        QVERIFY(net_.apply_control(QStringLiteral("restart")));
-        QVERIFY(QTest::qWaitFor([&] { return state() == "down"; }, 1400));
+        QTest::addColumn<QString>("loss");
+        QTest::newRow("TCP: the device restarts") << "restart";
+        QTest::newRow("TCP: the connection drops") << "drop";
+        QTest::newRow("TCP: the simulator is killed") << "kill";
+        QTest::newRow("serial: the device vanishes") << "vanish";
+    }
+    void link_loss_is_noticed_at_once()
+    {
+        QFETCH(QString, loss);
+        QByteArray unit = loss == "vanish" ? "pty" : "net";
+        const Http* http = http_.get();
+        // A simulator of its own, as a program that can be killed, with a hub of its own.
+        QProcess device, hub;
+        quint16 device_port = 0;
+        std::unique_ptr<Http> own;
+        const auto start_device = [&] {
+            device.start(QFileInfo(kHub).dir().filePath("tavrion-sim"),
+                         {"--tcp", QStringLiteral("127.0.0.1:%1").arg(device_port), "--no-stdin"});
+            QByteArray out;
+            QTest::qWaitFor([&] {
+                out += device.readAllStandardOutput();
+                return out.contains("\n") || device.state() == QProcess::NotRunning;
+            }, kAnswerMs);
+            const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("TCP on 127\\.0\\.0\\.1:(\\d+)")).match(QString::fromLatin1(out));
+            return m.hasMatch() ? quint16(m.captured(1).toUInt()) : quint16(0);
+        };
+        if (loss == "kill") {
+            device_port = start_device();
+            QVERIFY(device_port);
+            const quint16 port = start_single_hub(hub, device_port, "killed", 0);
+            QVERIFY(port);
+            own = std::make_unique<Http>(port, token_);
+            http = own.get();
+            unit = "killed";
+        }
+        auto state = [&] { return http->request("GET", "/api/units/" + unit).json().value("link").toObject().value("state"); };
         QVERIFY(QTest::qWaitFor([&] { return state() == "up"; }, kAnswerMs));
-        QCOMPARE(http_->run("net", {"route C 2"}).status, 200);
-        QCOMPARE(net_.device().state().routes[2], 2);
+
+        QElapsedTimer t;
+        t.start();
+        if (loss == "restart") {
+            net_.set_restart_ms(1500);
+            QVERIFY(net_.apply_control(QStringLiteral("restart")));
+        } else if (loss == "drop") {
+            QVERIFY(net_.apply_control(QStringLiteral("drop")));
+        } else if (loss == "kill") {
+            device.kill();
+            QVERIFY(device.waitForFinished(5000));
+        } else {
+            QVERIFY(pty_.apply_control(QStringLiteral("vanish")));
+        }
+        QVERIFY(QTest::qWaitFor([&] { return state() == "down"; }, 1000));
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+
+        if (loss == "kill") QCOMPARE(start_device(), device_port);
+        if (loss == "vanish") QVERIFY(pty_.open_serial(path("serial/COM1")));
+        QVERIFY(QTest::qWaitFor([&] { return state() == "up"; }, kAnswerMs));
+        QCOMPARE(http->run(unit, {"route C 2"}).status, 200);
+        if (loss == "kill") {
+            hub.terminate();
+            QVERIFY(hub.waitForFinished(30000));
+            device.kill();
+            device.waitForFinished(5000);
+        } else {
+            QCOMPARE(sim(unit).device().state().routes[2], 2);
+        }
     }
 
     void restore()
@@ -735,7 +795,7 @@ private slots:
         sim.set_restart_ms(800);
         QVERIFY(sim.listen_tcp(QHostAddress::LocalHost, 0));
         QProcess hub;
-        const quint16 port = start_single_hub(hub, sim, "polled", 1);
+        const quint16 port = start_single_hub(hub, sim.tcp_port(), "polled", 1);
         QVERIFY(port);
         const Http http(port, token_);
         auto doc = [&] { return http.request("GET", "/api/units/polled").json(); };
@@ -788,7 +848,7 @@ private slots:
         tavrion_sim::SimServer sim;
         QVERIFY(sim.listen_tcp(QHostAddress::LocalHost, 0));
         QProcess hub;
-        const quint16 port = start_single_hub(hub, sim, "long", 0);
+        const quint16 port = start_single_hub(hub, sim.tcp_port(), "long", 0);
         QVERIFY(port);
         const Http http(port, token_);
         QVERIFY(sim.apply_control(QStringLiteral("delay 450 LCK")));

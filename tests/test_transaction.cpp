@@ -421,10 +421,11 @@ private slots:
         QElapsedTimer t;
         t.start();
         double shown_at = -1;
-        bool connected_when_shown = false;
+        bool connected_when_shown = false, restarting_when_shown = false;
         h.boxes.on_show = [&](const RecordingBoxes::Box&) {
             shown_at = t.nsecsElapsed() / 1e9;
             connected_when_shown = h.w().session().eth_connected();
+            restarting_when_shown = h.w().session().restarting();
         };
         const quint64 steps_before = SessionTestAccess::wait_step_count(h.w().session());
         h.w().session().send_command(command.toStdString());
@@ -434,6 +435,10 @@ private slots:
         QCOMPARE(h.boxes.boxes[0].icon, BoxIcon::Exclamation);
         QVERIFY2(shown_at >= 1.0 && shown_at < 1.5, qPrintable(QString::number(shown_at)));
         QVERIFY(connected_when_shown);
+        // The course is the session's to announce (the hub takes the link's loss from it), and it
+        // ends with the exchange.
+        QVERIFY(restarting_when_shown);
+        QVERIFY(!h.w().session().restarting());
         // The 1 s wait, then one step unless the answer is already there.
         QCOMPARE(SessionTestAccess::wait_step_count(h.w().session()) - steps_before, quint64(answered ? 1 : 2));
         QVERIFY(!h.w().img_start->isHidden());

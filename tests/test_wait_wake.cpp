@@ -1,12 +1,17 @@
 // How promptly the waiting primitive and the serial receiver wake: a wait step ends when the
 // millisecond clock passes its bound (never before it, and not most of a millisecond after it),
-// and bytes on the serial line are taken on the next pass of the event loop, not a tick later.
+// and bytes on the serial line are taken on the next pass of the event loop, not a tick later;
+// and that sessions waiting side by side in threads of their own all come to rest.
 #include "support/panel_harness.h"
 #include "support/test_access.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
 
 #include <algorithm>
 #include <memory>
@@ -125,6 +130,30 @@ private slots:
         h.serial.feed("08\r");
         QCoreApplication::processEvents();
         QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.08"));
+    }
+
+    // The hub waits in one session per unit, each in a thread of its own. Once their waits are
+    // over, no session keeps a timer running, however the waits of the threads overlapped.
+    void sessions_in_threads_of_their_own_come_to_rest()
+    {
+        constexpr int kThreads = 4;
+        std::atomic<int> still_ticking{0};
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (int i = 0; i < kThreads; ++i) {
+            threads.emplace_back(QThread::create([&still_ticking, i] {
+                SteadyClock clock;
+                SessionPlatform p;
+                p.clock = &clock;
+                DeviceSession session(p);
+                // Staggered, so that every thread's waits begin and end inside another's.
+                for (int step = 0; step < 40 + 7 * i; ++step) session.wait_seconds(0.001f * float(1 + (step + i) % 3));
+                for (const QTimer* t : session.findChildren<QTimer*>())
+                    if (t->isActive()) ++still_ticking;
+            }));
+            threads.back()->start();
+        }
+        for (auto& t : threads) QVERIFY(t->wait(20000));
+        QCOMPARE(still_ticking.load(), 0);
     }
 };
 

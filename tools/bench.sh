@@ -4,7 +4,7 @@
 #   tools/bench.sh                 the full table (20 refreshes per link and mode, 10 s idling)
 #   tools/bench.sh --quick         a short run that only shows it still works (CI)
 #   tools/bench.sh --reps 50 ...   any other option goes to tavrion-bench (--help lists them)
-#   tools/bench.sh --hub [--quick] [--mqtt|--protocol]  the web remote instead: tavrion-hub-bench (README,
+#   tools/bench.sh --hub [--quick] [--mqtt | --protocol | --idle]  the web remote instead: tavrion-hub-bench (README,
 #                                  "Web remote" and "Building automation (MQTT)")
 # The build folder is build/ or $BUILD_DIR; it is configured RelWithDebInfo unless $BUILD_TYPE says.
 set -euo pipefail

@@ -24,13 +24,14 @@ constexpr qint64 kRetryMs = 500;
 } // namespace
 
 SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<SerialPort> serial,
-                             std::unique_ptr<TcpClient> socket)
+                             std::unique_ptr<TcpClient> socket, LinkWatch watch)
     : clock_(std::move(clock)), serial_(std::move(serial)), socket_(std::move(socket))
 {
     SessionPlatform p;
     p.clock = clock_.get();
     p.serial = serial_.get();
     p.socket = socket_.get();
+    p.link_watch = watch;
     session_ = std::make_unique<DeviceSession>(p);
     DeviceSession* s = session_.get();
     QObject::connect(s, &DeviceSession::log_entry, s, [this](const std::string& text) {
@@ -139,13 +140,14 @@ bool SessionDevice::wait_ready(int seconds)
     }
 }
 
-std::unique_ptr<SessionDevice> open_session(const LinkTarget& link, const std::string& program_dir, std::string& error)
+std::unique_ptr<SessionDevice> open_session(const LinkTarget& link, const std::string& program_dir, std::string& error,
+                                            LinkWatch watch)
 {
     auto serial = std::make_unique<QtSerialPort>(QString::fromLocal8Bit(program_dir.c_str()));
     QtSerialPort* port = serial.get();
     if (!link.serial_path.empty()) port->set_device_path(QString::fromLocal8Bit(link.serial_path.c_str()));
     auto device = std::make_unique<SessionDevice>(std::make_unique<SteadyClock>(), std::move(serial),
-                                                  std::make_unique<QtTcpClient>());
+                                                  std::make_unique<QtTcpClient>(), watch);
     if (link.serial) {
         if (device->open_serial(link.com_port)) return device;
         error = "cannot be opened";

@@ -4,6 +4,7 @@
 // could not be opened.
 #pragma once
 
+#include "session/device_session.h"
 #include "verbs/device.h"
 #include "verbs/link.h"
 
@@ -17,7 +18,6 @@
 namespace tavrion {
 class Clock;
 class DeviceModel;
-class DeviceSession;
 class SerialPort;
 class TcpClient;
 } // namespace tavrion
@@ -26,8 +26,10 @@ namespace tavrion::verbs {
 
 class SessionDevice : public Device {
 public:
-    // Takes the platform the session runs on; nothing is opened yet.
-    SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<SerialPort> serial, std::unique_ptr<TcpClient> socket);
+    // Takes the platform the session runs on; nothing is opened yet. `watch`: how the session
+    // learns that its TCP link went (the window's 100 ms watch unless told otherwise).
+    SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<SerialPort> serial, std::unique_ptr<TcpClient> socket,
+                  LinkWatch watch = LinkWatch::Polled);
     ~SessionDevice() override;
 
     // Opens COM `port` as the panel's Connect does, with the receive tick running. False when the
@@ -64,7 +66,8 @@ private:
 
 // Opens `link` on the real clock, serial port and TCP client, with the serial devices of
 // `program_dir` (as the panel's COMn). Failures name the device and the reason.
-std::unique_ptr<SessionDevice> open_session(const LinkTarget& link, const std::string& program_dir, std::string& error);
+std::unique_ptr<SessionDevice> open_session(const LinkTarget& link, const std::string& program_dir, std::string& error,
+                                            LinkWatch watch = LinkWatch::Polled);
 // The same, as tavrion-ctl's opener.
 DeviceOpener session_opener(const std::string& program_dir);
 
