@@ -29,6 +29,7 @@ struct ProtocolPort::Client {
     int line_bytes = 0; // of the line not yet ended by CR
     std::string line;   // its text, LF left out
     int queued = 0;
+    int source = 0; // its lines take their turns on the unit as a source of their own
     std::shared_ptr<std::atomic<bool>> gone = std::make_shared<std::atomic<bool>>(false);
 };
 
@@ -90,6 +91,7 @@ void ProtocolPort::accept()
         auto c = std::make_shared<Client>();
         c->socket = s;
         c->peer = peer_of(s);
+        c->source = next_source_++;
         s->setReadBufferSize(kReadChunk);
         clients_.push_back(c);
         const std::weak_ptr<Client> weak = c;
@@ -131,6 +133,7 @@ void ProtocolPort::read(const std::shared_ptr<Client>& c)
         job.kind = Job::Kind::Line;
         job.line = std::move(text);
         job.gone = c->gone;
+        job.source = c->source;
         job.heard = [this, weak](const std::string& bytes) {
             if (const auto c = weak.lock()) answer(c, bytes);
         };

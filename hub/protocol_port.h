@@ -52,6 +52,7 @@ private:
     QTcpServer* server_;
     std::vector<std::shared_ptr<Client>> clients_;
     bool unit_up_ = false;
+    int next_source_ = kFirstPortSource;
 };
 
 } // namespace tavrion::hub

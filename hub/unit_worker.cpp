@@ -67,6 +67,7 @@ void UnitWorker::begin()
     if (poll_seconds_ > 0) {
         connect(poll_timer_, &QTimer::timeout, this, [this] {
             poll_due_ = true;
+            hub_work_due();
             pump();
         });
         // Units started together would all be read at the same moment of every period, contending
@@ -113,12 +114,14 @@ void UnitWorker::stop()
     ++stops_unreported_;
     if (poll_timer_) poll_timer_->stop();
     if (reopen_timer_) reopen_timer_->stop();
-    std::deque<Job> left;
+    std::map<int, std::deque<Job>> left;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        left.swap(jobs_);
+        left.swap(waiting_);
+        turns_.clear();
     }
-    for (Job& j : left) j.done({503, {{QStringLiteral("error"), QStringLiteral("the hub is stopping")}}});
+    for (auto& [source, jobs] : left)
+        for (Job& j : jobs) j.done({503, {{QStringLiteral("error"), QStringLiteral("the hub is stopping")}}});
     // Asked from inside a job's wait, the link goes once that job has returned.
     if (!busy_) finish_stop();
 }
@@ -136,10 +139,15 @@ bool UnitWorker::submit(Job job)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         // Jobs whose clients have gone hold no place in the queue.
-        jobs_.erase(std::remove_if(jobs_.begin(), jobs_.end(), [](const Job& j) { return j.gone && *j.gone; }), jobs_.end());
-        const auto requests = std::count_if(jobs_.begin(), jobs_.end(), [](const Job& j) { return j.kind != Job::Kind::Line; });
-        if (job.kind != Job::Kind::Line && requests >= kMaxWaitingJobs) return false;
-        jobs_.push_back(std::move(job));
+        for (auto& [source, jobs] : waiting_)
+            jobs.erase(std::remove_if(jobs.begin(), jobs.end(), [](const Job& j) { return j.gone && *j.gone; }), jobs.end());
+        std::deque<Job>& own = waiting_[job.source];
+        if (job.kind != Job::Kind::Line && int(own.size()) >= kMaxWaitingJobs) return false;
+        // A source with nothing waiting joins the round at its end: one job of every source
+        // waiting is ahead of it, no more.
+        if (own.empty() && std::find(turns_.begin(), turns_.end(), job.source) == turns_.end())
+            turns_.push_back(job.source);
+        own.push_back(std::move(job));
     }
     QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
     return true;
@@ -147,9 +155,64 @@ bool UnitWorker::submit(Job job)
 
 void UnitWorker::wake() { pump(); }
 
-// One thing at a time: a reopen, then the requests in arrival order, then a due poll. The session
-// runs events while it waits, so this is re-entered from inside a job; it then leaves the work to
-// the loop already running.
+// The hub's own work takes its turn in the round as a source does: a poll waits behind one job of
+// each source at most, and none waits behind more than one poll.
+void UnitWorker::hub_work_due()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (std::find(turns_.begin(), turns_.end(), kHubTurn) == turns_.end()) turns_.push_back(kHubTurn);
+}
+
+// The next source in the round: its first job (its source goes to the round's end while it has
+// more), the hub's turn, or nothing when nothing waits.
+UnitWorker::Turn UnitWorker::next_turn(std::optional<Job>& job)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    while (!turns_.empty()) {
+        const int source = turns_.front();
+        turns_.pop_front();
+        if (source == kHubTurn) return Turn::Hub;
+        const auto it = waiting_.find(source);
+        if (it == waiting_.end()) continue;
+        if (it->second.empty()) {
+            waiting_.erase(it);
+            continue;
+        }
+        job = std::move(it->second.front());
+        it->second.pop_front();
+        if (it->second.empty()) waiting_.erase(it);
+        else turns_.push_back(source);
+        return Turn::Job;
+    }
+    return Turn::None;
+}
+
+// One piece of the hub's own work, in the order it matters; the turn comes round again while
+// more is due.
+void UnitWorker::hub_turn()
+{
+    if (restart_due_) {
+        restart_due_ = false;
+        if (port_) port_->drop_clients();
+    } else if (link_check_due_) {
+        link_check_due_ = false;
+        // A restart course inside a command may have brought the link back already.
+        if (backend_ && !backend_->link_up()) link_lost();
+    } else if (poll_due_) {
+        poll_due_ = false;
+        if (backend_) reread();
+    } else if (state_due_) {
+        // A reply outside any job: a late answer, or one the device sent by itself (a recall or a
+        // reset made on the device needs the full reading).
+        if (backend_ && backend_->take_full_read_due()) reread();
+        else take_state();
+    }
+    if (restart_due_ || link_check_due_ || poll_due_ || state_due_) hub_work_due();
+}
+
+// One thing at a time: a reopen, then the sources in turn (the API, MQTT, each protocol-port
+// client, the hub's own work). The session runs events while it waits, so this is re-entered from
+// inside a job; it then leaves the work to the loop already running.
 void UnitWorker::pump()
 {
     if (busy_ || stopped_) return;
@@ -162,44 +225,20 @@ void UnitWorker::pump()
             continue;
         }
         std::optional<Job> job;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!jobs_.empty()) {
-                job = std::move(jobs_.front());
-                jobs_.pop_front();
-            }
-        }
-        if (job) {
+        const Turn turn = next_turn(job);
+        if (turn == Turn::Job) {
             if (job->gone && *job->gone) continue; // nobody waits for it: nothing is sent
             current_ = &*job;
             const JobResult r = carry_out(*job);
             current_ = nullptr;
             if (!std::exchange(current_answered_, false)) job->done(r);
-            // A client's line is answered before the state it changed is read.
+            // A client's line is answered before the state it changed is read; the full reading
+            // a recall or a reset needs is part of that client's turn.
             if (job->kind == Job::Kind::Line) settle(false);
             continue;
         }
-        if (restart_due_) {
-            restart_due_ = false;
-            if (port_) port_->drop_clients();
-            continue;
-        }
-        if (link_check_due_) {
-            link_check_due_ = false;
-            // A restart course inside a command may have brought the link back already.
-            if (backend_ && !backend_->link_up()) link_lost();
-            continue;
-        }
-        if (poll_due_) {
-            poll_due_ = false;
-            if (backend_) reread();
-            continue;
-        }
-        // A reply outside any job: a late answer, or one the device sent by itself (a recall or a
-        // reset made on the device needs the full reading).
-        if (state_due_) {
-            if (backend_ && backend_->take_full_read_due()) reread();
-            else take_state();
+        if (turn == Turn::Hub) {
+            hub_turn();
             continue;
         }
         break;
@@ -224,6 +263,7 @@ void UnitWorker::open_link()
     backend_ = std::move(backend);
     backend_->on_link_down([this] {
         link_check_due_ = true;
+        hub_work_due();
         if (port_) port_->set_unit_up(false);
         // The request waits no longer than the link lived, unless this is a restart's course.
         if (current_ && !current_answered_ && !backend_->restarting()) answer_lost_link();
@@ -235,11 +275,13 @@ void UnitWorker::open_link()
     });
     backend_->on_restart([this] {
         restart_due_ = true;
+        hub_work_due();
         QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
     });
     backend_->on_reported([this] {
         if (state_due_) return;
         state_due_ = true;
+        hub_work_due();
         QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
     });
     problem_.clear();

@@ -1,5 +1,5 @@
-// One unit in a thread of its own: its link and session, one job at a time in arrival order, the
-// poll, reopening a lost link with a back-off, and the unit's document (its session's device
+// One unit in a thread of its own: its link and session, one job at a time with its sources taking
+// turns, the poll, reopening a lost link with a back-off, and the unit's document (its session's device
 // model) with a version raised at every change, and the unit's protocol port, whose clients'
 // lines are jobs like any other. Nothing here ever blocks the HTTP thread or another unit.
 #pragma once
@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -48,10 +49,18 @@ struct JobResult {
     QJsonObject body;
 };
 
+// Who a job is for. The unit serves its sources in turn, so that none waits behind more than one
+// job of each other source: the API, MQTT, each protocol-port client (a number of its own, from
+// kFirstPortSource up) and the hub's own readings.
+constexpr int kApiSource = 0;
+constexpr int kMqttSource = 1;
+constexpr int kFirstPortSource = 2;
+
 struct Job {
     // Line: one command line of a protocol-port client.
     enum class Kind { Run, Restore, Line };
     Kind kind = Kind::Run;
+    int source = kApiSource;
     std::vector<std::string> commands; // Run: checked already
     std::string backup;                // Restore: checked already
     std::string line;                  // Line: as the client sent it, without CR
@@ -64,7 +73,7 @@ struct Job {
     std::shared_ptr<const std::atomic<bool>> gone;
 };
 
-// Requests that may wait for a unit behind the one it carries out. Protocol-port lines are bounded
+// Requests of one source (the API, MQTT) that may wait for a unit. Protocol-port lines are bounded
 // by the port (its clients, and the lines each may have waiting).
 constexpr int kMaxWaitingJobs = 8;
 
@@ -77,7 +86,7 @@ public:
     ~UnitWorker() override;
 
     // From any thread: queues the job; its `done` runs once the unit has carried it out. False,
-    // and nothing queued, when kMaxWaitingJobs requests wait already.
+    // and nothing queued, when kMaxWaitingJobs requests of its source wait already.
     bool submit(Job job);
     // Moves the worker into a thread of its own and starts it (opens the link there).
     void start_in(QThread* thread);
@@ -95,6 +104,10 @@ private:
     void begin();
     void wake();
     void pump();
+    enum class Turn { None, Job, Hub };
+    Turn next_turn(std::optional<Job>& job);
+    void hub_work_due();
+    void hub_turn();
     void open_link();
     void link_lost();
     JobResult carry_out(const Job& job);
@@ -115,7 +128,11 @@ private:
     std::function<void(const QJsonObject&)> publish_;
 
     std::mutex mutex_;
-    std::deque<Job> jobs_; // guarded by mutex_
+    // Guarded by mutex_: the jobs waiting, by source, and the sources in the order they are served
+    // (kHubTurn for the hub's own work: a restart's or lost link's course, a poll, a reading).
+    std::map<int, std::deque<Job>> waiting_;
+    std::deque<int> turns_;
+    static constexpr int kHubTurn = -1;
 
     // Everything below lives in the unit's thread.
     std::unique_ptr<UnitBackend> backend_;

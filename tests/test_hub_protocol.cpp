@@ -9,6 +9,7 @@
 #include "support/state_compare.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using tavrion_test::start_hub;
@@ -259,6 +261,38 @@ private slots:
         QVERIFY(ninth.dropped());
         QByteArray log;
         QVERIFY(QTest::qWaitFor([&] { return (log += hub_.process.readAllStandardError()).contains("refused: 8 are connected"); }, 5000));
+    }
+
+    // Eight clients keep 60 preset recalls waiting each, every one followed by a full reading (its
+    // client's turn): an API request waits for one turn of each client at most, not for all of
+    // theirs (480 recalls, 28 s, when the port's lines and the API shared one queue).
+    void an_api_request_waits_one_turn_of_each_client()
+    {
+        QTest::qWait(500); // the clients of the tests before have gone
+        QByteArray recalls;
+        for (int i = 0; i < 60; ++i) recalls += "CAL00" + QByteArray::number(1 + i % 4) + "\r";
+        std::vector<std::unique_ptr<Raw>> clients;
+        for (int i = 0; i < 8; ++i) {
+            clients.push_back(std::make_unique<Raw>(hub_.protocol));
+            clients.back()->send(recalls);
+        }
+        // Every client has had a turn: all eight have lines waiting.
+        QVERIFY(QTest::qWaitFor([&] {
+            return std::all_of(clients.begin(), clients.end(), [](const auto& c) { return !c->got.isEmpty(); });
+        }, kAnswerMs));
+        const int before = int(sim_.received_commands().size());
+        QElapsedTimer waited;
+        waited.start();
+        const QJsonObject r = HubUnderTest::finish(*hub_.run(QStringLiteral("lock on")));
+        const qint64 ms = waited.elapsed();
+        QCOMPARE(r.value("results").toArray().first().toObject().value("status").toInt(-1), 0);
+        const QStringList heard = sim_.received_commands().mid(before);
+        const int lock = int(heard.indexOf(QStringLiteral("LCK001")));
+        QVERIFY(lock >= 0);
+        const auto ahead = heard.mid(0, lock).filter(QRegularExpression(QStringLiteral("^CAL"))).size();
+        // One turn of each client, and the recalls in flight as the request was sent and queued.
+        QVERIFY2(ahead <= 10, qPrintable(heard.mid(0, lock).join(' ')));
+        qInfo("the API's request waited %lld ms behind %lld recalls", ms, qlonglong(ahead));
     }
 
     // tavrion-ctl --tcp through the port reads what the unit holds, and the hub's model took the
