@@ -183,8 +183,8 @@ void Hub::start_bridge()
     for (const QJsonValue& r : resolutions_) resolutions << r.toString();
     bridge_ = new MqttBridge(*mqtt_, std::move(units), resolutions, program_dir_, [this](const QString& id, Job job) {
         Unit* unit = find(id);
-        if (unit) unit->worker->submit(std::move(job));
-        return unit != nullptr;
+        if (!unit) return MqttBridge::Queued::NoSuchUnit;
+        return unit->worker->submit(std::move(job)) ? MqttBridge::Queued::Yes : MqttBridge::Queued::Full;
     }, this);
     QString error;
     if (!bridge_->start(error)) std::fprintf(stderr, "tavrion-hub: MQTT: %s\n", error.toLocal8Bit().constData());

@@ -82,11 +82,25 @@ bool MqttBridge::start(QString& error)
     connect(client_, &MqttClient::disconnected, this, [this] { on_problem(QStringLiteral("the connection was lost")); });
     connect(client_, &MqttClient::problem, this, &MqttBridge::on_problem);
     connect(client_, &MqttClient::message, this, &MqttBridge::on_message);
+    connect(client_, &MqttClient::backlogged, this, [this](qint64 queued) {
+        log_line(QStringLiteral("MQTT broker %1:%2: %3 KiB wait for its acknowledgement: messages are dropped until it reads again")
+                     .arg(settings_.endpoint.host).arg(settings_.endpoint.port).arg(queued / 1024));
+    });
+    // What was dropped is published again: only the topics whose last message did not go out.
+    connect(client_, &MqttClient::drained, this, [this](qint64 dropped) {
+        log_line(QStringLiteral("MQTT broker %1:%2: reading again; %3 messages were dropped, the state is published again")
+                     .arg(settings_.endpoint.host).arg(settings_.endpoint.port).arg(dropped));
+        publish_all();
+    });
     const QString p = settings_.prefix;
     for (const char* t : {"/+/+/set", "/+/route/+/set", "/+/preset/recall", "/+/run"}) client_->subscribe(p + QLatin1String(t));
     if (!settings_.discovery_prefix.isEmpty()) client_->subscribe(settings_.discovery_prefix + QStringLiteral("/+/+/+/config"));
     MqttEndpoint e = settings_.endpoint;
     e.client_id = QStringLiteral("tavrion-hub-%1-%2").arg(QSysInfo::machineHostName()).arg(QCoreApplication::applicationPid());
+    // For tests: a smaller queue for a broker that stops reading.
+    bool number = false;
+    const qint64 queue = qEnvironmentVariable("TAVRION_HUB_MQTT_QUEUE_BYTES").toLongLong(&number);
+    if (number && queue > 0) e.max_queued_bytes = queue;
     return client_->start(e, error);
 }
 
@@ -126,6 +140,11 @@ void MqttBridge::on_connected()
     last_problem_.clear();
     // A new session: the broker may have lost every retained topic, so all of it goes out again.
     sent_.clear();
+    publish_all();
+}
+
+void MqttBridge::publish_all()
+{
     put(settings_.prefix + QStringLiteral("/status"), "online");
     if (!settings_.discovery_prefix.isEmpty()) {
         QJsonObject device{{"identifiers", QJsonArray{hub_id_}}, {"name", QStringLiteral("Tavrion hub ") + settings_.prefix},
@@ -153,8 +172,8 @@ void MqttBridge::put(const QString& topic, const QByteArray& payload)
     if (!client_ || !client_->is_connected()) return;
     auto it = sent_.constFind(topic);
     if (it != sent_.constEnd() && *it == payload) return;
-    sent_.insert(topic, payload);
-    client_->publish(topic, payload, true);
+    // A message dropped for a broker that does not read is not taken as sent: it goes again.
+    if (client_->publish(topic, payload, true)) sent_.insert(topic, payload);
 }
 
 void MqttBridge::publish_unit(Unit& u)
@@ -300,10 +319,19 @@ void MqttBridge::submit(Unit& unit, const QByteArray& body, const QJsonValue& re
     std::optional<Job> job = run_job(body, program_dir_, error);
     if (!job) return answer(unit.id, request_id, {400, {{"error", error}}});
     const QString id = unit.id;
+    job->source = kMqttSource;
     job->done = [this, id, request_id](JobResult result) {
         QMetaObject::invokeMethod(this, [this, id, request_id, result] { answer(id, request_id, result); }, Qt::QueuedConnection);
     };
-    if (!submit_(id, std::move(*job))) answer(id, request_id, {404, {{"error", QStringLiteral("no unit \"%1\"").arg(id)}}});
+    // A command that cannot wait is answered as POST /run would be, never left without an answer.
+    switch (submit_(id, std::move(*job))) {
+    case Queued::Yes: break;
+    case Queued::NoSuchUnit: answer(id, request_id, {404, {{"error", QStringLiteral("no unit \"%1\"").arg(id)}}}); break;
+    case Queued::Full:
+        answer(id, request_id, {503, {{"error", QStringLiteral("%1 MQTT commands wait for this unit already; nothing sent, try again shortly")
+                                                     .arg(kMaxWaitingJobs)}}});
+        break;
+    }
 }
 
 // The run's answer as POST /run gives it, with the request's id and the HTTP status. Not retained,

@@ -26,8 +26,10 @@ public:
         QString id;
         QString name;
     };
-    // Hands a checked job to the unit `id`; false when there is no such unit.
-    using Submit = std::function<bool(const QString& id, Job job)>;
+    // What became of a job handed to a unit.
+    enum class Queued { Yes, NoSuchUnit, Full };
+    // Hands a checked job to the unit `id`.
+    using Submit = std::function<Queued(const QString& id, Job job)>;
 
     MqttBridge(MqttSettings settings, std::vector<UnitInfo> units, QStringList resolutions, std::string program_dir,
                Submit submit, QObject* parent = nullptr);
@@ -45,6 +47,7 @@ private:
     void on_connected();
     void on_message(const QString& topic, const QByteArray& payload, bool retained);
     void on_problem(const QString& reason);
+    void publish_all();
     void publish_unit(Unit& unit);
     void publish_discovery(const Unit& unit);
     void put(const QString& topic, const QByteArray& payload);

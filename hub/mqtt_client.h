@@ -20,7 +20,13 @@ struct MqttEndpoint {
     QString client_id;
     QString will_topic;  // empty: no last will
     QByteArray will_payload;
+    // What may wait for the broker's acknowledgement; beyond it a publish is dropped.
+    qint64 max_queued_bytes = 8 * 1024 * 1024;
 };
+
+// The largest message payload taken from the broker; the broker is told the packet size that
+// allows it (MQTT 5), so it never sends a larger one.
+constexpr int kMaxMqttPayloadBytes = 64 * 1024;
 
 class MqttClient : public QObject {
     Q_OBJECT
@@ -36,8 +42,9 @@ public:
     bool is_connected() const;
 
     // Both are remembered by nothing: a publish while disconnected is dropped. Subscriptions are
-    // made again at every connect.
-    void publish(const QString& topic, const QByteArray& payload, bool retain);
+    // made again at every connect. A publish is also dropped (false) while the broker leaves
+    // max_queued_bytes unacknowledged; a new session starts with nothing queued.
+    bool publish(const QString& topic, const QByteArray& payload, bool retain);
     void subscribe(const QString& pattern);
 
 signals:
@@ -47,6 +54,11 @@ signals:
     // library's word for it.
     void problem(const QString& reason);
     void message(const QString& topic, const QByteArray& payload, bool retained);
+    // The broker stopped acknowledging: publishes are dropped from now on (said once).
+    void backlogged(qint64 queued_bytes);
+    // It acknowledged again, after `dropped` publishes were dropped: whatever is meant to be
+    // retained there is worth publishing again.
+    void drained(qint64 dropped);
 
 private:
     struct Private;

@@ -1,6 +1,7 @@
 // tavrion-hub on a real Mosquitto broker started by the test (loopback, a free port), with two
-// simulated units: discovery, retained states, commands by topic, refusals, a broker that restarts,
-// a refused login; and the MQTT options themselves.
+// simulated units: discovery, retained states, commands by topic, refusals, a burst of runs, a broker
+// that restarts, a refused login, a broker of the test's own that stops acknowledging; and the
+// MQTT options themselves.
 #include "hub/hub_config.h"
 #include "hub/mqtt_client.h"
 #include "sim/sim_server.h"
@@ -15,6 +16,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -88,6 +91,7 @@ private:
 struct Watcher {
     MqttClient client;
     QHash<QString, QByteArray> last;
+    QHash<QString, QList<QByteArray>> all; // every payload, in order
     QHash<QString, bool> retained;
     QHash<QString, qint64> at; // ms on `clock`
     QElapsedTimer clock;
@@ -97,6 +101,7 @@ struct Watcher {
         clock.start();
         QObject::connect(&client, &MqttClient::message, &client, [this](const QString& t, const QByteArray& p, bool r) {
             last.insert(t, p);
+            all[t].append(p);
             retained.insert(t, r);
             at.insert(t, clock.elapsed());
         });
@@ -118,6 +123,89 @@ struct Watcher {
     }
     void publish(const QString& topic, const QByteArray& payload) { client.publish(topic, payload, false); }
 };
+
+// A broker of the test's own, MQTT 5 on the wire: it takes every connect and keeps the CONNECT
+// packets and the topics published to it; it acknowledges publishes only while `acks` is set.
+struct FakeBroker {
+    QTcpServer server;
+    QTcpSocket* client = nullptr;
+    QByteArray in;
+    QList<QByteArray> connects; // each CONNECT's variable part
+    QSet<QString> topics;
+    bool acks = false;
+
+    FakeBroker()
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
+            while (QTcpSocket* s = server.nextPendingConnection()) {
+                delete client;
+                client = s;
+                in.clear();
+                QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
+                    in += s->readAll();
+                    take();
+                });
+            }
+        });
+    }
+    // Whole packets off the front of `in`.
+    void take()
+    {
+        for (;;) {
+            qsizetype at = 1;
+            quint32 length = 0;
+            bool whole = false;
+            for (int shift = 0; at < in.size() && shift < 28 && !whole; shift += 7) {
+                const auto b = quint8(in[at++]);
+                length |= quint32(b & 0x7f) << shift;
+                whole = !(b & 0x80);
+            }
+            if (!whole || in.size() < at + qsizetype(length)) return;
+            const quint8 type = quint8(in[0]) >> 4;
+            const quint8 flags = quint8(in[0]) & 0x0f;
+            const QByteArray body = in.mid(at, length);
+            in.remove(0, at + length);
+            if (type == 1) {
+                connects << body;
+                client->write(QByteArray::fromHex("2003000000")); // CONNACK: accepted, no properties
+            } else if (type == 3 && body.size() >= 2) {
+                const int topic_length = (quint8(body[0]) << 8) | quint8(body[1]);
+                topics << QString::fromUtf8(body.mid(2, topic_length));
+                if (acks && (flags & 0x06)) client->write(QByteArray::fromHex("4002") + body.mid(2 + topic_length, 2));
+            } else if (type == 12 && acks) {
+                client->write(QByteArray::fromHex("d000")); // PINGRESP
+            }
+        }
+    }
+};
+
+// The CONNECT packet's MQTT version and its Maximum Packet Size property (0: none).
+QPair<int, quint32> version_and_packet_limit(const QByteArray& connect)
+{
+    // Protocol name (2 + 4), level, flags, keep-alive, then the properties' length and properties.
+    if (connect.size() < 11) return {0, 0};
+    const int level = quint8(connect[6]);
+    if (level != 5) return {level, 0};
+    qsizetype at = 10;
+    quint32 length = 0;
+    for (int shift = 0; at < connect.size(); shift += 7) {
+        const auto b = quint8(connect[at++]);
+        length |= quint32(b & 0x7f) << shift;
+        if (!(b & 0x80)) break;
+    }
+    const QByteArray properties = connect.mid(at, length);
+    for (qsizetype i = 0; i < properties.size();) {
+        const auto id = quint8(properties[i]);
+        if (id == 0x27 && i + 5 <= properties.size())
+            return {level, quint32(quint8(properties[i + 1])) << 24 | quint32(quint8(properties[i + 2])) << 16
+                               | quint32(quint8(properties[i + 3])) << 8 | quint8(properties[i + 4])};
+        if (id == 0x21) i += 3;      // Receive Maximum
+        else if (id == 0x11) i += 5; // Session Expiry Interval
+        else break;
+    }
+    return {level, 0};
+}
 
 const QStringList kDiscovery{"select/route_a", "select/route_b", "select/route_c", "select/route_d", "select/mode",
                              "switch/power", "switch/lock", "switch/sound", "button/preset_1", "button/preset_2",
@@ -396,6 +484,30 @@ private slots:
         QCOMPARE(net_.received_commands().join(' '), QString("LCK001 OUT001 INP999 INP004"));
     }
 
+    // Twenty runs at once: each is carried out and answered, or answered 503 with nothing sent.
+    void a_burst_of_runs_is_all_answered()
+    {
+        QVERIFY(net_.apply_control(QStringLiteral("delay 50 LCK"))); // the runs wait together
+        net_.clear_received();
+        watcher_->all.remove("tavrion/net/result");
+        for (int i = 0; i < 20; ++i)
+            watcher_->publish("tavrion/net/run", QStringLiteral(R"({"id": %1, "commands": ["lock %2"]})").arg(i).arg(i % 2 ? "off" : "on").toUtf8());
+        QVERIFY(QTest::qWaitFor([&] { return watcher_->all.value("tavrion/net/result").size() >= 20; }, kWaitMs));
+        QSet<int> ids;
+        int carried_out = 0;
+        for (const QByteArray& payload : watcher_->all.value("tavrion/net/result")) {
+            const QJsonObject r = QJsonDocument::fromJson(payload).object();
+            ids << r.value("id").toInt(-1);
+            const int status = r.value("status").toInt();
+            QVERIFY2(status == 200 || (status == 503 && r.value("error").toString().contains("wait")), payload.constData());
+            carried_out += status == 200;
+        }
+        QCOMPARE(ids.size(), 20);
+        // Eight waiting (and one running, once the unit took it): the rest were refused.
+        QVERIFY2(carried_out >= 8 && carried_out < 20, qPrintable(QString::number(carried_out)));
+        QCOMPARE(int(net_.received_commands().filter(QRegularExpression("^LCK00[01]$")).size()), carried_out);
+    }
+
     void broker_restart_republishes_everything()
     {
         broker_.stop();
@@ -423,6 +535,40 @@ private slots:
         const QString log = QString::fromLocal8Bit(hub.readAllStandardError());
         QCOMPARE(log.count(QStringLiteral("MQTT broker")), 1);
         QVERIFY2(log.contains(QStringLiteral("not authorised"), Qt::CaseInsensitive), qPrintable(log));
+    }
+
+    // The hub tells the broker the largest packet it takes. A broker that stops acknowledging has
+    // at most the queue's bound waiting for it (the rest dropped, said once); once it reads again
+    // the state reaches it all the same.
+    void a_broker_that_stops_reading()
+    {
+        FakeBroker fake;
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        write_file(path("fake.cred"), "hub:secret\n", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        const QString units = tavrion_test::write_units(
+            path("fake.json"), QJsonArray{QJsonObject{{"id", "gone"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(closed.serverPort())}}}, 0,
+            {{"mqtt", QJsonObject{{"url", QStringLiteral("mqtt://127.0.0.1:%1").arg(fake.server.serverPort())}, {"credentials", "fake.cred"}}}});
+        closed.close();
+        qputenv("TAVRION_HUB_MQTT_QUEUE_BYTES", "4096"); // less than the configs of one unit
+        QProcess hub;
+        const bool started = tavrion_test::start_hub(hub, units, path("fake.token"));
+        qunsetenv("TAVRION_HUB_MQTT_QUEUE_BYTES");
+        QVERIFY(started);
+        QByteArray log;
+        QVERIFY(QTest::qWaitFor([&] { return (log += hub.readAllStandardError()).contains("messages are dropped"); }, kWaitMs));
+        QCOMPARE(fake.connects.size(), 1);
+        QCOMPARE(version_and_packet_limit(fake.connects[0]), (QPair<int, quint32>{5, 64 * 1024 + 4096}));
+        QVERIFY(!fake.topics.contains("homeassistant/sensor/tavrion_gone/firmware/config"));
+        // It reads again, in a session of its own: everything arrives, a bound at a time.
+        fake.acks = true;
+        fake.client->abort();
+        QVERIFY(QTest::qWaitFor([&] { return fake.topics.contains("homeassistant/sensor/tavrion_gone/firmware/config"); }, kWaitMs));
+        QVERIFY(fake.topics.contains("tavrion/gone/state") && fake.topics.contains("tavrion/gone/availability"));
+        QCOMPARE(version_and_packet_limit(fake.connects.last()).second, quint32(64 * 1024 + 4096));
+        hub.terminate();
+        QVERIFY(hub.waitForFinished(30000));
+        QCOMPARE(hub.exitCode(), 0);
     }
 
     // The options on the command line and in the units file, merged and checked.
