@@ -99,6 +99,8 @@ struct MqttClient::Private {
     QString failure_text(int rc, int err)
     {
         if (rc == MOSQ_ERR_ERRNO) return QString::fromLocal8Bit(std::strerror(err));
+        // The library has no words of its own for this one.
+        if (rc == MOSQ_ERR_KEEPALIVE) return QStringLiteral("no answer within the keep-alive (%1 s)").arg(kKeepAliveSeconds);
         QString text = QString::fromUtf8(mosquitto_strerror(rc));
         std::lock_guard<std::mutex> lock(log_mutex);
         if (rc == MOSQ_ERR_TLS && !last_error_log.isEmpty()) {
