@@ -133,6 +133,7 @@ struct FakeBroker {
     QList<QByteArray> connects; // each CONNECT's variable part
     QSet<QString> topics;
     bool acks = false;
+    bool v311_only = false; // refuses MQTT 5 as a broker of 3.1.1 does
 
     FakeBroker()
     {
@@ -168,7 +169,12 @@ struct FakeBroker {
             in.remove(0, at + length);
             if (type == 1) {
                 connects << body;
-                client->write(QByteArray::fromHex("2003000000")); // CONNACK: accepted, no properties
+                if (v311_only && body.size() > 6 && body[6] == 5)
+                    client->write(QByteArray::fromHex("20020001")); // unacceptable protocol version
+                else if (body.size() > 6 && body[6] == 5)
+                    client->write(QByteArray::fromHex("2003000000")); // accepted, no properties
+                else
+                    client->write(QByteArray::fromHex("20020000"));
             } else if (type == 3 && body.size() >= 2) {
                 const int topic_length = (quint8(body[0]) << 8) | quint8(body[1]);
                 topics << QString::fromUtf8(body.mid(2, topic_length));
@@ -569,6 +575,31 @@ private slots:
         hub.terminate();
         QVERIFY(hub.waitForFinished(30000));
         QCOMPARE(hub.exitCode(), 0);
+    }
+
+    // A broker of MQTT 3.1.1 only refuses the hub's MQTT 5: the hub says so once and connects
+    // with 3.1.1.
+    void a_broker_of_mqtt_3_1_1()
+    {
+        FakeBroker fake;
+        fake.v311_only = true;
+        fake.acks = true;
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const QString units = tavrion_test::write_units(
+            path("old.json"), QJsonArray{QJsonObject{{"id", "gone"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(closed.serverPort())}}}, 0,
+            {{"mqtt", QJsonObject{{"url", QStringLiteral("mqtt://127.0.0.1:%1").arg(fake.server.serverPort())}}}});
+        closed.close();
+        QProcess hub;
+        QVERIFY(tavrion_test::start_hub(hub, units, path("old.token")));
+        QVERIFY(QTest::qWaitFor([&] { return fake.topics.contains("tavrion/gone/state"); }, kWaitMs));
+        hub.terminate();
+        QVERIFY(hub.waitForFinished(30000));
+        QCOMPARE(fake.connects.size(), 2);
+        QCOMPARE(version_and_packet_limit(fake.connects[0]).first, 5);
+        QCOMPARE(version_and_packet_limit(fake.connects[1]).first, 4);
+        const QString log = QString::fromLocal8Bit(hub.readAllStandardError());
+        QCOMPARE(log.count(QStringLiteral("speaks no MQTT 5")), 1);
     }
 
     // The options on the command line and in the units file, merged and checked.
