@@ -1,6 +1,8 @@
 // The transaction engine and the unacknowledged sends against a scripted device on the fake
 // links: step counts and timing of the bounded wait, matching and dispatch, the busy flag, the
-// command log, late replies, and the restart course of RST001 / PWR001 on Ethernet.
+// command log, late replies, and the restart course of RST001 / PWR001 on Ethernet; where the way
+// of waiting changes only the time, with the window's steps and with the waits of tavrion-ctl and
+// the hub.
 #include "support/panel_harness.h"
 #include "support/test_access.h"
 
