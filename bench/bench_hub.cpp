@@ -2,7 +2,9 @@
 // `route B n` run from request to answer and to the event at a second client, beside the same
 // command (and the full status reading the hub does at link open and poll) through tavrion-ctl's
 // own session; a command's round trip through a unit's protocol port beside the same command
-// straight to the simulated unit, and its wait behind a full reading; the time until the last of
+// straight to the simulated unit, and its wait behind a full reading; one exchange and a full
+// reading through tavrion-ctl's session with the window's stepped waits and with its own, over TCP
+// and a pseudo-terminal, and the whole tavrion-ctl program; the time until the last of
 // 20 event clients has a change; and the hub's idle CPU and memory with 8 and more units polled
 // every 10 s; on an MQTT broker, a device's reply to the
 // message at a subscriber and the idle cost of 64 units. A program, not a test: it asserts no times.
@@ -84,6 +86,16 @@ public:
         thread_.wait();
     }
     quint16 port(int i) const { return ports_[std::size_t(i)]; }
+    // One more unit on a pseudo-terminal linked at `path`, paced at `baud`.
+    bool add_serial(const QString& path, int baud)
+    {
+        bool ok = false;
+        QMetaObject::invokeMethod(&context_, [&] {
+            sims_.push_back(std::make_unique<tavrion_sim::SimServer>());
+            ok = sims_.back()->open_serial(path, baud);
+        }, Qt::BlockingQueuedConnection);
+        return ok;
+    }
     // When a unit last started sending a reply, on g_clock.
     double last_sent_ms() const { return last_sent_ms_; }
 
@@ -358,6 +370,87 @@ std::vector<double> session_round_trips(quint16 port, int reps)
     return times;
 }
 
+// tavrion-ctl's session on `link`, waiting as `wait` says; null (and a note) when it cannot open.
+std::unique_ptr<tavrion::verbs::SessionDevice> open_unit(const tavrion::verbs::LinkTarget& link, tavrion::ReplyWait wait)
+{
+    std::string error;
+    auto device = tavrion::verbs::open_session(link, TAVRION_PROGRAM_DIR, error, tavrion::LinkWatch::Polled, wait);
+    if (!device) std::printf("  (%s could not be opened: %s)\n", link.name().c_str(), error.c_str());
+    return device;
+}
+
+// Milliseconds of `reps` runs of the whole tavrion-ctl program (`ctl`) with `words`, process start
+// and exit included.
+std::vector<double> program_runs(const QString& ctl, const QStringList& words, int reps)
+{
+    std::vector<double> times;
+    for (int i = 0; i < reps; ++i) {
+        QProcess p;
+        const double start = g_clock.nsecsElapsed() / 1e6;
+        p.start(ctl, words);
+        p.waitForFinished(30000);
+        times.push_back(g_clock.nsecsElapsed() / 1e6 - start);
+        if (p.exitCode() != 0 && i == 0)
+            std::printf("  (%s %s: exit %d)\n", qPrintable(ctl), qPrintable(words.join(' ')), p.exitCode());
+    }
+    return times;
+}
+
+// One exchange (VER999) and a full reading (status) through tavrion-ctl's session with the
+// window's stepped waits and with the waits that end on the answer, over TCP and over the
+// simulator's pseudo-terminal at 115200 baud (7 + 7 bytes: 1.215 ms on the wire); then the whole
+// tavrion-ctl program (`ctl`: this build's unless told) over TCP.
+void exchange_timing(int reps, const QString& ctl)
+{
+    using tavrion::ReplyWait;
+    Devices devices(1);
+    QTemporaryDir dir;
+    const QString pty = dir.filePath(QStringLiteral("COM1"));
+    if (!devices.add_serial(pty, 115200)) std::printf("  (no pseudo-terminal at %s)\n", qPrintable(pty));
+    tavrion::verbs::LinkTarget tcp;
+    tcp.serial = false;
+    tcp.tcp.host = "127.0.0.1";
+    tcp.tcp.port = devices.port(0);
+    tavrion::verbs::LinkTarget serial;
+    serial.serial_path = pty.toStdString();
+
+    std::printf("tavrion-ctl's session, %d exchanges of VER999 and %d full readings (status) (ms)\n", reps,
+                std::max(5, reps / 10));
+    std::printf("                                                   median    p95     max\n");
+    auto row = [](const char* what, const std::vector<double>& v) {
+        std::printf("  %-47s %7.2f %7.2f %7.2f\n", what, percentile(v, 0.5), percentile(v, 0.95), percentile(v, 1.0));
+    };
+    for (const auto& [link, name] : {std::pair{tcp, "TCP"}, std::pair{serial, "pty 115200"}}) {
+        for (const ReplyWait wait : {ReplyWait::Stepped, ReplyWait::Prompt}) {
+            auto device = open_unit(link, wait);
+            if (!device) continue;
+            std::vector<double> one, full;
+            for (int i = 0; i < reps; ++i) {
+                const double start = g_clock.nsecsElapsed() / 1e6;
+                device->ask("VER999");
+                one.push_back(g_clock.nsecsElapsed() / 1e6 - start);
+            }
+            for (int i = 0; i < std::max(5, reps / 10); ++i) {
+                std::string why;
+                const auto verb = tavrion::verbs::parse_verb({"status"}, true, false, {}, why);
+                tavrion::verbs::Context context;
+                const double start = g_clock.nsecsElapsed() / 1e6;
+                tavrion::verbs::run_verb(*verb, *device, context);
+                full.push_back(g_clock.nsecsElapsed() / 1e6 - start);
+            }
+            const char* how = wait == ReplyWait::Stepped ? "stepped" : "prompt";
+            row(qPrintable(QStringLiteral("%1, %2: one exchange").arg(name, how)), one);
+            row(qPrintable(QStringLiteral("%1, %2: full reading").arg(name, how)), full);
+        }
+    }
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(devices.port(0));
+    const int runs = std::max(5, reps / 10);
+    std::printf("the program %s over TCP, %d runs, start to exit (ms)\n", qPrintable(ctl), runs);
+    row("tavrion-ctl --version (no link)", program_runs(ctl, {"--version"}, runs));
+    row("tavrion-ctl --tcp ... version", program_runs(ctl, {"--tcp", address, "version"}, runs));
+    row("tavrion-ctl --tcp ... status", program_runs(ctl, {"--tcp", address, "status"}, runs));
+}
+
 void protocol_timing(int reps)
 {
     Devices devices(4);
@@ -397,8 +490,8 @@ void protocol_timing(int reps)
         row("straight to the unit", straight);
         row("through the port, idle", idle_port);
         row("through the port, idle, back to back", back_to_back);
-        row("the panel's exchange, straight to the unit", session_straight);
-        row("the panel's exchange, through the port", session_port);
+        row("tavrion-ctl's exchange, straight to the unit", session_straight);
+        row("tavrion-ctl's exchange, through the port", session_port);
         row("behind a full reading (after a recall)", behind);
     }
     {
@@ -414,7 +507,7 @@ void protocol_timing(int reps)
         row("through the port, polled every 1 s", polled_port);
     }
     std::printf("  the port's extra median (idle): a raw client    %7.2f\n", percentile(idle_port, 0.5) - percentile(straight, 0.5));
-    std::printf("  the port's extra median (idle): the panel       %7.2f\n",
+    std::printf("  the port's extra median (idle): tavrion-ctl     %7.2f\n",
                 percentile(session_port, 0.5) - percentile(session_straight, 0.5));
 }
 
@@ -542,10 +635,18 @@ int main(int argc, char** argv)
     const QStringList args = app.arguments();
     const bool quick = args.contains(QStringLiteral("--quick"));
     if (args.contains(QStringLiteral("--help"))) {
-        std::printf("tavrion-hub-bench [--quick] [--mqtt | --protocol | --idle] [--idle-seconds S]: route timing (50\n"
-                    "runs), protocol-port round trips (500), 20 event clients, idle 8..64 units (60 s each), then on an\n"
-                    "MQTT broker: reply to message (50 runs) and 64 units idle; --mqtt: only those; --protocol: only the\n"
-                    "protocol-port round trips; --idle: only the idle figures, 8 and 64 units beside their targets\n");
+        std::printf("tavrion-hub-bench [--quick] [--mqtt | --protocol | --exchange [--ctl PATH] | --idle] [--idle-seconds S]:\n"
+                    "route timing (50 runs), protocol-port round trips (500), tavrion-ctl's exchanges (500), 20 event\n"
+                    "clients, idle 8..64 units (60 s each), then on an MQTT broker: reply to message (50 runs) and 64\n"
+                    "units idle; --mqtt: only those; --protocol: only the protocol-port round trips; --exchange: only\n"
+                    "tavrion-ctl's session and program (--ctl: another build's tavrion-ctl); --idle: only the idle\n"
+                    "figures, 8 and 64 units beside their targets\n");
+        return 0;
+    }
+    const int ctl_at = int(args.indexOf(QStringLiteral("--ctl")));
+    const QString ctl = ctl_at > 0 && ctl_at + 1 < args.size() ? args[ctl_at + 1] : QStringLiteral(TAVRION_PROGRAM_DIR "/tavrion-ctl");
+    if (args.contains(QStringLiteral("--exchange"))) {
+        exchange_timing(quick ? 50 : 500, ctl);
         return 0;
     }
     if (args.contains(QStringLiteral("--protocol"))) {
@@ -561,6 +662,7 @@ int main(int argc, char** argv)
     if (!args.contains(QStringLiteral("--mqtt"))) {
         route_timing(quick ? 5 : 50);
         protocol_timing(quick ? 50 : 500);
+        exchange_timing(quick ? 50 : 500, ctl);
         fan_out(20, quick ? 3 : 10);
         idle(quick ? std::vector<int>{8} : std::vector<int>{8, 16, 32, 64}, idle_seconds);
     }

@@ -232,8 +232,9 @@ bool UnitBackend::open(std::string& error)
     d_->device.reset();
     const auto target = target_of(d_->link.option_, d_->link.value_, d_->program_dir, error);
     if (!target) return false;
-    // The unit's thread sleeps while the unit is idle: the socket itself tells of a lost link.
-    d_->device = verbs::open_session(*target, d_->program_dir, error, LinkWatch::Socket);
+    // The unit's thread sleeps while the unit is idle: the socket itself tells of a lost link. Every
+    // client of the unit waits behind its exchanges, so each ends on its answer, not on a step.
+    d_->device = verbs::open_session(*target, d_->program_dir, error, LinkWatch::Socket, ReplyWait::Prompt);
     if (!d_->device) return false;
     DeviceSession& session = d_->device->session();
     Impl* d = d_.get();

@@ -35,7 +35,8 @@ FrmMain::FrmMain(const Platform& platform, QWidget* parent)
     connect(cmd_advance, &QPushButton::clicked, this, [this] { cmd_advance_Click(); });
 
     DeviceSession& s = *(session_ = std::make_unique<DeviceSession>(
-                             SessionPlatform{platform.clock, platform.serial, platform.socket, platform.boxes}));
+                             SessionPlatform{platform.clock, platform.serial, platform.socket, platform.boxes,
+                                             LinkWatch::Polled, platform.reply_wait}));
     DeviceModel& m = s.model();
     command_log_ = std::make_unique<CommandLog>(s, CommandLog::Controls{txt_cmd, cmd_clear});
     interface_frame_ = std::make_unique<InterfaceFrame>(

@@ -9,6 +9,7 @@
 #include "panel/main_controls.h"
 #include "panel/panel_state.h"
 #include "panel/state_pictures.h"
+#include "session/device_session.h"
 
 #include <QString>
 #include <QWidget>
@@ -47,6 +48,8 @@ struct Platform {
     SerialPort* serial = nullptr; // the COM port
     TcpClient* socket = nullptr;  // the TCP client
     MessageBoxes* boxes = nullptr;
+    // The window waits in steps; tests of the engine run it the way tavrion-ctl and the hub do too.
+    ReplyWait reply_wait = ReplyWait::Stepped;
 };
 
 // What the window knows of the device: the toggles' state and the input it shows, with the mode,

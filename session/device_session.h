@@ -31,6 +31,14 @@ enum class LinkWatch {
     Socket, // no timer: the socket's own news (the peer closing, an error, TCP keep-alive)
 };
 
+// How the session waits for an answer. Both give up on a silent device, end the late-reply waits
+// and take the restart course after the same time; they differ only in when a wait that is answered
+// ends.
+enum class ReplyWait {
+    Stepped, // the window's: whole steps of wait_seconds, the serial receiver on its 1 ms tick
+    Prompt,  // one wait that ends on the pass that accepts the answer; serial bytes taken as they come
+};
+
 // What the session needs from the platform. The caller owns all of it and keeps it alive as long
 // as the session; tests put fakes here.
 struct SessionPlatform {
@@ -39,6 +47,7 @@ struct SessionPlatform {
     TcpClient* socket = nullptr;  // the TCP client
     MessageBoxes* boxes = nullptr; // none: messages are not shown (tavrion-ctl reports outcomes)
     LinkWatch link_watch = LinkWatch::Polled;
+    ReplyWait reply_wait = ReplyWait::Stepped;
 };
 
 class DeviceSession : public QObject {
@@ -119,6 +128,14 @@ signals:
 private:
     class PassScope;
     void set_tim_rx_enabled(bool on); // the receive tick as the receiver switches it
+    void take_bytes_soon();           // the receiver takes what waits on the next pass, not a tick later
+    // Waits as up to `steps` calls of wait_seconds(`seconds`) would, each made only while `done`
+    // is false: those calls when stepped, or one wait bounded by the time they take at least.
+    void wait_steps(int steps, float seconds, bool (DeviceSession::*done)() const);
+    // Sleeps in the event loop until `done` holds or the clock has moved `bound_ms` past the start.
+    void wait_for(bool (DeviceSession::*done)() const, qint64 bound_ms);
+    bool reply_accepted() const { return reply_ok_; }
+    bool network_answered() const;
     void consume_reply();             // empties the receive buffer once a network answer is read
     void start_eth_timer();
     // What the receivers saw while an exchange was open; exchanges nest (a handler's send).
@@ -163,6 +180,7 @@ private:
     bool waiting_ = false;
     int net_query_state_ = 254;
     bool tim_rx_on_ = false;
+    bool take_queued_ = false; // a pass of the receiver is queued already
     bool restarting_ = false;
     quint64 wait_step_count_ = 0;
     int event_passes_ = 0;

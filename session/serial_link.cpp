@@ -80,18 +80,38 @@ void DeviceSession::serial_write(const std::string& command)
     MSComm1->output(QByteArray::fromStdString(frame_command(command)));
 }
 
+bool DeviceSession::network_answered() const { return net_query_state_ == kNetAnswered; }
+
 void DeviceSession::set_tim_rx_enabled(bool on)
 {
     tim_rx_on_ = on;
     if (!on)
         tim_rx_->stop();
-    else if (MSComm1 && MSComm1->in_buffer_count() > 0 && !tim_rx_->isActive())
-        tim_rx_->start();
+    else if (MSComm1 && MSComm1->in_buffer_count() > 0) {
+        // Bytes that came while the receiver was off: a prompt session has no tick to find them.
+        if (platform_.reply_wait == ReplyWait::Prompt) take_bytes_soon();
+        else if (!tim_rx_->isActive()) tim_rx_->start();
+    }
+}
+
+void DeviceSession::take_bytes_soon()
+{
+    if (take_queued_) return;
+    take_queued_ = true;
+    QMetaObject::invokeMethod(this, [this] {
+        take_queued_ = false;
+        if (tim_rx_on_ && MSComm1 && MSComm1->in_buffer_count() > 0) tim_rx_Timer();
+    }, Qt::QueuedConnection);
 }
 
 void DeviceSession::serial_ready_read()
 {
     if (!tim_rx_on_) return;
+    if (platform_.reply_wait == ReplyWait::Prompt) {
+        // Every piece is taken as it comes, so a reply costs the line's own time and no tick.
+        take_bytes_soon();
+        return;
+    }
     if (!tim_rx_->isActive()) tim_rx_->start();
     // Bytes that complete a line are taken on the next pass of the event loop rather than a whole
     // tick later, so that a reply completed inside a wait step is taken within that step. A line
@@ -166,7 +186,7 @@ Exchange DeviceSession::query_network(const std::string& command)
     const std::string code = reply_code(command);
     net_query_state_ = code == "EIP" ? 0 : code == "EMK" ? 1 : 2; // tells the receiver what to collect
     send_command_nowait(command);
-    for (int i = 0; i < kNetAnswerWaits && net_query_state_ != kNetAnswered; ++i) wait_seconds(0.001f);
+    wait_steps(kNetAnswerWaits, 0.001f, &DeviceSession::network_answered);
     Exchange answer{link_up() ? Exchange::Kind::Silent : Exchange::Kind::LinkDown, {}};
     if (net_query_state_ == kNetAnswered) {
         answer = {Exchange::Kind::Answered, reply_text_};

@@ -241,15 +241,15 @@ Exchange DeviceSession::send_command(const std::string& command)
     reply_ok_ = false;
     cmd_busy_ = true;
 
-    int wait_steps = kSerialWaitSteps;
+    int steps = kSerialWaitSteps; // reply_ok is tested before each step, so one step more than this
     if (link_interface_ == 0) {
         serial_write(command);
     } else {
         eth_send(command);
-        wait_steps = kEthernetWaitSteps;
+        steps = kEthernetWaitSteps;
         if (command == "RST001" || command == "PWR001") {
             // The device restarts and drops the connection instead of answering.
-            wait_steps = 0;
+            steps = 0;
             restarted = true;
             restarting_ = true;
             wait_seconds(1.0f);
@@ -259,10 +259,7 @@ Exchange DeviceSession::send_command(const std::string& command)
         }
     }
 
-    for (int i = 0; i <= wait_steps; ++i) {
-        if (reply_ok_) break;
-        wait_seconds(0.001f);
-    }
+    wait_steps(steps + 1, 0.001f, &DeviceSession::reply_accepted);
 
     // A reply counts when a whole line was accepted into the buffer since the send, even if a
     // nested send has cleared reply_ok meanwhile.
@@ -328,11 +325,48 @@ void DeviceSession::wait_seconds(float seconds)
         if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) d->wakeUp();
 }
 
+void DeviceSession::wait_steps(int steps, float seconds, bool (DeviceSession::*done)() const)
+{
+    if (platform_.reply_wait == ReplyWait::Stepped) {
+        for (int i = 0; i < steps && !(this->*done)(); ++i) wait_seconds(seconds);
+        return;
+    }
+    // Each step lasts until the clock has passed its bound from where the step before ended, so
+    // the steps together last at least this long: a device that stays silent is given up on no
+    // sooner than in steps.
+    if (steps > 0 && !(this->*done)()) wait_for(done, qint64(steps) * first_ms_beyond(seconds));
+}
+
+void DeviceSession::wait_for(bool (DeviceSession::*done)() const, qint64 bound_ms)
+{
+    ++wait_step_count_;
+    waiting_ = true;
+    const qint64 start = clock_->now_ms();
+    if (!wait_deadline_) wait_deadline_ = new WaitDeadline(this);
+    ++wait_depth;
+    ++wait_deadline_->waits;
+    for (;;) {
+        // The receivers run inside the pass below: an answer they accept ends the wait as soon as
+        // that pass returns.
+        if ((this->*done)()) break;
+        const qint64 passed = clock_->now_ms() - start;
+        if (passed >= bound_ms) break;
+        wait_deadline_->arm(clock_->ns_until_ms(start + bound_ms), bound_ms - passed);
+        PassScope pass(*this);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    --wait_depth;
+    if (--wait_deadline_->waits == 0) wait_deadline_->disarm();
+    waiting_ = false;
+    if (wait_depth > 0)
+        if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) d->wakeUp();
+}
+
 Exchange DeviceSession::await_late_reply(const std::string& command, const Exchange& first)
 {
     Heard heard;
     HeardScope scope(*this, heard);
-    for (int i = 0; i < 10 && !reply_ok_; ++i) wait_seconds(0.5f);
+    wait_steps(10, 0.5f, &DeviceSession::reply_accepted);
     if (first.ok() || heard.line.empty()) return first;
     // The waits end at a reply the session handles or a refusal; any other line is only noted.
     Exchange late{reply_ok_ ? classify_reply(command, heard.line) : Exchange::Kind::OtherCode, heard.line, reply_ok_};

@@ -142,6 +142,19 @@ inline qint64 floor_ms(Link link) { return wait_ms(link) - 50; }
 
 inline const char* link_name(Link link) { return link == Link::Serial ? "serial" : "tcp"; }
 
+// A table's rows once with the window's stepped waits and once more with the waits of tavrion-ctl
+// and the hub, which end on the answer: a fault must come to the same outcome within the same
+// bounds either way.
+inline void rows_in_both_waits(const QStringList& names)
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("prompt");
+    for (const bool prompt : {false, true})
+        for (int i = 0; i < names.size(); ++i)
+            QTest::newRow(qPrintable(names[i] + (prompt ? QStringLiteral(", prompt") : QString()))) << i << prompt;
+}
+inline ReplyWait wait_of(bool prompt) { return prompt ? ReplyWait::Prompt : ReplyWait::Stepped; }
+
 // When the simulated device received each command, to tell how long each transaction took.
 class Timeline : public QObject {
 public:
@@ -248,9 +261,9 @@ inline QList<RefreshFault> unanswered_faults(Link link)
 
 // Refresh once on a device that answers normally, change every setting on the device, arm the
 // fault and refresh again; then check what the panel made of it, clear the fault and refresh.
-inline void run_refresh_fault(Link link, const RefreshFault& f)
+inline void run_refresh_fault(Link link, const RefreshFault& f, ReplyWait wait = ReplyWait::Stepped)
 {
-    SimHarness h(link, true, 0);
+    SimHarness h(link, true, 0, wait);
     QVERIFY(h.load());
     h.refresh();
     QStringList d = window_differences(h.w(), h.device());
@@ -315,9 +328,9 @@ inline QList<IdleFault> idle_faults(Link link)
     };
 }
 
-inline void run_idle_fault(Link link, const IdleFault& f)
+inline void run_idle_fault(Link link, const IdleFault& f, ReplyWait wait = ReplyWait::Stepped)
 {
-    SimHarness h(link, true, 0);
+    SimHarness h(link, true, 0, wait);
     QVERIFY(h.load());
     h.refresh();
     QVERIFY(window_differences(h.w(), h.device()).isEmpty());
@@ -341,9 +354,9 @@ inline void run_idle_fault(Link link, const IdleFault& f)
 
 // PWR001 (from standby) and RST001: over TCP the device restarts instead of answering, over the
 // serial line it answers.
-inline void run_restart(Link link, const QString& command)
+inline void run_restart(Link link, const QString& command, ReplyWait wait = ReplyWait::Stepped)
 {
-    SimHarness h(link, true, 0);
+    SimHarness h(link, true, 0, wait);
     h.sim().set_restart_ms(300);
     QVERIFY(h.load());
     FrmMain& w = h.w();

@@ -765,8 +765,8 @@ private slots:
     void real_links_wait_and_fail_as_the_window()
     {
         for (const bool serial : {true, false}) {
-            // A silent device costs the window's bounded wait: 301 steps of at least 2 ms on
-            // RS-232, 601 over TCP.
+            // A silent device costs the time of the window's bounded wait, though tavrion-ctl
+            // does not wait in steps: 301 steps of at least 2 ms on RS-232, 601 over TCP.
             Rig rig(serial);
             QVERIFY(rig.sim.apply_control("silent VER once"));
             QElapsedTimer t;

@@ -13,40 +13,59 @@ private slots:
 #ifdef TAVRION_HAVE_SIM
     void reply_assembly_data()
     {
-        QTest::addColumn<int>("row");
-        const auto rows = assembly_faults();
-        for (int i = 0; i < rows.size(); ++i) QTest::newRow(rows[i].name) << i;
+        QStringList names;
+        for (const RefreshFault& f : assembly_faults()) names << f.name;
+        rows_in_both_waits(names);
     }
-    void reply_assembly() { QFETCH(int, row); run_refresh_fault(Link::Serial, assembly_faults().at(row)); }
+    void reply_assembly()
+    {
+        QFETCH(int, row);
+        QFETCH(bool, prompt);
+        run_refresh_fault(Link::Serial, assembly_faults().at(row), wait_of(prompt));
+    }
 
     void unanswered_replies_data()
     {
-        QTest::addColumn<int>("row");
-        const auto rows = unanswered_faults(Link::Serial);
-        for (int i = 0; i < rows.size(); ++i) QTest::newRow(rows[i].name) << i;
+        QStringList names;
+        for (const RefreshFault& f : unanswered_faults(Link::Serial)) names << f.name;
+        rows_in_both_waits(names);
     }
     void unanswered_replies()
     {
         QFETCH(int, row);
-        run_refresh_fault(Link::Serial, unanswered_faults(Link::Serial).at(row));
+        QFETCH(bool, prompt);
+        run_refresh_fault(Link::Serial, unanswered_faults(Link::Serial).at(row), wait_of(prompt));
     }
 
     void lines_while_idle_data()
     {
-        QTest::addColumn<int>("row");
-        const auto rows = idle_faults(Link::Serial);
-        for (int i = 0; i < rows.size(); ++i) QTest::newRow(rows[i].name) << i;
+        QStringList names;
+        for (const IdleFault& f : idle_faults(Link::Serial)) names << f.name;
+        rows_in_both_waits(names);
     }
-    void lines_while_idle() { QFETCH(int, row); run_idle_fault(Link::Serial, idle_faults(Link::Serial).at(row)); }
+    void lines_while_idle()
+    {
+        QFETCH(int, row);
+        QFETCH(bool, prompt);
+        run_idle_fault(Link::Serial, idle_faults(Link::Serial).at(row), wait_of(prompt));
+    }
 
     // Over the serial line the device answers these like any other command.
     void restart_commands_data()
     {
         QTest::addColumn<QString>("command");
-        QTest::newRow("PWR001") << "PWR001";
-        QTest::newRow("RST001") << "RST001";
+        QTest::addColumn<bool>("prompt");
+        for (const bool prompt : {false, true})
+            for (const char* command : {"PWR001", "RST001"})
+                QTest::newRow(qPrintable(QString::fromLatin1(command) + (prompt ? QStringLiteral(", prompt") : QString())))
+                    << QString::fromLatin1(command) << prompt;
     }
-    void restart_commands() { QFETCH(QString, command); run_restart(Link::Serial, command); }
+    void restart_commands()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, prompt);
+        run_restart(Link::Serial, command, wait_of(prompt));
+    }
 #endif
 };
 

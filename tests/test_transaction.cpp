@@ -1,6 +1,8 @@
 // The transaction engine and the unacknowledged sends against a scripted device on the fake
 // links: step counts and timing of the bounded wait, matching and dispatch, the busy flag, the
-// command log, late replies, and the restart course of RST001 / PWR001 on Ethernet.
+// command log, late replies, and the restart course of RST001 / PWR001 on Ethernet; where the way
+// of waiting changes only the time, with the window's steps and with the waits of tavrion-ctl and
+// the hub.
 #include "support/panel_harness.h"
 #include "support/test_access.h"
 
@@ -43,6 +45,17 @@ Timed timed_send(FrmMain& w, const std::string& command)
 
 QString log_text(FrmMain& w) { return w.txt_cmd->toPlainText(); }
 
+// The rows of a test that runs with both ways of waiting: the window's steps, and the waits of
+// tavrion-ctl and the hub that end on the answer. Those take one wait where the steps take many.
+void both_waits()
+{
+    QTest::addColumn<bool>("prompt");
+    QTest::newRow("stepped") << false;
+    QTest::newRow("prompt") << true;
+}
+ReplyWait wait_of(bool prompt) { return prompt ? ReplyWait::Prompt : ReplyWait::Stepped; }
+quint64 steps_of(bool prompt, quint64 steps) { return prompt ? 1 : steps; }
+
 } // namespace
 
 class TestTransaction : public QObject {
@@ -50,15 +63,17 @@ class TestTransaction : public QObject {
 private slots:
     // ---- the bounded wait ---------------------------------------------------------------------
 
+    void silent_device_runs_out_the_steps_on_rs232_data() { both_waits(); }
     void silent_device_runs_out_the_steps_on_rs232()
     {
-        PanelHarness h;
+        QFETCH(bool, prompt);
+        PanelHarness h(Settings(), wait_of(prompt));
         QVERIFY(h.load());
         QVERIFY(h.w().session().serial_connected());
         h.serial.responder = silent();
 
         const Timed t = timed_send(h.w(), "OUT002");
-        QCOMPARE(t.steps, quint64(301));
+        QCOMPARE(t.steps, steps_of(prompt, 301));
         qInfo("silent device, RS-232: %.3f s", t.seconds);
         QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
         QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
@@ -73,22 +88,24 @@ private slots:
 
         // A reset command takes the same course on this link: no restart message.
         const Timed r = timed_send(h.w(), "RST001");
-        QCOMPARE(r.steps, quint64(301));
+        QCOMPARE(r.steps, steps_of(prompt, 301));
         QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
         QVERIFY(h.boxes.boxes.isEmpty());
         QVERIFY(h.w().session().serial_connected());
     }
 
+    void silent_device_runs_out_the_steps_on_ethernet_data() { both_waits(); }
     void silent_device_runs_out_the_steps_on_ethernet()
     {
-        PanelHarness h;
+        QFETCH(bool, prompt);
+        PanelHarness h(Settings(), wait_of(prompt));
         QVERIFY(h.load());
         h.connect_tcp();
         QVERIFY(h.w().session().eth_connected());
         h.tcp.responder = silent();
 
         const Timed t = timed_send(h.w(), "OUT002");
-        QCOMPARE(t.steps, quint64(601));
+        QCOMPARE(t.steps, steps_of(prompt, 601));
         qInfo("silent device, Ethernet: %.3f s", t.seconds);
         QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.tcp.raw, QByteArray("OUT002\r"));
@@ -97,9 +114,11 @@ private slots:
         QVERIFY(h.w().session().eth_connected());
     }
 
+    void matching_reply_ends_the_wait_and_is_dispatched_data() { both_waits(); }
     void matching_reply_ends_the_wait_and_is_dispatched()
     {
-        PanelHarness h;
+        QFETCH(bool, prompt);
+        PanelHarness h(Settings(), wait_of(prompt));
         QVERIFY(h.load());
         ScriptedDevice dev;
         dev.answers["OUT003"] = "OUT003";
@@ -111,7 +130,7 @@ private slots:
         const Timed t = timed_send(h.w(), "OUT003");
         QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().device_state().cur_output, 3);
-        QVERIFY2(t.steps < 50, qPrintable(QString::number(t.steps)));
+        QVERIFY2(t.steps < (prompt ? 2 : 50), qPrintable(QString::number(t.steps)));
         PanelHarness::pump(20);
         QCOMPARE(handled, 1); // by the transaction, and not again by the receiver
         QVERIFY(!SessionTestAccess::cmd_busy(h.w().session()));
@@ -120,9 +139,11 @@ private slots:
         QVERIFY(SessionTestAccess::tim_rx_enabled(h.w().session())); // re-armed after the hand-over
     }
 
+    void reply_of_another_code_or_err_data() { both_waits(); }
     void reply_of_another_code_or_err()
     {
-        PanelHarness h;
+        QFETCH(bool, prompt);
+        PanelHarness h(Settings(), wait_of(prompt));
         QVERIFY(h.load());
 
         // Another code: not dispatched, reply_ok false.
@@ -148,17 +169,19 @@ private slots:
         h.serial.responder = always("OUT0X2\r");
         const Timed bad = timed_send(h.w(), "OUT002");
         QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
-        QCOMPARE(bad.steps, quint64(301));
+        QCOMPARE(bad.steps, steps_of(prompt, 301));
         QCOMPARE(h.w().device_state().cur_output, 1);
     }
 
+    void five_characters_when_the_steps_run_out_are_no_reply_data() { both_waits(); }
     void five_characters_when_the_steps_run_out_are_no_reply()
     {
-        PanelHarness h;
+        QFETCH(bool, prompt);
+        PanelHarness h(Settings(), wait_of(prompt));
         QVERIFY(h.load());
         h.serial.responder = always("OUT00");
         const Timed t = timed_send(h.w(), "OUT002");
-        QCOMPARE(t.steps, quint64(301));
+        QCOMPARE(t.steps, steps_of(prompt, 301));
         QVERIFY(!SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().device_state().cur_output, 1);
         QCOMPARE(SessionTestAccess::rx_count(h.w().session()), 0); // the fragment is thrown away with the transaction
@@ -193,11 +216,13 @@ private slots:
         QCOMPARE(h.w().command_log().log_lines(), 0);
     }
 
+    void nested_wait_does_not_stall_the_outer_one_data() { both_waits(); }
     void nested_wait_does_not_stall_the_outer_one()
     {
+        QFETCH(bool, prompt);
         // A handler that waits while a transaction waits (a late-reply wait started by a click):
         // both end on time, and the outer wait keeps its step count.
-        PanelHarness h;
+        PanelHarness h(Settings(), wait_of(prompt));
         QVERIFY(h.load());
         h.serial.responder = silent();
         double inner_seconds = -1;
@@ -211,7 +236,7 @@ private slots:
         });
         const Timed t = timed_send(h.w(), "OUT002");
         QVERIFY(inner_seconds > 0.1 && inner_seconds < 0.3);
-        QCOMPARE(t.steps, quint64(302)); // 301 steps and the nested wait
+        QCOMPARE(t.steps, steps_of(prompt, 301) + 1); // the reply's wait and the nested one
         QVERIFY2(t.seconds >= 0.6 && t.seconds < 1.1, qPrintable(QString::number(t.seconds)));
         QVERIFY(!h.w().session().waiting()); // the nested wait cleared it, as designed
     }
@@ -268,9 +293,11 @@ private slots:
 
     // ---- the busy flag ------------------------------------------------------------------------
 
+    void send_while_busy_is_dropped_data() { both_waits(); }
     void send_while_busy_is_dropped()
     {
-        PanelHarness h;
+        QFETCH(bool, prompt);
+        PanelHarness h(Settings(), wait_of(prompt));
         QVERIFY(h.load());
         h.serial.responder = always("OUT002\r");
         h.serial.delay_ms = 60;
@@ -292,11 +319,13 @@ private slots:
         QVERIFY(h.boxes.boxes.isEmpty());
     }
 
+    void reply_accepted_then_cleared_by_a_dropped_send_is_still_evaluated_data() { both_waits(); }
     void reply_accepted_then_cleared_by_a_dropped_send_is_still_evaluated()
     {
+        QFETCH(bool, prompt);
         // A dropped send clears reply_ok after the reply was accepted: the transaction no longer
         // sees it, waits out its steps, and still dispatches the reply it holds.
-        PanelHarness h;
+        PanelHarness h(Settings(), wait_of(prompt));
         QVERIFY(h.load());
         h.connect_tcp();
         h.tcp.responder = always("OUT003\r");
@@ -308,7 +337,8 @@ private slots:
         });
         const Timed t = timed_send(h.w(), "OUT003");
         QVERIFY(once);
-        QCOMPARE(t.steps, quint64(601));
+        QCOMPARE(t.steps, steps_of(prompt, 601));
+        QVERIFY2(t.seconds >= 1.2, qPrintable(QString::number(t.seconds)));
         QVERIFY(SessionTestAccess::reply_ok(h.w().session()));
         QCOMPARE(h.w().device_state().cur_output, 3);
         QCOMPARE(h.tcp.commands, QStringList{"OUT003"});
@@ -358,9 +388,11 @@ private slots:
 
     // ---- replies that find no transaction -----------------------------------------------------
 
+    void late_replies_are_dispatched_by_the_receivers_data() { both_waits(); }
     void late_replies_are_dispatched_by_the_receivers()
     {
-        PanelHarness h;
+        QFETCH(bool, prompt);
+        PanelHarness h(Settings(), wait_of(prompt));
         QVERIFY(h.load());
         // The reply comes after the wait has given up, however long its steps took on a busy machine.
         h.serial.responder = always("");
@@ -402,14 +434,19 @@ private slots:
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<bool>("answered");
-        QTest::newRow("RST001, silent") << "RST001" << false;
-        QTest::newRow("PWR001, answered before the drop") << "PWR001" << true;
+        QTest::addColumn<bool>("prompt");
+        for (const bool prompt : {false, true}) {
+            const char* wait = prompt ? ", prompt" : ", stepped";
+            QTest::newRow(qPrintable(QStringLiteral("RST001, silent") + wait)) << "RST001" << false << prompt;
+            QTest::newRow(qPrintable(QStringLiteral("PWR001, answered before the drop") + wait)) << "PWR001" << true << prompt;
+        }
     }
     void reset_and_power_on_over_ethernet_take_the_restart_course()
     {
         QFETCH(QString, command);
         QFETCH(bool, answered);
-        PanelHarness h;
+        QFETCH(bool, prompt);
+        PanelHarness h(Settings(), wait_of(prompt));
         QVERIFY(h.load());
         h.connect_tcp();
         QVERIFY(h.w().session().eth_connected());
@@ -454,9 +491,11 @@ private slots:
 
     // ---- unacknowledged sends -----------------------------------------------------------------
 
+    void nowait_sends_without_log_or_wait_and_its_answer_comes_later_data() { both_waits(); }
     void nowait_sends_without_log_or_wait_and_its_answer_comes_later()
     {
-        PanelHarness h;
+        QFETCH(bool, prompt);
+        PanelHarness h(Settings(), wait_of(prompt));
         QVERIFY(h.load());
         h.serial.responder = always("OUT003\r");
         h.serial.delay_ms = 20;
@@ -505,8 +544,11 @@ private slots:
     void nowait_answer_that_arrives_within_the_send_is_dispatched_and_receiving_goes_on_data()
     {
         QTest::addColumn<bool>("tcp");
-        QTest::newRow("RS-232") << false;
-        QTest::newRow("TCP") << true;
+        QTest::addColumn<bool>("prompt");
+        QTest::newRow("RS-232") << false << false;
+        QTest::newRow("TCP") << true << false;
+        QTest::newRow("RS-232, prompt") << false << true;
+        QTest::newRow("TCP, prompt") << true << true;
     }
     void nowait_answer_that_arrives_within_the_send_is_dispatched_and_receiving_goes_on()
     {
@@ -515,7 +557,8 @@ private slots:
         // one to take it over. The answer must still reach its handler, once, and the lines after
         // it must be heard on their own.
         QFETCH(bool, tcp);
-        PanelHarness h;
+        QFETCH(bool, prompt);
+        PanelHarness h(Settings(), wait_of(prompt));
         QVERIFY(h.load());
         if (tcp) h.connect_tcp();
         CommandWire& wire = tcp ? static_cast<CommandWire&>(h.tcp) : h.serial;
@@ -537,8 +580,10 @@ private slots:
         QTimer::singleShot(20, &h.w(), [&] { h.w().session().send_command_nowait("OUT004"); });
         QTimer::singleShot(60, &h.w(), [&] { feed("MOD002\r"); });
         const Exchange late = h.w().session().await_late_reply("MOD002", Exchange{});
-        // Both replies come within the first half-second step; the last one is the outcome.
-        QVERIFY(late.late && late.answered() && late.reply == "MOD002");
+        // Both replies come within the first half-second step, and the last one is the outcome;
+        // a wait that ends on the answer ends on the slider's.
+        if (prompt) QVERIFY(late.late && late.kind == Exchange::Kind::OtherCode && late.reply == "OUT004");
+        else QVERIFY(late.late && late.answered() && late.reply == "MOD002");
         QVERIFY(PanelHarness::wait_until([&] { return h.w().device_state().display_mode == 2; }, 1000));
         QCOMPARE(h.w().device_state().cur_output, 4);
         QCOMPARE(dispatched, (QStringList{"OUT", "OUT", "MOD"}));
@@ -551,9 +596,11 @@ private slots:
         QVERIFY(t.elapsed() < 300);
     }
 
+    void nowait_is_dropped_during_a_transaction_data() { both_waits(); }
     void nowait_is_dropped_during_a_transaction()
     {
-        PanelHarness h;
+        QFETCH(bool, prompt);
+        PanelHarness h(Settings(), wait_of(prompt));
         QVERIFY(h.load());
         h.serial.responder = [](const QByteArray& c) { return c == "OUT002" ? QByteArray("OUT002\r") : QByteArray(); };
         h.serial.delay_ms = 80;

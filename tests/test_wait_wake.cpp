@@ -1,7 +1,8 @@
 // How promptly the waiting primitive and the serial receiver wake: a wait step ends when the
 // millisecond clock passes its bound (never before it, and not most of a millisecond after it),
-// and bytes on the serial line are taken on the next pass of the event loop, not a tick later;
-// and that sessions waiting side by side in threads of their own all come to rest.
+// and bytes on the serial line are taken on the next pass of the event loop, not a tick later; a
+// wait of tavrion-ctl and the hub ends on its answer; and sessions waiting side by side in threads
+// of their own all come to rest.
 #include "support/panel_harness.h"
 #include "support/test_access.h"
 
@@ -45,6 +46,18 @@ public:
 
 private:
     QElapsedTimer timer_;
+};
+
+// A clock that stops when told: a wait bounded by it can then end only on what it waits for.
+class StoppableClock : public Clock {
+public:
+    StoppableClock() { timer_.start(); }
+    qint64 now_ms() override { return stopped_ms_ >= 0 ? stopped_ms_ : timer_.elapsed(); }
+    void stop() { stopped_ms_ = timer_.elapsed(); }
+
+private:
+    QElapsedTimer timer_;
+    qint64 stopped_ms_ = -1;
 };
 
 struct Window {
@@ -130,6 +143,57 @@ private slots:
         h.serial.feed("08\r");
         QCoreApplication::processEvents();
         QCOMPARE(h.w().txt_ver->text(), QStringLiteral("1.08"));
+    }
+
+    // tavrion-ctl and the hub wait for an answer, not for a step to end: the wait ends on the pass
+    // that accepts it, and serial bytes are taken as they come, without the receive tick.
+    void a_prompt_wait_ends_on_the_pass_that_takes_the_answer_data()
+    {
+        QTest::addColumn<bool>("tcp");
+        QTest::newRow("RS-232") << false;
+        QTest::newRow("TCP") << true;
+    }
+    void a_prompt_wait_ends_on_the_pass_that_takes_the_answer()
+    {
+        QFETCH(bool, tcp);
+        StoppableClock clock;
+        FakeSerialPort serial;
+        FakeTcpClient socket;
+        SessionPlatform p;
+        p.clock = &clock;
+        p.serial = &serial;
+        p.socket = &socket;
+        p.reply_wait = ReplyWait::Prompt;
+        DeviceSession session(p);
+        if (tcp) {
+            session.set_link_interface(1);
+            session.connect_tcp(QStringLiteral("127.0.0.1"));
+            QVERIFY(PanelHarness::wait_until([&] { return session.eth_connected(); }, 2000));
+        } else {
+            session.set_comm();
+            QVERIFY(session.serial_connected());
+            session.start_receiving();
+        }
+        CommandWire& wire = tcp ? static_cast<CommandWire&>(socket) : serial;
+        auto feed = [&](const QByteArray& bytes) { tcp ? socket.feed(bytes) : serial.feed(bytes); };
+        // The answer in two pieces 5 ms apart, and the clock standing still: only the answer can
+        // end the wait.
+        wire.responder = [&](const QByteArray&) {
+            QTimer::singleShot(5, &session, [&] { feed("06\r"); });
+            return QByteArray("VER1");
+        };
+        clock.stop();
+        const Exchange e = session.send_command("VER999");
+        QCOMPARE(int(e.kind), int(Exchange::Kind::Answered));
+        QCOMPARE(e.reply, std::string("VER106"));
+        QCOMPARE(SessionTestAccess::wait_step_count(session), quint64(1));
+        QVERIFY(!SessionTestAccess::cmd_busy(session));
+        if (!tcp) {
+            serial.feed("VER1");
+            QCoreApplication::processEvents();
+            QCOMPARE(SessionTestAccess::rx_count(session), 4);
+            QVERIFY(!session.findChild<QTimer*>(QStringLiteral("tim_rx"))->isActive());
+        }
     }
 
     // The hub waits in one session per unit, each in a thread of its own. Once their waits are

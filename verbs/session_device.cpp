@@ -24,7 +24,7 @@ constexpr qint64 kRetryMs = 500;
 } // namespace
 
 SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<SerialPort> serial,
-                             std::unique_ptr<TcpClient> socket, LinkWatch watch)
+                             std::unique_ptr<TcpClient> socket, LinkWatch watch, ReplyWait wait)
     : clock_(std::move(clock)), serial_(std::move(serial)), socket_(std::move(socket))
 {
     SessionPlatform p;
@@ -32,6 +32,7 @@ SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<Seria
     p.serial = serial_.get();
     p.socket = socket_.get();
     p.link_watch = watch;
+    p.reply_wait = wait;
     session_ = std::make_unique<DeviceSession>(p);
     DeviceSession* s = session_.get();
     QObject::connect(s, &DeviceSession::log_entry, s, [this](const std::string& text) {
@@ -141,13 +142,13 @@ bool SessionDevice::wait_ready(int seconds)
 }
 
 std::unique_ptr<SessionDevice> open_session(const LinkTarget& link, const std::string& program_dir, std::string& error,
-                                            LinkWatch watch)
+                                            LinkWatch watch, ReplyWait wait)
 {
     auto serial = std::make_unique<QtSerialPort>(QString::fromLocal8Bit(program_dir.c_str()));
     QtSerialPort* port = serial.get();
     if (!link.serial_path.empty()) port->set_device_path(QString::fromLocal8Bit(link.serial_path.c_str()));
     auto device = std::make_unique<SessionDevice>(std::make_unique<SteadyClock>(), std::move(serial),
-                                                  std::make_unique<QtTcpClient>(), watch);
+                                                  std::make_unique<QtTcpClient>(), watch, wait);
     if (link.serial) {
         if (device->open_serial(link.com_port)) return device;
         error = "cannot be opened";
@@ -159,10 +160,10 @@ std::unique_ptr<SessionDevice> open_session(const LinkTarget& link, const std::s
     return nullptr;
 }
 
-DeviceOpener session_opener(const std::string& program_dir)
+DeviceOpener session_opener(const std::string& program_dir, ReplyWait wait)
 {
-    return [program_dir](const LinkTarget& link, std::string& error) -> std::unique_ptr<Device> {
-        return open_session(link, program_dir, error);
+    return [program_dir, wait](const LinkTarget& link, std::string& error) -> std::unique_ptr<Device> {
+        return open_session(link, program_dir, error, LinkWatch::Polled, wait);
     };
 }
 

@@ -1,4 +1,4 @@
-// The verbs' Device on the panel's own DeviceSession: the same framing, the same step-bounded
+// The verbs' Device on the panel's own DeviceSession: the same framing, the same bounds of the
 // waits, the same late-reply waits and the same restart course as the window. The session runs
 // without message boxes; what they would report comes back as an Answer or as the reason a link
 // could not be opened.
@@ -27,9 +27,10 @@ namespace tavrion::verbs {
 class SessionDevice : public Device {
 public:
     // Takes the platform the session runs on; nothing is opened yet. `watch`: how the session
-    // learns that its TCP link went (the window's 100 ms watch unless told otherwise).
+    // learns that its TCP link went (the window's 100 ms watch unless told otherwise); `wait`: how
+    // it waits for an answer (the window's steps unless told otherwise).
     SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<SerialPort> serial, std::unique_ptr<TcpClient> socket,
-                  LinkWatch watch = LinkWatch::Polled);
+                  LinkWatch watch = LinkWatch::Polled, ReplyWait wait = ReplyWait::Stepped);
     ~SessionDevice() override;
 
     // Opens COM `port` as the panel's Connect does, with the receive tick running. False when the
@@ -67,8 +68,8 @@ private:
 // Opens `link` on the real clock, serial port and TCP client, with the serial devices of
 // `program_dir` (as the panel's COMn). Failures name the device and the reason.
 std::unique_ptr<SessionDevice> open_session(const LinkTarget& link, const std::string& program_dir, std::string& error,
-                                            LinkWatch watch = LinkWatch::Polled);
-// The same, as tavrion-ctl's opener.
-DeviceOpener session_opener(const std::string& program_dir);
+                                            LinkWatch watch = LinkWatch::Polled, ReplyWait wait = ReplyWait::Stepped);
+// The same, as tavrion-ctl's opener: waits that end on the answer, as nobody watches them in steps.
+DeviceOpener session_opener(const std::string& program_dir, ReplyWait wait = ReplyWait::Prompt);
 
 } // namespace tavrion::verbs

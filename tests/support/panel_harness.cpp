@@ -15,9 +15,10 @@
 
 namespace tavrion::test {
 
-PanelHarness::PanelHarness(const Settings& settings) : folder(settings)
+PanelHarness::PanelHarness(const Settings& settings, ReplyWait wait) : folder(settings)
 {
     Platform p;
+    p.reply_wait = wait;
     p.program_dir = folder.path();
     p.clock = &clock;
     p.serial = &serial;

@@ -21,7 +21,8 @@ namespace tavrion::test {
 
 class PanelHarness {
 public:
-    explicit PanelHarness(const Settings& settings = Settings());
+    // `wait`: how the session waits for answers (the window's steps, or as tavrion-ctl and the hub).
+    explicit PanelHarness(const Settings& settings = Settings(), ReplyWait wait = ReplyWait::Stepped);
     ~PanelHarness();
 
     // Runs the start-up course; false when it stopped on a file error.

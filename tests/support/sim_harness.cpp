@@ -24,7 +24,7 @@ Settings settings_for(SimHarness::Link link, bool advanced)
 }
 } // namespace
 
-SimHarness::SimHarness(Link l, bool advanced, int baud) : link(l), folder(settings_for(l, advanced)), advanced_(advanced)
+SimHarness::SimHarness(Link l, bool advanced, int baud, ReplyWait wait) : link(l), folder(settings_for(l, advanced)), advanced_(advanced)
 {
     if (link == Link::Serial) {
         QDir().mkpath(folder.file(QStringLiteral("serial")));
@@ -36,6 +36,7 @@ SimHarness::SimHarness(Link l, bool advanced, int baud) : link(l), folder(settin
     serial_ = std::make_unique<QtSerialPort>(folder.path());
     tcp_ = std::make_unique<QtTcpClient>();
     Platform p;
+    p.reply_wait = wait;
     p.program_dir = folder.path();
     p.clock = &clock;
     p.serial = serial_.get();

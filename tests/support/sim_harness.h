@@ -22,7 +22,9 @@ public:
     enum class Link { Serial, Tcp };
     // Serial: the simulator's pty appears as COM1 and start-up opens it. Tcp: the simulator
     // listens on a free loopback port and the address box names it; connect_tcp() connects.
-    explicit SimHarness(Link link = Link::Serial, bool advanced = true, int baud = 115200);
+    // `wait`: how the session waits for answers (the window's steps, or as tavrion-ctl and the hub).
+    explicit SimHarness(Link link = Link::Serial, bool advanced = true, int baud = 115200,
+                        ReplyWait wait = ReplyWait::Stepped);
     ~SimHarness();
 
     bool load();             // Form_Load; for Tcp also connects

@@ -22,7 +22,8 @@ public:
     // The receive buffer; while a handler runs, the six-character reply.
     static const std::string& reply_text(const DeviceSession& s) { return s.reply_text_; }
     static int rx_count(const DeviceSession& s) { return s.rx_count_; }
-    static quint64 wait_step_count(const DeviceSession& s) { return s.wait_step_count_; } // calls of wait_seconds
+    // Calls of wait_seconds, and one for each wait that ends on the answer (ReplyWait::Prompt).
+    static quint64 wait_step_count(const DeviceSession& s) { return s.wait_step_count_; }
     static bool tim_rx_enabled(const DeviceSession& s) { return s.tim_rx_on_; }
     static void set_tim_rx_enabled(DeviceSession& s, bool on) { s.set_tim_rx_enabled(on); }
     // Network query: 254 idle, 0..2 the query sent, 3 its 16-character answer received.
