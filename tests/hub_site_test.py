@@ -4,7 +4,8 @@
 accepted by `promtool check metrics`; a real Prometheus server scraping it, asked through its
 HTTP API for a unit's link state; READY=1 and WATCHDOG=1 on a notify socket of the test's own;
 the OpenAPI document served as kept in docs/, naming every route with examples that match what
-the hub answers, and passing an OpenAPI validator; a web port in use named with its reason.
+the hub answers, and passing an OpenAPI validator; a web port in use named with its reason, and
+the warning for --metrics-open beyond loopback.
 Usage: hub_site_test.py PROGRAM_DIR SOURCE_DIR [CASE...]   (cases: see CASES at the end)"""
 import json
 import os
@@ -321,16 +322,29 @@ def case_openapi(site, source_dir):
     assert check.returncode == 0, "redocly lint: %s%s" % (check.stdout, check.stderr)
 
 
-def case_port_in_use(site, source_dir):
-    hub = subprocess.run([os.path.join(site.program_dir, "tavrion-hub"), "--units", os.path.join(site.work, "closed.json"),
-                          "--listen", "127.0.0.1:%d" % site.port, "--token-file", site.token_file],
-                         capture_output=True, text=True, timeout=30)
-    assert hub.returncode == 3, "a hub on a port in use ended with %d" % hub.returncode
-    assert re.search(r"cannot listen on 127\.0\.0\.1:%d: .*in use" % site.port, hub.stderr), hub.stderr
+def case_bad_listen(site, source_dir):
+    # (listen address, options, what standard error must say): the web port's reason, and the
+    # warning for --metrics-open on an address other than loopback (192.0.2.1 is documentation's
+    # own, held by no machine: the hub cannot bind it, so nothing listens beyond loopback).
+    rows = [
+        ("127.0.0.1:%d" % site.port, [], r"cannot listen on 127\.0\.0\.1:%d: .*in use" % site.port),
+        ("192.0.2.1:0", ["--metrics-open"], r"warning: --metrics-open with --listen 192\.0\.2\.1:0: the metrics are open"),
+        ("192.0.2.1:0", [], r"cannot listen on 192\.0\.2\.1:0: \S"),
+    ]
+    for listen, options, pattern in rows:
+        hub = subprocess.run([os.path.join(site.program_dir, "tavrion-hub"), "--units", os.path.join(site.work, "closed.json"),
+                              "--listen", listen, "--token-file", site.token_file] + options,
+                             capture_output=True, text=True, timeout=30)
+        assert hub.returncode == 3, "a hub on %s ended with %d" % (listen, hub.returncode)
+        assert re.search(pattern, hub.stderr), "%s %s: %s" % (listen, options, hub.stderr)
+    loopback = subprocess.run([os.path.join(site.program_dir, "tavrion-hub"), "--units", os.path.join(site.work, "closed.json"),
+                               "--listen", "127.0.0.1:%d" % site.port, "--token-file", site.token_file, "--metrics-open"],
+                              capture_output=True, text=True, timeout=30)
+    assert "warning" not in loopback.stderr, "a warning for --metrics-open on loopback: " + loopback.stderr
 
 
 CASES = {"notify": case_notify, "access": case_health_and_access, "metrics": case_metrics,
-         "openapi": case_openapi, "port": case_port_in_use, "prometheus": case_prometheus}
+         "openapi": case_openapi, "listen": case_bad_listen, "prometheus": case_prometheus}
 
 
 def main():
