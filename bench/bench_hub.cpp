@@ -6,7 +6,7 @@
 // reading through tavrion-ctl's session with the window's stepped waits and with its own, over TCP
 // and a pseudo-terminal, and the whole tavrion-ctl program; the time until the last of
 // 20 event clients has a change; and the hub's idle CPU and memory with 8 and more units polled
-// every 10 s; on an MQTT broker, a device's reply to the
+// every 10 s (its watchdog on, as the service runs it) with the time of a /metrics scrape; on an MQTT broker, a device's reply to the
 // message at a subscriber and the idle cost of 64 units. A program, not a test: it asserts no times.
 #include "verbs/runner.h"
 #include "verbs/session_device.h"
@@ -35,6 +35,8 @@
 #include <cstdio>
 #include <memory>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
@@ -124,6 +126,18 @@ public:
         if (!mqtt_url.isEmpty()) root[QStringLiteral("mqtt")] = QJsonObject{{"url", mqtt_url}};
         f.write(QJsonDocument(root).toJson());
         f.close();
+        // The watchdog on, as systemd runs the service (WatchdogSec=30: a pat every 15 s), with a
+        // notify socket of the bench's own that nobody reads.
+        notify_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un where{};
+        where.sun_family = AF_UNIX;
+        const QByteArray path = dir_.filePath("notify").toLocal8Bit();
+        std::snprintf(where.sun_path, sizeof where.sun_path, "%s", path.constData());
+        ::bind(notify_, reinterpret_cast<const sockaddr*>(&where), sizeof where);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(path));
+        env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("30000000"));
+        process_.setProcessEnvironment(env);
         process_.start(kHub, {"--units", f.fileName(), "--listen", "127.0.0.1:0", "--token-file", dir_.filePath("token")});
         QByteArray out;
         wait_until([&] {
@@ -141,6 +155,7 @@ public:
     {
         process_.terminate();
         process_.waitForFinished(30000);
+        ::close(notify_);
     }
     qint64 pid() const { return process_.processId(); }
     // utime + stime in seconds, and the resident set in MiB.
@@ -167,6 +182,7 @@ public:
 private:
     QTemporaryDir dir_;
     QProcess process_;
+    int notify_ = -1;
 };
 
 QByteArray request_bytes(const HubProcess& hub, const QByteArray& method, const QByteArray& path, const QByteArray& body = {})
@@ -186,6 +202,11 @@ public:
     }
     QJsonObject request(const QByteArray& method, const QByteArray& path, const QByteArray& body = {})
     {
+        return QJsonDocument::fromJson(answer(method, path, body)).object();
+    }
+    // The answer's body as it came.
+    QByteArray answer(const QByteArray& method, const QByteArray& path, const QByteArray& body = {})
+    {
         socket_.write(request_bytes(hub_, method, path, body));
         QByteArray all;
         int length = -1, end = -1;
@@ -195,7 +216,7 @@ public:
                 length = QRegularExpression(QStringLiteral("Content-Length: (\\d+)")).match(QString::fromLatin1(all.left(end))).captured(1).toInt();
             return end >= 0 && all.size() >= end + 4 + length;
         }, 60000);
-        return QJsonDocument::fromJson(all.mid(end + 4)).object();
+        return all.mid(end + 4);
     }
 
 private:
@@ -530,6 +551,21 @@ void idle_run(const Devices& devices, int units, int poll, int seconds, const QS
     std::printf("  %3d units%s: CPU %5.2f %%, RSS %6.1f MiB", units, note, share * 100.0, hub.rss_mib());
     if (target > 0) std::printf("   (target under %.1f %%: %s)", target * 100.0, share < target ? "met" : "MISSED");
     std::printf("\n");
+    // A scrape of /metrics, the units idle between polls, on a connection of its own (the first
+    // has been idle as long as the hub keeps an idle one).
+    std::vector<double> scrapes;
+    Client scraper(hub);
+    for (int i = 0; i < 50; ++i) {
+        const double began = g_clock.nsecsElapsed() / 1e6;
+        const QByteArray text = scraper.answer("GET", "/metrics");
+        scrapes.push_back(g_clock.nsecsElapsed() / 1e6 - began);
+        if (!text.contains("tavrion_unit_link_state")) {
+            std::printf("  /metrics answered without the units' figures\n");
+            break;
+        }
+    }
+    std::printf("  %3d units%s: GET /metrics median %.2f ms, p95 %.2f ms (50 scrapes)\n", units, note,
+                percentile(scrapes, 0.5), percentile(scrapes, 0.95));
 }
 
 // The sizes the targets name: 8 units polled every 10 s under 0.5 % of a core, 64 under 2 %.
@@ -583,6 +619,7 @@ public:
 private:
     QTemporaryDir dir_;
     QProcess process_;
+    int notify_ = -1;
 };
 
 void mqtt(int reps, int units, int seconds)

@@ -355,6 +355,7 @@ quint16 HttpFront::listen(const QHostAddress& address, quint16 port)
 {
     auto* server = new QTcpServer(this);
     if (!server->listen(address, port)) {
+        listen_error_ = server->errorString();
         delete server;
         return 0;
     }

@@ -75,6 +75,10 @@ public:
     ~HttpFront() override;
     // The port listened on (the one chosen when `port` is 0); 0 when it cannot listen.
     quint16 listen(const QHostAddress& address, quint16 port);
+    // Why the last listen() failed ("The bound address is already in use", ...).
+    QString listen_error() const { return listen_error_; }
+    // Client connections open now, event streams included.
+    int open_connections() const { return int(connections_.size()); }
     // Stops listening, closes the streams and the connections without a request in progress,
     // lets the answers already written reach their clients (at most `within_ms`), then calls `done`.
     void drain(int within_ms, std::function<void()> done);
@@ -93,6 +97,7 @@ private:
     QList<Connection*> connections_;
     std::function<void()> drained_;
     bool draining_ = false;
+    QString listen_error_;
 };
 
 } // namespace tavrion::hub

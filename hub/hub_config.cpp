@@ -104,6 +104,8 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
             o.help = true;
         } else if (arg == QLatin1String("--show-url")) {
             o.show_url = true;
+        } else if (arg == QLatin1String("--metrics-open")) {
+            o.metrics_open = true;
         } else if (arg == QLatin1String("--units") || arg == QLatin1String("--token-file")
                    || arg == QLatin1String("--listen") || arg == QLatin1String("--allow-host")
                    || arg == QLatin1String("--protocol-listen") || is_mqtt_option(arg)) {
@@ -138,7 +140,7 @@ QString usage_text()
     return QStringLiteral(
         "Usage: tavrion-hub [--units FILE] [--listen ADDR:PORT] [--token-file FILE]\n"
         "                   [--allow-host NAME]... [--protocol-listen ID=ADDR:PORT]...\n"
-        "                   [--show-url]\n"
+        "                   [--metrics-open] [--show-url]\n"
         "                   [--mqtt URL [--mqtt-credentials FILE] [--mqtt-ca FILE]\n"
         "                    [--mqtt-prefix P] [--mqtt-discovery-prefix P|none]]\n"
         "\n"
@@ -164,6 +166,8 @@ QString usage_text()
         "  --mqtt-prefix P     the topics' prefix (default tavrion)\n"
         "  --mqtt-discovery-prefix P  Home Assistant's discovery prefix (default homeassistant;\n"
         "                      none: no discovery)\n"
+        "  --metrics-open      GET /metrics without a token (for a Prometheus on this machine;\n"
+        "                      with a --listen address other than loopback, open to that network)\n"
         "  --show-url          print the address to open in a browser, and exit\n"
         "  --help              this text\n");
 }

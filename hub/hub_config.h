@@ -28,6 +28,7 @@ struct HubOptions {
     QStringList allow_hosts;
     std::vector<std::pair<std::string, ListenAddress>> protocol_listen; // unit id, where
     MqttOptions mqtt;
+    bool metrics_open = false; // GET /metrics without a token
     bool show_url = false;
     bool help = false;
 };

@@ -3,6 +3,7 @@
 // unit's thread posts the outcome back.
 #include "hub/hub_server.h"
 
+#include "hub/metrics.h"
 #include "hub/mqtt_bridge.h"
 #include "hub/run_request.h"
 #include "hub/sign_in.h"
@@ -66,11 +67,41 @@ void answer_html(const ExchangePtr& ex, int status, const QByteArray& html)
                {{"Content-Security-Policy", plain_page_policy()}, {"Cache-Control", "no-store"}});
 }
 
-QByteArray page()
+QByteArray resource(const QString& name)
 {
-    QFile f(QStringLiteral(":/hub/index.html"));
+    QFile f(QStringLiteral(":/hub/") + name);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+QByteArray page() { return resource(QStringLiteral("index.html")); }
+
+// An exchange that counts its answer by status before passing it on: the figures of the metrics
+// page, taken on this side of the HTTP front.
+class CountedExchange : public HttpExchange {
+public:
+    CountedExchange(ExchangePtr inner, std::shared_ptr<std::map<int, quint64>> counts)
+        : inner_(std::move(inner)), counts_(std::move(counts))
+    {
+    }
+    void answer(int status, const QByteArray& content_type, const QByteArray& body, const HeaderList& extra) override
+    {
+        if (!inner_->answered()) ++(*counts_)[status];
+        inner_->answer(status, content_type, body, extra);
+    }
+    void start_stream(const QByteArray& content_type) override
+    {
+        if (!inner_->answered()) ++(*counts_)[200];
+        inner_->start_stream(content_type);
+    }
+    void stream(const QByteArray& piece) override { inner_->stream(piece); }
+    bool connected() const override { return inner_->connected(); }
+    bool answered() const override { return inner_->answered(); }
+    std::shared_ptr<const std::atomic<bool>> gone() const override { return inner_->gone(); }
+
+private:
+    ExchangePtr inner_;
+    std::shared_ptr<std::map<int, quint64>> counts_;
+};
 
 } // namespace
 
@@ -132,10 +163,12 @@ quint16 Hub::start()
 {
     HttpLimits limits = HttpLimits::from_environment();
     limits.max_body = kMaxBodyBytes;
-    front_ = new HttpFront([this](const HttpRequest& r, const ExchangePtr& ex) { handle(r, ex); }, limits, this);
+    front_ = new HttpFront([this](const HttpRequest& r, const ExchangePtr& ex) {
+        handle(r, std::make_shared<CountedExchange>(ex, answers_));
+    }, limits, this);
     const quint16 port = front_->listen(options_.listen_address, options_.listen_port);
     if (!port) {
-        start_error_ = QStringLiteral("cannot listen on %1").arg(options_.listen_text);
+        start_error_ = QStringLiteral("cannot listen on %1: %2").arg(options_.listen_text, front_->listen_error());
         return 0;
     }
     hosts_ = std::make_unique<HostRules>(options_, port);
@@ -218,6 +251,23 @@ void Hub::handle(const HttpRequest& r, const ExchangePtr& ex)
     if (stopping_) {
         answer_error(ex, 503, QStringLiteral("the hub is stopping"));
         return;
+    }
+    // For an uptime checker: the hub serves; nothing about the units, so no token.
+    if (r.path == QLatin1String("/healthz")) {
+        if (!reads(r)) return answer_get_only(ex);
+        return ex->answer(200, "text/plain; charset=utf-8", "ok\n", {{"Cache-Control", "no-store"}});
+    }
+    if (r.path == QLatin1String("/metrics")) {
+        if (!reads(r)) return answer_get_only(ex);
+        if (!options_.metrics_open && !authorised(r))
+            return answer_error(ex, 401, QStringLiteral("a valid access token is needed (or tavrion-hub --metrics-open)"),
+                                {{"WWW-Authenticate", "Bearer"}});
+        return answer_metrics(ex);
+    }
+    // The API's description holds nothing of this site.
+    if (r.path == QLatin1String("/api/openapi.json")) {
+        if (!reads(r)) return answer_get_only(ex);
+        return ex->answer(200, kJson, resource(QStringLiteral("openapi.json")), {{"Cache-Control", "no-store"}});
     }
     if (r.path == QLatin1String("/")) {
         if (!reads(r)) {
@@ -337,6 +387,24 @@ void Hub::published(Unit& unit, const QJsonObject& document)
     auto& s = unit.streams;
     s.erase(std::remove_if(s.begin(), s.end(), [](const ExchangePtr& e) { return !e->connected(); }), s.end());
     for (const ExchangePtr& e : s) e->stream(event);
+}
+
+void Hub::answer_metrics(const ExchangePtr& ex)
+{
+    std::vector<UnitFigures> units;
+    HttpFigures http;
+    for (auto& u : units_) {
+        const QString state = u->document.value(QLatin1String("link")).toObject().value(QLatin1String("state")).toString(QStringLiteral("connecting"));
+        units.push_back({QString::fromStdString(u->config.id), state, u->worker->stats()});
+        for (const ExchangePtr& e : u->streams) http.event_streams += e->connected();
+    }
+    http.answers = *answers_;
+    http.answers[200] += 1; // this answer, counted as it is written
+    http.open_connections = front_->open_connections();
+    std::optional<bool> mqtt;
+    if (bridge_) mqtt = bridge_->connected();
+    const QByteArray text = metrics_text(units, http, mqtt, process_figures());
+    ex->answer(200, "text/plain; version=0.0.4; charset=utf-8", text, {{"Cache-Control", "no-store"}});
 }
 
 void Hub::keep_streams_alive()

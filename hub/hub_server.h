@@ -11,6 +11,7 @@
 #include <QObject>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -50,6 +51,7 @@ private:
     void keep_streams_alive();
     void start_bridge();
     Unit* find(const QString& id);
+    void answer_metrics(const ExchangePtr& exchange);
 
     UnitsSetup setup_;
     HubOptions options_;
@@ -64,6 +66,8 @@ private:
     QString start_error_;
     std::optional<MqttSettings> mqtt_;
     MqttBridge* bridge_ = nullptr;
+    // Answers by HTTP status, counted as they are written (in this thread).
+    std::shared_ptr<std::map<int, quint64>> answers_ = std::make_shared<std::map<int, quint64>>();
 };
 
 } // namespace tavrion::hub

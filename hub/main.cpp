@@ -1,5 +1,6 @@
 // tavrion-hub: the web remote for one or several KV-7720 units (see --help).
 #include "hub/hub_server.h"
+#include "hub/service_notify.h"
 #include "hub/sign_in.h"
 
 #include <QCoreApplication>
@@ -71,6 +72,11 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    const QHostAddress listen = options->listen_address;
+    if (options->metrics_open && !listen.isLoopback())
+        print(stderr, QStringLiteral("tavrion-hub: warning: --metrics-open with --listen %1: the metrics are open without a "
+                                     "token to every client that reaches that address\n").arg(options->listen_text));
+
     int status = 0;
     {
         Hub hub(std::move(*setup), *options, *token, dir);
@@ -82,10 +88,12 @@ int main(int argc, char** argv)
         }
         // SIGINT and SIGTERM stop every unit between two commands, answer the requests in flight,
         // and then end the event loop.
+        ServiceNotifier service;
         if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signal_pipe) == 0) {
             auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &app);
-            QObject::connect(notifier, &QSocketNotifier::activated, &hub, [notifier, &hub] {
+            QObject::connect(notifier, &QSocketNotifier::activated, &hub, [notifier, &hub, &service] {
                 notifier->setEnabled(false);
+                service.stopping();
                 hub.shutdown([] { QCoreApplication::exit(0); });
             });
             std::signal(SIGINT, on_signal);
@@ -94,6 +102,7 @@ int main(int argc, char** argv)
         const QString host = options->listen_text.left(options->listen_text.lastIndexOf(QLatin1Char(':')));
         print(stdout, QStringLiteral("tavrion-hub: listening on http://%1:%2/ (tavrion-hub --show-url prints the address "
                                      "to open)\n").arg(host).arg(port));
+        service.ready();
         status = app.exec();
     }
     return status;

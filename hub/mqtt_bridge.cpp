@@ -133,6 +133,8 @@ void MqttBridge::on_problem(const QString& reason)
     log_line(QStringLiteral("MQTT broker %1:%2: %3").arg(e.host).arg(e.port).arg(reason));
 }
 
+bool MqttBridge::connected() const { return client_ && client_->is_connected(); }
+
 void MqttBridge::on_connected()
 {
     const MqttEndpoint& e = settings_.endpoint;

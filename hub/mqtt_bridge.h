@@ -41,6 +41,8 @@ public:
     void stop();
     // The unit's document after a change (its version moved on).
     void unit_changed(const QString& id, const QJsonObject& document);
+    // Connected to the broker now.
+    bool connected() const;
 
 private:
     struct Unit;

@@ -94,6 +94,7 @@ void ProtocolPort::accept()
         c->source = next_source_++;
         s->setReadBufferSize(kReadChunk);
         clients_.push_back(c);
+        if (stats_) stats_->protocol_clients = int(clients_.size());
         const std::weak_ptr<Client> weak = c;
         connect(s, &QTcpSocket::readyRead, this, [this, weak] {
             if (auto c = weak.lock()) read(c);
@@ -150,6 +151,8 @@ void ProtocolPort::read(const std::shared_ptr<Client>& c)
         }, Qt::QueuedConnection);
 }
 
+void ProtocolPort::count_clients_into(std::shared_ptr<UnitStats> stats) { stats_ = std::move(stats); }
+
 void ProtocolPort::answer(const std::shared_ptr<Client>& c, const std::string& bytes)
 {
     if (*c->gone || bytes.empty()) return;
@@ -161,6 +164,7 @@ void ProtocolPort::drop(const std::shared_ptr<Client>& c, const char* why)
 {
     if (c->gone->exchange(true)) return;
     clients_.erase(std::remove(clients_.begin(), clients_.end(), c), clients_.end());
+    if (stats_) stats_->protocol_clients = int(clients_.size());
     if (why)
         std::fprintf(stderr, "tavrion-hub: unit %s: protocol client %s disconnected: %s\n", unit_id_.c_str(),
                      c->peer.toLocal8Bit().constData(), why);

@@ -39,6 +39,8 @@ public:
     void drop_clients();
     // What the device sent by itself goes to every client.
     void broadcast(const std::string& bytes);
+    // The number of clients connected is kept there from now on.
+    void count_clients_into(std::shared_ptr<UnitStats> stats);
 
 private:
     struct Client;
@@ -53,6 +55,7 @@ private:
     std::vector<std::shared_ptr<Client>> clients_;
     bool unit_up_ = false;
     int next_source_ = kFirstPortSource;
+    std::shared_ptr<UnitStats> stats_;
 };
 
 } // namespace tavrion::hub

@@ -10,6 +10,7 @@
 #include "verbs/runner.h"
 #include "verbs/session_device.h"
 
+#include <chrono>
 #include <utility>
 
 namespace tavrion::hub {
@@ -83,16 +84,26 @@ std::optional<verbs::LinkTarget> target_of(const std::string& option, const std:
 // being waited for after a restart.
 class WatchedDevice : public verbs::Device {
 public:
-    WatchedDevice(verbs::Device& inner, bool& unanswered, bool& awaiting_restart)
-        : inner_(inner), unanswered_(unanswered), awaiting_restart_(awaiting_restart)
+    WatchedDevice(verbs::Device& inner, bool& unanswered, bool& awaiting_restart, UnitStats* stats)
+        : inner_(inner), unanswered_(unanswered), awaiting_restart_(awaiting_restart), stats_(stats)
     {
     }
-    verbs::Answer ask(const std::string& command) override { return noted(inner_.ask(command)); }
-    verbs::Answer ask_slow(const std::string& command) override { return noted(inner_.ask_slow(command)); }
+    verbs::Answer ask(const std::string& command) override
+    {
+        const auto began = Clock::now();
+        return noted(inner_.ask(command), began);
+    }
+    verbs::Answer ask_slow(const std::string& command) override
+    {
+        const auto began = Clock::now();
+        return noted(inner_.ask_slow(command), began);
+    }
     std::optional<std::string> network_query(const std::string& command) override
     {
+        const auto began = Clock::now();
         auto answer = inner_.network_query(command);
         unanswered_ = !answer;
+        count(answer ? ExchangeOutcome::Answered : ExchangeOutcome::Silent, began);
         return answer;
     }
     bool on_serial() const override { return inner_.on_serial(); }
@@ -106,14 +117,34 @@ public:
     DeviceModel& model() override { return inner_.model(); }
 
 private:
-    verbs::Answer noted(const verbs::Answer& a)
+    using Clock = std::chrono::steady_clock;
+    verbs::Answer noted(const verbs::Answer& a, Clock::time_point began)
     {
         unanswered_ = a.kind == Exchange::Kind::Silent || a.kind == Exchange::Kind::Unreadable;
+        count(outcome_of(a.kind), began);
         return a;
+    }
+    static ExchangeOutcome outcome_of(Exchange::Kind kind)
+    {
+        switch (kind) {
+        case Exchange::Kind::Answered: return ExchangeOutcome::Answered;
+        case Exchange::Kind::Refused: return ExchangeOutcome::Refused;
+        case Exchange::Kind::OtherCode: return ExchangeOutcome::OtherCode;
+        case Exchange::Kind::Silent: return ExchangeOutcome::Silent;
+        case Exchange::Kind::Unreadable: return ExchangeOutcome::Unreadable;
+        case Exchange::Kind::Restarted: return ExchangeOutcome::Restarted;
+        case Exchange::Kind::Ended: return ExchangeOutcome::Ended;
+        default: return ExchangeOutcome::LinkDown;
+        }
+    }
+    void count(ExchangeOutcome outcome, Clock::time_point began)
+    {
+        if (stats_) stats_->count_exchange(outcome, std::chrono::duration<double>(Clock::now() - began).count());
     }
     verbs::Device& inner_;
     bool& unanswered_;
     bool& awaiting_restart_;
+    UnitStats* stats_;
 };
 
 } // namespace
@@ -188,6 +219,7 @@ struct UnitBackend::Impl {
     std::function<void(const std::string&)> received;
     std::function<void()> restarted;
     std::optional<bool> powered; // the power state last reported
+    std::shared_ptr<UnitStats> stats;
 
     void watch_for_port();
 
@@ -205,7 +237,7 @@ struct UnitBackend::Impl {
         c.resolutions = names();
         c.link_name = link.name();
         c.wait_ready = wait_ready;
-        WatchedDevice watched(*device, unanswered, awaiting_restart);
+        WatchedDevice watched(*device, unanswered, awaiting_restart, stats.get());
         return verbs::run_verb(verb, watched, c);
     }
 
@@ -288,6 +320,8 @@ void UnitBackend::Impl::watch_for_port()
         if (on && was_off) restarted();
     });
 }
+
+void UnitBackend::count_into(std::shared_ptr<UnitStats> stats) { d_->stats = std::move(stats); }
 
 void UnitBackend::on_received(std::function<void(const std::string&)> handler) { d_->received = std::move(handler); }
 

@@ -3,6 +3,8 @@
 // file that knows how tavrion-ctl carries verbs out; everything runs in the unit's own thread.
 #pragma once
 
+#include "hub/unit_stats.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -101,6 +103,8 @@ public:
     // Called (in the unit's thread) with what the device sent outside pass_through: the answers
     // of the hub's own exchanges, late answers and the replies it sends by itself.
     void on_received(std::function<void(const std::string&)> handler);
+    // Every exchange the hub's own verbs make from now on is counted there (outcome and time).
+    void count_into(std::shared_ptr<UnitStats> stats);
     // Called (in the unit's thread) when the device restarts: a power-on, a factory reset, or the
     // TCP restart course.
     void on_restart(std::function<void()> handler);

@@ -3,6 +3,7 @@
 
 #include "hub/protocol_port.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMetaObject>
@@ -90,6 +91,7 @@ void UnitWorker::open_protocol_port()
         return;
     }
     port_ = new ProtocolPort(config_.id, [this](Job job) { submit(std::move(job)); }, this);
+    port_->count_clients_into(stats_);
     QString error;
     const bool listening = port_->listen(*config_.protocol_listen, error);
     port_opened_.set_value({listening ? port_->port() : quint16(0), error});
@@ -261,6 +263,7 @@ void UnitWorker::open_link()
     }
     backoff_ms_ = 0;
     backend_ = std::move(backend);
+    backend_->count_into(stats_);
     backend_->on_link_down([this] {
         link_check_due_ = true;
         hub_work_due();
@@ -412,8 +415,12 @@ void UnitWorker::reread()
     // problem says why.
     state_due_ = false;
     state_ = QJsonDocument::fromJson(QByteArray::fromStdString(s.document)).object();
-    if (s.status == kDone) problem_.clear();
-    else problem_ = first_line(s.message);
+    if (s.status == kDone) {
+        problem_.clear();
+        stats_->last_full_read_ms = QDateTime::currentMSecsSinceEpoch();
+    } else {
+        problem_ = first_line(s.message);
+    }
     publish_if_changed();
 }
 

@@ -96,6 +96,9 @@ public:
     // In the unit's thread: ends the job in flight after its current command, answers the
     // waiting ones 503, closes the link, then emits stopped() (once for every call).
     void stop();
+    // The unit's running figures (exchanges, last full reading, protocol clients), readable from
+    // any thread at any moment.
+    std::shared_ptr<const UnitStats> stats() const { return stats_; }
 
 signals:
     void stopped();
@@ -157,6 +160,7 @@ private:
     QString problem_;     // why the last reading stopped; empty when it ran through
     quint64 version_ = 0;
     QJsonObject published_; // the document last published, for change detection
+    const std::shared_ptr<UnitStats> stats_ = std::make_shared<UnitStats>();
 };
 
 } // namespace tavrion::hub

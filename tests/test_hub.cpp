@@ -1,6 +1,7 @@
 // tavrion-hub as a program against two simulated units (one on a pseudo-terminal, one on TCP) and
 // one whose address refuses: the API's answers and statuses, what reaches the wire, the event
 // streams, a silent unit beside a working one, the security checks, and start-up errors.
+#include "hub/metrics.h"
 #include "hub/sign_in.h"
 #include "sim/sim_server.h"
 #include "support/hub_process.h"
@@ -962,6 +963,51 @@ private slots:
         QCOMPARE(p.exitCode(), 2);
         const QString err = QString::fromLocal8Bit(p.readAllStandardError());
         QVERIFY2(err.contains(path("bad.json") + ": " + place), qPrintable(err));
+    }
+
+    // The metrics text from hand-made figures: a unit id that would break the format is escaped,
+    // the buckets add up to +Inf whatever the times, the count is their total, the link state is
+    // one of four.
+    void metrics_text_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QList<double>>("seconds"); // the exchanges' times, all answered
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("none yet") << "a" << "connecting" << QList<double>{}
+            << QStringList{"tavrion_unit_link_state{unit=\"a\",state=\"connecting\"} 1", "tavrion_unit_answering{unit=\"a\"} 0",
+                           "tavrion_unit_exchange_duration_seconds_bucket{unit=\"a\",le=\"+Inf\"} 0",
+                           "tavrion_unit_last_full_read_timestamp_seconds{unit=\"a\"} 0"};
+        QTest::newRow("on the bounds and beyond") << "a" << "up" << QList<double>{0.005, 0.0051, 5, 9}
+            << QStringList{"tavrion_unit_exchange_duration_seconds_bucket{unit=\"a\",le=\"0.005\"} 1",
+                           "tavrion_unit_exchange_duration_seconds_bucket{unit=\"a\",le=\"0.01\"} 2",
+                           "tavrion_unit_exchange_duration_seconds_bucket{unit=\"a\",le=\"5\"} 3",
+                           "tavrion_unit_exchange_duration_seconds_bucket{unit=\"a\",le=\"+Inf\"} 4",
+                           "tavrion_unit_exchange_duration_seconds_count{unit=\"a\"} 4",
+                           "tavrion_unit_exchanges_total{unit=\"a\",outcome=\"answered\"} 4", "tavrion_unit_answering{unit=\"a\"} 1"};
+        QTest::newRow("quote, backslash, line feed") << "r\"o\\o\nm" << "silent" << QList<double>{0.1}
+            << QStringList{"tavrion_unit_link_state{unit=\"r\\\"o\\\\o\\nm\",state=\"silent\"} 1",
+                           "tavrion_unit_answering{unit=\"r\\\"o\\\\o\\nm\"} 0"};
+    }
+    void metrics_text()
+    {
+        using namespace tavrion::hub;
+        QFETCH(QString, id);
+        QFETCH(QString, state);
+        QFETCH(QList<double>, seconds);
+        QFETCH(QStringList, lines);
+        auto stats = std::make_shared<UnitStats>();
+        for (double s : seconds) stats->count_exchange(ExchangeOutcome::Answered, s);
+        HttpFigures http;
+        http.answers = {{200, 3}, {401, 1}};
+        const QStringList text = QString::fromUtf8(tavrion::hub::metrics_text({{id, state, stats}}, http, true, {})).split(QLatin1Char('\n'));
+        for (const QString& line : lines) QVERIFY2(text.contains(line), qPrintable(line));
+        QVERIFY(text.contains("tavrion_http_requests_total{code=\"401\"} 1"));
+        QVERIFY(text.contains("tavrion_mqtt_connected 1"));
+        // Every sample line is NAME{LABELS} VALUE or NAME VALUE: nothing the unit's id held broke one.
+        for (const QString& line : text)
+            if (!line.isEmpty() && !line.startsWith(QLatin1Char('#')))
+                QVERIFY2(QRegularExpression(R"(^[a-z_]+(\{.*\})? [0-9.e+-]+$)").match(line).hasMatch(), qPrintable(line));
     }
 };
 

@@ -25,6 +25,13 @@ done
 [ -x "$prefix/tavrion-ctl" ] || fail "tavrion-ctl is not executable"
 [ "$(ls "$prefix/bmp" | grep -c '\.bmp$')" -ge 7 ] || fail "bmp/ lacks pictures"
 grep -q "serial/COM1" "$prefix/README.txt" || fail "README.txt does not explain serial names"
+# README.txt names what the folder holds, and each file it names as being here is here.
+for f in $(sed -n 's/^  \([a-z][A-Za-z0-9._-]*\/\{0,1\}\)  .*/\1/p' "$prefix/README.txt"); do
+    [ -e "$prefix/$f" ] || fail "README.txt names $f, which the folder lacks"
+done
+for f in $(grep -o 'share/[A-Za-z0-9._/-]*[A-Za-z0-9]' "$prefix/README.txt" | sort -u); do
+    [ -e "$prefix/$f" ] || fail "README.txt points to $f, which the folder lacks"
+done
 
 # tavrion-ctl's completion offers verbs and output names; its manual page renders without warnings.
 complete_words() {

@@ -6,8 +6,13 @@ set -euo pipefail
 # axe-core, the accessibility audit that test runs in the page.
 # libmosquitto-dev: the hub's MQTT client; mosquitto (the broker) and mosquitto-clients: its tests.
 # libqrencode-dev: tavrion-hub --show-url draws its address as a QR code for a phone to scan.
+# prometheus: the hub's metrics test checks a scrape with its promtool and has a real Prometheus
+# server (on loopback, storage in a scratch folder) scrape the hub.
+# lintian, dpkg-dev: the Debian packages' test (cpack -G DEB computes the dependencies
+# with dpkg-shlibdeps; lintian must report no errors).
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev qt6-httpserver-dev qt6-websockets-dev
-          chromium chromium-driver python3-selenium libmosquitto-dev mosquitto mosquitto-clients libqrencode-dev)
+          chromium chromium-driver python3-selenium libmosquitto-dev mosquitto mosquitto-clients libqrencode-dev
+          prometheus lintian dpkg-dev)
 # A Node.js from elsewhere brings its own npm; Debian's package would conflict with it.
 command -v npm >/dev/null || packages+=(npm)
 if [ "${1:-}" = "--fuzz" ]; then packages+=(clang-14 libclang-rt-14-dev); fi
@@ -26,4 +31,9 @@ fi
 npm_dir="$(cd "$(dirname "$0")/.." && pwd)/.deps/npm"
 if [ ! -f "$npm_dir/node_modules/axe-core/axe.min.js" ]; then
   npm install --prefix "$npm_dir" --no-audit --no-fund --silent axe-core@4
+fi
+# @redocly/cli: the OpenAPI validator the hub's site test runs on docs/openapi.json (pinned: later
+# 1.x releases name dependencies the registry may not hold).
+if [ ! -x "$npm_dir/node_modules/.bin/redocly" ]; then
+  npm install --prefix "$npm_dir" --no-audit --no-fund --silent @redocly/cli@1.25.0
 fi
