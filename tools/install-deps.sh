@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing Tavrion needs on Debian 12 (skips what is already there).
 set -euo pipefail
-# qt6-websockets-dev: Qt's HttpServer package needs it to be found, but does not pull it in.
+# libmicrohttpd-dev: the hub's HTTP and HTTPS server (Debian's is built with GnuTLS), which bounds
+# each connection's memory, time and count.
 # chromium, chromium-driver, python3-selenium: the web remote's test in a real browser; npm fetches
 # axe-core, the accessibility audit that test runs in the page.
 # libmosquitto-dev: the hub's MQTT client; mosquitto (the broker) and mosquitto-clients: its tests.
 # libqrencode-dev: tavrion-hub --show-url draws its address as a QR code for a phone to scan.
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev qt6-httpserver-dev qt6-websockets-dev
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev libmicrohttpd-dev
           chromium chromium-driver python3-selenium libmosquitto-dev mosquitto mosquitto-clients libqrencode-dev)
 # A Node.js from elsewhere brings its own npm; Debian's package would conflict with it.
 command -v npm >/dev/null || packages+=(npm)
