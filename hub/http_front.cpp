@@ -315,6 +315,7 @@ struct FrontCallbacks {
         auto* r = static_cast<HttpFront::Request*>(*con_cls);
         *con_cls = nullptr;
         if (!r) return;
+        front->rerun_ = true;
         r->gone->store(true);
         if (r->exchange) r->exchange->detach();
         delete r->watch;
@@ -481,9 +482,27 @@ quint16 HttpFront::listen(const QHostAddress& address, quint16 port)
     return ntohs(v4 ? reinterpret_cast<sockaddr_in*>(&ss)->sin_port : reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port);
 }
 
+bool HttpFront::serve(int fd)
+{
+    QString error;
+    if (daemons_.isEmpty() && !start_daemon(-1, error)) return false;
+    sockaddr_in from {};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool added = MHD_add_connection(daemons_.last()->mhd, fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == MHD_YES;
+    schedule();
+    return added;
+}
+
 void HttpFront::run()
 {
-    for (Daemon* d : QList<Daemon*>(daemons_)) MHD_run(d->mhd);
+    rerun_ = false;
+    // The library frees a connection it closed in one run at the start of the next: a second
+    // run (one more epoll_wait without waiting) lets the counts and the drain see it at once.
+    for (Daemon* d : QList<Daemon*>(daemons_)) {
+        MHD_run(d->mhd);
+        MHD_run(d->mhd);
+    }
     // Connections past their phase's deadline are closed; none is read again before that.
     const qint64 now = now_ms();
     for (Conn* c : QList<Conn*>(conns_))
@@ -504,6 +523,7 @@ void HttpFront::schedule()
             const qint64 left = std::max<qint64>(0, c->deadline - now);
             wait = wait < 0 ? left : std::min(wait, left);
         }
+    if (rerun_) wait = 0;
     if (wait < 0) timer_->stop();
     else timer_->start(int(std::min<qint64>(wait, 60000)));
 }
@@ -561,6 +581,8 @@ void HttpFront::wake(Request* r)
 int HttpFront::handle(Conn* conn, Request* r, const char* upload, size_t* upload_size)
 {
     MHD_Connection* c = conn->mhd;
+    // A connection closed here while it slept ends now.
+    if (conn->phase == Conn::Phase::Closing && !r->response && !r->queued) return false;
     auto refuse = [&](int status, const QByteArray& text) {
         const QByteArray body = error_body(text);
         MHD_Response* resp = MHD_create_response_from_buffer(size_t(body.size()), const_cast<char*>(body.constData()),

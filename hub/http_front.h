@@ -80,6 +80,9 @@ public:
     bool tls() const { return !cert_.isEmpty(); }
     // The port listened on (the one chosen when `port` is 0); 0 when it cannot listen.
     quint16 listen(const QHostAddress& address, quint16 port);
+    // Serves a connected socket from elsewhere (the fuzz target's socket pair); false when it
+    // cannot. Without listen(), a daemon without a listening socket is started for it.
+    bool serve(int fd);
     // Stops listening, closes the streams and the connections without a request in progress,
     // lets the answers already written reach their clients (at most `within_ms`), then calls `done`.
     void drain(int within_ms, std::function<void()> done);
@@ -113,6 +116,7 @@ private:
     std::function<void()> drained_;
     bool draining_ = false;
     bool stopping_ = false;
+    bool rerun_ = false; // a request ended in the last run
 };
 
 } // namespace tavrion::hub
