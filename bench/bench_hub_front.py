@@ -72,6 +72,7 @@ def start(wrapper=()):
 def connect(port, source="127.0.0.1", timeout=5):
     s = socket.socket()
     s.settimeout(timeout)
+    s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)  # as browsers and curl do
     s.bind((source, 0))
     s.connect(("127.0.0.1", port))
     return CTX.wrap_socket(s) if TLS else s
@@ -236,8 +237,10 @@ def times():
         c.sendall(("GET /api/units/x/events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s\r\n\r\n"
                    % (port, token)).encode())
         streams.append(c)
-    for c in streams:
-        c.recv(65536)
+    for c in streams:  # the head and the first event
+        got = b""
+        while b"data:" not in got:
+            got += c.recv(65536)
     import select
     before = rss_kib(p.pid)
     arrived = {}

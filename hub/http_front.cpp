@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -256,6 +257,9 @@ struct FrontCallbacks {
             conn->mhd = c;
             const MHD_ConnectionInfo* fd = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
             conn->fd = fd ? fd->connect_fd : -1;
+            // Handshake records and answers go out as written: no wait for the client's delayed ACK.
+            const int on = 1;
+            ::setsockopt(conn->fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             const MHD_ConnectionInfo* a = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
             conn->address = address_key(a ? a->client_addr : nullptr);
             const MHD_ConnectionInfo* d = MHD_get_connection_info(c, MHD_CONNECTION_INFO_DAEMON);
