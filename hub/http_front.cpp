@@ -132,6 +132,7 @@ struct HttpFront::Request {
     bool queued = false;
     bool head = false;
     bool close = false;      // Connection: close on the answer
+    bool refused = false;    // answered before its body was read
     // An event stream's unsent pieces, and whether it is to end.
     QByteArray pending;
     bool stream_end = false;
@@ -325,6 +326,7 @@ struct FrontCallbacks {
         delete r->watch;
         if (r->response) MHD_destroy_response(r->response);
         if (HttpFront::Conn* conn = r->conn) {
+            if (r->refused) front->linger(conn->fd);
             conn->request = nullptr;
             if (conn->phase != HttpFront::Conn::Phase::Closing) {
                 // Waiting for its next request, at most the idle time.
@@ -597,6 +599,7 @@ int HttpFront::handle(Conn* conn, Request* r, const char* upload, size_t* upload
         const MHD_Result ok = MHD_queue_response(c, unsigned(status), resp);
         MHD_destroy_response(resp);
         r->queued = true;
+        r->refused = true;
         conn->deadline = 0;
         return ok == MHD_YES;
     };
@@ -704,6 +707,34 @@ void HttpFront::hand_over(Conn* conn, Request* r)
     r->in_handler = true;
     handler_(req, ex);
     r->in_handler = false;
+}
+
+// A refused request's answer is out, but its client may still be sending the body: closing on
+// unread bytes would reset the connection and the client could lose the answer. A copy of the
+// socket outlives the library's: the hub's side is shut, and what still comes is read and dropped
+// until the client closes too, for a short while at most.
+void HttpFront::linger(int fd)
+{
+    constexpr int kLingering = 64, kLingerMs = 2000;
+    if (lingering_ >= kLingering || fd < 0) return;
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return;
+    ::shutdown(copy, SHUT_WR);
+    ++lingering_;
+    auto* notifier = new QSocketNotifier(copy, QSocketNotifier::Read, this);
+    auto done = [this, notifier, copy] {
+        if (!notifier->isEnabled()) return;
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+        ::close(copy);
+        --lingering_;
+    };
+    connect(notifier, &QSocketNotifier::activated, this, [copy, done] {
+        char scratch[16384];
+        const ssize_t n = ::recv(copy, scratch, sizeof scratch, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) done();
+    });
+    QTimer::singleShot(std::min(kLingerMs, limits_.request_ms), notifier, done);
 }
 
 int HttpFront::streams_of(const QString& address) const

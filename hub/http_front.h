@@ -101,6 +101,7 @@ private:
     void admit(Conn* conn);
     void close(Conn* conn);
     void wake(Request* r);
+    void linger(int fd);
     int streams_of(const QString& address) const;
 
     friend struct FrontCallbacks; // libmicrohttpd's callbacks
@@ -117,6 +118,7 @@ private:
     bool draining_ = false;
     bool stopping_ = false;
     bool rerun_ = false; // a request ended in the last run
+    int lingering_ = 0;  // refused connections still read until their clients close
 };
 
 } // namespace tavrion::hub
