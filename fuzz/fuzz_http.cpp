@@ -99,9 +99,10 @@ int http_one(const std::uint8_t* data, std::size_t size)
     const Seen whole = exchange(bytes, bytes.size() + 1, later);
     const Seen pieces = exchange(bytes, piece, later);
     FUZZ_CHECK(whole.requests == pieces.requests);
-    // Every request handed over ended its head in the bytes, and got its own answer.
-    FUZZ_CHECK(int(whole.requests.size()) <= count(bytes, "\r\n\r\n") + count(bytes, "\n\n"));
-    FUZZ_CHECK(int(whole.requests.size()) <= count(whole.answers, " 200 OK\r\n"));
+    // Every request handed over ended its head in the bytes: none is made up or smuggled in a body.
+    // (Whether each got its answer is not checked: a client that half-closes with unparsable bytes
+    // after a request may lose it, as the library ends such a connection.)
+    FUZZ_CHECK(int(whole.requests.size()) <= count(bytes, "\n\r\n") + count(bytes, "\n\n")); // a head may end in bare LFs
     return 0;
 }
 

@@ -610,10 +610,14 @@ int HttpFront::handle(Conn* conn, Request* r, const char* upload, size_t* upload
             int all = 0, hosts = 0, lengths = 0, encodings = 0;
             QByteArray length;
             bool differing = false;
+            bool malformed = false;
         } n;
-        MHD_get_connection_values(c, MHD_HEADER_KIND, [](void* cls, MHD_ValueKind, const char* key, const char* value) {
+        MHD_get_connection_values_n(c, MHD_HEADER_KIND, [](void* cls, MHD_ValueKind, const char* key, size_t key_size,
+                                                           const char* value, size_t value_size) {
             auto* n = static_cast<Count*>(cls);
             ++n->all;
+            // A header without a name, or one whose name or value holds a NUL as the library reports it.
+            if (!key_size || std::strlen(key) != key_size || (value && std::strlen(value) != value_size)) n->malformed = true;
             if (!strcasecmp(key, "Host")) ++n->hosts;
             if (!strcasecmp(key, "Transfer-Encoding")) ++n->encodings;
             if (!strcasecmp(key, "Content-Length")) {
@@ -625,6 +629,7 @@ int HttpFront::handle(Conn* conn, Request* r, const char* upload, size_t* upload
         const MHD_ConnectionInfo* head = MHD_get_connection_info(c, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
         if (head && head->header_size > size_t(limits_.max_head)) return refuse(431, "the request's headers are too large");
         if (n.all > limits_.max_headers) return refuse(400, "too many headers");
+        if (n.malformed) return refuse(400, "a header line is not NAME: VALUE");
         if (n.hosts > 1) return refuse(400, "more than one Host header");
         if (n.encodings) return refuse(413, "a body of unknown length is not taken");
         if (n.differing) return refuse(400, "a bad Content-Length");

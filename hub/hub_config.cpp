@@ -268,7 +268,9 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
 
 bool apply_protocol_listen(const HubOptions& options, UnitsSetup& setup, QString& error)
 {
-    for (const auto& [id, where] : options.protocol_listen) {
+    for (const auto& entry : options.protocol_listen) {
+        const std::string& id = entry.first; // a name clang can capture (a structured binding it cannot)
+        const ListenAddress& where = entry.second;
         auto unit = std::find_if(setup.units.begin(), setup.units.end(), [&](const UnitConfig& u) { return u.id == id; });
         if (unit == setup.units.end()) {
             error = QStringLiteral("--protocol-listen: no unit \"%1\"").arg(QString::fromStdString(id));
