@@ -23,4 +23,7 @@ int sim_parser_one(const std::uint8_t* data, std::size_t size);
 void receivers_init();
 int receivers_one(const std::uint8_t* data, std::size_t size);
 
+// The hub's HTTP request path (HttpFront on a socket pair); needs a QCoreApplication.
+int http_one(const std::uint8_t* data, std::size_t size);
+
 } // namespace tavrion::fuzz

@@ -3,6 +3,7 @@
 
 #include "protocol/remote_address.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -108,7 +109,8 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
             o.metrics_open = true;
         } else if (arg == QLatin1String("--units") || arg == QLatin1String("--token-file")
                    || arg == QLatin1String("--listen") || arg == QLatin1String("--allow-host")
-                   || arg == QLatin1String("--protocol-listen") || is_mqtt_option(arg)) {
+                   || arg == QLatin1String("--protocol-listen") || arg == QLatin1String("--tls-cert")
+                   || arg == QLatin1String("--tls-key") || is_mqtt_option(arg)) {
             if (!take() || value.isEmpty()) {
                 error = arg + QStringLiteral(" needs a value");
                 return std::nullopt;
@@ -116,6 +118,8 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
             if (arg == QLatin1String("--units")) o.units_file = value;
             else if (arg == QLatin1String("--token-file")) o.token_file = value;
             else if (arg == QLatin1String("--allow-host")) o.allow_hosts << value.toLower();
+            else if (arg == QLatin1String("--tls-cert")) o.tls_cert = value;
+            else if (arg == QLatin1String("--tls-key")) o.tls_key = value;
             else if (is_mqtt_option(arg)) set_mqtt_option(o.mqtt, arg, value);
             else if (arg == QLatin1String("--protocol-listen")) {
                 if (!parse_protocol_listen(value, o)) {
@@ -132,6 +136,10 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
             return std::nullopt;
         }
     }
+    if (o.tls_cert.isEmpty() != o.tls_key.isEmpty()) {
+        error = QStringLiteral("--tls-cert and --tls-key go together");
+        return std::nullopt;
+    }
     return o;
 }
 
@@ -140,7 +148,7 @@ QString usage_text()
     return QStringLiteral(
         "Usage: tavrion-hub [--units FILE] [--listen ADDR:PORT] [--token-file FILE]\n"
         "                   [--allow-host NAME]... [--protocol-listen ID=ADDR:PORT]...\n"
-        "                   [--metrics-open] [--show-url]\n"
+        "                   [--tls-cert FILE --tls-key FILE] [--metrics-open] [--show-url]\n"
         "                   [--mqtt URL [--mqtt-credentials FILE] [--mqtt-ca FILE]\n"
         "                    [--mqtt-prefix P] [--mqtt-discovery-prefix P|none]]\n"
         "\n"
@@ -168,6 +176,10 @@ QString usage_text()
         "                      none: no discovery)\n"
         "  --metrics-open      GET /metrics without a token (for a Prometheus on this machine;\n"
         "                      with a --listen address other than loopback, open to that network)\n"
+        "  --tls-cert FILE     HTTPS on the listen address with this certificate (PEM, a chain\n"
+        "                      allowed; the units file may give \"tls_cert\" and \"tls_key\")\n"
+        "  --tls-key FILE      its private key (PEM), a file readable by its owner only; SIGHUP\n"
+        "                      loads both files again without dropping connections\n"
         "  --show-url          print the address to open in a browser, and exit\n"
         "  --help              this text\n");
 }
@@ -189,8 +201,18 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
     const QJsonObject root = doc.object();
     UnitsSetup setup;
     for (auto it = root.begin(); it != root.end(); ++it)
-        if (it.key() != QLatin1String("units") && it.key() != QLatin1String("poll_seconds") && it.key() != QLatin1String("mqtt"))
+        if (it.key() != QLatin1String("units") && it.key() != QLatin1String("poll_seconds") && it.key() != QLatin1String("mqtt")
+            && it.key() != QLatin1String("tls_cert") && it.key() != QLatin1String("tls_key"))
             return fail(it.key(), QStringLiteral("unknown key"));
+    for (const char* key : {"tls_cert", "tls_key"}) {
+        if (!root.contains(QLatin1String(key))) continue;
+        const QString file = root.value(QLatin1String(key)).toString();
+        if (file.isEmpty()) return fail(QLatin1String(key), QStringLiteral("a file name"));
+        (QLatin1String(key) == QLatin1String("tls_cert") ? setup.tls_cert : setup.tls_key) =
+            QDir(QFileInfo(path).absolutePath()).filePath(file);
+    }
+    if (setup.tls_cert.isEmpty() != setup.tls_key.isEmpty())
+        return fail(QStringLiteral("tls_cert"), QStringLiteral("tls_cert and tls_key go together"));
     if (root.contains(QLatin1String("mqtt"))) {
         QString why;
         if (!mqtt_options_from_json(root.value(QLatin1String("mqtt")), QFileInfo(path).absolutePath(), setup.mqtt, why))
@@ -250,7 +272,9 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
 
 bool apply_protocol_listen(const HubOptions& options, UnitsSetup& setup, QString& error)
 {
-    for (const auto& [id, where] : options.protocol_listen) {
+    for (const auto& entry : options.protocol_listen) {
+        const std::string& id = entry.first; // a name clang can capture (a structured binding it cannot)
+        const ListenAddress& where = entry.second;
         auto unit = std::find_if(setup.units.begin(), setup.units.end(), [&](const UnitConfig& u) { return u.id == id; });
         if (unit == setup.units.end()) {
             error = QStringLiteral("--protocol-listen: no unit \"%1\"").arg(QString::fromStdString(id));
@@ -274,6 +298,19 @@ std::optional<UnitsSetup> default_units(const std::string& program_dir, QString&
     return setup;
 }
 
+// The first folder on the way to `path` that is a symbolic link; empty when there is none.
+static QString linked_folder(const QString& path)
+{
+    const QString absolute = QFileInfo(path).absolutePath();
+    QString at;
+    for (const QString& part : absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        at += QLatin1Char('/') + part;
+        struct stat st {};
+        if (::lstat(QFile::encodeName(at).constData(), &st) == 0 && S_ISLNK(st.st_mode)) return at;
+    }
+    return {};
+}
+
 std::optional<QByteArray> load_or_make_token(const QString& path, bool& made, QString& error)
 {
     made = false;
@@ -282,7 +319,10 @@ std::optional<QByteArray> load_or_make_token(const QString& path, bool& made, QS
         error = path + QStringLiteral(": ") + why;
         return std::nullopt;
     };
-    // Never through a link: whoever could place one would choose which file's text is the token.
+    // Never through a link, here or in a folder above: whoever could place one would choose which
+    // file's text is the token.
+    if (const QString link = linked_folder(path); !link.isEmpty())
+        return fail(QStringLiteral("lies in a folder reached through a symbolic link (%1); not followed").arg(link));
     const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
         struct stat st {};
@@ -323,7 +363,56 @@ std::optional<QByteArray> load_or_make_token(const QString& path, bool& made, QS
     return token.trimmed();
 }
 
-HostRules::HostRules(const HubOptions& options, quint16 port) : port_(port)
+bool apply_tls_files(HubOptions& options, const UnitsSetup& setup, QString& error)
+{
+    Q_UNUSED(error);
+    if (!options.tls_cert.isEmpty()) return true;
+    options.tls_cert = setup.tls_cert;
+    options.tls_key = setup.tls_key;
+    return true;
+}
+
+std::optional<TlsPair> read_tls_pair(const QString& cert_path, const QString& key_path, QString& error)
+{
+    constexpr qint64 kMaxPem = 1024 * 1024;
+    TlsPair pair;
+    QFile cert(cert_path);
+    if (!cert.open(QIODevice::ReadOnly)) {
+        error = cert_path + QStringLiteral(": cannot be read: ") + cert.errorString();
+        return std::nullopt;
+    }
+    pair.cert = cert.read(kMaxPem + 1);
+    if (pair.cert.size() > kMaxPem || !pair.cert.contains("-----BEGIN CERTIFICATE-----")) {
+        error = cert_path + QStringLiteral(": not a PEM certificate (-----BEGIN CERTIFICATE-----)");
+        return std::nullopt;
+    }
+    auto fail = [&](const QString& why) -> std::optional<TlsPair> {
+        error = key_path + QStringLiteral(": ") + why;
+        return std::nullopt;
+    };
+    // The key is kept as the token is: whoever could read or replace it could be this hub.
+    if (const QString link = linked_folder(key_path); !link.isEmpty())
+        return fail(QStringLiteral("lies in a folder reached through a symbolic link (%1); not followed").arg(link));
+    const int fd = ::open(QFile::encodeName(key_path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fail(errno == ELOOP ? QStringLiteral("is a symbolic link; not followed")
+                                   : QStringLiteral("cannot be read: ") + QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    QByteArray key(int(kMaxPem) + 1, Qt::Uninitialized);
+    const ssize_t n = regular ? ::read(fd, key.data(), size_t(key.size())) : -1;
+    ::close(fd);
+    if (!regular) return fail(QStringLiteral("not a regular file"));
+    if (st.st_uid != ::geteuid()) return fail(QStringLiteral("belongs to another user"));
+    if ((st.st_mode & 077) != 0) return fail(QStringLiteral("others may read or change it (chmod 600 it)"));
+    if (n < 0 || n > kMaxPem) return fail(QStringLiteral("cannot be read, or is larger than 1 MiB"));
+    key.truncate(int(n));
+    if (!key.contains("PRIVATE KEY-----")) return fail(QStringLiteral("not a PEM private key"));
+    pair.key = key;
+    return pair;
+}
+
+HostRules::HostRules(const HubOptions& options, quint16 port) : port_(port), tls_(!options.tls_cert.isEmpty())
 {
     names_ << QStringLiteral("localhost") << QStringLiteral("127.0.0.1") << QStringLiteral("[::1]");
     const QHostAddress a = options.listen_address;
@@ -349,14 +438,15 @@ bool HostRules::allowed(const QByteArray& host_header) const
     // A name given with --allow-host may be reached through a proxy (its port 443, or none) or
     // directly on the hub's port.
     if (allowed_names_.contains(host)) return !has_port || port == QLatin1String("443") || port == QString::number(port_);
-    // Without a port the browser meant port 80; only a hub on port 80 is that.
+    // Without a port the browser meant port 80 (443 under TLS); only a hub on that port is that.
     if (!names_.contains(host)) return false;
-    return has_port ? port == QString::number(port_) : port_ == 80;
+    return has_port ? port == QString::number(port_) : port_ == (tls_ ? 443 : 80);
 }
 
 bool HostRules::own_origin(const QByteArray& origin) const
 {
     const QByteArray https = "https://";
+    if (origin.startsWith(https) && tls_) return allowed(origin.mid(https.size()));
     if (origin.startsWith(https)) {
         // Behind a TLS proxy the page's origin is the proxy's: the name without a port.
         const QString host = QString::fromLatin1(origin.mid(https.size())).toLower();

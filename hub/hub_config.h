@@ -29,6 +29,8 @@ struct HubOptions {
     std::vector<std::pair<std::string, ListenAddress>> protocol_listen; // unit id, where
     MqttOptions mqtt;
     bool metrics_open = false; // GET /metrics without a token
+    QString tls_cert;    // HTTPS with this certificate (PEM, a chain allowed) and key; both or neither
+    QString tls_key;
     bool show_url = false;
     bool help = false;
 };
@@ -44,7 +46,19 @@ struct UnitsSetup {
     std::vector<UnitConfig> units;
     int poll_seconds = kDefaultPollSeconds;
     MqttOptions mqtt;
+    QString tls_cert, tls_key; // "tls_cert" and "tls_key", relative to the units file's folder
 };
+
+// The units file's certificate and key where the command line names none; false, with `error`,
+// when only one of the two is given.
+bool apply_tls_files(HubOptions& options, const UnitsSetup& setup, QString& error);
+
+struct TlsPair {
+    QByteArray cert, key;
+};
+// The certificate and key in PEM; the key file follows the token file's rules. Empty, with
+// `error` naming the file and why, when either cannot be used.
+std::optional<TlsPair> read_tls_pair(const QString& cert_path, const QString& key_path, QString& error);
 
 // The units file; on an error, nothing, with `error` naming the file and the place.
 std::optional<UnitsSetup> read_units_file(const QString& path, QString& error);
@@ -55,8 +69,8 @@ bool apply_protocol_listen(const HubOptions& options, UnitsSetup& setup, QString
 
 // The access token: read from `path`, or made there (owner-only permissions) when the file is not
 // there yet. `made` tells which. Empty, with `error`, when neither works, and when the file is a
-// link, not a regular file, another user's, open to group or others, or its token is over 256
-// characters.
+// link or lies in a linked folder, is not a regular file, another user's, open to group or others,
+// or its token is over 256 characters.
 std::optional<QByteArray> load_or_make_token(const QString& path, bool& made, QString& error);
 
 // Host header values a request may carry: the listening address and loopback names with the hub's
@@ -66,13 +80,14 @@ class HostRules {
 public:
     HostRules(const HubOptions& options, quint16 port);
     bool allowed(const QByteArray& host_header) const;
-    // An Origin header of this hub's own pages ("http://" + an allowed host).
+    // An Origin header of this hub's own pages ("http://", or "https://" under TLS, + an allowed host).
     bool own_origin(const QByteArray& origin) const;
 
 private:
     QStringList names_;         // with the hub's port only
     QStringList allowed_names_; // --allow-host
     quint16 port_;
+    bool tls_ = false;
 };
 
 } // namespace tavrion::hub

@@ -166,6 +166,7 @@ quint16 Hub::start()
     front_ = new HttpFront([this](const HttpRequest& r, const ExchangePtr& ex) {
         handle(r, std::make_shared<CountedExchange>(ex, answers_));
     }, limits, this);
+    if (tls_ && !front_->use_tls(tls_->cert, tls_->key, start_error_)) return 0;
     const quint16 port = front_->listen(options_.listen_address, options_.listen_port);
     if (!port) {
         start_error_ = QStringLiteral("cannot listen on %1: %2").arg(options_.listen_text, front_->listen_error());
@@ -207,6 +208,15 @@ quint16 Hub::start()
 }
 
 void Hub::use_broker(MqttSettings settings) { mqtt_ = std::move(settings); }
+
+bool Hub::use_tls(const TlsPair& pair, QString& error)
+{
+    if (!front_) {
+        tls_ = pair;
+        return true;
+    }
+    return front_->use_tls(pair.cert, pair.key, error);
+}
 
 void Hub::start_bridge()
 {
@@ -279,7 +289,7 @@ void Hub::handle(const HttpRequest& r, const ExchangePtr& ex)
             if (!same_token(given, token_)) return answer_html(ex, 401, sign_in_page());
             // The cookie carries the token from now on, for a year: the address bar loses it, and a
             // bookmark of the page keeps working.
-            const bool tls = forwarded_https(r.header("X-Forwarded-Proto"), r.header("Forwarded"));
+            const bool tls = front_->tls() || forwarded_https(r.header("X-Forwarded-Proto"), r.header("Forwarded"));
             ex->answer(303, "text/plain; charset=utf-8", "See /\n",
                        {{"Set-Cookie", sign_in_cookie(kCookieName, token_, tls)},
                         {"Location", "/"}, {"Cache-Control", "no-store"}});

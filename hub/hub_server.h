@@ -34,6 +34,9 @@ public:
 
     // Before start(): also serve the units on this MQTT broker.
     void use_broker(MqttSettings settings);
+    // HTTPS with this pair: before start() for all connections; after it for new ones, the open
+    // ones keeping theirs. False, with `error`, for a pair that cannot be used (nothing changes).
+    bool use_tls(const TlsPair& pair, QString& error);
     // Starts listening and the units (and their protocol ports, each announced on stdout); the
     // port listened on, 0 when it cannot listen (start_error() says where).
     quint16 start();
@@ -65,6 +68,7 @@ private:
     bool stopping_ = false;
     QString start_error_;
     std::optional<MqttSettings> mqtt_;
+    std::optional<TlsPair> tls_;
     MqttBridge* bridge_ = nullptr;
     // Answers by HTTP status, counted as they are written (in this thread).
     std::shared_ptr<std::map<int, quint64>> answers_ = std::make_shared<std::map<int, quint64>>();

@@ -16,9 +16,10 @@ namespace {
 
 int signal_pipe[2] = {-1, -1};
 
-void on_signal(int)
+// The signal's number goes through the pipe: SIGHUP reloads, the others stop.
+void on_signal(int number)
 {
-    const char c = 1;
+    const char c = char(number);
     [[maybe_unused]] const auto n = ::write(signal_pipe[1], &c, 1);
 }
 
@@ -55,15 +56,38 @@ int main(int argc, char** argv)
         return 2;
     }
     if (made) print(stderr, QStringLiteral("tavrion-hub: made a new access token in %1\n").arg(token_path));
+    HubOptions given = *options;
+    const std::string dir = program_dir.toLocal8Bit().toStdString();
+    // The units file may name the certificate, which --show-url's scheme depends on.
+    std::optional<UnitsSetup> setup;
+    if (!options->units_file.isEmpty()) {
+        setup = read_units_file(options->units_file, error);
+        if (!setup) {
+            print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(error));
+            return 2;
+        }
+        apply_tls_files(given, *setup, error);
+    }
     if (options->show_url) {
-        print(stdout, show_url_text(*options, *token, QNetworkInterface::allAddresses(), ::isatty(STDOUT_FILENO)));
+        print(stdout, show_url_text(given, *token, QNetworkInterface::allAddresses(), ::isatty(STDOUT_FILENO)));
         return 0;
     }
-    const std::string dir = program_dir.toLocal8Bit().toStdString();
-    auto setup = options->units_file.isEmpty() ? default_units(dir, error) : read_units_file(options->units_file, error);
-    if (!setup || !apply_protocol_listen(*options, *setup, error)) {
+    if (!setup) setup = default_units(dir, error);
+    if (!setup || !apply_protocol_listen(given, *setup, error)) {
         print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(error));
         return 2;
+    }
+    std::optional<TlsPair> tls;
+    if (!given.tls_cert.isEmpty()) {
+        tls = read_tls_pair(given.tls_cert, given.tls_key, error);
+        HttpFront probe({}, {});
+        if (tls && !probe.use_tls(tls->cert, tls->key, error))
+            error = QStringLiteral("%1, %2: %3").arg(given.tls_cert, given.tls_key, error);
+        else if (tls) error.clear();
+        if (!tls || !error.isEmpty()) {
+            print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(error));
+            return 2;
+        }
     }
 
     const auto mqtt = mqtt_settings(options->mqtt, setup->mqtt, error);
@@ -79,8 +103,9 @@ int main(int argc, char** argv)
 
     int status = 0;
     {
-        Hub hub(std::move(*setup), *options, *token, dir);
+        Hub hub(std::move(*setup), given, *token, dir);
         if (mqtt) hub.use_broker(*mqtt);
+        if (tls) hub.use_tls(*tls, error);
         const quint16 port = hub.start();
         if (!port) {
             print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(hub.start_error()));
@@ -91,17 +116,30 @@ int main(int argc, char** argv)
         ServiceNotifier service;
         if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signal_pipe) == 0) {
             auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &app);
-            QObject::connect(notifier, &QSocketNotifier::activated, &hub, [notifier, &hub, &service] {
+            QObject::connect(notifier, &QSocketNotifier::activated, &hub, [notifier, &hub, given, &service] {
+                char number = 0;
+                if (::read(signal_pipe[0], &number, 1) == 1 && number == SIGHUP) {
+                    if (given.tls_cert.isEmpty()) return;
+                    // A new certificate for new connections; a pair that cannot be used leaves the old one.
+                    QString why;
+                    const auto pair = read_tls_pair(given.tls_cert, given.tls_key, why);
+                    if (pair && hub.use_tls(*pair, why))
+                        print(stderr, QStringLiteral("tavrion-hub: SIGHUP: loaded the certificate %1 anew\n").arg(given.tls_cert));
+                    else
+                        print(stderr, QStringLiteral("tavrion-hub: SIGHUP: kept the certificate in use: %1\n").arg(why));
+                    return;
+                }
                 notifier->setEnabled(false);
                 service.stopping();
                 hub.shutdown([] { QCoreApplication::exit(0); });
             });
             std::signal(SIGINT, on_signal);
             std::signal(SIGTERM, on_signal);
+            std::signal(SIGHUP, on_signal);
         }
         const QString host = options->listen_text.left(options->listen_text.lastIndexOf(QLatin1Char(':')));
-        print(stdout, QStringLiteral("tavrion-hub: listening on http://%1:%2/ (tavrion-hub --show-url prints the address "
-                                     "to open)\n").arg(host).arg(port));
+        print(stdout, QStringLiteral("tavrion-hub: listening on %3://%1:%2/ (tavrion-hub --show-url prints the address "
+                                     "to open)\n").arg(host).arg(port).arg(tls ? QStringLiteral("https") : QStringLiteral("http")));
         service.ready();
         status = app.exec();
     }

@@ -55,8 +55,9 @@ QStringList sign_in_urls(const HubOptions& options, const QByteArray& token, con
         for (const QHostAddress& a : reachable(machine)) hosts << host_part(a);
     if (hosts.isEmpty()) hosts << QStringLiteral("127.0.0.1");
     QStringList urls;
+    const QString scheme = options.tls_cert.isEmpty() ? QStringLiteral("http") : QStringLiteral("https");
     for (const QString& h : hosts)
-        urls << QStringLiteral("http://%1:%2/?token=%3").arg(h).arg(options.listen_port).arg(QString::fromLatin1(token));
+        urls << QStringLiteral("%1://%2:%3/?token=%4").arg(scheme, h).arg(options.listen_port).arg(QString::fromLatin1(token));
     urls.removeDuplicates();
     return urls;
 }

@@ -3,8 +3,9 @@
 units played by tavrion-sim: a change in one window shows in another within a second, each control
 sends what the user chose and no more, refused values snap back, focus stays where the user left
 it, standby and a lost link grey the page, and axe-core finds nothing serious in any of those
-states. With --screenshots DIR it also saves each state as a phone shows it.
-Usage: hub_browser_test.py PROGRAM_DIR [AXE_JS] [--screenshots DIR]"""
+states. With --screenshots DIR it also saves each state as a phone shows it; with --https the hub
+serves HTTPS with a certificate the test makes with openssl.
+Usage: hub_browser_test.py PROGRAM_DIR [AXE_JS] [--screenshots DIR] [--https]"""
 import json
 import os
 import re
@@ -58,10 +59,13 @@ class Sim:
         return int(m.group(1)) if m else None
 
 
-def browser():
+def browser(https=False):
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     options = webdriver.ChromeOptions()
+    if https:
+        # The test's own self-signed certificate, which no browser trusts.
+        options.add_argument("--ignore-certificate-errors")
     options.binary_location = shutil.which("chromium")
     for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=600,1000"):
         options.add_argument(a)
@@ -129,6 +133,13 @@ def main():
         i = args.index("--screenshots")
         shots = args[i + 1]
         del args[i:i + 2]
+    https = "--https" in args
+    if https:
+        args.remove("--https")
+        if not shutil.which("openssl"):
+            print("SKIP: openssl is not installed")
+            return SKIP
+    scheme = "https" if https else "http"
     program_dir = args[0]
     axe_path = args[1] if len(args) > 1 else os.path.join(os.path.dirname(__file__), "..", ".deps", "npm",
                                                           "node_modules", "axe-core", "axe.min.js")
@@ -175,8 +186,16 @@ def main():
         with open(os.path.join(work, "units.json"), "w") as f:
             json.dump(units, f)
         token_file = os.path.join(work, "hub.token")
+        tls = []
+        if https:
+            cert, key = os.path.join(work, "cert.pem"), os.path.join(work, "key.pem")
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                            "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1",
+                            "-addext", "subjectAltName=IP:127.0.0.1"], check=True, capture_output=True)
+            os.chmod(key, 0o600)
+            tls = ["--tls-cert", cert, "--tls-key", key]
         hub = subprocess.Popen([os.path.join(program_dir, "tavrion-hub"), "--units", os.path.join(work, "units.json"),
-                                "--listen", "127.0.0.1:0", "--token-file", token_file],
+                                "--listen", "127.0.0.1:0", "--token-file", token_file] + tls,
                                stdout=subprocess.PIPE, text=True)
         procs.append(hub)
         port = int(read_line_matching(hub, r"127\.0\.0\.1:(\d+)/", 20).group(1))
@@ -196,7 +215,7 @@ def main():
                 raise
 
         def ready(d, unit):
-            d.get("http://127.0.0.1:%d/?token=%s#%s" % (port, token, unit))
+            d.get("%s://127.0.0.1:%d/?token=%s#%s" % (scheme, port, token, unit))
             # The unit has reported its routes and the page is live.
             wait(d, "!!document.querySelector(\"#routing button[data-output='B'][aria-pressed='true']\") "
                     "&& !document.getElementById('unit').classList.contains('stale')", 30)
@@ -212,7 +231,7 @@ def main():
             return d.execute_script("return document.getElementById('message').textContent")
 
         one = two = None
-        one, two = browser(), browser()
+        one, two = browser(https), browser(https)
         drivers += [one, two]
         ready(one, "room")
         ready(two, "room")

@@ -34,13 +34,15 @@ private slots:
     void files() { replay(QStringLiteral("files"), tavrion::fuzz::files_one); }
     void sim_parser() { replay(QStringLiteral("sim_parser"), tavrion::fuzz::sim_parser_one); }
     void receivers() { replay(QStringLiteral("receivers"), tavrion::fuzz::receivers_one); }
+    void http() { replay(QStringLiteral("http"), tavrion::fuzz::http_one); }
 
     // Inputs no seed covers: empty, one byte, and every operation byte with nothing after it.
     void degenerate_inputs()
     {
         const std::uint8_t none = 0;
         for (const Entry& e : {Entry(tavrion::fuzz::protocol_one), Entry(tavrion::fuzz::files_one),
-                               Entry(tavrion::fuzz::sim_parser_one), Entry(tavrion::fuzz::receivers_one)}) {
+                               Entry(tavrion::fuzz::sim_parser_one), Entry(tavrion::fuzz::receivers_one),
+                               Entry(tavrion::fuzz::http_one)}) {
             QCOMPARE(e(&none, 0), 0);
             QCOMPARE(e(&none, 1), 0);
         }

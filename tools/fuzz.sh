@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-60}
 BUILD_DIR=${FUZZ_BUILD_DIR:-build-fuzz}
-TARGETS=(fuzz_protocol fuzz_files fuzz_sim_parser fuzz_receivers)
+TARGETS=(fuzz_protocol fuzz_files fuzz_sim_parser fuzz_receivers fuzz_http)
 
 tools/install-deps.sh --fuzz
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

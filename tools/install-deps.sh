@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing Tavrion needs on Debian 12 (skips what is already there).
 set -euo pipefail
-# qt6-websockets-dev: Qt's HttpServer package needs it to be found, but does not pull it in.
+# libmicrohttpd-dev: the hub's HTTP and HTTPS server (Debian's is built with GnuTLS), which bounds
+# each connection's memory, time and count.
 # chromium, chromium-driver, python3-selenium: the web remote's test in a real browser; npm fetches
 # axe-core, the accessibility audit that test runs in the page.
 # libmosquitto-dev: the hub's MQTT client; mosquitto (the broker) and mosquitto-clients: its tests.
@@ -10,7 +11,7 @@ set -euo pipefail
 # server (on loopback, storage in a scratch folder) scrape the hub.
 # lintian, dpkg-dev: the Debian packages' test (cpack -G DEB computes the dependencies
 # with dpkg-shlibdeps; lintian must report no errors).
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev qt6-httpserver-dev qt6-websockets-dev
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev libmicrohttpd-dev
           chromium chromium-driver python3-selenium libmosquitto-dev mosquitto mosquitto-clients libqrencode-dev
           prometheus lintian dpkg-dev)
 # A Node.js from elsewhere brings its own npm; Debian's package would conflict with it.

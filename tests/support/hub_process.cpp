@@ -11,13 +11,15 @@ namespace tavrion_test {
 QString hub_program() { return QStringLiteral(TAVRION_PROGRAM_DIR "/tavrion-hub"); }
 
 quint16 start_hub(QProcess& hub, const QString& units, const QString& token_file, const QStringList& more,
-                  QByteArray* printed)
+                  QByteArray* printed, const QStringList& wrapper)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TAVRION_HUB_REQUEST_MS"), QString::number(kRequestMs));
     env.insert(QStringLiteral("TAVRION_HUB_IDLE_MS"), QString::number(kIdleMs));
     hub.setProcessEnvironment(env);
-    hub.start(hub_program(), QStringList{"--units", units, "--listen", "127.0.0.1:0", "--token-file", token_file} + more);
+    const QStringList args = QStringList{"--units", units, "--listen", "127.0.0.1:0", "--token-file", token_file} + more;
+    if (wrapper.isEmpty()) hub.start(hub_program(), args);
+    else hub.start(wrapper.first(), wrapper.mid(1) + QStringList{hub_program()} + args);
     if (!hub.waitForStarted(10000)) return 0;
     QByteArray out;
     QTest::qWaitFor([&] {
