@@ -132,7 +132,8 @@ private:
     // Waits as up to `steps` calls of wait_seconds(`seconds`) would, each made only while `done`
     // is false: those calls when stepped, or one wait bounded by the time they take at least.
     void wait_steps(int steps, float seconds, bool (DeviceSession::*done)() const);
-    // Sleeps in the event loop until `done` holds or the clock has moved `bound_ms` past the start.
+    // Sleeps in the event loop until `done` (when given) holds or the clock has moved `bound_ms` past
+    // the start.
     void wait_for(bool (DeviceSession::*done)() const, qint64 bound_ms);
     bool reply_accepted() const { return reply_ok_; }
     bool network_answered() const;

@@ -299,30 +299,8 @@ Exchange DeviceSession::send_command(const std::string& command)
 
 void DeviceSession::wait_seconds(float seconds)
 {
-    ++wait_step_count_;
-    waiting_ = true;
-    const qint64 start = clock_->now_ms();
-    const qint64 needed = first_ms_beyond(seconds);
-    if (!wait_deadline_) wait_deadline_ = new WaitDeadline(this);
-    ++wait_depth;
-    ++wait_deadline_->waits;
-    for (;;) {
-        const qint64 passed = clock_->now_ms() - start;
-        const float elapsed = float(double(passed) / 1000.0);
-        if (elapsed > seconds) break;
-        // Sleep until the next event or the moment the clock can pass the bound, never spin.
-        wait_deadline_->arm(clock_->ns_until_ms(start + needed), needed - passed);
-        PassScope pass(*this);
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    --wait_depth;
-    // An idle session keeps no timer running.
-    if (--wait_deadline_->waits == 0) wait_deadline_->disarm();
-    waiting_ = false;
-    // A wait nested in another one has replaced the outer wait's deadline with its own: wake the
-    // outer pass now so that it re-arms, rather than when the backup timer comes round.
-    if (wait_depth > 0)
-        if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) d->wakeUp();
+    // A step is a wait that nothing but the clock ends.
+    wait_for(nullptr, first_ms_beyond(seconds));
 }
 
 void DeviceSession::wait_steps(int steps, float seconds, bool (DeviceSession::*done)() const)
@@ -348,16 +326,20 @@ void DeviceSession::wait_for(bool (DeviceSession::*done)() const, qint64 bound_m
     for (;;) {
         // The receivers run inside the pass below: an answer they accept ends the wait as soon as
         // that pass returns.
-        if ((this->*done)()) break;
+        if (done && (this->*done)()) break;
         const qint64 passed = clock_->now_ms() - start;
         if (passed >= bound_ms) break;
+        // Sleep until the next event or the moment the clock can pass the bound, never spin.
         wait_deadline_->arm(clock_->ns_until_ms(start + bound_ms), bound_ms - passed);
         PassScope pass(*this);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     --wait_depth;
+    // An idle session keeps no timer running.
     if (--wait_deadline_->waits == 0) wait_deadline_->disarm();
     waiting_ = false;
+    // A wait nested in another one has replaced the outer wait's deadline with its own: wake the
+    // outer pass now so that it re-arms, rather than when the backup timer comes round.
     if (wait_depth > 0)
         if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) d->wakeUp();
 }
