@@ -80,6 +80,31 @@ std::optional<verbs::LinkTarget> target_of(const std::string& option, const std:
     return verbs::link_target(choice, program_dir, error);
 }
 
+using Clock = std::chrono::steady_clock;
+
+ExchangeOutcome outcome_of(Exchange::Kind kind)
+{
+    switch (kind) {
+    case Exchange::Kind::Answered: return ExchangeOutcome::Answered;
+    case Exchange::Kind::Refused: return ExchangeOutcome::Refused;
+    case Exchange::Kind::OtherCode: return ExchangeOutcome::OtherCode;
+    case Exchange::Kind::Silent: return ExchangeOutcome::Silent;
+    case Exchange::Kind::Unreadable: return ExchangeOutcome::Unreadable;
+    case Exchange::Kind::Restarted: return ExchangeOutcome::Restarted;
+    case Exchange::Kind::Ended: return ExchangeOutcome::Ended;
+    default: return ExchangeOutcome::LinkDown;
+    }
+}
+
+// The one rule for every exchange a unit carries out, however it came (a verb, a poll, a protocol
+// client's line, a network query): one that got no readable answer leaves the unit silent until
+// the device is heard again; and each is counted with its time.
+void note_exchange(Exchange::Kind kind, Clock::time_point began, bool& unanswered, UnitStats* stats)
+{
+    unanswered = kind == Exchange::Kind::Silent || kind == Exchange::Kind::Unreadable;
+    if (stats) stats->count_exchange(outcome_of(kind), std::chrono::duration<double>(Clock::now() - began).count());
+}
+
 // The unit's device as the runner sees it, noting what each exchange got and when the unit is
 // being waited for after a restart.
 class WatchedDevice : public verbs::Device {
@@ -102,8 +127,7 @@ public:
     {
         const auto began = Clock::now();
         auto answer = inner_.network_query(command);
-        unanswered_ = !answer;
-        count(answer ? ExchangeOutcome::Answered : ExchangeOutcome::Silent, began);
+        note_exchange(answer ? Exchange::Kind::Answered : Exchange::Kind::Silent, began, unanswered_, stats_);
         return answer;
     }
     bool on_serial() const override { return inner_.on_serial(); }
@@ -117,29 +141,10 @@ public:
     DeviceModel& model() override { return inner_.model(); }
 
 private:
-    using Clock = std::chrono::steady_clock;
     verbs::Answer noted(const verbs::Answer& a, Clock::time_point began)
     {
-        unanswered_ = a.kind == Exchange::Kind::Silent || a.kind == Exchange::Kind::Unreadable;
-        count(outcome_of(a.kind), began);
+        note_exchange(a.kind, began, unanswered_, stats_);
         return a;
-    }
-    static ExchangeOutcome outcome_of(Exchange::Kind kind)
-    {
-        switch (kind) {
-        case Exchange::Kind::Answered: return ExchangeOutcome::Answered;
-        case Exchange::Kind::Refused: return ExchangeOutcome::Refused;
-        case Exchange::Kind::OtherCode: return ExchangeOutcome::OtherCode;
-        case Exchange::Kind::Silent: return ExchangeOutcome::Silent;
-        case Exchange::Kind::Unreadable: return ExchangeOutcome::Unreadable;
-        case Exchange::Kind::Restarted: return ExchangeOutcome::Restarted;
-        case Exchange::Kind::Ended: return ExchangeOutcome::Ended;
-        default: return ExchangeOutcome::LinkDown;
-        }
-    }
-    void count(ExchangeOutcome outcome, Clock::time_point began)
-    {
-        if (stats_) stats_->count_exchange(outcome, std::chrono::duration<double>(Clock::now() - began).count());
     }
     verbs::Device& inner_;
     bool& unanswered_;
@@ -401,13 +406,12 @@ void UnitBackend::pass_through(const std::string& line, const std::function<void
     d_->passing = &heard;
     d_->passed = 0;
     verbs::SessionDevice& device = *d_->device;
-    if (verbs::network_query_command(line)) {
-        // Sent on either link: the device answers on both, whatever the window reads.
-        device.session().query_network(line);
-    } else {
-        const Exchange e = verbs::late_reply_command(line) ? device.ask_slow(line) : device.ask(line);
-        d_->unanswered = e.kind == Exchange::Kind::Silent || e.kind == Exchange::Kind::Unreadable;
-    }
+    const auto began = Clock::now();
+    // A network query is sent on either link: the device answers on both, whatever the window reads.
+    const Exchange e = verbs::network_query_command(line) ? device.session().query_network(line)
+                       : verbs::late_reply_command(line) ? device.ask_slow(line)
+                                                         : device.ask(line);
+    note_exchange(e.kind, began, d_->unanswered, d_->stats.get());
     d_->passing = nullptr;
 }
 

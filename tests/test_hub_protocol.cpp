@@ -207,6 +207,35 @@ private slots:
         QVERIFY(a.has(14));
     }
 
+    // A line the device leaves unanswered makes the unit silent, as an API request or a poll would,
+    // the 16-character network query among them; the next answer makes it up again.
+    void an_unanswered_line_makes_the_unit_silent_data()
+    {
+        QTest::addColumn<bool>("serial");
+        QTest::addColumn<QByteArray>("command");
+        for (const bool serial : {false, true})
+            for (const QByteArray command : {QByteArray("VER999"), QByteArray("EIP999")})
+                QTest::newRow(qPrintable((serial ? "RS-232, " : "TCP, ") + command)) << serial << command;
+    }
+    void an_unanswered_line_makes_the_unit_silent()
+    {
+        QFETCH(bool, serial);
+        QFETCH(QByteArray, command);
+        tavrion_sim::SimServer& sim = serial ? pty_ : sim_;
+        const QByteArray id = serial ? "desk" : "room";
+        auto state = [&] { return HubUnderTest::finish(*hub_.send("GET", "/api/units/" + id)).value("link").toObject().value("state"); };
+        QVERIFY(sim.apply_control(QStringLiteral("silent ") + QString::fromLatin1(command.left(3))));
+        Raw client(serial ? hub_.desk : hub_.protocol);
+        client.send(command + "\r");
+        QVERIFY2(QTest::qWaitFor([&] { return state() == "silent"; }, kAnswerMs), qPrintable(state().toString()));
+        QVERIFY(client.got.isEmpty());
+        QVERIFY(sim.apply_control(QStringLiteral("reset")));
+        Raw again(serial ? hub_.desk : hub_.protocol);
+        again.send("PWR999\r");
+        QVERIFY(again.has(7));
+        QVERIFY(QTest::qWaitFor([&] { return state() == "up"; }, kAnswerMs));
+    }
+
     // A client that breaks the rules is dropped with nothing of its lines sent; the others go on.
     void a_bad_client_goes_alone_data()
     {
