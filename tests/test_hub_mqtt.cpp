@@ -284,12 +284,20 @@ private slots:
         watcher_->client.publish(config_topic("attic", "switch/power"),
                                  R"({"device":{"identifiers":["tavrion_attic"],"via_device":"tavrion_hub_tavrion"}})", true);
         QVERIFY(watcher_->wait_for(config_topic("attic", "switch/power")));
+        // A command someone left retained is an old one: the hub must not carry it out when it
+        // subscribes (nor at every reconnect).
+        watcher_->client.publish("tavrion/net/lock/set", "on", true);
+        QVERIFY(watcher_->wait_for("tavrion/net/lock/set"));
         const QString units = units_file("hub", "hub:secret\n", QJsonArray{
             QJsonObject{{"id", "pty"}, {"name", "Serial room"}, {"serial", path("serial/COM1")}},
             QJsonObject{{"id", "net"}, {"name", "TCP room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(net_.tcp_port())}}});
         http_port_ = tavrion_test::start_hub(hub_, units, path("hub.token"));
         QVERIFY(http_port_);
         QVERIFY(everything_published(kWaitMs));
+        QTest::qWait(200);
+        QVERIFY(!net_.received_commands().contains("LCK001"));
+        QCOMPARE(watcher_->last.value("tavrion/net/lock"), QByteArray("off"));
+        watcher_->client.publish("tavrion/net/lock/set", "", true); // the broker forgets it
     }
 
     void cleanupTestCase()
