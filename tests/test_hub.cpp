@@ -5,6 +5,7 @@
 #include "hub/sign_in.h"
 #include "sim/sim_server.h"
 #include "support/hub_process.h"
+#include "support/sanitizer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -1144,7 +1145,10 @@ private slots:
         }
         QCOMPARE(http_->request("GET", "/api/units").status, 200);
         const qint64 after = resident_kib(hub_.processId());
-        QVERIFY2(after < before + 16 * 1024, qPrintable(QStringLiteral("%1 KiB against %2 KiB").arg(after).arg(before)));
+        // The hub under test is built as this test is: under AddressSanitizer every answer's freed
+        // memory waits in quarantine, so only its serving is checked there.
+        if (tavrion::test::kResidentMemoryMeaningful)
+            QVERIFY2(after < before + 16 * 1024, qPrintable(QStringLiteral("%1 KiB against %2 KiB").arg(after).arg(before)));
     }
 
     // A flood of connections from many addresses under a descriptor limit: the hub holds a bounded
