@@ -311,6 +311,45 @@ static QString linked_folder(const QString& path)
     return {};
 }
 
+// Reads a file that must stay private to this user: reached through no symbolic link (itself or a
+// folder above), a regular file of the user's own that nobody else may read or change; at most
+// `max` + 1 bytes, so that the caller can tell one too large. `remedy` ends the reasons a user can
+// mend by removing the file. `missing` says there is no such file (and nothing else is wrong).
+static std::optional<QByteArray> read_private_file(const QString& path, qint64 max, const QString& remedy,
+                                                   bool& missing, QString& why)
+{
+    missing = false;
+    const QString then = remedy.isEmpty() ? QString() : QStringLiteral("; ") + remedy;
+    if (const QString link = linked_folder(path); !link.isEmpty()) {
+        why = QStringLiteral("lies in a folder reached through a symbolic link (%1); not followed").arg(link);
+        return std::nullopt;
+    }
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        missing = errno == ENOENT;
+        why = errno == ELOOP ? QStringLiteral("is a symbolic link; not followed")
+                             : QStringLiteral("cannot be read: ") + QString::fromLocal8Bit(std::strerror(errno));
+        return std::nullopt;
+    }
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    QByteArray bytes(int(max) + 1, Qt::Uninitialized);
+    const ssize_t n = regular ? ::read(fd, bytes.data(), size_t(bytes.size())) : -1;
+    ::close(fd);
+    if (!regular) why = QStringLiteral("not a regular file") + then;
+    // A file another user planted, or one others may read, gives the secret away.
+    else if (st.st_uid != ::geteuid()) why = QStringLiteral("belongs to another user") + then;
+    else if ((st.st_mode & 077) != 0)
+        why = QStringLiteral("others may read or change it (chmod 600 it%1)")
+                  .arg(remedy.isEmpty() ? QString() : QStringLiteral(", or ") + remedy);
+    else if (n < 0) why = QStringLiteral("cannot be read");
+    else {
+        bytes.truncate(int(n));
+        return bytes;
+    }
+    return std::nullopt;
+}
+
 std::optional<QByteArray> load_or_make_token(const QString& path, bool& made, QString& error)
 {
     made = false;
@@ -321,24 +360,11 @@ std::optional<QByteArray> load_or_make_token(const QString& path, bool& made, QS
     };
     // Never through a link, here or in a folder above: whoever could place one would choose which
     // file's text is the token.
-    if (const QString link = linked_folder(path); !link.isEmpty())
-        return fail(QStringLiteral("lies in a folder reached through a symbolic link (%1); not followed").arg(link));
-    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-        struct stat st {};
-        QByteArray bytes(kMaxTokenChars + 2, Qt::Uninitialized);
-        const bool stat_ok = ::fstat(fd, &st) == 0;
-        const ssize_t n = stat_ok && S_ISREG(st.st_mode) ? ::read(fd, bytes.data(), bytes.size()) : -1;
-        ::close(fd);
-        if (!stat_ok || !S_ISREG(st.st_mode)) return fail(QStringLiteral("not a regular file; remove it to make a new token"));
-        // A file another user planted, or one others may read, gives the token away.
-        if (st.st_uid != ::geteuid())
-            return fail(QStringLiteral("belongs to another user; remove it to make a new token"));
-        if ((st.st_mode & 077) != 0)
-            return fail(QStringLiteral("others may read or change it (chmod 600 it, or remove it to make a new token)"));
-        if (n < 0) return fail(QStringLiteral("cannot be read"));
-        bytes.truncate(int(n));
-        const QByteArray token = bytes.trimmed();
+    bool missing = false;
+    QString why;
+    if (const auto bytes = read_private_file(path, kMaxTokenChars + 1, QStringLiteral("remove it to make a new token"),
+                                             missing, why)) {
+        const QByteArray token = bytes->trimmed();
         if (token.size() > kMaxTokenChars)
             return fail(QStringLiteral("the token is longer than %1 characters").arg(kMaxTokenChars));
         if (token.size() < 16)
@@ -347,8 +373,7 @@ std::optional<QByteArray> load_or_make_token(const QString& path, bool& made, QS
             if (c <= ' ' || c > '~') return fail(QStringLiteral("the token holds a character other than printable ASCII"));
         return token;
     }
-    if (errno == ELOOP) return fail(QStringLiteral("is a symbolic link; not followed"));
-    if (errno != ENOENT) return fail(QStringLiteral("cannot be read: ") + QString::fromLocal8Bit(std::strerror(errno)));
+    if (!missing) return fail(why);
     QByteArray raw(32, Qt::Uninitialized);
     QRandomGenerator::system()->generate(reinterpret_cast<quint32*>(raw.data()),
                                          reinterpret_cast<quint32*>(raw.data() + raw.size()));
@@ -391,22 +416,12 @@ std::optional<TlsPair> read_tls_pair(const QString& cert_path, const QString& ke
         return std::nullopt;
     };
     // The key is kept as the token is: whoever could read or replace it could be this hub.
-    if (const QString link = linked_folder(key_path); !link.isEmpty())
-        return fail(QStringLiteral("lies in a folder reached through a symbolic link (%1); not followed").arg(link));
-    const int fd = ::open(QFile::encodeName(key_path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return fail(errno == ELOOP ? QStringLiteral("is a symbolic link; not followed")
-                                   : QStringLiteral("cannot be read: ") + QString::fromLocal8Bit(std::strerror(errno)));
-    struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    QByteArray key(int(kMaxPem) + 1, Qt::Uninitialized);
-    const ssize_t n = regular ? ::read(fd, key.data(), size_t(key.size())) : -1;
-    ::close(fd);
-    if (!regular) return fail(QStringLiteral("not a regular file"));
-    if (st.st_uid != ::geteuid()) return fail(QStringLiteral("belongs to another user"));
-    if ((st.st_mode & 077) != 0) return fail(QStringLiteral("others may read or change it (chmod 600 it)"));
-    if (n < 0 || n > kMaxPem) return fail(QStringLiteral("cannot be read, or is larger than 1 MiB"));
-    key.truncate(int(n));
+    bool missing = false;
+    QString why;
+    const auto read = read_private_file(key_path, kMaxPem, {}, missing, why);
+    if (!read) return fail(why);
+    const QByteArray key = *read;
+    if (key.size() > kMaxPem) return fail(QStringLiteral("cannot be read, or is larger than 1 MiB"));
     if (!key.contains("PRIVATE KEY-----")) return fail(QStringLiteral("not a PEM private key"));
     pair.key = key;
     return pair;
