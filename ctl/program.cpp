@@ -46,13 +46,15 @@ int run_program(const std::vector<std::string>& args, const std::string& program
     context.link_name = target->name();
     context.wait_ready = inv.wait_ready;
     if (inv.verbose) {
-        device->set_wire_log([&err](bool sent, const std::string& text) {
+        Device::Events events;
+        events.line = [&err](Direction direction, const std::string& text) {
             err << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")).toStdString()
-                << (sent ? " > " : " < ") << printable(text) << std::endl;
-        });
+                << (direction == Direction::Sent ? " > " : " < ") << printable(text) << std::endl;
+        };
+        device->set_events(std::move(events));
     }
     const VerbResult result = run_verb(inv.verb, *device, context);
-    device->set_wire_log(nullptr);
+    device->set_events({});
     std::ostream nowhere(nullptr); // --quiet: the exit status alone
     std::ostream& results = inv.quiet ? nowhere : out;
     // --json: the verb's reports and messages gathered into one document; messages still go to

@@ -103,13 +103,28 @@ private:
     std::shared_ptr<std::map<int, quint64>> counts_;
 };
 
+// A job's outcome as an HTTP status.
+int http_status(JobResult::Outcome outcome)
+{
+    switch (outcome) {
+    case JobResult::Outcome::Done: return 200;
+    case JobResult::Outcome::Refused: return 400;
+    case JobResult::Outcome::DeviceFailed: return 502;
+    case JobResult::Outcome::VersionMoved: return 409;
+    case JobResult::Outcome::LinkDown:
+    case JobResult::Outcome::Stopping: break;
+    }
+    return 503;
+}
+
 } // namespace
 
 struct Hub::Unit {
     UnitConfig config;
     UnitWorker* worker = nullptr;
     QThread* thread = nullptr;
-    QJsonObject document;
+    UnitState state;
+    QJsonObject document; // the state's document, made once per change
     std::vector<ExchangePtr> streams;
 };
 
@@ -117,7 +132,8 @@ Hub::Hub(UnitsSetup setup, HubOptions options, QByteArray token, std::string pro
     : QObject(parent), setup_(std::move(setup)), options_(std::move(options)), token_(std::move(token)),
       program_dir_(std::move(program_dir))
 {
-    for (const std::string& r : resolution_names(program_dir_)) resolutions_.append(QString::fromStdString(r));
+    resolution_names_ = resolution_names(program_dir_);
+    for (const std::string& r : resolution_names_) resolutions_.append(QString::fromStdString(r));
 }
 
 Hub::~Hub()
@@ -180,8 +196,8 @@ quint16 Hub::start()
         auto u = std::make_unique<Unit>();
         u->config = c;
         Unit* unit = u.get();
-        u->worker = new UnitWorker(c, program_dir_, setup_.poll_seconds, [this, unit](const QJsonObject& doc) {
-            QMetaObject::invokeMethod(this, [this, unit, doc] { published(*unit, doc); }, Qt::QueuedConnection);
+        u->worker = new UnitWorker(c, program_dir_, setup_.poll_seconds, [this, unit](const UnitState& state) {
+            QMetaObject::invokeMethod(this, [this, unit, state] { published(*unit, state); }, Qt::QueuedConnection);
         });
         u->thread = new QThread;
         u->thread->setObjectName(QString::fromStdString("unit " + c.id));
@@ -335,7 +351,7 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
             o[QStringLiteral("id")] = QString::fromStdString(u->config.id);
             o[QStringLiteral("name")] = QString::fromStdString(u->config.name);
             o[QStringLiteral("link")] = QString::fromStdString(u->config.link.name());
-            o[QStringLiteral("state")] = d.value(QLatin1String("link")).toObject().value(QLatin1String("state")).toString(QStringLiteral("connecting"));
+            o[QStringLiteral("state")] = QLatin1String(link_state_name(u->state.link));
             o[QStringLiteral("power")] = d.value(QLatin1String("power"));
             o[QStringLiteral("mode")] = d.value(QLatin1String("mode"));
             o[QStringLiteral("problem")] = d.value(QLatin1String("problem"));
@@ -382,18 +398,21 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
     }
     job->gone = ex->gone();
     job->done = [this, ex](JobResult result) {
-        QMetaObject::invokeMethod(this, [ex, result] { answer_json(ex, result.http, result.body); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, ex, result] {
+            answer_json(ex, http_status(result.outcome), job_json(result, &resolution_names_));
+        }, Qt::QueuedConnection);
     };
     if (!unit->worker->submit(std::move(*job)))
         answer_error(ex, 503, QStringLiteral("%1 requests wait for this unit already; try again shortly").arg(kMaxWaitingJobs),
                      {{"Retry-After", "2"}});
 }
 
-void Hub::published(Unit& unit, const QJsonObject& document)
+void Hub::published(Unit& unit, const UnitState& state)
 {
-    unit.document = document;
-    if (bridge_) bridge_->unit_changed(QString::fromStdString(unit.config.id), document);
-    const QByteArray event = "data: " + compact(document) + "\n\n";
+    unit.state = state;
+    unit.document = unit_json(state, &resolution_names_);
+    if (bridge_) bridge_->unit_changed(state);
+    const QByteArray event = "data: " + compact(unit.document) + "\n\n";
     auto& s = unit.streams;
     s.erase(std::remove_if(s.begin(), s.end(), [](const ExchangePtr& e) { return !e->connected(); }), s.end());
     for (const ExchangePtr& e : s) e->stream(event);
@@ -404,8 +423,7 @@ void Hub::answer_metrics(const ExchangePtr& ex)
     std::vector<UnitFigures> units;
     HttpFigures http;
     for (auto& u : units_) {
-        const QString state = u->document.value(QLatin1String("link")).toObject().value(QLatin1String("state")).toString(QStringLiteral("connecting"));
-        units.push_back({QString::fromStdString(u->config.id), state, u->worker->stats()});
+        units.push_back({QString::fromStdString(u->config.id), QLatin1String(link_state_name(u->state.link)), u->worker->stats()});
         for (const ExchangePtr& e : u->streams) http.event_streams += e->connected();
     }
     http.answers = *answers_;

@@ -5,6 +5,7 @@
 
 #include "hub/hub_config.h"
 #include "hub/http_front.h"
+#include "hub/unit_state.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -50,7 +51,7 @@ private:
     void handle(const HttpRequest& request, const ExchangePtr& exchange);
     void handle_api(const HttpRequest& request, const ExchangePtr& exchange);
     bool authorised(const HttpRequest& request) const;
-    void published(Unit& unit, const QJsonObject& document);
+    void published(Unit& unit, const UnitState& state);
     void keep_streams_alive();
     void start_bridge();
     Unit* find(const QString& id);
@@ -60,6 +61,7 @@ private:
     HubOptions options_;
     QByteArray token_;
     std::string program_dir_;
+    std::vector<std::string> resolution_names_; // output_reso.txt, read once
     QJsonArray resolutions_;
     std::unique_ptr<HostRules> hosts_;
     HttpFront* front_ = nullptr;

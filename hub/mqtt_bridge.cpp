@@ -25,12 +25,18 @@ void log_line(const QString& text)
     std::fflush(stderr);
 }
 
-// A simple value of the document as its topic carries it; empty when the unit has not told it.
-QByteArray text_of(const QJsonValue& v)
+// A job's outcome as the status of its result message: the number POST /run answers with.
+int result_status(JobResult::Outcome outcome)
 {
-    if (v.isString()) return v.toString().toUtf8();
-    if (v.isDouble()) return QByteArray::number(v.toInt());
-    return {};
+    switch (outcome) {
+    case JobResult::Outcome::Done: return 200;
+    case JobResult::Outcome::Refused: return 400;
+    case JobResult::Outcome::DeviceFailed: return 502;
+    case JobResult::Outcome::VersionMoved: return 409;
+    case JobResult::Outcome::LinkDown:
+    case JobResult::Outcome::Stopping: break;
+    }
+    return 503;
 }
 
 // What each set topic takes: the payloads allowed and the verb they become.
@@ -61,7 +67,7 @@ QString output_label(const QString& mode, int n)
 struct MqttBridge::Unit {
     QString id;
     QString name;
-    QJsonObject document;
+    std::optional<UnitState> state; // nothing until the unit's thread tells its first
 };
 
 MqttBridge::MqttBridge(MqttSettings settings, std::vector<UnitInfo> units, QStringList resolutions,
@@ -70,6 +76,7 @@ MqttBridge::MqttBridge(MqttSettings settings, std::vector<UnitInfo> units, QStri
       program_dir_(std::move(program_dir)), submit_(std::move(submit))
 {
     for (const UnitInfo& u : units) units_.push_back({u.id, u.name, {}});
+    for (const QString& r : resolutions_) resolution_names_.push_back(r.toStdString());
     hub_id_ = QStringLiteral("tavrion_hub_") + QString(settings_.prefix).replace(QLatin1Char('/'), QLatin1Char('_'));
 }
 
@@ -160,11 +167,11 @@ void MqttBridge::publish_all()
     for (Unit& u : units_) publish_unit(u);
 }
 
-void MqttBridge::unit_changed(const QString& id, const QJsonObject& document)
+void MqttBridge::unit_changed(const UnitState& state)
 {
-    Unit* u = find(id);
+    Unit* u = find(QString::fromStdString(state.id));
     if (!u) return;
-    u->document = document;
+    u->state = state;
     publish_unit(*u);
 }
 
@@ -180,37 +187,28 @@ void MqttBridge::put(const QString& topic, const QByteArray& payload)
 
 void MqttBridge::publish_unit(Unit& u)
 {
-    if (u.document.isEmpty()) return; // the unit's thread has not told its first document yet
-    const QJsonObject& d = u.document;
-    const bool up = d.value(QLatin1String("link")).toObject().value(QLatin1String("state")).toString() == QLatin1String("up");
-    put(topic(u, QStringLiteral("availability")), up ? "online" : "offline");
-    put(topic(u, QStringLiteral("state")), compact(d));
-    const QJsonObject resolution = d.value(QLatin1String("resolution")).toObject();
-    const QJsonValue reso_name = resolution.value(QLatin1String("name"));
-    const QList<QPair<QString, QByteArray>> simple{
-        {"power", text_of(d.value(QLatin1String("power")))},
-        {"mode", text_of(d.value(QLatin1String("mode")))},
-        {"lock", text_of(d.value(QLatin1String("lock")))},
-        {"mute", text_of(d.value(QLatin1String("audio")).toObject().value(QLatin1String("mute")))},
-        {"resolution", text_of(reso_name.isString() ? reso_name : resolution.value(QLatin1String("number")))},
+    if (!u.state) return; // the unit's thread has not told its first state yet
+    const UnitState& state = *u.state;
+    put(topic(u, QStringLiteral("availability")), state.link == LinkState::Up ? "online" : "offline");
+    put(topic(u, QStringLiteral("state")), compact(unit_json(state, &resolution_names_)));
+    const verbs::StatusWords w = state.status ? verbs::status_words(*state.status, &resolution_names_) : verbs::StatusWords{};
+    const std::pair<const char*, const std::string*> simple[] = {
+        {"power", &w.power}, {"mode", &w.mode}, {"lock", &w.lock}, {"mute", &w.mute}, {"resolution", &w.resolution},
     };
     for (const auto& [name, value] : simple)
-        if (!value.isEmpty()) put(topic(u, name), value);
-    const QJsonObject routes = d.value(QLatin1String("routes")).toObject();
-    for (const char* o : kOutputs) {
-        const QByteArray value = text_of(routes.value(QLatin1String(o)));
-        if (!value.isEmpty()) put(topic(u, QStringLiteral("route/") + QLatin1String(o)), value);
-    }
-    if (!settings_.discovery_prefix.isEmpty()) publish_discovery(u);
+        if (!value->empty()) put(topic(u, QLatin1String(name)), QByteArray::fromStdString(*value));
+    for (std::size_t n = 0; n < 4; ++n)
+        if (!w.routes[n].empty())
+            put(topic(u, QStringLiteral("route/") + QLatin1String(kOutputs[n])), QByteArray::fromStdString(w.routes[n]));
+    if (!settings_.discovery_prefix.isEmpty()) publish_discovery(u, w);
 }
 
 // One device per unit with its entities; their names follow the mode, sw_version the firmware.
-void MqttBridge::publish_discovery(const Unit& u)
+void MqttBridge::publish_discovery(const Unit& u, const verbs::StatusWords& w)
 {
-    const QJsonObject& d = u.document;
     const QString node = QStringLiteral("tavrion_") + u.id;
     QJsonObject device{{"identifiers", QJsonArray{node}}, {"name", u.name}, {"model", "KV-7720"}, {"via_device", hub_id_}};
-    if (d.value(QLatin1String("firmware")).isString()) device[QStringLiteral("sw_version")] = d.value(QLatin1String("firmware"));
+    if (!w.firmware.empty()) device[QStringLiteral("sw_version")] = QString::fromStdString(w.firmware);
     const QJsonArray availability{QJsonObject{{"topic", settings_.prefix + QStringLiteral("/status")}},
                                   QJsonObject{{"topic", topic(u, QStringLiteral("availability"))}}};
     auto send = [&](const char* component, const QString& object, QJsonObject config) {
@@ -222,7 +220,7 @@ void MqttBridge::publish_discovery(const Unit& u)
                 + object + QStringLiteral("/config"),
             compact(config));
     };
-    const QString mode = d.value(QLatin1String("mode")).toString();
+    const QString mode = QString::fromStdString(w.mode);
     for (int n = 0; n < 4; ++n) {
         const QString route = QStringLiteral("route/") + QLatin1String(kOutputs[n]);
         send("select", QStringLiteral("route_") + QString(QLatin1String(kOutputs[n])).toLower(),
@@ -308,8 +306,7 @@ void MqttBridge::command(Unit& unit, const QStringList& path, const QByteArray& 
     }
     // Only a known value becomes a verb: nothing of the payload reaches the verb line otherwise.
     if (!choices.contains(value, Qt::CaseInsensitive)) {
-        JobResult refused{400, {{"error", QStringLiteral("\"%1\" is not a value for %2").arg(value.left(64), where)}}};
-        return answer(unit.id, where, refused);
+        return answer(unit.id, where, 400, {{"error", QStringLiteral("\"%1\" is not a value for %2").arg(value.left(64), where)}});
     }
     submit(unit, compact({{"commands", QJsonArray{verb + QLatin1Char(' ') + value}}}), where);
 }
@@ -319,7 +316,7 @@ void MqttBridge::submit(Unit& unit, const QByteArray& body, const QJsonValue& re
 {
     QString error;
     std::optional<Job> job = run_job(body, program_dir_, error);
-    if (!job) return answer(unit.id, request_id, {400, {{"error", error}}});
+    if (!job) return answer(unit.id, request_id, 400, {{"error", error}});
     const QString id = unit.id;
     job->source = kMqttSource;
     job->done = [this, id, request_id](JobResult result) {
@@ -328,22 +325,26 @@ void MqttBridge::submit(Unit& unit, const QByteArray& body, const QJsonValue& re
     // A command that cannot wait is answered as POST /run would be, never left without an answer.
     switch (submit_(id, std::move(*job))) {
     case Queued::Yes: break;
-    case Queued::NoSuchUnit: answer(id, request_id, {404, {{"error", QStringLiteral("no unit \"%1\"").arg(id)}}}); break;
+    case Queued::NoSuchUnit: answer(id, request_id, 404, {{"error", QStringLiteral("no unit \"%1\"").arg(id)}}); break;
     case Queued::Full:
-        answer(id, request_id, {503, {{"error", QStringLiteral("%1 MQTT commands wait for this unit already; nothing sent, try again shortly")
-                                                     .arg(kMaxWaitingJobs)}}});
+        answer(id, request_id, 503, {{"error", QStringLiteral("%1 MQTT commands wait for this unit already; nothing sent, try again shortly")
+                                                   .arg(kMaxWaitingJobs)}});
         break;
     }
 }
 
-// The run's answer as POST /run gives it, with the request's id and the HTTP status. Not retained,
-// and not kept for a broker that is away.
 void MqttBridge::answer(const QString& unit_id, const QJsonValue& request_id, const JobResult& result)
 {
+    answer(unit_id, request_id, result_status(result.outcome), job_json(result, &resolution_names_));
+}
+
+// The run's answer as POST /run gives it, with the request's id and the HTTP status. Not retained,
+// and not kept for a broker that is away.
+void MqttBridge::answer(const QString& unit_id, const QJsonValue& request_id, int status, QJsonObject o)
+{
     if (stopped_ || !client_ || !client_->is_connected()) return;
-    QJsonObject o = result.body;
     o[QStringLiteral("id")] = request_id;
-    o[QStringLiteral("status")] = result.http;
+    o[QStringLiteral("status")] = status;
     if (!o.contains(QLatin1String("results"))) o[QStringLiteral("results")] = QJsonArray();
     client_->publish(settings_.prefix + QLatin1Char('/') + unit_id + QStringLiteral("/result"), compact(o), false);
 }

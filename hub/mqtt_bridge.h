@@ -39,8 +39,8 @@ public:
     bool start(QString& error);
     // Says "offline" on the hub's status topic and leaves the broker; the network thread is joined.
     void stop();
-    // The unit's document after a change (its version moved on).
-    void unit_changed(const QString& id, const QJsonObject& document);
+    // The unit's state after a change (its version moved on).
+    void unit_changed(const UnitState& state);
     // Connected to the broker now.
     bool connected() const;
 
@@ -51,11 +51,12 @@ private:
     void on_problem(const QString& reason);
     void publish_all();
     void publish_unit(Unit& unit);
-    void publish_discovery(const Unit& unit);
+    void publish_discovery(const Unit& unit, const verbs::StatusWords& words);
     void put(const QString& topic, const QByteArray& payload);
     void command(Unit& unit, const QStringList& path, const QByteArray& payload);
     void submit(Unit& unit, const QByteArray& body, const QJsonValue& request_id);
     void answer(const QString& unit_id, const QJsonValue& request_id, const JobResult& result);
+    void answer(const QString& unit_id, const QJsonValue& request_id, int status, QJsonObject body);
     void forget_removed(const QString& topic, const QByteArray& payload);
     Unit* find(const QString& id);
     QString topic(const Unit& unit, const QString& rest) const;
@@ -63,6 +64,7 @@ private:
     MqttSettings settings_;
     std::vector<Unit> units_;
     QStringList resolutions_;
+    std::vector<std::string> resolution_names_; // the same, for the units' documents
     std::string program_dir_;
     Submit submit_;
     MqttClient* client_ = nullptr;

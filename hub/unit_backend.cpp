@@ -71,15 +71,6 @@ std::optional<verbs::Verb> parse_line(const std::string& line, const std::vector
     return verb;
 }
 
-// The link a unit's option and value name, as the tool's --serial and --tcp take them.
-std::optional<verbs::LinkTarget> target_of(const std::string& option, const std::string& value,
-                                           const std::string& program_dir, std::string& error)
-{
-    verbs::LinkChoice choice;
-    if (!verbs::parse_link(option, value, choice, error)) return std::nullopt;
-    return verbs::link_target(choice, program_dir, error);
-}
-
 using Clock = std::chrono::steady_clock;
 
 ExchangeOutcome outcome_of(Exchange::Kind kind)
@@ -154,16 +145,14 @@ private:
 
 } // namespace
 
-// A link as tavrion-ctl's option `option` takes `value`; its name as the tool would give it.
+// A link as tavrion-ctl's option `option` takes `value`.
 std::optional<UnitLink> UnitLink::make(const char* option, const std::string& value, std::string& error)
 {
-    const auto target = target_of(option, value, {}, error);
+    verbs::LinkChoice choice;
+    if (!verbs::parse_link(option, value, choice, error)) return std::nullopt;
+    auto target = verbs::link_target(choice, {}, error);
     if (!target) return std::nullopt;
-    UnitLink link;
-    link.option_ = option;
-    link.value_ = value;
-    link.name_ = target->name();
-    return link;
+    return UnitLink(std::move(*target));
 }
 
 std::optional<UnitLink> UnitLink::serial(const std::string& port, std::string& error)
@@ -180,8 +169,7 @@ std::optional<UnitLink> UnitLink::from_settings(const std::string& program_dir, 
 {
     const auto target = verbs::link_target(verbs::LinkChoice{}, program_dir, error);
     if (!target) return std::nullopt;
-    if (!target->serial) return tcp(target->name(), error);
-    return serial(target->name(), error);
+    return UnitLink(std::move(*target));
 }
 
 std::string check_commands(const std::vector<std::string>& commands, const std::string& program_dir)
@@ -223,10 +211,7 @@ struct UnitBackend::Impl {
     std::size_t passed = 0;
     std::function<void(const std::string&)> received;
     std::function<void()> restarted;
-    std::optional<bool> powered; // the power state last reported
     std::shared_ptr<UnitStats> stats;
-
-    void watch_for_port();
 
     const std::vector<std::string>* names() const { return resolutions.empty() ? nullptr : &resolutions; }
 
@@ -267,63 +252,43 @@ UnitBackend::~UnitBackend() = default;
 bool UnitBackend::open(std::string& error)
 {
     d_->device.reset();
-    const auto target = target_of(d_->link.option_, d_->link.value_, d_->program_dir, error);
-    if (!target) return false;
     // The unit's thread sleeps while the unit is idle: the socket itself tells of a lost link. Every
     // client of the unit waits behind its exchanges, so each ends on its answer, not on a step.
-    d_->device = verbs::open_session(*target, d_->program_dir, error, LinkWatch::Socket, ReplyWait::Prompt);
+    d_->device = verbs::open_session(d_->link.target(), d_->program_dir, error, LinkWatch::Socket, ReplyWait::Prompt);
     if (!d_->device) return false;
-    DeviceSession& session = d_->device->session();
     Impl* d = d_.get();
-    QObject::connect(&session, &DeviceSession::ethernet_link_down, &session, [d] {
-        if (d->link_down) d->link_down();
-    });
-    QObject::connect(&session, &DeviceSession::serial_link_shown, &session, [d](bool open) {
-        if (!open && d->link_down) d->link_down();
-    });
-    QObject::connect(&session, &DeviceSession::restart_course, &session, [d] { d->full_read_due = true; });
-    const DeviceModel* model = &session.model();
+    verbs::Device::Events events;
+    events.link = [d](bool up) {
+        if (!up && d->link_down) d->link_down();
+    };
+    events.restarted = [d](verbs::Restart why) {
+        // A recall or a reset changes settings the device does not report with it; so does the
+        // restart course, which ends the link.
+        if (why == verbs::Restart::TcpCourse) d->full_read_due = true;
+        if (d->restarted) d->restarted();
+    };
+    // What the device sends: a pass-through exchange's own reply, or the protocol port's to share.
+    events.line = [d](Direction direction, const std::string& text) {
+        if (direction != Direction::Received) return;
+        if (!d->passing) {
+            if (d->received) d->received(text);
+        } else if (d->passed < kMaxPassedBytes) {
+            const std::string part = text.substr(0, kMaxPassedBytes - d->passed);
+            d->passed += part.size();
+            (*d->passing)(part);
+        }
+    };
+    d->device->set_events(std::move(events));
+    const DeviceModel* model = &d->device->model();
     auto reported = [d] {
         d->unanswered = false;
         if (d->reported) d->reported();
     };
-    QObject::connect(model, &DeviceModel::accepted, &session, reported);
-    QObject::connect(model, &DeviceModel::network_reported, &session, reported);
-    // A recall or a reset changes settings the device does not report with it.
-    QObject::connect(model, &DeviceModel::preset_recalled, &session, [d] { d->full_read_due = true; });
-    QObject::connect(model, &DeviceModel::reset_reported, &session, [d] { d->full_read_due = true; });
-    d->watch_for_port();
+    QObject::connect(model, &DeviceModel::accepted, model, reported);
+    QObject::connect(model, &DeviceModel::network_reported, model, reported);
+    QObject::connect(model, &DeviceModel::preset_recalled, model, [d] { d->full_read_due = true; });
+    QObject::connect(model, &DeviceModel::reset_reported, model, [d] { d->full_read_due = true; });
     return true;
-}
-
-// What the protocol port needs of the open link: the text received, and the device's restarts.
-void UnitBackend::Impl::watch_for_port()
-{
-    Impl* p = this;
-    device->set_wire_log([p](bool sent, const std::string& text) {
-        if (sent) return;
-        if (!p->passing) {
-            if (p->received) p->received(text);
-        } else if (p->passed < kMaxPassedBytes) {
-            const std::string part = text.substr(0, kMaxPassedBytes - p->passed);
-            p->passed += part.size();
-            (*p->passing)(part);
-        }
-    });
-    DeviceSession& session = device->session();
-    const DeviceModel* model = &session.model();
-    const auto restarted = [p] {
-        if (p->restarted) p->restarted();
-    };
-    QObject::connect(&session, &DeviceSession::restart_course, &session, restarted);
-    QObject::connect(model, &DeviceModel::reset_reported, &session, [restarted](int digit) {
-        if (digit == 1) restarted(); // a picture reset (2) leaves the device running
-    });
-    QObject::connect(model, &DeviceModel::power_reported, &session, [p, restarted](bool on) {
-        const bool was_off = p->powered && !*p->powered;
-        p->powered = on;
-        if (on && was_off) restarted();
-    });
 }
 
 void UnitBackend::count_into(std::shared_ptr<UnitStats> stats) { d_->stats = std::move(stats); }
@@ -345,10 +310,10 @@ bool UnitBackend::unanswered() const { return d_->unanswered; }
 
 void UnitBackend::on_reported(std::function<void()> handler) { d_->reported = std::move(handler); }
 
-std::string UnitBackend::document() const
+verbs::DeviceStatus UnitBackend::status() const
 {
     if (!d_->device) return {};
-    return verbs::status_json(verbs::status_of(d_->device->model()), d_->names());
+    return verbs::status_of(d_->device->model());
 }
 
 bool UnitBackend::take_full_read_due() { return std::exchange(d_->full_read_due, false); }
@@ -364,7 +329,6 @@ UnitBackend::StateRead UnitBackend::read_state()
     StateRead s;
     s.status = r.status;
     for (const std::string& m : r.messages) s.message += m + "\n";
-    s.document = document();
     return s;
 }
 

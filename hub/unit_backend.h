@@ -1,14 +1,17 @@
 // What the hub needs of one unit's link, behind a narrow interface of its own: open the link, read
-// the state as the status document, check and run a list of verbs, restore a backup. The only hub
+// the state as typed values, check and run a list of verbs, restore a backup. The only hub
 // file that knows how tavrion-ctl carries verbs out; everything runs in the unit's own thread.
 #pragma once
 
 #include "hub/unit_stats.h"
+#include "verbs/device_status.h"
+#include "verbs/link.h"
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavrion::hub {
@@ -23,21 +26,22 @@ struct CommandResult {
     std::string output; // what the tool prints for it, messages included
 };
 
-// Where a unit is reached: a serial port (COMn or a path) or a TCP address, or tavrion.ini's link.
+// Where a unit is reached: a serial port (COMn or a path) or a TCP host and port, or tavrion.ini's
+// link; taken apart once, when the units are read.
 class UnitLink {
 public:
+    UnitLink() = default; // COM1
     static std::optional<UnitLink> serial(const std::string& port, std::string& error);
     static std::optional<UnitLink> tcp(const std::string& address, std::string& error);
     static std::optional<UnitLink> from_settings(const std::string& program_dir, std::string& error);
-    const std::string& name() const { return name_; } // "COM1", "/dev/ttyUSB0", "10.20.4.11:23"
-    bool on_tcp() const { return !option_.empty() && option_ == "--tcp"; }
+    std::string name() const { return target_.name(); } // "COM1", "/dev/ttyUSB0", "10.20.4.11:23"
+    bool on_tcp() const { return !target_.serial; }
+    const verbs::LinkTarget& target() const { return target_; }
 
 private:
+    explicit UnitLink(verbs::LinkTarget target) : target_(std::move(target)) {}
     static std::optional<UnitLink> make(const char* option, const std::string& value, std::string& error);
-    friend class UnitBackend;
-    std::string option_; // "--serial" or "--tcp"
-    std::string value_;
-    std::string name_;
+    verbs::LinkTarget target_;
 };
 
 // A list of verbs checked whole: every line parses and none names a file on this machine.
@@ -71,18 +75,17 @@ public:
 
     // The unit's state is its session's device model: every reply the session accepts (an answer,
     // a late answer, an unsolicited reply) goes into it. `handler` is called (in the unit's thread)
-    // for each reply that reached the model, so that the document can be built again.
+    // for each reply that reached the model, so that the state can be taken again.
     void on_reported(std::function<void()> handler);
-    // The status --json document of the model as it stands: what the device has reported so far.
-    std::string document() const;
+    // The model as it stands: what the device has reported so far.
+    verbs::DeviceStatus status() const;
     // Whether, since the last call, the device reported what changes more than its replies say (a
     // preset recall, a reset) or took the restart course: only a full reading shows the state then.
     bool take_full_read_due();
 
     struct StateRead {
         int status = kDone;
-        std::string document; // document() after the reading
-        std::string message;  // why the reading stopped, when status is not 0
+        std::string message; // why the reading stopped, when status is not 0
     };
     // The full reading: the status chain as `status --json` runs it, into the model.
     StateRead read_state();

@@ -4,15 +4,13 @@
 #include "hub/protocol_port.h"
 
 #include <QDateTime>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QMetaObject>
 #include <QRandomGenerator>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
-#include <cstring>
+#include <string>
 #include <utility>
 
 namespace tavrion::hub {
@@ -22,26 +20,16 @@ namespace {
 constexpr int kFirstBackoffMs = 1000;
 constexpr int kLongestBackoffMs = 30000;
 
-int http_status(int command_status)
-{
-    switch (command_status) {
-    case kDone: return 200;
-    case kUsage: return 400;
-    case kLinkDown: return 503;
-    default: return 502;
-    }
-}
-
-QString first_line(const std::string& text)
+std::string first_line(const std::string& text)
 {
     const QString s = QString::fromStdString(text).trimmed();
-    return s.section(QLatin1Char('\n'), 0, 0);
+    return s.section(QLatin1Char('\n'), 0, 0).toStdString();
 }
 
 } // namespace
 
 UnitWorker::UnitWorker(UnitConfig config, std::string program_dir, int poll_seconds,
-                       std::function<void(const QJsonObject&)> publish)
+                       std::function<void(const UnitState&)> publish)
     : config_(std::move(config)), program_dir_(std::move(program_dir)), poll_seconds_(poll_seconds),
       publish_(std::move(publish))
 {
@@ -107,7 +95,7 @@ quint16 UnitWorker::protocol_port(QString& error)
 // The port takes clients while the link is up; the link going takes them all.
 void UnitWorker::follow_link_on_port()
 {
-    if (port_) port_->set_unit_up(backend_ && backend_->link_up() && std::strcmp(link_state_, "up") == 0);
+    if (port_) port_->set_unit_up(link_ == LinkState::Up);
 }
 
 void UnitWorker::stop()
@@ -123,7 +111,12 @@ void UnitWorker::stop()
         turns_.clear();
     }
     for (auto& [source, jobs] : left)
-        for (Job& j : jobs) j.done({503, {{QStringLiteral("error"), QStringLiteral("the hub is stopping")}}});
+        for (Job& j : jobs) {
+            JobResult r;
+            r.outcome = JobResult::Outcome::Stopping;
+            r.error = "the hub is stopping";
+            j.done(r);
+        }
     // Asked from inside a job's wait, the link goes once that job has returned.
     if (!busy_) finish_stop();
 }
@@ -200,6 +193,10 @@ void UnitWorker::hub_turn()
         link_check_due_ = false;
         // A restart course inside a command may have brought the link back already.
         if (backend_ && !backend_->link_up()) link_lost();
+        else if (backend_) {
+            set_link(LinkState::Up);
+            follow_link_on_port();
+        }
     } else if (poll_due_) {
         poll_due_ = false;
         if (backend_) reread();
@@ -251,12 +248,12 @@ void UnitWorker::pump()
 
 void UnitWorker::open_link()
 {
-    set_link("connecting");
+    set_link(LinkState::Connecting);
     auto backend = std::make_unique<UnitBackend>(config_.link, program_dir_);
     std::string error;
     if (!backend->open(error)) {
-        problem_ = QString::fromStdString(error);
-        set_link("down");
+        problem_ = error;
+        set_link(LinkState::Down);
         backoff_ms_ = backoff_ms_ ? std::min(backoff_ms_ * 2, kLongestBackoffMs) : kFirstBackoffMs;
         reopen_timer_->start(backoff_ms_);
         return;
@@ -267,7 +264,10 @@ void UnitWorker::open_link()
     backend_->on_link_down([this] {
         link_check_due_ = true;
         hub_work_due();
-        if (port_) port_->set_unit_up(false);
+        // Known at once, published once the hub's turn has seen to it (a restart's course may
+        // bring the link back first).
+        link_ = LinkState::Down;
+        follow_link_on_port();
         // The request waits no longer than the link lived, unless this is a restart's course.
         if (current_ && !current_answered_ && !backend_->restarting()) answer_lost_link();
         QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
@@ -288,7 +288,7 @@ void UnitWorker::open_link()
         QMetaObject::invokeMethod(this, &UnitWorker::wake, Qt::QueuedConnection);
     });
     problem_.clear();
-    link_state_ = "up";
+    link_ = LinkState::Up;
     follow_link_on_port();
     reread();
 }
@@ -296,7 +296,7 @@ void UnitWorker::open_link()
 void UnitWorker::link_lost()
 {
     backend_.reset();
-    set_link("down");
+    set_link(LinkState::Down);
     follow_link_on_port();
     backoff_ms_ = kFirstBackoffMs;
     reopen_timer_->start(backoff_ms_);
@@ -305,39 +305,34 @@ void UnitWorker::link_lost()
 void UnitWorker::answer_lost_link()
 {
     current_answered_ = true;
-    QJsonObject state = document();
-    QJsonObject link = state.value(QLatin1String("link")).toObject();
-    link[QStringLiteral("state")] = QStringLiteral("down");
-    state[QStringLiteral("link")] = link;
-    current_->done({503, {{QStringLiteral("error"), QStringLiteral("%1: the link was lost during the request")
-                                                         .arg(QString::fromStdString(config_.link.name()))},
-                          {QStringLiteral("state"), state}}});
+    JobResult r;
+    r.outcome = JobResult::Outcome::LinkDown;
+    r.error = config_.link.name() + ": the link was lost during the request";
+    r.state = state(); // down already: the link's loss told it
+    current_->done(r);
 }
 
-void UnitWorker::set_link(const char* state)
+void UnitWorker::set_link(LinkState state)
 {
-    link_state_ = state;
+    link_ = state;
     publish_if_changed();
 }
 
 JobResult UnitWorker::carry_out(const Job& job)
 {
     JobResult r;
-    auto error = [&r](int http, const QString& text) {
-        r.http = http;
-        r.body[QStringLiteral("error")] = text;
-        return r;
-    };
     if (job.if_version && *job.if_version != version_) {
-        error(409, QStringLiteral("the unit is at version %1, not %2: nothing sent; read its state again")
-                       .arg(version_).arg(*job.if_version));
-        r.body[QStringLiteral("state")] = document();
+        r.outcome = JobResult::Outcome::VersionMoved;
+        r.error = "the unit is at version " + std::to_string(version_) + ", not " + std::to_string(*job.if_version)
+            + ": nothing sent; read its state again";
+        r.state = state();
         return r;
     }
     if (!backend_ || !backend_->link_up()) {
         if (backend_) link_lost();
-        error(503, QStringLiteral("%1: the link is down").arg(QString::fromStdString(config_.link.name())));
-        r.body[QStringLiteral("state")] = document();
+        r.outcome = JobResult::Outcome::LinkDown;
+        r.error = config_.link.name() + ": the link is down";
+        r.state = state();
         return r;
     }
     if (job.kind == Job::Kind::Line) {
@@ -345,49 +340,35 @@ JobResult UnitWorker::carry_out(const Job& job)
         return r;
     }
     int last = kDone;
-    QString message;
     bool cut_short = false;
     if (job.kind == Job::Kind::Run) {
-        QJsonArray results;
         // Between two commands: a stopping hub or a client that has gone ends the run.
         const auto stop_here = [this, &job, &cut_short] {
             cut_short = stopped_ || (job.gone && *job.gone);
             return cut_short || current_answered_;
         };
-        for (const CommandResult& c : backend_->run(job.commands, stop_here)) {
-            QJsonObject o;
-            o[QStringLiteral("command")] = QString::fromStdString(c.command);
-            o[QStringLiteral("status")] = c.status;
-            o[QStringLiteral("output")] = QString::fromStdString(c.output);
-            results.append(o);
+        r.ran = true;
+        r.results = backend_->run(job.commands, stop_here);
+        for (const CommandResult& c : r.results) {
             last = c.status;
-            if (c.status != kDone) message = QString::fromStdString(c.command) + QStringLiteral(": ") + first_line(c.output);
+            if (c.status != kDone) r.error = c.command + ": " + first_line(c.output);
         }
-        r.body[QStringLiteral("results")] = results;
     } else {
-        std::vector<std::string> differences;
-        const CommandResult c = backend_->restore(job.backup, differences);
-        QJsonArray d;
-        for (const std::string& line : differences) d.append(QString::fromStdString(line));
-        r.body[QStringLiteral("status")] = c.status;
-        r.body[QStringLiteral("output")] = QString::fromStdString(c.output);
-        r.body[QStringLiteral("differences")] = d;
-        last = c.status;
-        if (c.status != kDone) message = QStringLiteral("restore: ") + first_line(c.output);
+        r.restore = backend_->restore(job.backup, r.differences);
+        last = r.restore->status;
+        if (last != kDone) r.error = "restore: " + first_line(r.restore->output);
     }
     // The answers went into the model on their way: the state shown is what the device reported,
     // without reading it all again. Only what the replies do not tell (a restart, a recall, a
     // reset) needs the full reading.
     settle(last == kLinkDown);
-    r.http = http_status(last);
-    if (last != kDone) r.body[QStringLiteral("error")] = message;
-    else if (cut_short) {
-        r.http = 503;
-        r.body[QStringLiteral("error")] = QStringLiteral("stopped after %1 of %2 commands: the hub is stopping")
-                                              .arg(r.body.value(QLatin1String("results")).toArray().size())
-                                              .arg(job.commands.size());
+    r.outcome = outcome_of(last);
+    if (last == kDone && cut_short) {
+        r.outcome = JobResult::Outcome::Stopping;
+        r.error = "stopped after " + std::to_string(r.results.size()) + " of " + std::to_string(job.commands.size())
+            + " commands: the hub is stopping";
     }
-    r.body[QStringLiteral("state")] = document();
+    r.state = state();
     return r;
 }
 
@@ -396,8 +377,12 @@ JobResult UnitWorker::carry_out(const Job& job)
 void UnitWorker::settle(bool lost)
 {
     if (!backend_) return;
-    if (lost || !backend_->link_up()) link_lost();
-    else if (backend_->take_full_read_due() && !stopped_) reread();
+    if (lost || !backend_->link_up()) {
+        link_lost();
+        return;
+    }
+    link_ = LinkState::Up; // a restart's course inside the job may have taken it down and back
+    if (backend_->take_full_read_due() && !stopped_) reread();
     else take_state();
     follow_link_on_port();
 }
@@ -410,11 +395,11 @@ void UnitWorker::reread()
         link_lost();
         return;
     }
-    link_state_ = "up";
+    link_ = LinkState::Up;
     // A reading cut short updates what it read and keeps the other values as last reported; the
     // problem says why.
     state_due_ = false;
-    state_ = QJsonDocument::fromJson(QByteArray::fromStdString(s.document)).object();
+    status_ = backend_->status();
     if (s.status == kDone) {
         problem_.clear();
         stats_->last_full_read_ms = QDateTime::currentMSecsSinceEpoch();
@@ -428,34 +413,31 @@ void UnitWorker::take_state()
 {
     state_due_ = false;
     if (!backend_) return;
-    state_ = QJsonDocument::fromJson(QByteArray::fromStdString(backend_->document())).object();
+    status_ = backend_->status();
     publish_if_changed();
 }
 
-QJsonObject UnitWorker::document() const
+UnitState UnitWorker::state() const
 {
-    QJsonObject doc = state_;
-    QJsonObject link;
-    link[QStringLiteral("name")] = QString::fromStdString(config_.link.name());
+    UnitState s;
+    s.id = config_.id;
+    s.name = config_.name;
+    s.link_name = config_.link.name();
     // A unit whose last exchange went unanswered is linked but silent until it answers again.
-    const bool silent = backend_ && std::strcmp(link_state_, "up") == 0 && backend_->unanswered();
-    link[QStringLiteral("state")] = silent ? QStringLiteral("silent") : QString::fromLatin1(link_state_);
-    doc[QStringLiteral("link")] = link;
-    doc[QStringLiteral("id")] = QString::fromStdString(config_.id);
-    doc[QStringLiteral("name")] = QString::fromStdString(config_.name);
-    doc[QStringLiteral("problem")] = problem_.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(problem_);
-    doc[QStringLiteral("version")] = double(version_);
-    return doc;
+    s.link = link_ == LinkState::Up && backend_ && backend_->unanswered() ? LinkState::Silent : link_;
+    s.status = status_;
+    s.problem = problem_;
+    s.version = version_;
+    return s;
 }
 
 void UnitWorker::publish_if_changed()
 {
-    QJsonObject now = document();
-    now.remove(QStringLiteral("version"));
-    if (now == published_ && version_ > 0) return;
+    UnitState now = state();
+    if (version_ > 0 && now.same_as(published_)) return;
+    now.version = ++version_;
     published_ = now;
-    ++version_;
-    publish_(document());
+    publish_(now);
 }
 
 } // namespace tavrion::hub

@@ -1,13 +1,14 @@
 // One unit in a thread of its own: its link and session, one job at a time with its sources taking
 // turns, the poll, reopening a lost link with a back-off, and the unit's document (its session's device
-// model) with a version raised at every change, and the unit's protocol port, whose clients'
+// model) as a typed state with a version raised at every change, and the unit's protocol port, whose clients'
 // lines are jobs like any other. Nothing here ever blocks the HTTP thread or another unit.
 #pragma once
 
+#include "hub/job_result.h"
 #include "hub/unit_backend.h"
+#include "hub/unit_state.h"
 
 #include <QHostAddress>
-#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
@@ -43,12 +44,6 @@ struct UnitConfig {
     std::optional<ListenAddress> protocol_listen; // the unit's device-protocol port, if any
 };
 
-// A request's outcome: the HTTP status and the JSON answer.
-struct JobResult {
-    int http = 200;
-    QJsonObject body;
-};
-
 // Who a job is for. The unit serves its sources in turn, so that none waits behind more than one
 // job of each other source: the API, MQTT, each protocol-port client (a number of its own, from
 // kFirstPortSource up) and the hub's own readings.
@@ -80,9 +75,9 @@ constexpr int kMaxWaitingJobs = 8;
 class UnitWorker : public QObject {
     Q_OBJECT
 public:
-    // `publish` is called in the unit's thread with the unit's document after every change.
+    // `publish` is called in the unit's thread with the unit's state after every change.
     UnitWorker(UnitConfig config, std::string program_dir, int poll_seconds,
-               std::function<void(const QJsonObject&)> publish);
+               std::function<void(const UnitState&)> publish);
     ~UnitWorker() override;
 
     // From any thread: queues the job; its `done` runs once the unit has carried it out. False,
@@ -121,14 +116,14 @@ private:
     void finish_stop();
     void reread();
     void take_state();
-    void set_link(const char* state);
+    void set_link(LinkState state);
     void publish_if_changed();
-    QJsonObject document() const;
+    UnitState state() const;
 
     UnitConfig config_;
     std::string program_dir_;
     int poll_seconds_;
-    std::function<void(const QJsonObject&)> publish_;
+    std::function<void(const UnitState&)> publish_;
 
     std::mutex mutex_;
     // Guarded by mutex_: the jobs waiting, by source, and the sources in the order they are served
@@ -148,18 +143,20 @@ private:
     bool open_due_ = false;
     bool poll_due_ = false;
     bool link_check_due_ = false; // the session reported its link down
-    bool state_due_ = false;      // a reply reached the model since the document was last built
+    bool state_due_ = false;      // a reply reached the model since the state was last taken
     bool restart_due_ = false;    // the device restarted: the protocol clients go
     bool stopped_ = false;
     int stops_unreported_ = 0;
     Job* current_ = nullptr;       // the job being carried out
     bool current_answered_ = false; // its answer went already (its link was lost)
 
-    const char* link_state_ = "connecting";
-    QJsonObject state_;   // the status document of the session's model, as last built
-    QString problem_;     // why the last reading stopped; empty when it ran through
+    // Connecting, up or down: the link as the worker last learnt it, from the backend's own word
+    // that it went down as soon as it says so. Silent is up with the last exchange unanswered.
+    LinkState link_ = LinkState::Connecting;
+    std::optional<verbs::DeviceStatus> status_; // the session's model, as last taken
+    std::string problem_; // why the last reading stopped; empty when it ran through
     quint64 version_ = 0;
-    QJsonObject published_; // the document last published, for change detection
+    UnitState published_; // the state last published, for change detection
     const std::shared_ptr<UnitStats> stats_ = std::make_shared<UnitStats>();
 };
 

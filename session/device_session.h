@@ -113,8 +113,8 @@ public:
     void disconnect_eth(bool announce = true);
 
 signals:
-    // An entry for the command log: a command sent or the text received.
-    void log_entry(const std::string& text);
+    // An entry for the command log: a command sent or the text received, as `direction` says.
+    void log_entry(const std::string& text, tavrion::Direction direction);
     // The serial port has been opened (true) or closed or failed to open (false).
     void serial_link_shown(bool open);
     void ethernet_link_up();

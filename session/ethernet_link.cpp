@@ -93,7 +93,7 @@ void DeviceSession::wsk_client_DataArrival()
     reply_text_.append(data.constData(), std::size_t(data.size()));
     if (rx_count_ < kLineLength) return;
 
-    emit log_entry(reply_text_);
+    emit log_entry(reply_text_, Direction::Received);
     heard_text(reply_text_);
 
     if (examine_line(reply_text_, rx_count_) != LineVerdict::Accepted) {

@@ -6,6 +6,9 @@
 
 namespace tavrion {
 
+// Which way a line of the link went: a command to the device, or text from it.
+enum class Direction { Sent, Received };
+
 struct Exchange {
     enum class Kind {
         Answered,   // a reply with the command's own code

@@ -147,7 +147,7 @@ void DeviceSession::tim_rx_Timer()
         return;
     }
 
-    emit log_entry(reply_text_);
+    emit log_entry(reply_text_, Direction::Received);
     heard_text(reply_text_);
 
     if (net_query_state_ != kNetIdle && rx_count_ == kNetAnswerLength) {

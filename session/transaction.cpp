@@ -235,7 +235,7 @@ Exchange DeviceSession::send_command(const std::string& command)
     HeardScope scope(*this, heard);
     model_->expect_answer_to(command);
     bool restarted = false;
-    emit log_entry(command);
+    emit log_entry(command, Direction::Sent);
     rx_count_ = 0;
     reply_text_.clear();
     reply_ok_ = false;

@@ -89,7 +89,7 @@ private:
     {
         if (b_.down) return {Kind::LinkDown, {}};
         b_.wire << QString::fromStdString(c) + (slow ? "~" : "");
-        log_wire(true, c);
+        tell_line(tavrion::Direction::Sent, c);
         const std::string r = b_.model.handle(c);
         if (!b_.serial && (c == "PWR001" || c == "RST001")) {
             b_.down = true;
@@ -99,7 +99,7 @@ private:
             if (b_.faults.count(key)) return b_.faults[key];
         if (!b_.refuse_all.empty()) return {Kind::Refused, b_.refuse_all};
         if (r.empty()) return {Kind::Silent, {}};
-        log_wire(false, r);
+        tell_line(tavrion::Direction::Received, r);
         const std::string reply = r.substr(0, 6);
         if (reply.compare(0, 3, "ERR") == 0) return {Kind::Refused, reply};
         return {reply.compare(0, 3, c, 0, 3) == 0 ? Kind::Answered : Kind::OtherCode, reply};
@@ -904,7 +904,8 @@ private slots:
         for (const QString& c : commands) lines.push_back(c.toStdString());
         const auto results = hub.run(lines);
         QCOMPARE(results.back().status, last.status);
-        QJsonObject document = QJsonDocument::fromJson(QByteArray::fromStdString(hub.document())).object();
+        const std::vector<std::string> names = tavrion::hub::resolution_names(hub_rig.folder.path().toStdString());
+        QJsonObject document = status_object(hub.status(), names.empty() ? nullptr : &names);
         document.remove("format");
         document.remove("device");
         QVERIFY(QJsonDocument(ctl_state).toJson(QJsonDocument::Compact).contains(shown.toUtf8()));

@@ -1,7 +1,8 @@
-// What tavrion-ctl needs of a device session: one transaction at a time, with the same bounded
-// waits as the window, the late-reply waits of the mode and preset commands, the 16-character
-// network answer, a way to wait for a restarted device, and the model its replies went into. The program's main puts a thin adapter
-// over the real session behind it; the tests put a scripted device there.
+// What tavrion-ctl and the hub need of a device session: one transaction at a time, with the same
+// bounded waits as the window, the late-reply waits of the mode and preset commands, the
+// 16-character network answer, a way to wait for a restarted device, the model its replies went
+// into, and word of the lines, the link and the restarts as they happen. The programs put a thin
+// adapter over the real session behind it; the tests put a scripted device there.
 #pragma once
 
 #include "session/exchange.h"
@@ -32,6 +33,9 @@ inline bool late_reply_command(const std::string& command)
     return code == "MOD" || code == "CAL" || code == "SAV";
 }
 
+// Why the device restarts.
+enum class Restart { PowerOn, FactoryReset, TcpCourse };
+
 class Device {
 public:
     virtual ~Device() = default;
@@ -49,19 +53,36 @@ public:
     // The one model of this link: every reply the device sent, answers or not, went into it.
     virtual DeviceModel& model() = 0;
 
-    // --verbose: every command sent and every text received, as the window's command log holds
-    // them (received text as received, terminator included). Implementations call log_wire.
-    using WireLog = std::function<void(bool sent, const std::string& text)>;
-    void set_wire_log(WireLog log) { wire_log_ = std::move(log); }
+    // What the link tells whoever drives it, as it happens (each may be left empty).
+    struct Events {
+        // Every command sent and every text received, as the window's command log holds them
+        // (received text as received, terminator included): --verbose, a protocol port's replies.
+        std::function<void(Direction, const std::string&)> line;
+        // The link went down (also in the middle of a command) or came up again.
+        std::function<void(bool up)> link;
+        // The device restarts: a power-on after standby, a factory reset, or the TCP restart
+        // course of a command.
+        std::function<void(Restart)> restarted;
+    };
+    void set_events(Events events) { events_ = std::move(events); }
 
 protected:
-    void log_wire(bool sent, const std::string& text) const
+    // Implementations tell their users through these.
+    void tell_line(Direction direction, const std::string& text) const
     {
-        if (wire_log_) wire_log_(sent, text);
+        if (events_.line) events_.line(direction, text);
+    }
+    void tell_link(bool up) const
+    {
+        if (events_.link) events_.link(up);
+    }
+    void tell_restart(Restart why) const
+    {
+        if (events_.restarted) events_.restarted(why);
     }
 
 private:
-    WireLog wire_log_;
+    Events events_;
 };
 
 } // namespace tavrion::verbs

@@ -253,6 +253,28 @@ std::string status_table(const DeviceStatus& s, const std::vector<std::string>* 
 
 std::string status_json(const DeviceStatus& s, const std::vector<std::string>* resolutions)
 {
+    return QJsonDocument(status_object(s, resolutions)).toJson(QJsonDocument::Indented).toStdString();
+}
+
+StatusWords status_words(const DeviceStatus& s, const std::vector<std::string>* resolutions)
+{
+    auto word = [](const auto& v, auto text) { return v ? text(*v) : std::string(); };
+    StatusWords w;
+    w.firmware = word(s.firmware, firmware_text);
+    w.power = word(s.power_on, [](bool on) { return std::string(on ? "on" : "standby"); });
+    w.mode = word(s.mode, mode_text);
+    w.lock = word(s.locked, on_off);
+    w.mute = word(s.audio_on, [](bool on) { return on_off(!on); });
+    for (std::size_t n = 0; n < 4; ++n) w.routes[n] = word(s.routes[n], number_text);
+    if (s.resolution) {
+        w.resolution = resolution_name(*s.resolution, resolutions);
+        if (w.resolution.empty()) w.resolution = number_text(*s.resolution);
+    }
+    return w;
+}
+
+QJsonObject status_object(const DeviceStatus& s, const std::vector<std::string>* resolutions)
+{
     QJsonObject root;
     root[QStringLiteral("format")] = kFormat;
     root[QStringLiteral("device")] = QLatin1String(kDeviceName);
@@ -310,7 +332,7 @@ std::string status_json(const DeviceStatus& s, const std::vector<std::string>* r
     } else {
         root[QStringLiteral("network")] = QJsonValue::Null; // read over RS-232 only
     }
-    return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
+    return root;
 }
 
 std::optional<DeviceStatus> status_from_backup(const std::string& json, std::string& error)

@@ -5,6 +5,8 @@
 
 #include "session/device_model.h"
 
+#include <QJsonObject>
+
 #include <array>
 #include <optional>
 #include <string>
@@ -45,8 +47,18 @@ std::string printable(const std::string& text);
 // The readable table of `status`.
 std::string status_table(const DeviceStatus& s, const std::vector<std::string>* resolutions);
 
-// The JSON document of `status --json` and of a backup: {"format": 1, ...}.
+// The JSON document of `status --json` and of a backup: {"format": 1, ...}; as text, and as the
+// object a server adds its own fields to.
 std::string status_json(const DeviceStatus& s, const std::vector<std::string>* resolutions);
+QJsonObject status_object(const DeviceStatus& s, const std::vector<std::string>* resolutions);
+
+// The simple values as the document words them ("standby", "tv-wall", "3", a resolution's name,
+// or its number when the list has none); empty when not reported.
+struct StatusWords {
+    std::string firmware, power, mode, lock, mute, resolution;
+    std::array<std::string, 4> routes; // outputs A..D
+};
+StatusWords status_words(const DeviceStatus& s, const std::vector<std::string>* resolutions);
 
 // Reads a backup. Empty, with `error` saying why, when `json` is not one: not JSON, another
 // format, or a setting missing or out of range (every setting restore puts back must be there).

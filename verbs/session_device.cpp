@@ -35,9 +35,20 @@ SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<Seria
     p.reply_wait = wait;
     session_ = std::make_unique<DeviceSession>(p);
     DeviceSession* s = session_.get();
-    QObject::connect(s, &DeviceSession::log_entry, s, [this](const std::string& text) {
-        // send_command logs its command first, before anything can arrive.
-        log_wire(std::exchange(sending_, false), text);
+    QObject::connect(s, &DeviceSession::log_entry, s,
+                     [this](const std::string& text, Direction direction) { tell_line(direction, text); });
+    QObject::connect(s, &DeviceSession::ethernet_link_up, s, [this] { tell_link(true); });
+    QObject::connect(s, &DeviceSession::ethernet_link_down, s, [this] { tell_link(false); });
+    QObject::connect(s, &DeviceSession::serial_link_shown, s, [this](bool open) { tell_link(open); });
+    QObject::connect(s, &DeviceSession::restart_course, s, [this] { tell_restart(Restart::TcpCourse); });
+    const DeviceModel* model = &s->model();
+    QObject::connect(model, &DeviceModel::reset_reported, s, [this](int digit) {
+        if (digit == 1) tell_restart(Restart::FactoryReset); // a picture reset (2) leaves the device running
+    });
+    QObject::connect(model, &DeviceModel::power_reported, s, [this](bool on) {
+        const bool was_off = powered_ && !*powered_;
+        powered_ = on;
+        if (on && was_off) tell_restart(Restart::PowerOn);
     });
     if (socket_)
         QObject::connect(socket_.get(), &TcpClient::attempt_error, s,
@@ -101,9 +112,7 @@ void SessionDevice::sleep_until(qint64 deadline_ms)
 
 Answer SessionDevice::transact(const std::string& command, bool slow)
 {
-    sending_ = true;
     Answer answer = session_->send_command(command);
-    sending_ = false;
     // Nothing went out on a closed link, and a restarted device has dropped it: nothing to wait for.
     const bool gone = answer.kind == Answer::Kind::LinkDown || answer.kind == Answer::Kind::Restarted;
     if (slow && !gone) answer = session_->await_late_reply(command, answer);
@@ -118,7 +127,7 @@ std::optional<std::string> SessionDevice::network_query(const std::string& comma
 {
     if (!on_serial()) return std::nullopt;
     // The window's log leaves these sends out; --verbose shows them so the answer has its question.
-    log_wire(true, command);
+    tell_line(Direction::Sent, command);
     if (!session_->link_up()) return std::nullopt; // nothing goes out, so nothing to wait for
     const Answer answer = session_->query_network(command);
     if (!answer.answered()) return std::nullopt;

@@ -1,5 +1,6 @@
 // The verbs' Device on the panel's own DeviceSession: the same framing, the same bounds of the
-// waits, the same late-reply waits and the same restart course as the window. The session runs
+// waits, the same late-reply waits and the same restart course as the window, and the session's
+// lines, link changes and restarts passed on as the Device's events. The session runs
 // without message boxes; what they would report comes back as an Answer or as the reason a link
 // could not be opened.
 #pragma once
@@ -61,7 +62,7 @@ private:
     std::unique_ptr<DeviceSession> session_; // goes before what it runs on
     std::string address_;                    // the TCP address, for reconnecting
 
-    bool sending_ = false;     // the next log entry is the command send_command logs
+    std::optional<bool> powered_; // the power state last reported: on after standby is a restart
     std::string attempt_error_; // why the TCP attempt failed at once
 };
 
