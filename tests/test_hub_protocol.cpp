@@ -57,13 +57,13 @@ struct HubUnderTest {
     quint16 desk = 0;
     QByteArray token;
 
-    bool start(const QTemporaryDir& dir, quint16 sim_port, const QString& serial = {})
+    bool start(const QTemporaryDir& dir, quint16 sim_port, const QString& serial = {}, int poll_seconds = 0)
     {
         QJsonArray list{QJsonObject{{"id", "room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(sim_port)},
                                     {"protocol_listen", "127.0.0.1:0"}}};
         if (!serial.isEmpty()) list.append(QJsonObject{{"id", "desk"}, {"serial", serial}, {"protocol_listen", "0"}});
         QByteArray printed;
-        http = start_hub(process, write_units(dir.filePath("units.json"), list, 0), dir.filePath("hub.token"), {}, &printed);
+        http = start_hub(process, write_units(dir.filePath("units.json"), list, poll_seconds), dir.filePath("hub.token"), {}, &printed);
         auto port_of = [&](const char* id) {
             return quint16(QRegularExpression(QStringLiteral("unit %1: the device protocol on 127\\.0\\.0\\.1:(\\d+)").arg(id))
                                .match(QString::fromLatin1(printed)).captured(1).toUInt());
@@ -207,30 +207,55 @@ private slots:
         QVERIFY(a.has(14));
     }
 
-    // A line the device leaves unanswered makes the unit silent, as an API request or a poll would,
-    // the 16-character network query among them; the next answer makes it up again.
+    // An exchange the device leaves unanswered makes the unit silent however it came: a protocol
+    // client's line, a verb of an API run (the 16-character network query among them), or the
+    // hub's own poll; the next answer makes it up again.
     void an_unanswered_line_makes_the_unit_silent_data()
     {
         QTest::addColumn<bool>("serial");
+        QTest::addColumn<QString>("way");
         QTest::addColumn<QByteArray>("command");
         for (const bool serial : {false, true})
             for (const QByteArray command : {QByteArray("VER999"), QByteArray("EIP999")})
-                QTest::newRow(qPrintable((serial ? "RS-232, " : "TCP, ") + command)) << serial << command;
+                for (const QString way : {"port", "API"}) {
+                    // The verbs send a network query on RS-232 only.
+                    if (way == "API" && !serial && command == "EIP999") continue;
+                    QTest::newRow(qPrintable((serial ? "RS-232, " : "TCP, ") + way + ", " + command)) << serial << way << command;
+                }
+        QTest::newRow("TCP, poll, VER999") << false << QStringLiteral("poll") << QByteArray("VER999");
     }
     void an_unanswered_line_makes_the_unit_silent()
     {
         QFETCH(bool, serial);
+        QFETCH(QString, way);
         QFETCH(QByteArray, command);
-        tavrion_sim::SimServer& sim = serial ? pty_ : sim_;
+        // The poll's own unit: a hub that reads it every second, on a device of its own.
+        QTemporaryDir polled_dir;
+        tavrion_sim::SimServer polled_sim;
+        HubUnderTest polled;
+        if (way == "poll") {
+            QVERIFY(polled_sim.listen_tcp(QHostAddress::LocalHost, 0));
+            QVERIFY(polled.start(polled_dir, polled_sim.tcp_port(), {}, 1));
+        }
+        HubUnderTest& hub = way == "poll" ? polled : hub_;
+        tavrion_sim::SimServer& sim = way == "poll" ? polled_sim : serial ? pty_ : sim_;
         const QByteArray id = serial ? "desk" : "room";
-        auto state = [&] { return HubUnderTest::finish(*hub_.send("GET", "/api/units/" + id)).value("link").toObject().value("state"); };
+        auto state = [&] { return HubUnderTest::finish(*hub.send("GET", "/api/units/" + id)).value("link").toObject().value("state"); };
         QVERIFY(sim.apply_control(QStringLiteral("silent ") + QString::fromLatin1(command.left(3))));
-        Raw client(serial ? hub_.desk : hub_.protocol);
-        client.send(command + "\r");
+        Raw client(serial ? hub.desk : hub.protocol);
+        if (way == "API") {
+            const QString verb = command == "VER999" ? QStringLiteral("version") : QStringLiteral("send ") + command;
+            const QJsonObject answer = HubUnderTest::finish(*hub.send(
+                "POST", "/api/units/" + id + "/run",
+                QJsonDocument(QJsonObject{{"commands", QJsonArray{verb}}}).toJson(QJsonDocument::Compact)));
+            QCOMPARE(answer.value("state").toObject().value("link").toObject().value("state").toString(), QStringLiteral("silent"));
+        } else if (way == "port") {
+            client.send(command + "\r");
+        }
         QVERIFY2(QTest::qWaitFor([&] { return state() == "silent"; }, kAnswerMs), qPrintable(state().toString()));
         QVERIFY(client.got.isEmpty());
         QVERIFY(sim.apply_control(QStringLiteral("reset")));
-        Raw again(serial ? hub_.desk : hub_.protocol);
+        Raw again(serial ? hub.desk : hub.protocol);
         again.send("PWR999\r");
         QVERIFY(again.has(7));
         QVERIFY(QTest::qWaitFor([&] { return state() == "up"; }, kAnswerMs));
