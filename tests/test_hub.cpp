@@ -3,6 +3,7 @@
 // streams, a silent unit beside a working one, the security checks, and start-up errors.
 #include "hub/metrics.h"
 #include "hub/sign_in.h"
+#include "hub/unit_state.h"
 #include "sim/sim_server.h"
 #include "support/hub_process.h"
 #include "support/sanitizer.h"
@@ -27,6 +28,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 #include <csignal>
@@ -1027,6 +1029,53 @@ private slots:
         QCOMPARE(p.exitCode(), 2);
         const QString err = QString::fromLocal8Bit(p.readAllStandardError());
         QVERIFY2(err.contains(path("bad.json") + ": " + place), qPrintable(err));
+    }
+
+    // A unit's state is published when, and only when, it changed: every value that its document
+    // shows tells two states apart; the version alone does not.
+    void a_unit_state_differs_in_every_value()
+    {
+        using namespace tavrion::hub;
+        UnitState base;
+        base.id = "room";
+        base.name = "Room";
+        base.link_name = "10.0.0.7:23";
+        base.link = LinkState::Up;
+        base.status.emplace();
+        base.status->mode = 3; // TV Wall: four picture rows in the document
+        const std::vector<std::pair<const char*, std::function<void(UnitState&)>>> changes{
+            {"link", [](UnitState& u) { u.link = LinkState::Silent; }},
+            {"problem", [](UnitState& u) { u.problem = "VER999: silent"; }},
+            {"nothing read", [](UnitState& u) { u.status.reset(); }},
+            {"firmware", [](UnitState& u) { u.status->firmware = 106; }},
+            {"power", [](UnitState& u) { u.status->power_on = true; }},
+            {"lock", [](UnitState& u) { u.status->locked = false; }},
+            {"mode", [](UnitState& u) { u.status->mode = 2; }},
+            {"route D", [](UnitState& u) { u.status->routes[3] = 4; }},
+            {"hue of row C", [](UnitState& u) { u.status->picture[2][2] = 7; }},
+            {"bezel", [](UnitState& u) { u.status->bezel_on = true; }},
+            {"bezel h", [](UnitState& u) { u.status->bezel_h = 1; }},
+            {"bezel v", [](UnitState& u) { u.status->bezel_v = 1; }},
+            {"bezel h max", [](UnitState& u) { u.status->bezel_h_max = 9; }},
+            {"bezel v max", [](UnitState& u) { u.status->bezel_v_max = 9; }},
+            {"EDID", [](UnitState& u) { u.status->edid = 4; }},
+            {"audio", [](UnitState& u) { u.status->audio_on = true; }},
+            {"dual audio A", [](UnitState& u) { u.status->dual_a = 2; }},
+            {"dual audio B", [](UnitState& u) { u.status->dual_b = 2; }},
+            {"resolution", [](UnitState& u) { u.status->resolution = 3; }},
+            {"IP", [](UnitState& u) { u.status->ip = "192.168.001.100"; }},
+            {"mask", [](UnitState& u) { u.status->mask = "255.255.255.000"; }},
+            {"gateway", [](UnitState& u) { u.status->gateway = "192.168.001.001"; }},
+        };
+        for (const auto& [what, change] : changes) {
+            UnitState other = base;
+            change(other);
+            QVERIFY2(unit_json(other, nullptr) != unit_json(base, nullptr), what); // the document shows it
+            QVERIFY2(!other.same_as(base), what);
+        }
+        UnitState later = base;
+        later.version = 7;
+        QVERIFY(later.same_as(base));
     }
 
     // The metrics text from hand-made figures: a unit id that would break the format is escaped,
