@@ -1,5 +1,5 @@
 // The hub's unit backend on the verbs: the same session device, grammar, runner, exit statuses
-// and status document as the command-line tool, taken as typed values.
+// and status reading as the command-line tool, taken as typed values.
 #include "hub/unit_backend.h"
 
 #include "session/device_model.h"

@@ -1,7 +1,7 @@
 // One unit in a thread of its own: its link and session, one job at a time with its sources taking
-// turns, the poll, reopening a lost link with a back-off, and the unit's document (its session's device
-// model) as a typed state with a version raised at every change, and the unit's protocol port, whose clients'
-// lines are jobs like any other. Nothing here ever blocks the HTTP thread or another unit.
+// turns, the poll, reopening a lost link with a back-off, the unit's state (its session's device
+// model, the link, the problem) as one typed value with a version raised at every change, and the
+// unit's protocol port, whose clients' lines are jobs like any other. Nothing here ever blocks the HTTP thread or another unit.
 #pragma once
 
 #include "hub/job_result.h"
