@@ -27,6 +27,7 @@ class QTimer;
 
 namespace tavrion::hub {
 
+class AuditTrail;
 class ProtocolPort;
 
 // Where a server listens; port 0 lets the system pick one.
@@ -41,6 +42,7 @@ struct UnitConfig {
     std::string name;
     UnitLink link;
     std::optional<ListenAddress> protocol_listen; // the unit's device-protocol port, if any
+    std::vector<std::string> protocol_refuse;     // command codes its port refuses, unsent
 };
 
 // A request's outcome: the HTTP status and the JSON answer.
@@ -61,6 +63,7 @@ struct Job {
     enum class Kind { Run, Restore, Line };
     Kind kind = Kind::Run;
     int source = kApiSource;
+    QString who; // for the audit trail: the sign-in and address, the client's address, the topic
     std::vector<std::string> commands; // Run: checked already
     std::string backup;                // Restore: checked already
     std::string line;                  // Line: as the client sent it, without CR
@@ -99,6 +102,8 @@ public:
     // The unit's running figures (exchanges, last full reading, protocol clients), readable from
     // any thread at any moment.
     std::shared_ptr<const UnitStats> stats() const { return stats_; }
+    // Before start_in: the changes to the unit go into this trail.
+    void audit_into(std::shared_ptr<AuditTrail> audit) { audit_ = std::move(audit); }
 
 signals:
     void stopped();
@@ -161,6 +166,7 @@ private:
     quint64 version_ = 0;
     QJsonObject published_; // the document last published, for change detection
     const std::shared_ptr<UnitStats> stats_ = std::make_shared<UnitStats>();
+    std::shared_ptr<AuditTrail> audit_;
 };
 
 } // namespace tavrion::hub
