@@ -125,25 +125,31 @@ void AuditTrail::close_file()
 }
 
 // Opened on demand, so that a folder mended or a disk freed is written again without a restart.
+bool AuditTrail::open_file(QString& why)
+{
+    if (fd_ >= 0) return true;
+    // The trail names who did what: readable by the hub's user only, as the token is.
+    fd_ = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = fd_ < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("not a regular file");
+        close_file();
+        return false;
+    }
+    size_ = st.st_size;
+    return true;
+}
+
 bool AuditTrail::write_line(const QByteArray& line, QString& why)
 {
-    const QByteArray name = QFile::encodeName(path_);
-    if (fd_ >= 0 && size_ > 0 && size_ + line.size() > rotate_at_) {
+    if (!open_file(why)) return false;
+    // A file past its size (also one left so by an earlier run) becomes path.1, and so on.
+    if (size_ > 0 && size_ + line.size() > rotate_at_) {
         close_file();
         for (int n = kFilesKept - 1; n >= 1; --n)
             ::rename(QFile::encodeName(n == 1 ? path_ : rotated(path_, n - 1)).constData(),
                      QFile::encodeName(rotated(path_, n)).constData());
-    }
-    if (fd_ < 0) {
-        // The trail names who did what: readable by the hub's user only, as the token is.
-        fd_ = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-        struct stat st {};
-        if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-            why = fd_ < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("not a regular file");
-            close_file();
-            return false;
-        }
-        size_ = st.st_size;
+        if (!open_file(why)) return false;
     }
     // One write of the whole line: a crash leaves no half entry behind one that was answered.
     const ssize_t n = ::write(fd_, line.constData(), size_t(line.size()));

@@ -58,6 +58,7 @@ public:
     static constexpr int kFilesKept = 5; // the file and four rotated ones: path.1 (newest) .. path.4
 
 private:
+    bool open_file(QString& why);
     bool write_line(const QByteArray& line, QString& why);
     void close_file();
 
