@@ -71,8 +71,8 @@ private:
 };
 
 // The entry for a job the unit carried out, or nothing for a read (a status, a query line) and a
-// job that sent nothing because the unit's version had moved on. `unit_up_after` tells a silent
-// line from one the lost link cut off.
+// job that sent nothing because the unit's version had moved on. A protocol line's outcome is read
+// from the result's "reply" (what the device sent) and "refused_here" (the guard's refusal).
 std::optional<AuditEntry> audit_job(const QString& unit, const Job& job, const JobResult& result,
                                     quint64 version_before, quint64 version_after);
 // The entry for a change the unit reported that no job made (a front-panel change a poll found,
