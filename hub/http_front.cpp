@@ -684,6 +684,7 @@ void HttpFront::hand_over(Conn* conn, Request* r)
     MHD_Connection* c = conn->mhd;
     HttpRequest req;
     req.method = r->method;
+    req.client = conn->address;
     r->head = req.method == "HEAD";
     MHD_get_connection_values(c, MHD_HEADER_KIND, [](void* cls, MHD_ValueKind, const char* key, const char* value) {
         static_cast<HttpRequest*>(cls)->headers.append(qMakePair(QByteArray(key), QByteArray(value ? value : "")));

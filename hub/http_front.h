@@ -27,6 +27,7 @@ struct HttpRequest {
     QUrlQuery query;
     HeaderList headers;
     QByteArray body;
+    QString client; // the client's address
     // The first header of that name (names compare without case); empty when absent.
     QByteArray header(const QByteArray& name) const;
     bool has_header(const QByteArray& name) const;

@@ -1,6 +1,7 @@
 // Options, units file, token file and Host rules of tavrion-hub.
 #include "hub/hub_config.h"
 
+#include "hub/audit.h"
 #include "protocol/remote_address.h"
 
 #include <QDir>
@@ -107,7 +108,7 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
             o.show_url = true;
         } else if (arg == QLatin1String("--metrics-open")) {
             o.metrics_open = true;
-        } else if (arg == QLatin1String("--units") || arg == QLatin1String("--token-file")
+        } else if (arg == QLatin1String("--units") || arg == QLatin1String("--token-file") || arg == QLatin1String("--audit-file")
                    || arg == QLatin1String("--listen") || arg == QLatin1String("--allow-host")
                    || arg == QLatin1String("--protocol-listen") || arg == QLatin1String("--tls-cert")
                    || arg == QLatin1String("--tls-key") || is_mqtt_option(arg)) {
@@ -117,6 +118,7 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
             }
             if (arg == QLatin1String("--units")) o.units_file = value;
             else if (arg == QLatin1String("--token-file")) o.token_file = value;
+            else if (arg == QLatin1String("--audit-file")) o.audit_file = value;
             else if (arg == QLatin1String("--allow-host")) o.allow_hosts << value.toLower();
             else if (arg == QLatin1String("--tls-cert")) o.tls_cert = value;
             else if (arg == QLatin1String("--tls-key")) o.tls_key = value;
@@ -149,6 +151,7 @@ QString usage_text()
         "Usage: tavrion-hub [--units FILE] [--listen ADDR:PORT] [--token-file FILE]\n"
         "                   [--allow-host NAME]... [--protocol-listen ID=ADDR:PORT]...\n"
         "                   [--tls-cert FILE --tls-key FILE] [--metrics-open] [--show-url]\n"
+        "                   [--audit-file FILE]\n"
         "                   [--mqtt URL [--mqtt-credentials FILE] [--mqtt-ca FILE]\n"
         "                    [--mqtt-prefix P] [--mqtt-discovery-prefix P|none]]\n"
         "\n"
@@ -161,11 +164,17 @@ QString usage_text()
         "  --listen ADDR:PORT  where to listen (default 127.0.0.1:7720; port 0 picks a free one)\n"
         "  --token-file FILE   the access token (default tavrion-hub.token beside the program;\n"
         "                      made at first start, readable by its owner only)\n"
+        "  --audit-file FILE   the audit trail, a JSON line for every change to a unit (default\n"
+        "                      tavrion-hub-audit.jsonl beside the token file; rotated at 10 MiB,\n"
+        "                      5 files kept)\n"
         "  --allow-host NAME   a further Host name that requests may carry (repeatable)\n"
         "  --protocol-listen ID=ADDR:PORT  serve unit ID's own device protocol on this TCP\n"
         "                      address, for the panel, tavrion-ctl --tcp and room controllers\n"
         "                      (repeatable; a unit's \"protocol_listen\": \"ADDR:PORT\" in the\n"
-        "                      units file does the same; loopback unless ADDR says otherwise)\n"
+        "                      units file does the same; loopback unless ADDR says otherwise).\n"
+        "                      The protocol has no sign-in: the address and a unit's\n"
+        "                      \"protocol_refuse\": [\"RST\", ...] (codes answered ERR001, unsent)\n"
+        "                      are its only guard\n"
         "  --mqtt URL          also serve the units on an MQTT broker: mqtt://HOST[:1883] or\n"
         "                      mqtts://HOST[:8883]; the units file may give these under \"mqtt\":\n"
         "                      {\"url\", \"credentials\", \"ca\", \"prefix\", \"discovery_prefix\"}\n"
@@ -234,7 +243,7 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
         if (!list[i].isObject()) return fail(where, QStringLiteral("not an object"));
         const QJsonObject u = list[i].toObject();
         for (auto it = u.begin(); it != u.end(); ++it)
-            if (!QStringList{"id", "name", "tcp", "serial", "protocol_listen"}.contains(it.key()))
+            if (!QStringList{"id", "name", "tcp", "serial", "protocol_listen", "protocol_refuse"}.contains(it.key()))
                 return fail(where + QLatin1Char('.') + it.key(), QStringLiteral("unknown key"));
         const QString id = u.value(QLatin1String("id")).toString();
         if (!id_form.match(id).hasMatch())
@@ -265,7 +274,19 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
             if (!p.isString() || !protocol)
                 return fail(where + QStringLiteral(".protocol_listen"), QStringLiteral("takes \"ADDR:PORT\" (an IP address)"));
         }
-        setup.units.push_back({id.toStdString(), (name.isString() ? name.toString() : id).toStdString(), *l, protocol});
+        std::vector<std::string> refuse;
+        if (u.contains(QLatin1String("protocol_refuse"))) {
+            const QJsonValue r = u.value(QLatin1String("protocol_refuse"));
+            if (!r.isArray()) return fail(where + QStringLiteral(".protocol_refuse"), QStringLiteral("a list of command codes, such as [\"RST\"]"));
+            const QJsonArray codes = r.toArray();
+            for (int k = 0; k < codes.size(); ++k) {
+                const QString place = where + QStringLiteral(".protocol_refuse[%1]").arg(k);
+                if (!codes[k].isString() || !is_command_code(codes[k].toString()))
+                    return fail(place, QStringLiteral("not a command code of the device (three capitals, such as RST)"));
+                refuse.push_back(codes[k].toString().toStdString());
+            }
+        }
+        setup.units.push_back({id.toStdString(), (name.isString() ? name.toString() : id).toStdString(), *l, protocol, refuse});
     }
     return setup;
 }

@@ -25,6 +25,7 @@ struct HubOptions {
     quint16 listen_port = kDefaultPort;
     QString listen_text = QStringLiteral("127.0.0.1:7720"); // as given, for the URL
     QString token_file;  // empty: tavrion-hub.token beside the program
+    QString audit_file;  // empty: tavrion-hub-audit.jsonl beside the token file
     QStringList allow_hosts;
     std::vector<std::pair<std::string, ListenAddress>> protocol_listen; // unit id, where
     MqttOptions mqtt;

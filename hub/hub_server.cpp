@@ -3,11 +3,13 @@
 // unit's thread posts the outcome back.
 #include "hub/hub_server.h"
 
+#include "hub/audit.h"
 #include "hub/metrics.h"
 #include "hub/mqtt_bridge.h"
 #include "hub/run_request.h"
 #include "hub/sign_in.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -130,7 +132,7 @@ struct Hub::Unit {
 
 Hub::Hub(UnitsSetup setup, HubOptions options, QByteArray token, std::string program_dir, QObject* parent)
     : QObject(parent), setup_(std::move(setup)), options_(std::move(options)), token_(std::move(token)),
-      program_dir_(std::move(program_dir))
+      program_dir_(std::move(program_dir)), audit_(std::make_shared<AuditTrail>(options_.audit_file))
 {
     resolution_names_ = resolution_names(program_dir_);
     for (const std::string& r : resolution_names_) resolutions_.append(QString::fromStdString(r));
@@ -202,6 +204,7 @@ quint16 Hub::start()
         u->thread = new QThread;
         u->thread->setObjectName(QString::fromStdString("unit " + c.id));
         units_.push_back(std::move(u));
+        unit->worker->audit_into(audit_);
         unit->worker->start_in(unit->thread);
     }
     for (const auto& u : units_) {
@@ -358,7 +361,12 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
             o[QStringLiteral("version")] = d.value(QLatin1String("version"));
             list.append(o);
         }
-        return answer_json(ex, 200, {{QStringLiteral("units"), list}, {QStringLiteral("resolutions"), resolutions_}});
+        return answer_json(ex, 200, {{QStringLiteral("units"), list}, {QStringLiteral("resolutions"), resolutions_},
+                                     {QStringLiteral("audit"), audit_->health()}});
+    }
+    if (parts.size() == 1 && parts[0] == QLatin1String("audit")) {
+        if (!reads(r)) return answer_get_only(ex);
+        return answer_audit(r, ex);
     }
     if (parts.size() < 2 || parts.size() > 3 || parts[0] != QLatin1String("units"))
         return answer_error(ex, 404, QStringLiteral("no such resource"));
@@ -397,6 +405,8 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
         if (!error.empty()) return answer_error(ex, 400, QString::fromStdString(error));
     }
     job->gone = ex->gone();
+    // One token signs everyone in, as the administrator.
+    job->who = QStringLiteral("admin (%1)").arg(r.client);
     job->done = [this, ex](JobResult result) {
         QMetaObject::invokeMethod(this, [this, ex, result] {
             answer_json(ex, http_status(result.outcome), job_json(result, &resolution_names_));
@@ -405,6 +415,30 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
     if (!unit->worker->submit(std::move(*job)))
         answer_error(ex, 503, QStringLiteral("%1 requests wait for this unit already; try again shortly").arg(kMaxWaitingJobs),
                      {{"Retry-After", "2"}});
+}
+
+// GET /api/audit?unit=ID&since=TIME&limit=N: the entries newest first.
+void Hub::answer_audit(const HttpRequest& r, const ExchangePtr& ex)
+{
+    constexpr int kDefaultEntries = 100, kMostEntries = 1000;
+    int limit = kDefaultEntries;
+    if (r.query.hasQueryItem(QStringLiteral("limit"))) {
+        bool ok = false;
+        limit = r.query.queryItemValue(QStringLiteral("limit")).toInt(&ok);
+        if (!ok || limit < 1 || limit > kMostEntries)
+            return answer_error(ex, 400, QStringLiteral("limit is a whole number from 1 to %1").arg(kMostEntries));
+    }
+    std::optional<qint64> since;
+    if (r.query.hasQueryItem(QStringLiteral("since"))) {
+        const QString text = r.query.queryItemValue(QStringLiteral("since"), QUrl::FullyDecoded);
+        const QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
+        // A time without its zone would mean whichever zone the hub runs in.
+        if (!t.isValid() || t.timeSpec() == Qt::LocalTime)
+            return answer_error(ex, 400, QStringLiteral("since is a time such as 2026-12-09T08:30:00Z (with its zone)"));
+        since = t.toMSecsSinceEpoch();
+    }
+    const QString unit = r.query.queryItemValue(QStringLiteral("unit"), QUrl::FullyDecoded);
+    answer_json(ex, 200, {{QStringLiteral("entries"), audit_->query(unit, since, limit)}, {QStringLiteral("audit"), audit_->health()}});
 }
 
 void Hub::published(Unit& unit, const UnitState& state)

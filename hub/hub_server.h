@@ -22,6 +22,7 @@ class QTimer;
 
 namespace tavrion::hub {
 
+class AuditTrail;
 class MqttBridge;
 
 constexpr int kMaxBodyBytes = 16 * 1024;
@@ -56,6 +57,7 @@ private:
     void start_bridge();
     Unit* find(const QString& id);
     void answer_metrics(const ExchangePtr& exchange);
+    void answer_audit(const HttpRequest& request, const ExchangePtr& exchange);
 
     UnitsSetup setup_;
     HubOptions options_;
@@ -72,6 +74,7 @@ private:
     std::optional<MqttSettings> mqtt_;
     std::optional<TlsPair> tls_;
     MqttBridge* bridge_ = nullptr;
+    std::shared_ptr<AuditTrail> audit_;
     // Answers by HTTP status, counted as they are written (in this thread).
     std::shared_ptr<std::map<int, quint64>> answers_ = std::make_shared<std::map<int, quint64>>();
 };

@@ -30,6 +30,10 @@ struct JobResult {
     std::optional<CommandResult> restore; // a restore, with the differences left
     std::vector<std::string> differences;
     std::optional<UnitState> state;       // the unit's state afterwards, when the job reached it
+    // A protocol line: what came back for it, and whether the hub answered it for the unit (a
+    // guarded code, never sent).
+    std::string reply;
+    bool refused_here = false;
 };
 
 // The outcome of a finished command list: that of its last command.

@@ -4,6 +4,8 @@
 #include "hub/sign_in.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QNetworkInterface>
 #include <QSocketNotifier>
 
@@ -57,6 +59,8 @@ int main(int argc, char** argv)
     }
     if (made) print(stderr, QStringLiteral("tavrion-hub: made a new access token in %1\n").arg(token_path));
     HubOptions given = *options;
+    if (given.audit_file.isEmpty())
+        given.audit_file = QFileInfo(token_path).absoluteDir().filePath(QStringLiteral("tavrion-hub-audit.jsonl"));
     const std::string dir = program_dir.toLocal8Bit().toStdString();
     // The units file may name the certificate, which --show-url's scheme depends on.
     std::optional<UnitsSetup> setup;

@@ -275,10 +275,11 @@ void MqttBridge::on_message(const QString& t, const QByteArray& payload, bool re
 void MqttBridge::command(Unit& unit, const QStringList& path, const QByteArray& payload)
 {
     const QString where = path.join(QLatin1Char('/'));
+    const QString topic = settings_.prefix + QLatin1Char('/') + unit.id + QLatin1Char('/') + where; // the audit's "who"
     if (where == QLatin1String("run")) {
         const QJsonObject o = QJsonDocument::fromJson(payload).object();
         const QJsonValue id = o.value(QLatin1String("id"));
-        return submit(unit, payload, id.isString() || id.isDouble() ? id : QJsonValue(QJsonValue::Null));
+        return submit(unit, payload, id.isString() || id.isDouble() ? id : QJsonValue(QJsonValue::Null), topic);
     }
     const QString value = QString::fromUtf8(payload).trimmed();
     QStringList choices;
@@ -308,17 +309,18 @@ void MqttBridge::command(Unit& unit, const QStringList& path, const QByteArray& 
     if (!choices.contains(value, Qt::CaseInsensitive)) {
         return answer(unit.id, where, 400, {{"error", QStringLiteral("\"%1\" is not a value for %2").arg(value.left(64), where)}});
     }
-    submit(unit, compact({{"commands", QJsonArray{verb + QLatin1Char(' ') + value}}}), where);
+    submit(unit, compact({{"commands", QJsonArray{verb + QLatin1Char(' ') + value}}}), where, topic);
 }
 
 // The API's own checks; a refused request is answered at once and reaches no unit.
-void MqttBridge::submit(Unit& unit, const QByteArray& body, const QJsonValue& request_id)
+void MqttBridge::submit(Unit& unit, const QByteArray& body, const QJsonValue& request_id, const QString& topic)
 {
     QString error;
     std::optional<Job> job = run_job(body, program_dir_, error);
     if (!job) return answer(unit.id, request_id, 400, {{"error", error}});
     const QString id = unit.id;
     job->source = kMqttSource;
+    job->who = topic;
     job->done = [this, id, request_id](JobResult result) {
         QMetaObject::invokeMethod(this, [this, id, request_id, result] { answer(id, request_id, result); }, Qt::QueuedConnection);
     };

@@ -54,7 +54,7 @@ private:
     void publish_discovery(const Unit& unit, const verbs::StatusWords& words);
     void put(const QString& topic, const QByteArray& payload);
     void command(Unit& unit, const QStringList& path, const QByteArray& payload);
-    void submit(Unit& unit, const QByteArray& body, const QJsonValue& request_id);
+    void submit(Unit& unit, const QByteArray& body, const QJsonValue& request_id, const QString& topic);
     void answer(const QString& unit_id, const QJsonValue& request_id, const JobResult& result);
     void answer(const QString& unit_id, const QJsonValue& request_id, int status, QJsonObject body);
     void forget_removed(const QString& topic, const QByteArray& payload);

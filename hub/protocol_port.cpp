@@ -135,6 +135,7 @@ void ProtocolPort::read(const std::shared_ptr<Client>& c)
         job.line = std::move(text);
         job.gone = c->gone;
         job.source = c->source;
+        job.who = c->peer;
         job.heard = [this, weak](const std::string& bytes) {
             if (const auto c = weak.lock()) answer(c, bytes);
         };

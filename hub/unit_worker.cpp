@@ -1,6 +1,7 @@
 // UnitWorker: the unit's jobs, poll and link, carried out one at a time in its own thread.
 #include "hub/unit_worker.h"
 
+#include "hub/audit.h"
 #include "hub/protocol_port.h"
 
 #include <QDateTime>
@@ -186,6 +187,10 @@ UnitWorker::Turn UnitWorker::next_turn(std::optional<Job>& job)
 // more is due.
 void UnitWorker::hub_turn()
 {
+    // What changes the device's state here no client asked for: a front-panel change a poll
+    // found, or a reply the device sent by itself.
+    const std::optional<verbs::DeviceStatus> status_before = status_;
+    const quint64 version_before = version_;
     if (restart_due_) {
         restart_due_ = false;
         if (port_) port_->drop_clients();
@@ -207,6 +212,10 @@ void UnitWorker::hub_turn()
         else take_state();
     }
     if (restart_due_ || link_check_due_ || poll_due_ || state_due_) hub_work_due();
+    if (audit_ && version_ != version_before && status_before && status_)
+        if (const auto e = audit_device_change(QString::fromStdString(config_.id), verbs::status_object(*status_before, nullptr),
+                                               verbs::status_object(*status_, nullptr), version_before, version_))
+            audit_->record(*e);
 }
 
 // One thing at a time: a reopen, then the sources in turn (the API, MQTT, each protocol-port
@@ -228,12 +237,22 @@ void UnitWorker::pump()
         if (turn == Turn::Job) {
             if (job->gone && *job->gone) continue; // nobody waits for it: nothing is sent
             current_ = &*job;
+            const quint64 before = version_;
             const JobResult r = carry_out(*job);
             current_ = nullptr;
+            // The audit entry is on file before the request is answered.
+            const auto audit = [&] {
+                if (const auto e = audit_ ? audit_job(QString::fromStdString(config_.id), *job, r, before, version_) : std::nullopt)
+                    audit_->record(*e);
+            };
+            if (job->kind != Job::Kind::Line) audit();
             if (!std::exchange(current_answered_, false)) job->done(r);
             // A client's line is answered before the state it changed is read; the full reading
             // a recall or a reset needs is part of that client's turn.
-            if (job->kind == Job::Kind::Line) settle(false);
+            if (job->kind == Job::Kind::Line) {
+                settle(false);
+                audit();
+            }
             continue;
         }
         if (turn == Turn::Hub) {
@@ -328,6 +347,13 @@ JobResult UnitWorker::carry_out(const Job& job)
         r.state = state();
         return r;
     }
+    // The guard's codes never reach the unit: the client hears what the device says to a code it
+    // does not take.
+    if (job.kind == Job::Kind::Line && guard_refuses(config_.protocol_refuse, job.line)) {
+        if (job.heard) job.heard(guard_refusal_reply());
+        r.refused_here = true;
+        return r;
+    }
     if (!backend_ || !backend_->link_up()) {
         if (backend_) link_lost();
         r.outcome = JobResult::Outcome::LinkDown;
@@ -336,7 +362,10 @@ JobResult UnitWorker::carry_out(const Job& job)
         return r;
     }
     if (job.kind == Job::Kind::Line) {
-        backend_->pass_through(job.line, job.heard);
+        backend_->pass_through(job.line, [&job, &r](const std::string& bytes) {
+            r.reply += bytes; // for the audit's outcome
+            if (job.heard) job.heard(bytes);
+        });
         return r;
     }
     int last = kDone;

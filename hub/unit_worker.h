@@ -28,6 +28,7 @@ class QTimer;
 
 namespace tavrion::hub {
 
+class AuditTrail;
 class ProtocolPort;
 
 // Where a server listens; port 0 lets the system pick one.
@@ -42,6 +43,7 @@ struct UnitConfig {
     std::string name;
     UnitLink link;
     std::optional<ListenAddress> protocol_listen; // the unit's device-protocol port, if any
+    std::vector<std::string> protocol_refuse;     // command codes its port refuses, unsent
 };
 
 // Who a job is for. The unit serves its sources in turn, so that none waits behind more than one
@@ -56,6 +58,7 @@ struct Job {
     enum class Kind { Run, Restore, Line };
     Kind kind = Kind::Run;
     int source = kApiSource;
+    QString who; // for the audit trail: the sign-in and address, the client's address, the topic
     std::vector<std::string> commands; // Run: checked already
     std::string backup;                // Restore: checked already
     std::string line;                  // Line: as the client sent it, without CR
@@ -94,6 +97,8 @@ public:
     // The unit's running figures (exchanges, last full reading, protocol clients), readable from
     // any thread at any moment.
     std::shared_ptr<const UnitStats> stats() const { return stats_; }
+    // Before start_in: the changes to the unit go into this trail.
+    void audit_into(std::shared_ptr<AuditTrail> audit) { audit_ = std::move(audit); }
 
 signals:
     void stopped();
@@ -158,6 +163,7 @@ private:
     quint64 version_ = 0;
     UnitState published_; // the state last published, for change detection
     const std::shared_ptr<UnitStats> stats_ = std::make_shared<UnitStats>();
+    std::shared_ptr<AuditTrail> audit_;
 };
 
 } // namespace tavrion::hub

@@ -276,6 +276,8 @@ EXCHANGES = [
     ("post", "/api/units/{id}/run", "/api/units/room/run", '{"commands": ["lock on"], "if_version": 0}', 409),
     ("post", "/api/units/{id}/restore", "/api/units/room/restore", "[]", 400),
     ("get", "/api/units/{id}/events", "/api/units/room/events", None, 200),
+    ("get", "/api/audit", "/api/audit?unit=room&limit=5", None, 200),
+    ("get", "/api/audit", "/api/audit?since=yesterday", None, 400),
 ]
 
 

@@ -396,11 +396,12 @@ private slots:
         QTest::addColumn<QString>("wire"); // ending in " ...": only its start
         QTest::addColumn<QString>("follows");
         QTest::addColumn<QByteArray>("value");
-        QTest::newRow("route B on the pty") << "pty" << "route/B/set" << QByteArray("3") << "OUT002 INP999 INP003" << "route/B" << QByteArray("3");
-        QTest::newRow("route D over TCP") << "net" << "route/D/set" << QByteArray("1") << "OUT004 INP999 INP001" << "route/D" << QByteArray("1");
-        QTest::newRow("lock") << "net" << "lock/set" << QByteArray("on") << "LCK001" << "lock" << QByteArray("on");
-        QTest::newRow("mute") << "pty" << "mute/set" << QByteArray("on") << "AUD000" << "mute" << QByteArray("on");
-        QTest::newRow("preset recall") << "net" << "preset/recall" << QByteArray("2") << "CAL002 ..." << "" << QByteArray();
+        QTest::addColumn<QString>("verb"); // what the audit trail names
+        QTest::newRow("route B on the pty") << "pty" << "route/B/set" << QByteArray("3") << "OUT002 INP999 INP003" << "route/B" << QByteArray("3") << "route B 3";
+        QTest::newRow("route D over TCP") << "net" << "route/D/set" << QByteArray("1") << "OUT004 INP999 INP001" << "route/D" << QByteArray("1") << "route D 1";
+        QTest::newRow("lock") << "net" << "lock/set" << QByteArray("on") << "LCK001" << "lock" << QByteArray("on") << "lock on";
+        QTest::newRow("mute") << "pty" << "mute/set" << QByteArray("on") << "AUD000" << "mute" << QByteArray("on") << "mute on";
+        QTest::newRow("preset recall") << "net" << "preset/recall" << QByteArray("2") << "CAL002 ..." << "" << QByteArray() << "preset recall 2";
     }
     void set_topics()
     {
@@ -410,6 +411,7 @@ private slots:
         QFETCH(QString, wire);
         QFETCH(QString, follows);
         QFETCH(QByteArray, value);
+        QFETCH(QString, verb);
         pty_.clear_received();
         net_.clear_received();
         const QString result = "tavrion/" + unit + "/result";
@@ -424,6 +426,16 @@ private slots:
         const QString on_wire = sim(unit).received_commands().join(' ');
         if (wire.endsWith(" ...")) QVERIFY2(on_wire.startsWith(wire.chopped(4)), qPrintable(on_wire));
         else QCOMPARE(on_wire, wire);
+        // The audit trail has it, with the topic, before the result was sent.
+        QFile audit(path("tavrion-hub-audit.jsonl"));
+        QVERIFY(audit.open(QIODevice::ReadOnly));
+        QJsonObject entry; // the newest of MQTT (a poll may have found the simulators reset since)
+        for (const QByteArray& line : audit.readAll().trimmed().split('\n'))
+            if (const QJsonObject e = QJsonDocument::fromJson(line).object(); e.value("via") == "mqtt") entry = e;
+        QCOMPARE(entry.value("via").toString(), QString("mqtt"));
+        QCOMPARE(entry.value("who").toString(), "tavrion/" + unit + "/" + topic);
+        QCOMPARE(entry.value("unit").toString(), unit);
+        QCOMPARE(entry.value("commands").toArray(), (QJsonArray{QJsonObject{{"what", verb}, {"outcome", "answered"}}}));
         if (follows.isEmpty()) return;
         const QString t = "tavrion/" + unit + "/" + follows;
         QVERIFY(watcher_->wait_for(t, value, 1000));

@@ -1,6 +1,8 @@
 // A unit's device-protocol port on tavrion-hub: raw clients get their own replies and the
 // device's own replies, the rules that drop a client, the link's fate passed on to the clients,
-// tavrion-ctl and the window through the port, and the options that set a port up.
+// tavrion-ctl and the window through the port, and the options that set a port up; the audit
+// trail of every change, whatever made it, and the port's guard.
+#include "hub/audit.h"
 #include "hub/hub_config.h"
 #include "sim/sim_server.h"
 #include "support/hub_process.h"
@@ -8,7 +10,9 @@
 #include "support/sim_harness.h"
 #include "support/state_compare.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QUrl>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -57,13 +61,17 @@ struct HubUnderTest {
     quint16 desk = 0;
     QByteArray token;
 
-    bool start(const QTemporaryDir& dir, quint16 sim_port, const QString& serial = {}, int poll_seconds = 0)
+    // `room` adds keys to room's entry in the units file; `more` options to the command line.
+    bool start(const QTemporaryDir& dir, quint16 sim_port, const QString& serial = {}, const QJsonObject& room = {},
+               int poll_seconds = 0, const QStringList& more = {})
     {
-        QJsonArray list{QJsonObject{{"id", "room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(sim_port)},
-                                    {"protocol_listen", "127.0.0.1:0"}}};
+        QJsonObject first{{"id", "room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(sim_port)}, {"protocol_listen", "127.0.0.1:0"}};
+        for (auto it = room.begin(); it != room.end(); ++it) first[it.key()] = it.value();
+        QJsonArray list{first};
         if (!serial.isEmpty()) list.append(QJsonObject{{"id", "desk"}, {"serial", serial}, {"protocol_listen", "0"}});
         QByteArray printed;
-        http = start_hub(process, write_units(dir.filePath("units.json"), list, poll_seconds), dir.filePath("hub.token"), {}, &printed);
+        http = start_hub(process, write_units(dir.filePath("units.json"), list, poll_seconds), dir.filePath("hub.token"),
+                         more, &printed);
         auto port_of = [&](const char* id) {
             return quint16(QRegularExpression(QStringLiteral("unit %1: the device protocol on 127\\.0\\.0\\.1:(\\d+)").arg(id))
                                .match(QString::fromLatin1(printed)).captured(1).toUInt());
@@ -93,7 +101,7 @@ struct HubUnderTest {
                  + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
         return s;
     }
-    static QJsonObject finish(QTcpSocket& s)
+    static QJsonObject finish(QTcpSocket& s, int* status = nullptr)
     {
         QByteArray all;
         // No answer in time leaves an empty document, which the caller's checks catch.
@@ -102,6 +110,7 @@ struct HubUnderTest {
             return s.state() == QAbstractSocket::UnconnectedState;
         }, kAnswerMs);
         all += s.readAll();
+        if (status) *status = all.mid(9, 3).toInt();
         return QJsonDocument::fromJson(all.mid(all.indexOf("\r\n\r\n") + 4)).object();
     }
     QJsonObject unit() { return finish(*send("GET", "/api/units/room")); }
@@ -134,6 +143,39 @@ class TestHubProtocol : public QObject {
     QTemporaryDir dir_;
     tavrion_sim::SimServer sim_, pty_;
     HubUnderTest hub_;
+    // A hub that polls every second, with RST refused on its port and its audit trail beside its
+    // token (the default place).
+    QTemporaryDir audit_dir_;
+    tavrion_sim::SimServer audited_sim_;
+    HubUnderTest audited_;
+
+    // The newest entry of `hub` for room of `via` since `since_ms` whose commands read as `what`
+    // (a pattern); polled through GET /api/audit.
+    static QJsonObject audit_entry(HubUnderTest& hub, const QString& via, const QRegularExpression& what, qint64 since_ms,
+                                   int ms = kAnswerMs)
+    {
+        const QByteArray since = QUrl::toPercentEncoding(QDateTime::fromMSecsSinceEpoch(since_ms, Qt::UTC).toString(Qt::ISODateWithMs));
+        QJsonObject found;
+        (void)QTest::qWaitFor([&] {
+            const QJsonObject r = HubUnderTest::finish(*hub.send("GET", "/api/audit?unit=room&limit=50&since=" + since));
+            for (const QJsonValue& v : r.value("entries").toArray()) {
+                const QJsonObject e = v.toObject();
+                if (e.value("via") == via && what.match(commands_of(e)).hasMatch()) {
+                    found = e;
+                    return true;
+                }
+            }
+            return false;
+        }, ms);
+        return found;
+    }
+    static QString commands_of(const QJsonObject& entry)
+    {
+        QStringList what;
+        for (const QJsonValue& c : entry.value("commands").toArray())
+            what << c.toObject().value("what").toString() + " (" + c.toObject().value("outcome").toString() + ")";
+        return what.join("; ");
+    }
 
 private slots:
     void initTestCase()
@@ -144,12 +186,19 @@ private slots:
         QDir().mkpath(dir_.filePath("serial"));
         QVERIFY(pty_.open_serial(dir_.filePath("serial/COM1")));
         QVERIFY(hub_.start(dir_, sim_.tcp_port(), dir_.filePath("serial/COM1")));
+        QVERIFY(audited_sim_.listen_tcp(QHostAddress::LocalHost, 0));
+        QVERIFY(audited_.start(audit_dir_, audited_sim_.tcp_port(), {}, {{"protocol_refuse", QJsonArray{"RST", "SAV"}}}, 1));
     }
-    void cleanupTestCase() { hub_.stop(); }
+    void cleanupTestCase()
+    {
+        hub_.stop();
+        audited_.stop();
+    }
     void cleanup()
     {
         sim_.apply_control(QStringLiteral("reset"));
         pty_.apply_control(QStringLiteral("reset"));
+        audited_sim_.apply_control(QStringLiteral("reset"));
     }
 
     // Two clients' commands, interleaved without waiting: each gets its own replies, in order,
@@ -235,7 +284,7 @@ private slots:
         HubUnderTest polled;
         if (way == "poll") {
             QVERIFY(polled_sim.listen_tcp(QHostAddress::LocalHost, 0));
-            QVERIFY(polled.start(polled_dir, polled_sim.tcp_port(), {}, 1));
+            QVERIFY(polled.start(polled_dir, polled_sim.tcp_port(), {}, {}, 1));
         }
         HubUnderTest& hub = way == "poll" ? polled : hub_;
         tavrion_sim::SimServer& sim = way == "poll" ? polled_sim : serial ? pty_ : sim_;
@@ -427,6 +476,222 @@ private slots:
         if (!applied) got = QStringLiteral("error: ") + error.replace(dir_.path() + QLatin1Char('/'), QString());
         else if (const auto& p = setup->units[0].protocol_listen) got = p->address.toString() + QLatin1Char(':') + QString::number(p->port);
         QVERIFY2(got == where || (!where.isEmpty() && got.startsWith(where)), qPrintable(got));
+    }
+
+    // Every change is one entry, whoever made it: the API (the sign-in and its address), a protocol
+    // client (its address and port), the device itself (a front-panel change a poll found, a reply
+    // it sent by itself); with each command's outcome. A query line is no entry; a line of a
+    // refused code gets the device's refusal, is never sent, and is an entry.
+    void audit_entry_for_each_source_data()
+    {
+        // "guarded": the hub that polls and refuses RST and SAV on its port; otherwise the one that
+        // never polls, so that no reading takes a reply the device sends by itself.
+        QTest::addColumn<bool>("guarded");
+        QTest::addColumn<QString>("control"); // for the simulator first ("" none)
+        QTest::addColumn<QString>("action");  // "api VERBS", "port LINE", "front", "says LINE"
+        QTest::addColumn<QString>("via");     // "" no entry
+        QTest::addColumn<QString>("who");     // a pattern
+        QTest::addColumn<QString>("what");    // a pattern of the commands and their outcomes
+        QTest::addColumn<QByteArray>("reply"); // a port client's, when it is known
+        const QString api = QStringLiteral("^admin \\(127\\.0\\.0\\.1\\)$"), client = QStringLiteral("^127\\.0\\.0\\.1:\\d+$");
+        QTest::newRow("API") << false << "" << "api route B 3" << "api" << api << "^route B 3 \\(answered\\)$" << QByteArray();
+        QTest::newRow("API, two verbs, the first refused") << false << "err 002 LCK once" << "api lock on|route A 2" << "api" << api
+                                                           << "^lock on \\(refused\\); route A 2 \\(not sent\\)$" << QByteArray();
+        QTest::newRow("API, a read") << false << "" << "api status" << "" << "" << "" << QByteArray();
+        QTest::newRow("port") << false << "" << "port LCK001" << "port" << client << "^LCK001 \\(answered\\)$" << QByteArray("LCK001\r");
+        QTest::newRow("port, refused by the device") << false << "err 003 AUD once" << "port AUD000" << "port" << client
+                                                     << "^AUD000 \\(refused\\)$" << QByteArray("ERR003\r");
+        QTest::newRow("port, guarded") << true << "" << "port RST002" << "port" << client << "^RST002 \\(refused by the hub\\)$"
+                                       << QByteArray("ERR001\r");
+        QTest::newRow("port, a guarded query") << true << "" << "port SAV999" << "port" << client
+                                               << "^SAV999 \\(refused by the hub\\)$" << QByteArray("ERR001\r");
+        QTest::newRow("port, a query") << false << "" << "port VER999" << "" << "" << "" << QByteArray();
+        QTest::newRow("front panel, found by the poll") << true << "" << "front" << "device" << "^device$"
+                                                        << "^routes\\.C: \\d -> 1 \\(reported\\)$" << QByteArray();
+        QTest::newRow("a reply the device sent by itself") << false << "" << "says BEH007" << "device" << "^device$"
+                                                           << "^bezel\\.h: \\d+ -> 7 \\(reported\\)$" << QByteArray();
+    }
+    void audit_entry_for_each_source()
+    {
+        QFETCH(bool, guarded);
+        QFETCH(QString, control);
+        QFETCH(QString, action);
+        QFETCH(QString, via);
+        QFETCH(QString, who);
+        QFETCH(QString, what);
+        QFETCH(QByteArray, reply);
+        HubUnderTest& hub = guarded ? audited_ : hub_;
+        tavrion_sim::SimServer& sim = guarded ? audited_sim_ : sim_;
+        QVERIFY(hub.up());
+        if (!control.isEmpty()) QVERIFY(sim.apply_control(control));
+        sim.clear_received();
+        const qint64 since = QDateTime::currentMSecsSinceEpoch();
+        const QString verb = action.section(' ', 0, 0), rest = action.section(' ', 1);
+        std::unique_ptr<Raw> client;
+        if (verb == "api") {
+            QJsonArray commands;
+            for (const QString& c : rest.split('|')) commands.append(c);
+            int status = 0;
+            HubUnderTest::finish(*hub.send("POST", "/api/units/room/run", QJsonDocument(QJsonObject{{"commands", commands}}).toJson()), &status);
+            QVERIFY(status == 200 || status == 502);
+        } else if (verb == "port") {
+            client = std::make_unique<Raw>(hub.protocol);
+            client->send(rest.toLatin1() + "\r");
+            QVERIFY(client->has(reply.isEmpty() ? 7 : int(reply.size())));
+            if (!reply.isEmpty()) QCOMPARE(client->got, reply);
+            if (reply == "ERR001\r") QVERIFY(!sim.received_commands().contains(rest)); // guarded: never sent
+        } else if (verb == "front") {
+            sim.device().state().routes[2] = 1;
+        } else {
+            sim.send_raw(rest.toLatin1() + "\r");
+        }
+        if (via.isEmpty()) {
+            QTest::qWait(300);
+            for (const char* v : {"api", "port"}) QVERIFY(audit_entry(hub, v, QRegularExpression("."), since, 0).isEmpty());
+            return;
+        }
+        const QJsonObject e = audit_entry(hub, via, QRegularExpression(what), since);
+        QVERIFY2(!e.isEmpty(), qPrintable(QString::fromUtf8(QJsonDocument(HubUnderTest::finish(*hub.send("GET", "/api/audit?limit=5"))).toJson())));
+        QVERIFY2(QRegularExpression(who).match(e.value("who").toString()).hasMatch(), qPrintable(e.value("who").toString()));
+        if (client) QCOMPARE(e.value("who").toString(), client->socket.localAddress().toString() + ":" + QString::number(client->socket.localPort()));
+        QVERIFY(e.value("version_after").toDouble() >= e.value("version_before").toDouble());
+        if (via == "device") QVERIFY(e.value("version_after").toDouble() > e.value("version_before").toDouble());
+        // The same entry, whole, in the file beside the token.
+        QFile file((guarded ? audit_dir_ : dir_).filePath("tavrion-hub-audit.jsonl"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains(QJsonDocument(e).toJson(QJsonDocument::Compact) + "\n"));
+    }
+
+    // The audit's query refuses what it cannot read, with 400.
+    void audit_query_data()
+    {
+        QTest::addColumn<QByteArray>("query");
+        QTest::addColumn<int>("status");
+        QTest::newRow("all") << QByteArray("") << 200;
+        QTest::newRow("a unit, a time with its zone, a limit") << QByteArray("?unit=room&since=2026-01-01T00:00:00%2B01:00&limit=3") << 200;
+        QTest::newRow("limit 0") << QByteArray("?limit=0") << 400;
+        QTest::newRow("limit 1001") << QByteArray("?limit=1001") << 400;
+        QTest::newRow("limit not a number") << QByteArray("?limit=ten") << 400;
+        QTest::newRow("a time that is none") << QByteArray("?since=yesterday") << 400;
+        QTest::newRow("a time without its zone") << QByteArray("?since=2026-12-09T08:00:00") << 400;
+        QTest::newRow("a day that is none") << QByteArray("?since=2026-02-30T08:00:00Z") << 400;
+    }
+    void audit_query()
+    {
+        QFETCH(QByteArray, query);
+        QFETCH(int, status);
+        int got = 0;
+        const QJsonObject r = HubUnderTest::finish(*audited_.send("GET", "/api/audit" + query), &got);
+        QCOMPARE(got, status);
+        QCOMPARE(r.contains("entries"), status == 200);
+        int post = 0;
+        HubUnderTest::finish(*audited_.send("POST", "/api/audit"), &post);
+        QCOMPARE(post, 405);
+    }
+
+    // An audit file that cannot be written stops nothing: the request is answered, the log says
+    // why, and GET /api/units tells. (Tests run as root, whom permissions do not stop: the path is
+    // one no user can write.)
+    void an_audit_file_that_cannot_be_written_data()
+    {
+        QTest::addColumn<QString>("path"); // in the test's folder
+        QTest::newRow("a folder") << "folder";
+        QTest::newRow("under a regular file") << "plain/audit.jsonl";
+    }
+    void an_audit_file_that_cannot_be_written()
+    {
+        QFETCH(QString, path);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("folder"));
+        QFile plain(dir.filePath("plain"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        tavrion_sim::SimServer sim;
+        QVERIFY(sim.listen_tcp(QHostAddress::LocalHost, 0));
+        HubUnderTest hub;
+        QVERIFY(hub.start(dir, sim.tcp_port(), {}, {}, 0, {"--audit-file", dir.filePath(path)}));
+        int status = 0;
+        const QJsonObject r = HubUnderTest::finish(*hub.run("route A 4"), &status);
+        QCOMPARE(status, 200);
+        QCOMPARE(sim.device().state().routes[0], 4);
+        const QString audit = HubUnderTest::finish(*hub.send("GET", "/api/units")).value("audit").toString();
+        QVERIFY2(audit.startsWith("failing: " + dir.filePath(path)), qPrintable(audit));
+        QByteArray log;
+        QVERIFY(QTest::qWaitFor([&] { return (log += hub.process.readAllStandardError()).contains("audit: error: "); }, 5000));
+        QVERIFY2(log.contains("cannot be written") && log.contains("route A 4 (answered)"), log.constData());
+        // The error is said once, not at every entry.
+        HubUnderTest::finish(*hub.run("route A 3"));
+        QTest::qWait(100);
+        log += hub.process.readAllStandardError();
+        QCOMPARE(log.count("audit: error: "), 1);
+        hub.stop();
+    }
+
+    // The trail rotates past its size, keeping five files, and is read back newest first across
+    // them, by unit, time and number.
+    void the_trail_rotates_and_reads_back()
+    {
+        using namespace tavrion::hub;
+        QTemporaryDir dir;
+        qputenv("TAVRION_HUB_AUDIT_ROTATE_BYTES", "1000");
+        AuditTrail trail(dir.filePath("audit.jsonl"));
+        qunsetenv("TAVRION_HUB_AUDIT_ROTATE_BYTES");
+        const qint64 start = QDateTime::currentMSecsSinceEpoch();
+        for (int i = 0; i < 60; ++i) {
+            AuditEntry e;
+            e.time_ms = start + i * 1000;
+            e.unit = i % 2 ? "odd" : "even";
+            e.via = "api";
+            e.who = "admin (127.0.0.1)";
+            e.what << QStringLiteral("route A %1").arg(i);
+            e.outcomes << "answered";
+            trail.record(e);
+        }
+        QCOMPARE(trail.health(), QString("ok"));
+        for (int n = 0; n < 6; ++n) {
+            const QFileInfo f(n ? dir.filePath("audit.jsonl.%1").arg(n) : dir.filePath("audit.jsonl"));
+            QCOMPARE(f.exists(), n < AuditTrail::kFilesKept);
+            if (n < AuditTrail::kFilesKept) QVERIFY2(f.size() <= 1000, qPrintable(f.fileName()));
+        }
+        auto numbers = [](const QJsonArray& entries) {
+            QList<int> n;
+            for (const QJsonValue& e : entries)
+                n << e.toObject().value("commands").toArray().first().toObject().value("what").toString().section(' ', 2).toInt();
+            return n;
+        };
+        const QList<int> all = numbers(trail.query({}, std::nullopt, 1000));
+        QVERIFY(all.size() >= 20 && all.size() < 60);
+        QCOMPARE(all.first(), 59);
+        for (int i = 1; i < all.size(); ++i) QCOMPARE(all[i], all[i - 1] - 1); // every one kept, newest first
+        QCOMPARE(numbers(trail.query("odd", std::nullopt, 3)), (QList<int>{59, 57, 55}));
+        QCOMPARE(numbers(trail.query({}, start + 56 * 1000, 1000)), (QList<int>{59, 58, 57, 56}));
+        QCOMPARE(numbers(trail.query("even", start + 56 * 1000, 1000)), (QList<int>{58, 56}));
+    }
+
+    // A unit's protocol_refuse: command codes only.
+    void protocol_refuse_in_the_units_file_data()
+    {
+        QTest::addColumn<QJsonValue>("refuse");
+        QTest::addColumn<QString>("error"); // its start; "" accepted
+        QTest::newRow("two codes") << QJsonValue(QJsonArray{"RST", "SAV"}) << "";
+        QTest::newRow("none") << QJsonValue(QJsonArray{}) << "";
+        QTest::newRow("a string") << QJsonValue("RST") << "units.json: units[0].protocol_refuse: a list";
+        QTest::newRow("an unknown code") << QJsonValue(QJsonArray{"RST", "XYZ"}) << "units.json: units[0].protocol_refuse[1]: not a command code";
+        QTest::newRow("lower case") << QJsonValue(QJsonArray{"rst"}) << "units.json: units[0].protocol_refuse[0]: not a command code";
+        QTest::newRow("a whole line") << QJsonValue(QJsonArray{"RST001"}) << "units.json: units[0].protocol_refuse[0]: not a command code";
+        QTest::newRow("a number") << QJsonValue(QJsonArray{1}) << "units.json: units[0].protocol_refuse[0]: not a command code";
+    }
+    void protocol_refuse_in_the_units_file()
+    {
+        QFETCH(QJsonValue, refuse);
+        QFETCH(QString, error);
+        const QString file = write_units(dir_.filePath("units.json"),
+                                         QJsonArray{QJsonObject{{"id", "a"}, {"tcp", "127.0.0.1:23"}, {"protocol_refuse", refuse}}}, 0);
+        QString why;
+        const auto setup = tavrion::hub::read_units_file(file, why);
+        QCOMPARE(bool(setup), error.isEmpty());
+        if (setup) QCOMPARE(setup->units[0].protocol_refuse.size(), std::size_t(refuse.toArray().size()));
+        else QVERIFY2(why.replace(dir_.path() + QLatin1Char('/'), QString()).startsWith(error), qPrintable(why));
     }
 
     // The window on the hub's port runs Refresh while the API routes another output: the window
