@@ -196,6 +196,7 @@ void UnitWorker::hub_turn()
     if (restart_due_) {
         restart_due_ = false;
         if (port_) port_->drop_clients();
+        link_log_.restarting(QDateTime::currentMSecsSinceEpoch());
     } else if (link_check_due_) {
         link_check_due_ = false;
         // A restart course inside a command may have brought the link back already.
@@ -452,6 +453,8 @@ void UnitWorker::publish_if_changed()
 {
     QJsonObject now = document();
     now.remove(QStringLiteral("version"));
+    const QJsonValue link_state = now.value(QLatin1String("link")).toObject().value(QLatin1String("state"));
+    link_log_.changed(link_state.toString(), problem_, QDateTime::currentMSecsSinceEpoch());
     if (now == published_ && version_ > 0) return;
     published_ = now;
     ++version_;

@@ -4,6 +4,7 @@
 // lines are jobs like any other. Nothing here ever blocks the HTTP thread or another unit.
 #pragma once
 
+#include "hub/hub_log.h"
 #include "hub/unit_backend.h"
 
 #include <QHostAddress>
@@ -156,6 +157,7 @@ private:
     bool current_answered_ = false; // its answer went already (its link was lost)
 
     const char* link_state_ = "connecting";
+    hub_log::LinkLog link_log_{QString::fromStdString(config_.id)};
     QJsonObject state_;   // the status document of the session's model, as last built
     QString problem_;     // why the last reading stopped; empty when it ran through
     quint64 version_ = 0;
