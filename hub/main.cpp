@@ -106,6 +106,9 @@ int main(int argc, char** argv)
         hub_log::warning(Area::http, QStringLiteral("--metrics-open with --listen %1: the metrics are open without a token to "
                                                     "every client that reaches that address").arg(options->listen_text));
 
+    for (const UnitConfig& u : setup->units)
+        hub_log::debug(Area::unit, QStringLiteral("unit %1 (\"%2\") on %3").arg(QString::fromStdString(u.id), QString::fromStdString(u.name),
+                                                                           QString::fromStdString(u.link.name())));
     int status = 0;
     {
         Hub hub(std::move(*setup), given, *token, dir);

@@ -1,0 +1,152 @@
+// The hub's log: the form of a line by hand and under journald, the options that choose what is
+// logged, and what a unit on a refused port makes the hub say.
+#include "hub/hub_config.h"
+#include "hub/hub_log.h"
+#include "support/hub_process.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using tavrion::hub::hub_log::Level;
+using tavrion::hub::hub_log::Mode;
+
+// Within this a unit on a refused port has been tried and found down; the first try is at once.
+constexpr int kDownMs = 5000;
+
+} // namespace
+
+class TestHubLog : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Level × mode → the line: journald's priority is syslog's (error 3 … debug 7), and by hand
+    // the local time to the millisecond and the level's word. Each line of a text is a line.
+    void line_forms_data()
+    {
+        QTest::addColumn<int>("level");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("line");
+        const struct {
+            Level level;
+            const char* word;
+            const char* priority;
+        } levels[] = {{Level::error, "error", "<3>"},   {Level::warning, "warning", "<4>"}, {Level::notice, "notice", "<5>"},
+                      {Level::info, "info", "<6>"},     {Level::debug, "debug", "<7>"}};
+        for (const auto& l : levels) {
+            QTest::addRow("%s by hand", l.word) << int(l.level) << int(Mode::by_hand) << "link down"
+                                                << QByteArray("2026-03-04 05:06:07.089 ") + l.word + " unit: link down\n";
+            QTest::addRow("%s journal", l.word) << int(l.level) << int(Mode::journal) << "link down"
+                                                << QByteArray(l.priority) + "unit: link down\n";
+        }
+        QTest::newRow("two lines, journal") << int(Level::warning) << int(Mode::journal) << "a\nb\n"
+                                            << QByteArray("<4>unit: a\n<4>unit: b\n");
+        QTest::newRow("two lines, by hand") << int(Level::info) << int(Mode::by_hand) << "a\nb"
+                                            << QByteArray("2026-03-04 05:06:07.089 info unit: a\n2026-03-04 05:06:07.089 info unit: b\n");
+    }
+    void line_forms()
+    {
+        QFETCH(int, level);
+        QFETCH(int, mode);
+        QFETCH(QString, text);
+        QFETCH(QByteArray, line);
+        const QDateTime at(QDate(2026, 3, 4), QTime(5, 6, 7, 89));
+        QCOMPARE(tavrion::hub::hub_log::format(Level(level), QStringLiteral("unit"), text, Mode(mode), at), line);
+    }
+
+    // The command line through the parser: --log-level, and the answers for what it refuses
+    // (as they were before the parser).
+    void options_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("result"); // the level, or "error: " and the message
+        QTest::newRow("default") << QStringList{} << "info";
+        QTest::newRow("debug") << QStringList{"--log-level", "debug"} << "debug";
+        QTest::newRow("with =") << QStringList{"--log-level=notice"} << "notice";
+        QTest::newRow("the last wins") << QStringList{"--log-level", "error", "--log-level", "warning"} << "warning";
+        QTest::newRow("unknown level") << QStringList{"--log-level", "loud"}
+                                       << "error: --log-level takes error, warning, notice, info or debug, not \"loud\"";
+        QTest::newRow("no level") << QStringList{"--log-level"} << "error: --log-level needs a value";
+        QTest::newRow("empty value") << QStringList{"--units="} << "error: --units needs a value";
+        QTest::newRow("unknown option") << QStringList{"--bogus=1"} << "error: unknown argument \"--bogus\"";
+        QTest::newRow("single dash") << QStringList{"-x"} << "error: unknown argument \"-x\"";
+        QTest::newRow("a word") << QStringList{"extra"} << "error: unknown argument \"extra\"";
+        QTest::newRow("a switch with a value") << QStringList{"--show-url=1"} << "error: --show-url takes no value";
+        QTest::newRow("half a TLS pair") << QStringList{"--tls-cert", "c.pem"} << "error: --tls-cert and --tls-key go together";
+        QTest::newRow("bad listen") << QStringList{"--listen", "here"} << "error: --listen takes ADDR:PORT (an IP address), not \"here\"";
+    }
+    void options()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, result);
+        QString error;
+        const auto o = tavrion::hub::parse_options(args, error);
+        QCOMPARE(o ? tavrion::hub::hub_log::level_name(o->log_level) : QStringLiteral("error: ") + error, result);
+    }
+
+    // A unit on a refused port, by hand and under journald, at two levels: within a few seconds
+    // the log says it is connecting and down, each line in its mode's form, and nothing below
+    // the level chosen.
+    void a_unit_on_a_refused_port_data()
+    {
+        QTest::addColumn<QString>("mode"); // "hand", "journal", "other stream" (the variable names another one)
+        QTest::addColumn<QString>("level");
+        QTest::addColumn<QStringList>("present"); // patterns of whole lines
+        QTest::addColumn<QString>("absent");      // a pattern no line matches
+        const QString time = QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
+        QTest::newRow("by hand") << "hand" << ""
+            << QStringList{time + "info http: started; the page and the API on http://127\\.0\\.0\\.1:\\d+/",
+                           time + "info unit: unit x: link connecting", time + "warning unit: unit x: link down: .*refused.*"}
+            << "^<";
+        QTest::newRow("by hand, warnings") << "hand" << "warning"
+            << QStringList{time + "warning unit: unit x: link down: .*refused.*"} << " (info|notice|debug) ";
+        QTest::newRow("journal") << "journal" << ""
+            << QStringList{"<6>http: started; .*", "<6>unit: unit x: link connecting", "<4>unit: unit x: link down: .*refused.*"}
+            << "^\\d{4}-|^<7>";
+        QTest::newRow("journal, debug") << "journal" << "debug" << QStringList{"<4>unit: unit x: link down: .*", "<7>.*"} << "^\\d{4}-";
+        QTest::newRow("another stream") << "other stream" << ""
+            << QStringList{time + "warning unit: unit x: link down: .*refused.*"} << "^<";
+    }
+    void a_unit_on_a_refused_port()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, level);
+        QFETCH(QStringList, present);
+        QFETCH(QString, absent);
+        QTemporaryDir dir;
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const QString units = tavrion_test::write_units(
+            dir.filePath("units.json"), QJsonArray{QJsonObject{{"id", "x"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(closed.serverPort())}}}, 0);
+        closed.close();
+        QStringList wrapper;
+        // The variable names the stream the hub's standard error is, as systemd sets it.
+        if (mode == "journal")
+            wrapper = {"/bin/sh", "-c", "export JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2); exec \"$0\" \"$@\""};
+        if (mode == "other stream") wrapper = {"/usr/bin/env", "JOURNAL_STREAM=1:2"};
+        QProcess hub;
+        QVERIFY(tavrion_test::start_hub(hub, units, dir.filePath("hub.token"),
+                                        level.isEmpty() ? QStringList{} : QStringList{"--log-level", level}, nullptr, wrapper));
+        QByteArray log;
+        QVERIFY2(QTest::qWaitFor([&] { return (log += hub.readAllStandardError()).contains("link down"); }, kDownMs), log.constData());
+        hub.terminate();
+        QVERIFY(hub.waitForFinished(30000));
+        log += hub.readAllStandardError();
+        const QStringList lines = QString::fromUtf8(log).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const QString& pattern : present) {
+            const QRegularExpression whole(QLatin1Char('^') + pattern + QLatin1Char('$'));
+            QVERIFY2(std::any_of(lines.begin(), lines.end(), [&](const QString& l) { return whole.match(l).hasMatch(); }),
+                     qPrintable(pattern + QStringLiteral(" in:\n") + log));
+        }
+        const QRegularExpression not_there(absent);
+        for (const QString& l : lines) QVERIFY2(!not_there.match(l).hasMatch(), qPrintable(l));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHubLog)
+#include "test_hub_log.moc"
