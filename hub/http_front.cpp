@@ -7,6 +7,8 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -165,6 +167,16 @@ public:
         // HEAD gets the length the GET's body would have.
         if (request_->head) MHD_add_response_header(resp, MHD_HTTP_HEADER_CONTENT_LENGTH, QByteArray::number(body.size()).constData());
         add_headers(resp, content_type, extra);
+        // A refusal of the hub's rules (token, Host, another site) is what an operator looks for;
+        // the query is left out, since it may hold a token.
+        if (status == 401 || status == 403) {
+            const QString why = QJsonDocument::fromJson(body).object().value(QLatin1String("error")).toString();
+            hub_log::info(hub_log::Area::http, QStringLiteral("client %1 refused: %2 %3 %4%5")
+                                                   .arg(request_->conn->address).arg(status)
+                                                   .arg(QString::fromLatin1(request_->method),
+                                                        QString::fromLatin1(request_->target).section(QLatin1Char('?'), 0, 0),
+                                                        why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+        }
         deliver(resp, status);
     }
 

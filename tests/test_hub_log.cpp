@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -101,8 +102,9 @@ private slots:
         const QString time = QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
         QTest::newRow("by hand") << "hand" << ""
             << QStringList{time + "info http: started; the page and the API on http://127\\.0\\.0\\.1:\\d+/",
-                           time + "info unit: unit x: link connecting", time + "warning unit: unit x: link down: .*refused.*"}
-            << "^<";
+                           time + "info unit: unit x: link connecting", time + "warning unit: unit x: link down: .*refused.*",
+                           time + "info http: client 127\\.0\\.0\\.1 refused: 401 GET /"}
+            << "^<|guess";
         QTest::newRow("by hand, warnings") << "hand" << "warning"
             << QStringList{time + "warning unit: unit x: link down: .*refused.*"} << " (info|notice|debug) ";
         QTest::newRow("journal") << "journal" << ""
@@ -130,8 +132,15 @@ private slots:
             wrapper = {"/bin/sh", "-c", "export JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2); exec \"$0\" \"$@\""};
         if (mode == "other stream") wrapper = {"/usr/bin/env", "JOURNAL_STREAM=1:2"};
         QProcess hub;
-        QVERIFY(tavrion_test::start_hub(hub, units, dir.filePath("hub.token"),
-                                        level.isEmpty() ? QStringList{} : QStringList{"--log-level", level}, nullptr, wrapper));
+        const quint16 port = tavrion_test::start_hub(hub, units, dir.filePath("hub.token"),
+                                                     level.isEmpty() ? QStringList{} : QStringList{"--log-level", level}, nullptr, wrapper);
+        QVERIFY(port);
+        // A wrong token is refused and logged, without the query that carried it.
+        QTcpSocket guess;
+        guess.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(guess.waitForConnected(5000));
+        guess.write(QStringLiteral("GET /?token=guess HTTP/1.1\r\nHost: 127.0.0.1:%1\r\n\r\n").arg(port).toLatin1());
+        QVERIFY(QTest::qWaitFor([&] { return guess.bytesAvailable() > 0 || guess.waitForReadyRead(100); }, 5000));
         QByteArray log;
         QVERIFY2(QTest::qWaitFor([&] { return (log += hub.readAllStandardError()).contains("link down"); }, kDownMs), log.constData());
         hub.terminate();
