@@ -171,7 +171,7 @@ public:
         // the query is left out, since it may hold a token.
         if (status == 401 || status == 403) {
             const QString why = QJsonDocument::fromJson(body).object().value(QLatin1String("error")).toString();
-            hub_log::info(hub_log::Area::http, QStringLiteral("client %1 refused: %2 %3 %4%5")
+            hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 refused: %2 %3 %4%5")
                                                    .arg(request_->conn->address).arg(status)
                                                    .arg(QString::fromLatin1(request_->method),
                                                         QString::fromLatin1(request_->target).section(QLatin1Char('?'), 0, 0),
@@ -184,7 +184,7 @@ public:
     {
         if (answered_ || !alive()) return;
         if (front_->streams_of(request_->conn->address) >= front_->limits_.streams_per_address) {
-            hub_log::info(hub_log::Area::http, QStringLiteral("client %1 refused: too many event streams from its address")
+            hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 refused: too many event streams from its address")
                                                    .arg(request_->conn->address));
             answer(503, "application/json", error_body("too many event streams from this address"), {{"Retry-After", "10"}});
             return;
@@ -537,7 +537,7 @@ void HttpFront::run()
             if (c->phase == Conn::Phase::Idle && !c->first)
                 hub_log::debug(hub_log::Area::http, QStringLiteral("client %1 closed: idle").arg(c->address));
             else
-                hub_log::info(hub_log::Area::http, QStringLiteral("client %1 dropped: no whole request within %2")
+                hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 dropped: no whole request within %2")
                                                        .arg(c->address, hub_log::duration_text(now - c->since)));
             close(c);
         }
@@ -581,17 +581,17 @@ void HttpFront::admit(Conn* conn)
     conns_.append(conn);
     // The library counts each daemon's own; across a certificate change both count here.
     if (from_address >= limits_.per_address) {
-        hub_log::info(hub_log::Area::http, QStringLiteral("client %1 refused: %2 connections from its address are open already")
+        hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 refused: %2 connections from its address are open already")
                                                .arg(conn->address).arg(from_address));
         return close(conn);
     }
     if (open >= limits_.total) {
         if (!oldest) {
-            hub_log::info(hub_log::Area::http, QStringLiteral("client %1 refused: %2 connections are busy already")
+            hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 refused: %2 connections are busy already")
                                                    .arg(conn->address).arg(open));
             return close(conn);
         }
-        hub_log::info(hub_log::Area::http, QStringLiteral("client %1 dropped: it waited longest of %2 connections, and %3 came")
+        hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 dropped: it waited longest of %2 connections, and %3 came")
                                                .arg(oldest->address).arg(open).arg(conn->address));
         close(oldest);
     }
@@ -639,7 +639,7 @@ int HttpFront::handle(Conn* conn, Request* r, const char* upload, size_t* upload
         r->queued = true;
         r->refused = true;
         conn->deadline = 0;
-        hub_log::info(hub_log::Area::http, QStringLiteral("client %1 refused: %2 %3").arg(conn->address).arg(status)
+        hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 refused: %2 %3").arg(conn->address).arg(status)
                                                .arg(QString::fromUtf8(text)));
         return ok == MHD_YES;
     };

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,6 +142,36 @@ void write(Level level, Area area, const QString& text)
     if (!enabled(level, area)) return;
     put(format(level, QString::fromLatin1(category(area).categoryName()).mid(8), text, Mode(mode.load()),
                QDateTime::currentDateTime()));
+}
+
+void about_client(Area area, const QString& text)
+{
+    constexpr int kLines = 20;
+    constexpr qint64 kWindowMs = 10000;
+    struct Window {
+        qint64 start = 0;
+        int lines = 0;
+        qint64 left_out = 0;
+    };
+    static std::mutex mutex;
+    static Window windows[5];
+    if (!enabled(Level::info, area)) return;
+    qint64 left_out = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        Window& w = windows[int(area)];
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        if (now - w.start >= kWindowMs) {
+            w.start = now;
+            w.lines = 0;
+        }
+        if (++w.lines > kLines) {
+            ++w.left_out;
+            return;
+        }
+        left_out = std::exchange(w.left_out, 0);
+    }
+    write(Level::info, area, left_out ? text + QStringLiteral(" (%1 lines about clients left out before this one)").arg(left_out) : text);
 }
 
 QString duration_text(qint64 ms)

@@ -47,6 +47,11 @@ inline void notice(Area area, const QString& text) { write(Level::notice, area, 
 inline void info(Area area, const QString& text) { write(Level::info, area, text); }
 inline void debug(Area area, const QString& text) { write(Level::debug, area, text); }
 
+// A line about one client (refused, dropped), at info. A crowd of clients could write such lines
+// without end: past 20 in 10 s in one area they are counted, and the next line let through says
+// how many were left out.
+void about_client(Area area, const QString& text);
+
 // "3.2 s", "4 min 10 s", "2 h 5 min": how long something lasted, for a reader.
 QString duration_text(qint64 ms);
 

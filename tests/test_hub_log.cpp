@@ -9,7 +9,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -58,6 +61,22 @@ private slots:
         QFETCH(QByteArray, line);
         const QDateTime at(QDate(2026, 3, 4), QTime(5, 6, 7, 89));
         QCOMPARE(tavrion::hub::hub_log::format(Level(level), QStringLiteral("unit"), text, Mode(mode), at), line);
+    }
+
+    // A crowd of clients refused at once costs the log 20 lines, not one each.
+    void client_lines_are_bounded()
+    {
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        const int saved = ::dup(STDERR_FILENO);
+        ::dup2(file.handle(), STDERR_FILENO);
+        for (int i = 0; i < 50; ++i)
+            tavrion::hub::hub_log::about_client(tavrion::hub::hub_log::Area::port, QStringLiteral("client %1 refused").arg(i));
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        QFile written(file.fileName());
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll().count("refused\n"), 20);
     }
 
     // The command line through the parser: --log-level, and the answers for what it refuses
