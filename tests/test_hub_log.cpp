@@ -12,6 +12,8 @@
 #include <QTemporaryFile>
 #include <QTest>
 
+#include <functional>
+
 #include <unistd.h>
 
 namespace {
@@ -21,6 +23,23 @@ using tavrion::hub::hub_log::Mode;
 
 // Within this a unit on a refused port has been tried and found down; the first try is at once.
 constexpr int kDownMs = 5000;
+
+// What `write` put on standard error, each line without its time ("2026-03-04 05:06:07.089 ").
+QStringList logged(const std::function<void()>& write)
+{
+    QTemporaryFile file;
+    if (!file.open()) return {QStringLiteral("no scratch file")};
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(file.handle(), STDERR_FILENO);
+    write();
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    QFile written(file.fileName());
+    written.open(QIODevice::ReadOnly);
+    QStringList lines;
+    for (const QString& l : QString::fromUtf8(written.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) lines << l.mid(24);
+    return lines;
+}
 
 } // namespace
 
@@ -66,17 +85,50 @@ private slots:
     // A crowd of clients refused at once costs the log 20 lines, not one each.
     void client_lines_are_bounded()
     {
-        QTemporaryFile file;
-        QVERIFY(file.open());
-        const int saved = ::dup(STDERR_FILENO);
-        ::dup2(file.handle(), STDERR_FILENO);
-        for (int i = 0; i < 50; ++i)
-            tavrion::hub::hub_log::about_client(tavrion::hub::hub_log::Area::port, QStringLiteral("client %1 refused").arg(i));
-        ::dup2(saved, STDERR_FILENO);
-        ::close(saved);
-        QFile written(file.fileName());
-        QVERIFY(written.open(QIODevice::ReadOnly));
-        QCOMPARE(written.readAll().count("refused\n"), 20);
+        const QStringList lines = logged([] {
+            for (int i = 0; i < 50; ++i)
+                tavrion::hub::hub_log::about_client(tavrion::hub::hub_log::Area::port, QStringLiteral("client %1 refused").arg(i));
+        });
+        QCOMPARE(lines.size(), 20);
+    }
+
+    // A unit's link as the log tells it: each change once, a repeated reason of one outage at
+    // info, and on the way back how long the unit was out. Steps are "ms state [problem]", or
+    // "ms restarting".
+    void link_changes_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("refused, tried again, up") << QStringList{"0 connecting", "0 down refused", "1000 connecting", "1000 down refused", "1000 down refused", "3500 connecting", "3500 up"}
+            << QStringList{"info unit: unit u: link connecting", "warning unit: unit u: link down: refused",
+                           "info unit: unit u: link connecting (out for 1.0 s)", "info unit: unit u: link down: refused (out for 1.0 s)",
+                           "info unit: unit u: link connecting (out for 3.5 s)", "info unit: unit u: link up after 3.5 s out"};
+        QTest::newRow("a new reason warns again") << QStringList{"0 down refused", "1000 connecting", "1000 down timed out"}
+            << QStringList{"warning unit: unit u: link down: refused", "info unit: unit u: link connecting (out for 1.0 s)",
+                           "warning unit: unit u: link down: timed out (out for 1.0 s)"};
+        QTest::newRow("silent a while") << QStringList{"0 up", "100 silent", "100 silent", "2100 up", "2200 up"}
+            << QStringList{"info unit: unit u: link up", "warning unit: unit u: link silent: the device left an exchange unanswered",
+                           "info unit: unit u: link up after 2.0 s out"};
+        QTest::newRow("a restart") << QStringList{"0 up", "10 restarting", "5010 up"}
+            << QStringList{"info unit: unit u: link up", "info unit: unit u: restarting (the device restarts; its protocol clients are let go)",
+                           "info unit: unit u: link up after 5.0 s out (a restart)"};
+        QTest::newRow("out for minutes") << QStringList{"0 up", "1000 down lost", "251000 up"}
+            << QStringList{"info unit: unit u: link up", "warning unit: unit u: link down: lost", "info unit: unit u: link up after 4 min 10 s out"};
+    }
+    void link_changes()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, lines);
+        const QStringList got = logged([&] {
+            tavrion::hub::hub_log::LinkLog link(QStringLiteral("u"));
+            for (const QString& step : steps) {
+                const qint64 at = step.section(QLatin1Char(' '), 0, 0).toLongLong();
+                const QString state = step.section(QLatin1Char(' '), 1, 1);
+                if (state == "restarting") link.restarting(at);
+                else link.changed(state, step.section(QLatin1Char(' '), 2), at);
+            }
+        });
+        QCOMPARE(got, lines);
     }
 
     // The command line through the parser: --log-level, and the answers for what it refuses
