@@ -242,8 +242,10 @@ int MqttClient::Private::configure(QString& error)
     // said once an episode (the failure itself is said by the bridge).
     mosquitto_log_callback_set(m, [](mosquitto*, void* obj, int level, const char* text) {
         auto* d = static_cast<Private*>(obj);
-        const QString line = QString::fromUtf8(text);
         using hub_log::Level;
+        // Every packet has a debug line: unread, it costs no copy.
+        if (level == MOSQ_LOG_DEBUG && !hub_log::enabled(Level::debug, hub_log::Area::mqtt)) return;
+        const QString line = QString::fromUtf8(text);
         Level l = Level::debug;
         if (level == MOSQ_LOG_ERR) {
             d->last_error_log = line;
