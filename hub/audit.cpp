@@ -1,6 +1,8 @@
 // AuditTrail and the entries made from a unit's jobs and from what its device reported by itself.
 #include "hub/audit.h"
 
+#include "hub/hub_log.h"
+
 #include "hub/unit_worker.h"
 
 #include <QByteArray>
@@ -168,18 +170,18 @@ void AuditTrail::record(const AuditEntry& entry)
     const QByteArray line = QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
     QStringList parts;
     for (int i = 0; i < entry.what.size(); ++i) parts << entry.what[i] + QStringLiteral(" (") + entry.outcomes.value(i) + QLatin1Char(')');
-    audit_log_line(QStringLiteral("unit %1: %2 via %3: %4; version %5 -> %6")
+    hub_log::notice(hub_log::Area::audit, QStringLiteral("unit %1: %2 via %3: %4; version %5 -> %6")
                        .arg(entry.unit, entry.who, entry.via, parts.join(QStringLiteral(", ")))
                        .arg(entry.version_before).arg(entry.version_after));
     if (path_.isEmpty()) return;
     std::lock_guard<std::mutex> lock(mutex_);
     QString why;
     if (write_line(line, why)) {
-        if (!failing_.isEmpty()) audit_log_error(QStringLiteral("%1 is written again").arg(path_));
+        if (!failing_.isEmpty()) hub_log::error(hub_log::Area::audit, QStringLiteral("%1 is written again").arg(path_));
         failing_.clear();
         return;
     }
-    if (failing_.isEmpty()) audit_log_error(QStringLiteral("%1 cannot be written: %2; entries go to this log only").arg(path_, why));
+    if (failing_.isEmpty()) hub_log::error(hub_log::Area::audit, QStringLiteral("%1 cannot be written: %2; entries go to this log only").arg(path_, why));
     failing_ = why;
 }
 
@@ -308,18 +310,6 @@ const std::string& guard_refusal_reply()
 {
     static const std::string reply = "ERR001\r";
     return reply;
-}
-
-void audit_log_line(const QString& text)
-{
-    std::fprintf(stderr, "tavrion-hub: audit: %s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
-}
-
-void audit_log_error(const QString& text)
-{
-    std::fprintf(stderr, "tavrion-hub: audit: error: %s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
 }
 
 } // namespace tavrion::hub

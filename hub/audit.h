@@ -88,8 +88,4 @@ bool guard_refuses(const std::vector<std::string>& refused, const std::string& l
 // What the port answers for a refused line: the device's own answer to a command it refuses.
 const std::string& guard_refusal_reply();
 
-// Where the audit's lines and its errors go in the hub's log.
-void audit_log_line(const QString& text);
-void audit_log_error(const QString& text);
-
 } // namespace tavrion::hub

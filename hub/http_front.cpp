@@ -3,9 +3,12 @@
 // answer stay in this thread. The library reads one request at a time and bounds each connection's
 // memory; the deadlines, the eviction of idle connections and the streams' bounds are kept here.
 #include "hub/http_front.h"
+#include "hub/hub_log.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -164,6 +167,16 @@ public:
         // HEAD gets the length the GET's body would have.
         if (request_->head) MHD_add_response_header(resp, MHD_HTTP_HEADER_CONTENT_LENGTH, QByteArray::number(body.size()).constData());
         add_headers(resp, content_type, extra);
+        // A refusal of the hub's rules (token, Host, another site) is what an operator looks for;
+        // the query is left out, since it may hold a token.
+        if (status == 401 || status == 403) {
+            const QString why = QJsonDocument::fromJson(body).object().value(QLatin1String("error")).toString();
+            hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 refused: %2 %3 %4%5")
+                                                   .arg(request_->conn->address).arg(status)
+                                                   .arg(QString::fromLatin1(request_->method),
+                                                        QString::fromLatin1(request_->target).section(QLatin1Char('?'), 0, 0),
+                                                        why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+        }
         deliver(resp, status);
     }
 
@@ -171,6 +184,8 @@ public:
     {
         if (answered_ || !alive()) return;
         if (front_->streams_of(request_->conn->address) >= front_->limits_.streams_per_address) {
+            hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 refused: too many event streams from its address")
+                                                   .arg(request_->conn->address));
             answer(503, "application/json", error_body("too many event streams from this address"), {{"Retry-After", "10"}});
             return;
         }
@@ -518,7 +533,14 @@ void HttpFront::run()
     // Connections past their phase's deadline are closed; none is read again before that.
     const qint64 now = now_ms();
     for (Conn* c : QList<Conn*>(conns_))
-        if (c->deadline && c->deadline <= now) close(c);
+        if (c->deadline && c->deadline <= now) {
+            if (c->phase == Conn::Phase::Idle && !c->first)
+                hub_log::debug(hub_log::Area::http, QStringLiteral("client %1 closed: idle").arg(c->address));
+            else
+                hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 dropped: no whole request within %2")
+                                                       .arg(c->address, hub_log::duration_text(now - c->since)));
+            close(c);
+        }
     schedule();
 }
 
@@ -558,9 +580,19 @@ void HttpFront::admit(Conn* conn)
     }
     conns_.append(conn);
     // The library counts each daemon's own; across a certificate change both count here.
-    if (from_address >= limits_.per_address) return close(conn);
+    if (from_address >= limits_.per_address) {
+        hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 refused: %2 connections from its address are open already")
+                                               .arg(conn->address).arg(from_address));
+        return close(conn);
+    }
     if (open >= limits_.total) {
-        if (!oldest) return close(conn);
+        if (!oldest) {
+            hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 refused: %2 connections are busy already")
+                                                   .arg(conn->address).arg(open));
+            return close(conn);
+        }
+        hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 dropped: it waited longest of %2 connections, and %3 came")
+                                               .arg(oldest->address).arg(open).arg(conn->address));
         close(oldest);
     }
 }
@@ -607,6 +639,8 @@ int HttpFront::handle(Conn* conn, Request* r, const char* upload, size_t* upload
         r->queued = true;
         r->refused = true;
         conn->deadline = 0;
+        hub_log::about_client(hub_log::Area::http, QStringLiteral("client %1 refused: %2 %3").arg(conn->address).arg(status)
+                                               .arg(QString::fromUtf8(text)));
         return ok == MHD_YES;
     };
     if (!r->checked) {

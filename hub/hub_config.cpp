@@ -4,6 +4,7 @@
 #include "hub/audit.h"
 #include "protocol/remote_address.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -87,55 +88,74 @@ QString place_of(const QByteArray& bytes, int offset)
 std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
 {
     HubOptions o;
-    for (int i = 0; i < args.size(); ++i) {
-        QString arg = args[i];
-        QString value;
-        bool has_value = false;
-        if (arg.startsWith(QLatin1String("--")) && arg.contains(QLatin1Char('='))) {
-            value = arg.section(QLatin1Char('='), 1);
-            arg = arg.section(QLatin1Char('='), 0, 0);
-            has_value = true;
+    QCommandLineParser parser;
+    // "-x" is one unknown option, as "--x" is; no option here is a single letter but -h.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption show_url(QStringLiteral("show-url"));
+    const QCommandLineOption metrics_open(QStringLiteral("metrics-open"));
+    parser.addOptions({help, show_url, metrics_open});
+    // Options with a value, in the order their values are checked.
+    QStringList valued{"units", "token-file", "audit-file", "listen", "allow-host", "protocol-listen", "tls-cert", "tls-key", "log-level"};
+    for (const char* mqtt : {"mqtt", "mqtt-credentials", "mqtt-ca", "mqtt-prefix", "mqtt-discovery-prefix"})
+        valued << QString::fromLatin1(mqtt);
+    for (const QString& name : valued) parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("VALUE")));
+    // The program's name first, as the parser expects.
+    if (!parser.parse(QStringList{QStringLiteral("tavrion-hub")} + args)) {
+        if (!parser.unknownOptionNames().isEmpty()) {
+            const QString name = parser.unknownOptionNames().first();
+            const QString dashed = QStringLiteral("--") + name;
+            const bool long_form = std::any_of(args.begin(), args.end(), [&](const QString& a) {
+                return a == dashed || a.startsWith(dashed + QLatin1Char('='));
+            });
+            error = QStringLiteral("unknown argument \"%1\"").arg((long_form ? dashed : QStringLiteral("-") + name));
+        } else if (parser.errorText().startsWith(QLatin1String("Unexpected value"))) {
+            error = parser.errorText().section(QLatin1Char('\''), 1, 1) + QStringLiteral(" takes no value");
+        } else {
+            // "Missing value after '--units'."
+            const QString text = parser.errorText();
+            const int from = text.indexOf(QLatin1Char('\'')), to = text.lastIndexOf(QLatin1Char('\''));
+            error = (from >= 0 && to > from ? text.mid(from + 1, to - from - 1) : text) + QStringLiteral(" needs a value");
         }
-        auto take = [&]() {
-            if (has_value) return true;
-            if (i + 1 >= args.size()) return false;
-            value = args[++i];
-            return true;
-        };
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            o.help = true;
-        } else if (arg == QLatin1String("--show-url")) {
-            o.show_url = true;
-        } else if (arg == QLatin1String("--metrics-open")) {
-            o.metrics_open = true;
-        } else if (arg == QLatin1String("--units") || arg == QLatin1String("--token-file") || arg == QLatin1String("--audit-file")
-                   || arg == QLatin1String("--listen") || arg == QLatin1String("--allow-host")
-                   || arg == QLatin1String("--protocol-listen") || arg == QLatin1String("--tls-cert")
-                   || arg == QLatin1String("--tls-key") || is_mqtt_option(arg)) {
-            if (!take() || value.isEmpty()) {
-                error = arg + QStringLiteral(" needs a value");
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("unknown argument \"%1\"").arg(parser.positionalArguments().first());
+        return std::nullopt;
+    }
+    o.help = parser.isSet(help);
+    o.show_url = parser.isSet(show_url);
+    o.metrics_open = parser.isSet(metrics_open);
+    for (const QString& name : valued) {
+        const QString option = QStringLiteral("--") + name;
+        for (const QString& value : parser.values(name)) {
+            if (value.isEmpty()) {
+                error = option + QStringLiteral(" needs a value");
                 return std::nullopt;
             }
-            if (arg == QLatin1String("--units")) o.units_file = value;
-            else if (arg == QLatin1String("--token-file")) o.token_file = value;
-            else if (arg == QLatin1String("--audit-file")) o.audit_file = value;
-            else if (arg == QLatin1String("--allow-host")) o.allow_hosts << value.toLower();
-            else if (arg == QLatin1String("--tls-cert")) o.tls_cert = value;
-            else if (arg == QLatin1String("--tls-key")) o.tls_key = value;
-            else if (is_mqtt_option(arg)) set_mqtt_option(o.mqtt, arg, value);
-            else if (arg == QLatin1String("--protocol-listen")) {
+            if (name == QLatin1String("units")) o.units_file = value;
+            else if (name == QLatin1String("token-file")) o.token_file = value;
+            else if (name == QLatin1String("audit-file")) o.audit_file = value;
+            else if (name == QLatin1String("allow-host")) o.allow_hosts << value.toLower();
+            else if (name == QLatin1String("tls-cert")) o.tls_cert = value;
+            else if (name == QLatin1String("tls-key")) o.tls_key = value;
+            else if (is_mqtt_option(option)) set_mqtt_option(o.mqtt, option, value);
+            else if (name == QLatin1String("log-level")) {
+                const auto level = hub_log::level_named(value);
+                if (!level) {
+                    error = QStringLiteral("--log-level takes error, warning, notice, info or debug, not \"%1\"").arg(value);
+                    return std::nullopt;
+                }
+                o.log_level = *level;
+            } else if (name == QLatin1String("protocol-listen")) {
                 if (!parse_protocol_listen(value, o)) {
                     error = QStringLiteral("--protocol-listen takes ID=ADDR:PORT (an IP address), not \"%1\"").arg(value);
                     return std::nullopt;
                 }
-            }
-            else if (!parse_listen(value, o)) {
+            } else if (!parse_listen(value, o)) {
                 error = QStringLiteral("--listen takes ADDR:PORT (an IP address), not \"%1\"").arg(value);
                 return std::nullopt;
             }
-        } else {
-            error = QStringLiteral("unknown argument \"%1\"").arg(arg);
-            return std::nullopt;
         }
     }
     if (o.tls_cert.isEmpty() != o.tls_key.isEmpty()) {
@@ -154,6 +174,7 @@ QString usage_text()
         "                   [--audit-file FILE]\n"
         "                   [--mqtt URL [--mqtt-credentials FILE] [--mqtt-ca FILE]\n"
         "                    [--mqtt-prefix P] [--mqtt-discovery-prefix P|none]]\n"
+        "                   [--log-level error|warning|notice|info|debug]\n"
         "\n"
         "Serves a web page and a JSON API for one or more KV-7720 units, holding their links.\n"
         "\n"
@@ -189,6 +210,8 @@ QString usage_text()
         "                      allowed; the units file may give \"tls_cert\" and \"tls_key\")\n"
         "  --tls-key FILE      its private key (PEM), a file readable by its owner only; SIGHUP\n"
         "                      loads both files again without dropping connections\n"
+        "  --log-level LEVEL   the least severe lines logged: error, warning, notice, info\n"
+        "                      (the default) or debug\n"
         "  --show-url          print the address to open in a browser, and exit\n"
         "  --help              this text\n");
 }

@@ -2,6 +2,7 @@
 // of its own, and which Host names a request may carry.
 #pragma once
 
+#include "hub/hub_log.h"
 #include "hub/mqtt_options.h"
 #include "hub/unit_worker.h"
 
@@ -32,6 +33,7 @@ struct HubOptions {
     bool metrics_open = false; // GET /metrics without a token
     QString tls_cert;    // HTTPS with this certificate (PEM, a chain allowed) and key; both or neither
     QString tls_key;
+    hub_log::Level log_level = hub_log::Level::info;
     bool show_url = false;
     bool help = false;
 };

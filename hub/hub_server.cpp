@@ -4,6 +4,7 @@
 #include "hub/hub_server.h"
 
 #include "hub/audit.h"
+#include "hub/hub_log.h"
 #include "hub/metrics.h"
 #include "hub/mqtt_bridge.h"
 #include "hub/run_request.h"
@@ -218,8 +219,10 @@ quint16 Hub::start()
             return 0;
         }
         const QString host = where.text.left(where.text.lastIndexOf(QLatin1Char(':')));
+        // On standard output as ever, where scripts read the port; and in the log.
         std::printf("tavrion-hub: unit %s: the device protocol on %s:%u\n", id.toLocal8Bit().constData(),
                     (host.isEmpty() ? where.address.toString() : host).toLocal8Bit().constData(), unsigned(protocol));
+        hub_log::info(hub_log::Area::port, QStringLiteral("unit %1: the device protocol on %2:%3").arg(id, host.isEmpty() ? where.address.toString() : host).arg(protocol));
     }
     std::fflush(stdout);
     if (mqtt_) start_bridge();
@@ -249,7 +252,7 @@ void Hub::start_bridge()
         return unit->worker->submit(std::move(job)) ? MqttBridge::Queued::Yes : MqttBridge::Queued::Full;
     }, this);
     QString error;
-    if (!bridge_->start(error)) std::fprintf(stderr, "tavrion-hub: MQTT: %s\n", error.toLocal8Bit().constData());
+    if (!bridge_->start(error)) hub_log::error(hub_log::Area::mqtt, error);
 }
 
 Hub::Unit* Hub::find(const QString& id)

@@ -1,4 +1,5 @@
 // tavrion-hub: the web remote for one or several KV-7720 units (see --help).
+#include "hub/hub_log.h"
 #include "hub/hub_server.h"
 #include "hub/service_notify.h"
 #include "hub/sign_in.h"
@@ -38,12 +39,16 @@ int main(int argc, char** argv)
     using namespace tavrion::hub;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavrion-hub"));
+    hub_log::install();
+    using hub_log::Area;
     QString error;
     const auto options = parse_options(app.arguments().mid(1), error);
     if (!options) {
+        // A usage error is the command line's answer to whoever typed it, not a line of the log.
         print(stderr, QStringLiteral("tavrion-hub: %1\nTry 'tavrion-hub --help'.\n").arg(error));
         return 2;
     }
+    hub_log::set_threshold(options->log_level);
     if (options->help) {
         print(stdout, usage_text());
         return 0;
@@ -54,10 +59,10 @@ int main(int argc, char** argv)
     bool made = false;
     const auto token = load_or_make_token(token_path, made, error);
     if (!token) {
-        print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(error));
+        hub_log::error(Area::http, error);
         return 2;
     }
-    if (made) print(stderr, QStringLiteral("tavrion-hub: made a new access token in %1\n").arg(token_path));
+    if (made) hub_log::notice(Area::http, QStringLiteral("made a new access token in %1").arg(token_path));
     HubOptions given = *options;
     if (given.audit_file.isEmpty())
         given.audit_file = QFileInfo(token_path).absoluteDir().filePath(QStringLiteral("tavrion-hub-audit.jsonl"));
@@ -67,7 +72,7 @@ int main(int argc, char** argv)
     if (!options->units_file.isEmpty()) {
         setup = read_units_file(options->units_file, error);
         if (!setup) {
-            print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(error));
+            hub_log::error(Area::unit, error);
             return 2;
         }
         apply_tls_files(given, *setup, error);
@@ -78,7 +83,7 @@ int main(int argc, char** argv)
     }
     if (!setup) setup = default_units(dir, error);
     if (!setup || !apply_protocol_listen(given, *setup, error)) {
-        print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(error));
+        hub_log::error(setup ? Area::port : Area::unit, error);
         return 2;
     }
     std::optional<TlsPair> tls;
@@ -89,22 +94,25 @@ int main(int argc, char** argv)
             error = QStringLiteral("%1, %2: %3").arg(given.tls_cert, given.tls_key, error);
         else if (tls) error.clear();
         if (!tls || !error.isEmpty()) {
-            print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(error));
+            hub_log::error(Area::http, error);
             return 2;
         }
     }
 
     const auto mqtt = mqtt_settings(options->mqtt, setup->mqtt, error);
     if (!mqtt && !error.isEmpty()) {
-        print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(error));
+        hub_log::error(Area::mqtt, error);
         return 2;
     }
 
     const QHostAddress listen = options->listen_address;
     if (options->metrics_open && !listen.isLoopback())
-        print(stderr, QStringLiteral("tavrion-hub: warning: --metrics-open with --listen %1: the metrics are open without a "
-                                     "token to every client that reaches that address\n").arg(options->listen_text));
+        hub_log::warning(Area::http, QStringLiteral("--metrics-open with --listen %1: the metrics are open without a token to "
+                                                    "every client that reaches that address").arg(options->listen_text));
 
+    for (const UnitConfig& u : setup->units)
+        hub_log::debug(Area::unit, QStringLiteral("unit %1 (\"%2\") on %3").arg(QString::fromStdString(u.id), QString::fromStdString(u.name),
+                                                                           QString::fromStdString(u.link.name())));
     int status = 0;
     {
         Hub hub(std::move(*setup), given, *token, dir);
@@ -112,7 +120,7 @@ int main(int argc, char** argv)
         if (tls) hub.use_tls(*tls, error);
         const quint16 port = hub.start();
         if (!port) {
-            print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(hub.start_error()));
+            hub_log::error(Area::http, hub.start_error());
             return 3;
         }
         // SIGINT and SIGTERM stop every unit between two commands, answer the requests in flight,
@@ -128,12 +136,14 @@ int main(int argc, char** argv)
                     QString why;
                     const auto pair = read_tls_pair(given.tls_cert, given.tls_key, why);
                     if (pair && hub.use_tls(*pair, why))
-                        print(stderr, QStringLiteral("tavrion-hub: SIGHUP: loaded the certificate %1 anew\n").arg(given.tls_cert));
+                        hub_log::notice(Area::http, QStringLiteral("SIGHUP: loaded the certificate %1 anew").arg(given.tls_cert));
                     else
-                        print(stderr, QStringLiteral("tavrion-hub: SIGHUP: kept the certificate in use: %1\n").arg(why));
+                        hub_log::warning(Area::http, QStringLiteral("SIGHUP: kept the certificate in use: %1").arg(why));
                     return;
                 }
                 notifier->setEnabled(false);
+                hub_log::info(Area::http, QStringLiteral("stopping (%1): the requests in flight are answered first")
+                                              .arg(QString::fromLatin1(number == SIGINT ? "SIGINT" : "SIGTERM")));
                 service.stopping();
                 hub.shutdown([] { QCoreApplication::exit(0); });
             });
@@ -142,10 +152,13 @@ int main(int argc, char** argv)
             std::signal(SIGHUP, on_signal);
         }
         const QString host = options->listen_text.left(options->listen_text.lastIndexOf(QLatin1Char(':')));
+        hub_log::info(Area::http, QStringLiteral("started; the page and the API on %3://%1:%2/")
+                                      .arg(host).arg(port).arg(tls ? QStringLiteral("https") : QStringLiteral("http")));
         print(stdout, QStringLiteral("tavrion-hub: listening on %3://%1:%2/ (tavrion-hub --show-url prints the address "
                                      "to open)\n").arg(host).arg(port).arg(tls ? QStringLiteral("https") : QStringLiteral("http")));
         service.ready();
         status = app.exec();
     }
+    hub_log::info(Area::http, QStringLiteral("stopped"));
     return status;
 }

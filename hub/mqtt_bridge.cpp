@@ -1,5 +1,6 @@
 // MqttBridge: the units' topics, the commands that arrive on the broker, and the discovery configs.
 #include "hub/mqtt_bridge.h"
+#include "hub/hub_log.h"
 
 #include "hub/mqtt_client.h"
 #include "hub/run_request.h"
@@ -18,12 +19,6 @@ namespace {
 const char* const kOutputs[] = {"A", "B", "C", "D"};
 
 QByteArray compact(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
-
-void log_line(const QString& text)
-{
-    std::fputs(("tavrion-hub: " + text + "\n").toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
-}
 
 // A job's outcome as the status of its result message: the number POST /run answers with.
 int result_status(JobResult::Outcome outcome)
@@ -90,12 +85,12 @@ bool MqttBridge::start(QString& error)
     connect(client_, &MqttClient::problem, this, &MqttBridge::on_problem);
     connect(client_, &MqttClient::message, this, &MqttBridge::on_message);
     connect(client_, &MqttClient::backlogged, this, [this](qint64 queued) {
-        log_line(QStringLiteral("MQTT broker %1:%2: %3 KiB wait for its acknowledgement: messages are dropped until it reads again")
+        hub_log::warning(hub_log::Area::mqtt, QStringLiteral("MQTT broker %1:%2: %3 KiB wait for its acknowledgement: messages are dropped until it reads again")
                      .arg(settings_.endpoint.host).arg(settings_.endpoint.port).arg(queued / 1024));
     });
     // What was dropped is published again: only the topics whose last message did not go out.
     connect(client_, &MqttClient::drained, this, [this](qint64 dropped) {
-        log_line(QStringLiteral("MQTT broker %1:%2: reading again; %3 messages were dropped, the state is published again")
+        hub_log::notice(hub_log::Area::mqtt, QStringLiteral("MQTT broker %1:%2: reading again; %3 messages were dropped, the state is published again")
                      .arg(settings_.endpoint.host).arg(settings_.endpoint.port).arg(dropped));
         publish_all();
     });
@@ -137,7 +132,7 @@ void MqttBridge::on_problem(const QString& reason)
     if (reason == last_problem_) return;
     last_problem_ = reason;
     const MqttEndpoint& e = settings_.endpoint;
-    log_line(QStringLiteral("MQTT broker %1:%2: %3").arg(e.host).arg(e.port).arg(reason));
+    hub_log::warning(hub_log::Area::mqtt, QStringLiteral("MQTT broker %1:%2: %3").arg(e.host).arg(e.port).arg(reason));
 }
 
 bool MqttBridge::connected() const { return client_ && client_->is_connected(); }
@@ -145,7 +140,7 @@ bool MqttBridge::connected() const { return client_ && client_->is_connected(); 
 void MqttBridge::on_connected()
 {
     const MqttEndpoint& e = settings_.endpoint;
-    log_line(QStringLiteral("MQTT broker %1:%2: connected").arg(e.host).arg(e.port));
+    hub_log::info(hub_log::Area::mqtt, QStringLiteral("MQTT broker %1:%2: connected").arg(e.host).arg(e.port));
     last_problem_.clear();
     // A new session: the broker may have lost every retained topic, so all of it goes out again.
     sent_.clear();

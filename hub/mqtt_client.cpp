@@ -1,22 +1,27 @@
-// MqttClient: libmosquitto driven from a thread of our own, so that the back-off, the reasons for
-// a failure and the end of the thread are ours to decide.
+// MqttClient: libmosquitto's socket-driven calls (loop_read, loop_write, loop_misc) run from socket
+// notifiers and a timer in the Qt thread, so the library and its callbacks never meet another
+// thread; the back-off, the reasons for a failure and the fresh handle of each attempt are ours.
 #include "hub/mqtt_client.h"
 
+#include "hub/hub_log.h"
+
+#include <QDateTime>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
-#include <atomic>
-#include <chrono>
+#include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
-#include <thread>
 #include <unordered_map>
-#include <unordered_set>
+#include <utility>
+#include <sys/socket.h>
 
 namespace tavrion::hub {
 
@@ -26,8 +31,8 @@ constexpr int kFirstDelayMs = 1000;
 constexpr int kLongestDelayMs = 30000;
 constexpr int kKeepAliveSeconds = 30;
 constexpr int kConnectTimeoutMs = 10000; // a broker that neither answers nor refuses
-constexpr int kLoopWaitMs = 1000;      // the loop also wakes for every publish and for stop()
-constexpr int kMaxPendingMessages = 1000; // received, not yet handled by Qt: more are dropped
+constexpr int kMiscMs = 1000;          // keep-alive and the connect's time limit are checked this often
+constexpr int kMaxPendingMessages = 1000; // received, not yet handed on: more are dropped
 constexpr qint64 kMaxPendingBytes = 4 * 1024 * 1024; // and their payloads together
 // A payload within the limit, its topic and the packet's own fields.
 constexpr int kMaxPacketBytes = kMaxMqttPayloadBytes + 4096;
@@ -62,47 +67,48 @@ struct MqttClient::Private {
     MqttClient* q = nullptr;
     MqttEndpoint endpoint;
     mosquitto* mosq = nullptr;
-    std::mutex handle_mutex;        // the Qt thread's calls against the network thread's reinitialising
-    std::thread thread;
-    std::mutex mutex;               // guards stopping with wake
-    std::condition_variable wake;
-    std::atomic<bool> stopping{false};
-    std::atomic<bool> session_up{false};  // as the network thread sees it
-    std::atomic<bool> refused{false};     // the broker refused this attempt (said by the callback)
-    std::atomic<bool> v311{false};        // the broker speaks no MQTT 5
-    std::atomic<int> pending{0};
-    std::atomic<qint64> pending_bytes{0};
-    bool up = false;                // as the Qt thread has been told
-    QStringList subscriptions;      // Qt thread
-    std::mutex log_mutex;
-    QString last_error_log;         // the library's last error line (TLS details)
+    QSocketNotifier* reader = nullptr; // on the library's socket, while an attempt or a session lasts
+    QSocketNotifier* writer = nullptr; // enabled while the library has something to send
+    QTimer misc;                       // keep-alive, and the time limit of a connect
+    QTimer retry;                      // the next attempt
+    int delay = kFirstDelayMs;
+    qint64 attempt_began = 0;
+    bool stopping = false;
+    bool session_up = false;  // as the library's callbacks tell it
+    bool was_up = false;      // this attempt reached a session
+    bool refused = false;     // the broker refused this attempt (said by the callback)
+    bool v311 = false;        // the broker speaks no MQTT 5
+    int pending = 0;          // received, posted, not yet handed on
+    qint64 pending_bytes = 0;
+    bool up = false;          // as the signals have told it
+    QStringList subscriptions;
+    QString last_error_log;   // the library's last error line (TLS details)
+    QStringList said_errors;  // the library's error lines logged in this episode: a repeat is debug
 
-    // Publishes not yet acknowledged, by message id, in this session (guarded by queue_mutex).
-    std::mutex queue_mutex;
+    // Publishes not yet acknowledged, by message id, in this session.
     std::unordered_map<int, qint64> unacked;
-    std::unordered_set<int> acked_early; // acknowledged before publish() had noted them
     qint64 queued_bytes = 0;
-    quint64 session = 1; // never 0
     qint64 dropped = 0;
     bool dropping = false;
 
     int configure(QString& error);
-    void new_session();
+    void attempt();
+    void end_attempt(const QString& why);
+    void watch(bool on);
+    void want_write() { if (writer) writer->setEnabled(mosquitto_want_write(mosq)); }
+    void readable();
+    void writable();
+    void tick();
     void acknowledged(int mid);
-    void run();
+    // Callbacks run inside the library's calls: what they tell goes to the receivers afterwards,
+    // never into the library again from within.
     void post(std::function<void()> f) { QMetaObject::invokeMethod(q, std::move(f), Qt::QueuedConnection); }
-    bool sleep_ms(int ms)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        return !wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping.load(); });
-    }
-    QString failure_text(int rc, int err)
+    QString failure_text(int rc, int err) const
     {
         if (rc == MOSQ_ERR_ERRNO) return QString::fromLocal8Bit(std::strerror(err));
         // The library has no words of its own for this one.
         if (rc == MOSQ_ERR_KEEPALIVE) return QStringLiteral("no answer within the keep-alive (%1 s)").arg(kKeepAliveSeconds);
         QString text = QString::fromUtf8(mosquitto_strerror(rc));
-        std::lock_guard<std::mutex> lock(log_mutex);
         if (rc == MOSQ_ERR_TLS && !last_error_log.isEmpty()) {
             if (text.endsWith(QLatin1Char('.'))) text.chop(1);
             text += QStringLiteral(": ") + last_error_log;
@@ -111,7 +117,14 @@ struct MqttClient::Private {
     }
 };
 
-MqttClient::MqttClient(QObject* parent) : QObject(parent), d_(std::make_unique<Private>()) { d_->q = this; }
+MqttClient::MqttClient(QObject* parent) : QObject(parent), d_(std::make_unique<Private>())
+{
+    d_->q = this;
+    d_->misc.setInterval(kMiscMs);
+    connect(&d_->misc, &QTimer::timeout, this, [this] { d_->tick(); });
+    d_->retry.setSingleShot(true);
+    connect(&d_->retry, &QTimer::timeout, this, [this] { d_->attempt(); });
+}
 
 MqttClient::~MqttClient()
 {
@@ -129,17 +142,16 @@ bool MqttClient::start(const MqttEndpoint& e, QString& error)
         return false;
     }
     if (d_->configure(error) != MOSQ_ERR_SUCCESS) return false;
-    d_->thread = std::thread([d = d_.get()] { d->run(); });
+    d_->attempt();
     return true;
 }
 
 // Everything a session needs set on the handle, again at every connect: reinitialising the handle
-// for a new session frees whatever the last one left queued.
+// for a new attempt frees whatever the last one left queued.
 int MqttClient::Private::configure(QString& error)
 {
     const MqttEndpoint& e = endpoint;
     mosquitto* m = mosq;
-    mosquitto_threaded_set(m, true);
     // Small messages at once: Nagle's wait for the broker's acknowledgement costs 40 ms a message.
     mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
     const bool v5 = !v311;
@@ -148,8 +160,9 @@ int MqttClient::Private::configure(QString& error)
     if (v5) {
         // The broker is told the largest packet the hub takes, and drops a larger message rather
         // than send it: the library would hold all of it before any check of ours. The library
-        // keeps CONNECT properties for every later connect of the handle; a keep-alive under 5 s
-        // is refused before anything goes on the network, so this only stores them.
+        // keeps CONNECT properties for every later connect of the handle, and has no
+        // non-blocking connect that takes them; a keep-alive under 5 s is refused before anything
+        // goes on the network, so this only stores them.
         mosquitto_property* properties = nullptr;
         rc = mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, kMaxPacketBytes);
         if (rc == MOSQ_ERR_SUCCESS) {
@@ -173,17 +186,16 @@ int MqttClient::Private::configure(QString& error)
         return rc;
     }
 
-    // The callbacks run on the network thread: they copy what they got and post it to Qt.
     mosquitto_connect_callback_set(m, [](mosquitto*, void* obj, int rc) {
         auto* d = static_cast<Private*>(obj);
         if (rc == 0) {
             d->session_up = true;
+            d->said_errors.clear();
             d->post([d] {
+                if (!d->session_up) return;
                 d->up = true;
-                {
-                    std::lock_guard<std::mutex> lock(d->handle_mutex);
-                    for (const QString& s : d->subscriptions) mosquitto_subscribe(d->mosq, nullptr, s.toUtf8().constData(), 1);
-                }
+                for (const QString& s : d->subscriptions) mosquitto_subscribe(d->mosq, nullptr, s.toUtf8().constData(), 1);
+                d->want_write();
                 emit d->q->connected();
             });
             return;
@@ -212,8 +224,8 @@ int MqttClient::Private::configure(QString& error)
     mosquitto_publish_callback_set(m, [](mosquitto*, void* obj, int mid) { static_cast<Private*>(obj)->acknowledged(mid); });
     mosquitto_message_callback_set(m, [](mosquitto*, void* obj, const mosquitto_message* msg) {
         auto* d = static_cast<Private*>(obj);
-        if (msg->payloadlen > kMaxMqttPayloadBytes || d->pending.load() >= kMaxPendingMessages
-            || d->pending_bytes.load() + msg->payloadlen > kMaxPendingBytes)
+        if (msg->payloadlen > kMaxMqttPayloadBytes || d->pending >= kMaxPendingMessages
+            || d->pending_bytes + msg->payloadlen > kMaxPendingBytes)
             return;
         ++d->pending;
         d->pending_bytes += msg->payloadlen;
@@ -226,42 +238,148 @@ int MqttClient::Private::configure(QString& error)
             emit d->q->message(topic, payload, retained);
         });
     });
+    // The library's own lines join the log's mqtt area; an error it repeats at every attempt is
+    // said once an episode (the failure itself is said by the bridge).
     mosquitto_log_callback_set(m, [](mosquitto*, void* obj, int level, const char* text) {
-        if (level != MOSQ_LOG_ERR) return;
         auto* d = static_cast<Private*>(obj);
-        std::lock_guard<std::mutex> lock(d->log_mutex);
-        d->last_error_log = QString::fromUtf8(text);
+        using hub_log::Level;
+        // Every packet has a debug line: unread, it costs no copy.
+        if (level == MOSQ_LOG_DEBUG && !hub_log::enabled(Level::debug, hub_log::Area::mqtt)) return;
+        const QString line = QString::fromUtf8(text);
+        Level l = Level::debug;
+        if (level == MOSQ_LOG_ERR) {
+            d->last_error_log = line;
+            // The broker's trouble, not the hub's: a warning, as the bridge's own line about it.
+            l = d->said_errors.contains(line) ? Level::debug : Level::warning;
+            if (!d->said_errors.contains(line)) d->said_errors << line;
+        } else if (level == MOSQ_LOG_WARNING) l = Level::warning;
+        else if (level == MOSQ_LOG_NOTICE) l = Level::notice;
+        else if (level == MOSQ_LOG_INFO) l = Level::info;
+        hub_log::write(l, hub_log::Area::mqtt, QStringLiteral("libmosquitto: ") + line);
     });
     return MOSQ_ERR_SUCCESS;
 }
 
-// A fresh handle: what the last session left queued (publishes a broker never acknowledged, which
-// the library would otherwise send again) is freed, and nothing counts as waiting.
-void MqttClient::Private::new_session()
+// One attempt: a fresh handle, a non-blocking connect (the name lookup is the only wait, and a
+// numeric address has none), and the socket under notifiers until the attempt or its session ends.
+void MqttClient::Private::attempt()
 {
-    {
-        std::lock_guard<std::mutex> lock(queue_mutex);
-        unacked.clear();
-        acked_early.clear();
-        queued_bytes = 0;
-        dropping = false;
-        dropped = 0;
-        ++session;
+    if (stopping) return;
+    last_error_log.clear();
+    refused = false;
+    session_up = false;
+    was_up = false;
+    const int rc = mosquitto_connect_bind_async(mosq, endpoint.host.toUtf8().constData(), endpoint.port, kKeepAliveSeconds,
+                                                nullptr);
+    const int err = errno;
+    if (rc != MOSQ_ERR_SUCCESS) return end_attempt(failure_text(rc, err));
+    attempt_began = QDateTime::currentMSecsSinceEpoch();
+    watch(true);
+    misc.start();
+}
+
+void MqttClient::Private::watch(bool on)
+{
+    // The library closes the socket by itself when a session fails; its notifiers go at once,
+    // before the number can be another file's.
+    for (QSocketNotifier** n : {&reader, &writer}) {
+        if (!*n) continue;
+        (*n)->setEnabled(false);
+        (*n)->deleteLater();
+        *n = nullptr;
     }
-    std::lock_guard<std::mutex> lock(handle_mutex);
+    const int fd = on ? mosquitto_socket(mosq) : -1;
+    if (fd < 0) return;
+    reader = new QSocketNotifier(fd, QSocketNotifier::Read, q);
+    QObject::connect(reader, &QSocketNotifier::activated, q, [this] { readable(); });
+    writer = new QSocketNotifier(fd, QSocketNotifier::Write, q);
+    QObject::connect(writer, &QSocketNotifier::activated, q, [this] { writable(); });
+    want_write();
+}
+
+void MqttClient::Private::readable()
+{
+    // Before the session, a connect that failed or a broker that closed leaves the socket readable
+    // for ever, and under TLS the library takes that for a handshake still to come: it is seen here.
+    if (!session_up) {
+        const int fd = mosquitto_socket(mosq);
+        int failed = 0;
+        socklen_t size = sizeof failed;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &failed, &size) == 0 && failed != 0)
+            return end_attempt(QString::fromLocal8Bit(std::strerror(failed)));
+        char byte = 0;
+        const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        // The library may have taken the socket's error already (a refused connect under TLS).
+        if (n == 0) return end_attempt(QStringLiteral("the connection was refused or closed before the broker answered"));
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return end_attempt(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    const int rc = mosquitto_loop_read(mosq, 1);
+    const int err = errno;
+    if (rc != MOSQ_ERR_SUCCESS) {
+        // A refused login was told by the connect callback with the broker's reason.
+        return end_attempt(rc == MOSQ_ERR_CONN_REFUSED || refused ? QString() : failure_text(rc, err));
+    }
+    want_write();
+}
+
+void MqttClient::Private::writable()
+{
+    const int rc = mosquitto_loop_write(mosq, 1);
+    const int err = errno;
+    if (rc != MOSQ_ERR_SUCCESS) return end_attempt(refused ? QString() : failure_text(rc, err));
+    want_write();
+}
+
+void MqttClient::Private::tick()
+{
+    was_up = was_up || session_up;
+    // Some failures (a TLS handshake with nobody listening, a host that drops packets) never end
+    // the attempt by themselves.
+    if (!was_up && QDateTime::currentMSecsSinceEpoch() - attempt_began > kConnectTimeoutMs)
+        return end_attempt(QStringLiteral("no answer within %1 s").arg(kConnectTimeoutMs / 1000));
+    const int rc = mosquitto_loop_misc(mosq);
+    const int err = errno;
+    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) return end_attempt(failure_text(rc, err));
+    if (rc == MOSQ_ERR_NO_CONN && was_up) return end_attempt(failure_text(MOSQ_ERR_CONN_LOST, err));
+    want_write();
+}
+
+// The attempt or its session is over: said (unless `why` is empty), the handle made afresh, and
+// the next attempt after 1 s if a session was up, else after twice the last wait, up to 30 s.
+void MqttClient::Private::end_attempt(const QString& why)
+{
+    misc.stop();
+    watch(false);
+    was_up = was_up || session_up;
+    if (session_up) {
+        session_up = false;
+        post([this] {
+            if (!up) return;
+            up = false;
+            emit q->disconnected();
+        });
+    }
+    if (stopping) return;
+    if (!why.isEmpty()) post([this, why] { emit q->problem(why); });
+    // A fresh handle: what the session left queued (publishes a broker never acknowledged, which
+    // the library would otherwise send again) is freed, and nothing counts as waiting.
+    unacked.clear();
+    queued_bytes = 0;
+    dropping = false;
+    dropped = 0;
     mosquitto_reinitialise(mosq, endpoint.client_id.toUtf8().constData(), true, this);
     QString error;
     if (configure(error) != MOSQ_ERR_SUCCESS) post([this, error] { emit q->problem(error); });
+    if (was_up) delay = kFirstDelayMs;
+    retry.start(delay);
+    delay = std::min(delay * 2, kLongestDelayMs);
 }
 
 void MqttClient::Private::acknowledged(int mid)
 {
-    std::lock_guard<std::mutex> lock(queue_mutex);
     const auto it = unacked.find(mid);
-    if (it == unacked.end()) {
-        acked_early.insert(mid);
-        return;
-    }
+    if (it == unacked.end()) return;
     queued_bytes -= it->second;
     unacked.erase(it);
     // Half the bound free again: the broker reads.
@@ -272,65 +390,17 @@ void MqttClient::Private::acknowledged(int mid)
     }
 }
 
-// Connect, serve the session until it ends, wait, again: 1 s after a session that was up, doubling
-// after every failed attempt up to 30 s. A sleep ends at once when stop() is called.
-void MqttClient::Private::run()
-{
-    const QByteArray host = endpoint.host.toUtf8();
-    int delay = kFirstDelayMs;
-    bool first = true;
-    while (!stopping) {
-        if (!std::exchange(first, false)) new_session();
-        {
-            std::lock_guard<std::mutex> lock(log_mutex);
-            last_error_log.clear();
-        }
-        refused = false;
-        int rc = mosquitto_connect_async(mosq, host.constData(), endpoint.port, kKeepAliveSeconds);
-        int err = errno;
-        bool was_up = false;
-        bool timed_out = false;
-        const auto began = std::chrono::steady_clock::now();
-        while (rc == MOSQ_ERR_SUCCESS && !stopping) {
-            rc = mosquitto_loop(mosq, kLoopWaitMs, 1);
-            err = errno;
-            was_up = was_up || session_up;
-            // Some failures (a TLS handshake with nobody listening, a host that drops packets)
-            // never end the attempt by themselves.
-            if (rc == MOSQ_ERR_SUCCESS && !was_up && std::chrono::steady_clock::now() - began > std::chrono::milliseconds(kConnectTimeoutMs)) {
-                timed_out = true;
-                break;
-            }
-        }
-        session_up = false;
-        if (stopping) break;
-        // A refused login was told by the connect callback with the broker's reason.
-        if (timed_out || (rc != MOSQ_ERR_CONN_REFUSED && !refused)) {
-            const QString why = timed_out ? QStringLiteral("no answer within %1 s").arg(kConnectTimeoutMs / 1000) : failure_text(rc, err);
-            post([this, why] { emit q->problem(why); });
-        }
-        if (was_up) delay = kFirstDelayMs;
-        if (!sleep_ms(delay)) break;
-        delay = std::min(delay * 2, kLongestDelayMs);
-    }
-    // The DISCONNECT that stop() queued goes out before the socket closes.
-    for (int i = 0; i < 5 && mosquitto_loop(mosq, 100, 1) == MOSQ_ERR_SUCCESS; ++i) {
-    }
-}
-
 void MqttClient::stop()
 {
-    if (!d_->thread.joinable()) return;
-    {
-        std::lock_guard<std::mutex> lock(d_->mutex);
-        d_->stopping = true;
-    }
-    d_->wake.notify_all();
-    {
-        std::lock_guard<std::mutex> lock(d_->handle_mutex);
-        mosquitto_disconnect(d_->mosq); // queues DISCONNECT and wakes the loop
-    }
-    d_->thread.join();
+    if (d_->stopping || !d_->mosq) return;
+    d_->stopping = true;
+    d_->retry.stop();
+    d_->misc.stop();
+    // The DISCONNECT goes out at once (the library writes what it can when it is not threaded), so
+    // the broker does not send the will.
+    if (d_->session_up) mosquitto_disconnect(d_->mosq);
+    d_->watch(false);
+    d_->session_up = false;
     d_->up = false;
 }
 
@@ -341,40 +411,27 @@ bool MqttClient::publish(const QString& topic, const QByteArray& payload, bool r
     if (!is_connected() || d_->stopping) return false;
     const QByteArray t = topic.toUtf8();
     const qint64 cost = t.size() + payload.size() + kMessageOverhead;
-    quint64 session = 0;
-    qint64 backlog = -1; // said once the lock is left
-    {
-        std::lock_guard<std::mutex> lock(d_->queue_mutex);
-        if (d_->queued_bytes + cost > d_->endpoint.max_queued_bytes) {
-            ++d_->dropped;
-            if (!std::exchange(d_->dropping, true)) backlog = d_->queued_bytes;
-        } else {
-            d_->queued_bytes += cost;
-            session = d_->session;
-        }
+    if (d_->queued_bytes + cost > d_->endpoint.max_queued_bytes) {
+        ++d_->dropped;
+        if (!std::exchange(d_->dropping, true)) emit backlogged(d_->queued_bytes);
+        return false;
     }
-    if (backlog >= 0) emit backlogged(backlog);
-    if (session == 0) return false;
     int mid = 0;
-    int rc = MOSQ_ERR_SUCCESS;
-    {
-        std::lock_guard<std::mutex> lock(d_->handle_mutex);
-        rc = mosquitto_publish(d_->mosq, &mid, t.constData(), int(payload.size()), payload.constData(), 1, retain);
-    }
-    std::lock_guard<std::mutex> lock(d_->queue_mutex);
-    // A session that ended meanwhile took its count with it.
-    if (session != d_->session) return rc == MOSQ_ERR_SUCCESS;
-    if (rc != MOSQ_ERR_SUCCESS || d_->acked_early.erase(mid)) d_->queued_bytes -= cost;
-    else d_->unacked[mid] = cost;
-    return rc == MOSQ_ERR_SUCCESS;
+    const int rc = mosquitto_publish(d_->mosq, &mid, t.constData(), int(payload.size()), payload.constData(), 1, retain);
+    if (rc != MOSQ_ERR_SUCCESS) return false;
+    // The acknowledgement comes in a later read, never within this call.
+    d_->queued_bytes += cost;
+    d_->unacked[mid] = cost;
+    d_->want_write();
+    return true;
 }
 
 void MqttClient::subscribe(const QString& pattern)
 {
     d_->subscriptions << pattern;
     if (!is_connected()) return;
-    std::lock_guard<std::mutex> lock(d_->handle_mutex);
     mosquitto_subscribe(d_->mosq, nullptr, pattern.toUtf8().constData(), 1);
+    d_->want_write();
 }
 
 } // namespace tavrion::hub

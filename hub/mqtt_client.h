@@ -1,5 +1,5 @@
-// A client of an MQTT broker behind a small face of our own: libmosquitto's network loop runs on a
-// thread of its own and reaches Qt only through queued signals.
+// A client of an MQTT broker behind a small face of our own: libmosquitto driven from the Qt event
+// loop (socket notifiers and a timer), with no thread of its own.
 #pragma once
 
 #include <QByteArray>
@@ -37,7 +37,7 @@ public:
     // Connects in the background and keeps reconnecting (1 s, doubling to 30 s). False, with
     // `error`, only when the settings themselves are unusable.
     bool start(const MqttEndpoint& endpoint, QString& error);
-    // Ends the session (the will is not sent), then stops and joins the network thread.
+    // Ends the session (the will is not sent) and makes no further attempt.
     void stop();
     bool is_connected() const;
 

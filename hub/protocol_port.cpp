@@ -1,5 +1,6 @@
 // ProtocolPort: the unit's command lines from TCP clients, cut at CR as the device cuts them.
 #include "hub/protocol_port.h"
+#include "hub/hub_log.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -81,9 +82,10 @@ void ProtocolPort::accept()
     while (QTcpSocket* s = server_->nextPendingConnection()) {
         // The device's own port is closed while it restarts: a client learns it at once.
         if (!unit_up_ || int(clients_.size()) >= kMaxProtocolClients) {
-            if (unit_up_)
-                std::fprintf(stderr, "tavrion-hub: unit %s: protocol client %s refused: %d are connected already\n",
-                             unit_id_.c_str(), peer_of(s).toLocal8Bit().constData(), kMaxProtocolClients);
+            hub_log::about_client(hub_log::Area::port, QStringLiteral("unit %1: protocol client %2 refused: %3")
+                                                           .arg(QString::fromStdString(unit_id_), peer_of(s),
+                                                                unit_up_ ? QStringLiteral("%1 are connected already").arg(kMaxProtocolClients)
+                                                                         : QStringLiteral("the unit's link is down")));
             s->abort();
             s->deleteLater();
             continue;
@@ -167,8 +169,8 @@ void ProtocolPort::drop(const std::shared_ptr<Client>& c, const char* why)
     clients_.erase(std::remove(clients_.begin(), clients_.end(), c), clients_.end());
     if (stats_) stats_->protocol_clients = int(clients_.size());
     if (why)
-        std::fprintf(stderr, "tavrion-hub: unit %s: protocol client %s disconnected: %s\n", unit_id_.c_str(),
-                     c->peer.toLocal8Bit().constData(), why);
+        hub_log::about_client(hub_log::Area::port, QStringLiteral("unit %1: protocol client %2 disconnected: %3")
+                                                       .arg(QString::fromStdString(unit_id_), c->peer, QString::fromUtf8(why)));
     QTcpSocket* s = c->socket;
     s->disconnect(this);
     s->close();

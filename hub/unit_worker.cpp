@@ -194,6 +194,7 @@ void UnitWorker::hub_turn()
     if (restart_due_) {
         restart_due_ = false;
         if (port_) port_->drop_clients();
+        link_log_.restarting(QDateTime::currentMSecsSinceEpoch());
     } else if (link_check_due_) {
         link_check_due_ = false;
         // A restart course inside a command may have brought the link back already.
@@ -463,6 +464,8 @@ UnitState UnitWorker::state() const
 void UnitWorker::publish_if_changed()
 {
     UnitState now = state();
+    link_log_.changed(QString::fromLatin1(link_state_name(now.link)), QString::fromStdString(problem_),
+                      QDateTime::currentMSecsSinceEpoch());
     if (version_ > 0 && now.same_as(published_)) return;
     now.version = ++version_;
     published_ = now;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "hub/job_result.h"
+#include "hub/hub_log.h"
 #include "hub/unit_backend.h"
 #include "hub/unit_state.h"
 
@@ -160,6 +161,7 @@ private:
     LinkState link_ = LinkState::Connecting;
     std::optional<verbs::DeviceStatus> status_; // the session's model, as last taken
     std::string problem_; // why the last reading stopped; empty when it ran through
+    hub_log::LinkLog link_log_{QString::fromStdString(config_.id)};
     quint64 version_ = 0;
     UnitState published_; // the state last published, for change detection
     const std::shared_ptr<UnitStats> stats_ = std::make_shared<UnitStats>();

@@ -330,7 +330,7 @@ def case_bad_listen(site, source_dir):
     # own, held by no machine: the hub cannot bind it, so nothing listens beyond loopback).
     rows = [
         ("127.0.0.1:%d" % site.port, [], r"cannot listen on 127\.0\.0\.1:%d: .*in use" % site.port),
-        ("192.0.2.1:0", ["--metrics-open"], r"warning: --metrics-open with --listen 192\.0\.2\.1:0: the metrics are open"),
+        ("192.0.2.1:0", ["--metrics-open"], r"warning http: --metrics-open with --listen 192\.0\.2\.1:0: the metrics are open"),
         ("192.0.2.1:0", [], r"cannot listen on 192\.0\.2\.1:0: \S"),
     ]
     for listen, options, pattern in rows:

@@ -617,13 +617,13 @@ private slots:
         const QString audit = HubUnderTest::finish(*hub.send("GET", "/api/units")).value("audit").toString();
         QVERIFY2(audit.startsWith("failing: " + dir.filePath(path)), qPrintable(audit));
         QByteArray log;
-        QVERIFY(QTest::qWaitFor([&] { return (log += hub.process.readAllStandardError()).contains("audit: error: "); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return (log += hub.process.readAllStandardError()).contains("error audit: "); }, 5000));
         QVERIFY2(log.contains("cannot be written") && log.contains("route A 4 (answered)"), log.constData());
         // The error is said once, not at every entry.
         HubUnderTest::finish(*hub.run("route A 3"));
         QTest::qWait(100);
         log += hub.process.readAllStandardError();
-        QCOMPARE(log.count("audit: error: "), 1);
+        QCOMPARE(log.count("error audit: "), 1);
         hub.stop();
     }
 
