@@ -1,6 +1,7 @@
 // MqttBridge: the units' topics, the commands that arrive on the broker, and the discovery configs.
 #include "hub/mqtt_bridge.h"
 
+#include "protocol/command_catalogue.h"
 #include "hub/mqtt_client.h"
 #include "hub/run_request.h"
 
@@ -244,7 +245,8 @@ void MqttBridge::publish_discovery(const Unit& u)
     };
     toggle("power", "Power", "power", "on", "standby");
     toggle("lock", "Panel lock", "lock", "on", "off");
-    toggle("sound", "Sound", "mute", "off", "on"); // sound on is mute off
+    const auto mute_text = [](bool audio_on) { return muted_when_audio(audio_on) ? "on" : "off"; };
+    toggle("sound", "Sound", "mute", mute_text(true), mute_text(false));
     for (int n = 1; n <= 4; ++n)
         send("button", QStringLiteral("preset_%1").arg(n),
              {{"name", QStringLiteral("Recall preset %1").arg(n)},

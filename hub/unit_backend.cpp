@@ -2,6 +2,7 @@
 // and status document as the command-line tool, taken as typed values.
 #include "hub/unit_backend.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
 #include "verbs/device_status.h"
@@ -317,7 +318,7 @@ void UnitBackend::Impl::watch_for_port()
     };
     QObject::connect(&session, &DeviceSession::restart_course, &session, restarted);
     QObject::connect(model, &DeviceModel::reset_reported, &session, [restarted](int digit) {
-        if (digit == 1) restarted(); // a picture reset (2) leaves the device running
+        if (factory_reset(command_of(Code::RST, digit))) restarted(); // a picture reset leaves the device running
     });
     QObject::connect(model, &DeviceModel::power_reported, &session, [p, restarted](bool on) {
         const bool was_off = p->powered && !*p->powered;

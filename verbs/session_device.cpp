@@ -1,5 +1,6 @@
 #include "verbs/session_device.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/clock.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
@@ -135,7 +136,7 @@ bool SessionDevice::wait_ready(int seconds)
     for (;;) {
         std::string why;
         const bool linked = session_->link_up() || (!on_serial() && connect_within(deadline, why));
-        if (linked && ask("VER999").kind == Answer::Kind::Answered) return true;
+        if (linked && ask(query_of(Code::VER)).kind == Answer::Kind::Answered) return true;
         if (clock_->now_ms() >= deadline) return false;
         sleep_until(std::min(deadline, clock_->now_ms() + kRetryMs));
     }
