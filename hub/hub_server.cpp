@@ -115,9 +115,9 @@ struct Hub::Unit {
 
 Hub::Hub(UnitsSetup setup, HubOptions options, QByteArray token, std::string program_dir, QObject* parent)
     : QObject(parent), setup_(std::move(setup)), options_(std::move(options)), token_(std::move(token)),
-      program_dir_(std::move(program_dir))
+      program_dir_(std::move(program_dir)), names_(resolution_names(program_dir_))
 {
-    for (const std::string& r : resolution_names(program_dir_)) resolutions_.append(QString::fromStdString(r));
+    for (const std::string& r : *names_) resolutions_.append(QString::fromStdString(r));
 }
 
 Hub::~Hub()
@@ -180,7 +180,7 @@ quint16 Hub::start()
         auto u = std::make_unique<Unit>();
         u->config = c;
         Unit* unit = u.get();
-        u->worker = new UnitWorker(c, program_dir_, setup_.poll_seconds, [this, unit](const QJsonObject& doc) {
+        u->worker = new UnitWorker(c, program_dir_, names_, setup_.poll_seconds, [this, unit](const QJsonObject& doc) {
             QMetaObject::invokeMethod(this, [this, unit, doc] { published(*unit, doc); }, Qt::QueuedConnection);
         });
         u->thread = new QThread;
@@ -224,7 +224,7 @@ void Hub::start_bridge()
     for (const UnitConfig& c : setup_.units) units.push_back({QString::fromStdString(c.id), QString::fromStdString(c.name)});
     QStringList resolutions;
     for (const QJsonValue& r : resolutions_) resolutions << r.toString();
-    bridge_ = new MqttBridge(*mqtt_, std::move(units), resolutions, program_dir_, [this](const QString& id, Job job) {
+    bridge_ = new MqttBridge(*mqtt_, std::move(units), resolutions, names_, [this](const QString& id, Job job) {
         Unit* unit = find(id);
         if (!unit) return MqttBridge::Queued::NoSuchUnit;
         return unit->worker->submit(std::move(job)) ? MqttBridge::Queued::Yes : MqttBridge::Queued::Full;
@@ -367,7 +367,7 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
     std::optional<Job> job;
     if (action == QLatin1String("run")) {
         QString error;
-        job = run_job(r.body, program_dir_, error);
+        job = run_job(r.body, names_, error);
         if (!job) return answer_error(ex, 400, error);
     } else {
         QJsonParseError pe;

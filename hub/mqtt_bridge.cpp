@@ -66,9 +66,9 @@ struct MqttBridge::Unit {
 };
 
 MqttBridge::MqttBridge(MqttSettings settings, std::vector<UnitInfo> units, QStringList resolutions,
-                       std::string program_dir, Submit submit, QObject* parent)
+                       ResolutionNames names, Submit submit, QObject* parent)
     : QObject(parent), settings_(std::move(settings)), resolutions_(std::move(resolutions)),
-      program_dir_(std::move(program_dir)), submit_(std::move(submit))
+      names_(std::move(names)), submit_(std::move(submit))
 {
     for (const UnitInfo& u : units) units_.push_back({u.id, u.name, {}});
     hub_id_ = QStringLiteral("tavrion_hub_") + QString(settings_.prefix).replace(QLatin1Char('/'), QLatin1Char('_'));
@@ -320,7 +320,7 @@ void MqttBridge::command(Unit& unit, const QStringList& path, const QByteArray& 
 void MqttBridge::submit(Unit& unit, const QByteArray& body, const QJsonValue& request_id)
 {
     QString error;
-    std::optional<Job> job = run_job(body, program_dir_, error);
+    std::optional<Job> job = run_job(body, names_, error);
     if (!job) return answer(unit.id, request_id, {400, {{"error", error}}});
     const QString id = unit.id;
     job->source = kMqttSource;

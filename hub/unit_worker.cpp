@@ -40,9 +40,9 @@ QString first_line(const std::string& text)
 
 } // namespace
 
-UnitWorker::UnitWorker(UnitConfig config, std::string program_dir, int poll_seconds,
+UnitWorker::UnitWorker(UnitConfig config, std::string program_dir, ResolutionNames names, int poll_seconds,
                        std::function<void(const QJsonObject&)> publish)
-    : config_(std::move(config)), program_dir_(std::move(program_dir)), poll_seconds_(poll_seconds),
+    : config_(std::move(config)), program_dir_(std::move(program_dir)), names_(std::move(names)), poll_seconds_(poll_seconds),
       publish_(std::move(publish))
 {
 }
@@ -252,7 +252,7 @@ void UnitWorker::pump()
 void UnitWorker::open_link()
 {
     set_link("connecting");
-    auto backend = std::make_unique<UnitBackend>(config_.link, program_dir_);
+    auto backend = std::make_unique<UnitBackend>(config_.link, program_dir_, names_);
     std::string error;
     if (!backend->open(error)) {
         problem_ = QString::fromStdString(error);

@@ -898,7 +898,8 @@ private slots:
         armed(hub_rig);
         const auto unit = tavrion::hub::UnitLink::tcp(QString("127.0.0.1:%1").arg(hub_rig.sim.tcp_port()).toStdString(), error);
         QVERIFY2(unit, error.c_str());
-        tavrion::hub::UnitBackend hub(*unit, hub_rig.folder.path().toStdString());
+        const std::string hub_dir = hub_rig.folder.path().toStdString();
+        tavrion::hub::UnitBackend hub(*unit, hub_dir, tavrion::hub::resolution_names(hub_dir));
         QVERIFY2(hub.open(error), error.c_str());
         std::vector<std::string> lines;
         for (const QString& c : commands) lines.push_back(c.toStdString());
