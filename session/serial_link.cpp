@@ -51,20 +51,12 @@ void DeviceSession::set_comm()
     reply_ok_ = false;
 }
 
-void DeviceSession::disconnect_serial()
+void DeviceSession::disconnect_serial(bool announce)
 {
     if (!serial_connected_) return;
-    emit serial_link_shown(false);
+    if (announce) emit serial_link_shown(false);
+    serial_connected_ = false; // before the close, which may tell of a lost device again
     MSComm1->close();
-    serial_connected_ = false;
-}
-
-void DeviceSession::release_serial()
-{
-    if (serial_connected_) {
-        serial_connected_ = false;
-        MSComm1->close();
-    }
 }
 
 void DeviceSession::close_serial_port()
