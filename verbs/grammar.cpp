@@ -244,7 +244,7 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
         if (ok) {
             const int p = index_in(arg1, kPictureNames);
             if (p < 0) ok = fail("picture: say brightness, contrast, saturation, hue or reset, not \"" + printable(w[1]) + "\"");
-            else v.code = code_text(kPictureCodes[std::size_t(p)]);
+            else v.code = kPictureCodes[std::size_t(p)];
             // Row 0 stands for "all".
             // Dual names its rows as its outputs (AL, AR, BL, BR): either name is taken, as by route.
             v.a = index_of(lower(w[2]), {"all", "a", "b", "c", "d"});
@@ -256,7 +256,7 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
         }
     } else if (verb == "bezel" && (arg1 == "h" || arg1 == "v")) {
         v.kind = VerbKind::BezelAmount;
-        v.code = code_text(arg1 == "h" ? Code::BEH : Code::BEV);
+        v.code = arg1 == "h" ? Code::BEH : Code::BEV;
         ok = arity(w, 2, "bezel h|v VALUE") && range(w[2], "bezel: VALUE", 0, kLargestBezel, v.a);
     } else if (verb == "bezel") {
         v.kind = VerbKind::BezelSwitch;

@@ -227,10 +227,10 @@ Outcome Runner::picture(const Verb& v)
         return Outcome::fail(kExitDevice, "the device is in " + mode_text(m) + " mode, where the picture rows are "
                                               + (m == 1 ? "all" : "A to D"));
     const int row = v.a == 0 ? 1 : v.a;
-    o = set(v.code + pad3(encode_picture_parameter(m, row, v.b)));
+    o = set(command_of(v.code, encode_picture_parameter(m, row, v.b)));
     if (!o.ok()) return o;
     for (std::size_t p = 0; p < 4; ++p)
-        if (v.code == code_text(kPictureCodes[p])) say(std::string(kPictureNames[p]) + " " + row_label(m, row) + ": " + std::to_string(v.b));
+        if (v.code == kPictureCodes[p]) say(std::string(kPictureNames[p]) + " " + row_label(m, row) + ": " + std::to_string(v.b));
     return o;
 }
 
@@ -441,8 +441,8 @@ Outcome Runner::exec(const Verb& v)
         return o;
     }
     case VerbKind::BezelAmount: {
-        const Outcome o = set(v.code + pad3(v.a));
-        if (o.ok()) say(std::string("bezel ") + (has_code(v.code, Code::BEH) ? "h" : "v") + ": " + std::to_string(v.a));
+        const Outcome o = set(command_of(v.code, v.a));
+        if (o.ok()) say(std::string("bezel ") + (v.code == Code::BEH ? "h" : "v") + ": " + std::to_string(v.a));
         return o;
     }
     case VerbKind::Lock:
