@@ -8,6 +8,7 @@
 // 20 event clients has a change; and the hub's idle CPU and memory with 8 and more units polled
 // every 10 s (its watchdog on, as the service runs it) with the time of a /metrics scrape; on an MQTT broker, a device's reply to the
 // message at a subscriber and the idle cost of 64 units. A program, not a test: it asserts no times.
+#include "protocol/command_catalogue.h"
 #include "verbs/runner.h"
 #include "verbs/session_device.h"
 #include "hub/mqtt_client.h"
@@ -41,6 +42,8 @@
 #include <vector>
 
 namespace {
+
+const QByteArray kVersionQuery = QByteArray::fromStdString(tavrion::query_of(tavrion::Code::VER));
 
 const QString kHub = QStringLiteral(TAVRION_PROGRAM_DIR "/tavrion-hub");
 QElapsedTimer g_clock;
@@ -385,7 +388,7 @@ std::vector<double> session_round_trips(quint16 port, int reps)
     std::vector<double> times;
     for (int i = 0; device && i < reps; ++i) {
         const double start = g_clock.nsecsElapsed() / 1e6;
-        device->ask("VER999");
+        device->ask(tavrion::query_of(tavrion::Code::VER));
         times.push_back(g_clock.nsecsElapsed() / 1e6 - start);
     }
     return times;
@@ -448,7 +451,7 @@ void exchange_timing(int reps, const QString& ctl)
             std::vector<double> one, full;
             for (int i = 0; i < reps; ++i) {
                 const double start = g_clock.nsecsElapsed() / 1e6;
-                device->ask("VER999");
+                device->ask(tavrion::query_of(tavrion::Code::VER));
                 one.push_back(g_clock.nsecsElapsed() / 1e6 - start);
             }
             for (int i = 0; i < std::max(5, reps / 10); ++i) {
@@ -483,7 +486,7 @@ void protocol_timing(int reps)
     std::vector<double> straight, idle_port, back_to_back, polled_port, session_port;
     {
         LineClient device(devices.port(3));
-        for (int i = 0; i < reps; ++i) straight.push_back(device.round_trip("VER999"));
+        for (int i = 0; i < reps; ++i) straight.push_back(device.round_trip(kVersionQuery));
     }
     const std::vector<double> session_straight = session_round_trips(devices.port(3), reps);
     {
@@ -494,18 +497,18 @@ void protocol_timing(int reps)
         // A command a few milliseconds after the last, as a controller sends them; and back to back,
         // where each waits for the session to end the exchange before (its last wait step).
         for (int i = 0; i < reps; ++i) {
-            idle_port.push_back(port.round_trip("VER999"));
+            idle_port.push_back(port.round_trip(kVersionQuery));
             QTest::qWait(5);
         }
-        for (int i = 0; i < reps; ++i) back_to_back.push_back(port.round_trip("VER999"));
+        for (int i = 0; i < reps; ++i) back_to_back.push_back(port.round_trip(kVersionQuery));
         session_port = session_round_trips(hub.protocol_port, reps);
         // The worst wait: a recall makes the hub read the whole state at once, and a second
         // client's command comes just behind the recall's answer.
         std::vector<double> behind;
         for (int i = 0; i < std::max(5, reps / 10); ++i) {
-            other.send("CAL001");
+            other.send(QByteArray::fromStdString(tavrion::command_of(tavrion::Code::CAL, 1)));
             other.wait_for(7);
-            behind.push_back(port.round_trip("VER999"));
+            behind.push_back(port.round_trip(kVersionQuery));
             QTest::qWait(50);
         }
         row("straight to the unit", straight);
@@ -522,7 +525,7 @@ void protocol_timing(int reps)
         wait_until([&] { return client.request("GET", "/api/units/u0").value("power") == "on"; }, 30000);
         LineClient port(hub.protocol_port);
         for (int i = 0; i < reps; ++i) {
-            polled_port.push_back(port.round_trip("VER999"));
+            polled_port.push_back(port.round_trip(kVersionQuery));
             QTest::qWait(7); // spread over the polls
         }
         row("through the port, polled every 1 s", polled_port);

@@ -5,6 +5,7 @@
 //
 // The simulator runs in a thread of its own, as a device would run beside the panel, so the CPU
 // figures of the panel's thread are the panel's alone; the process figures add the simulator.
+#include "protocol/command_catalogue.h"
 #include "session/clock.h"
 #include "support/test_access.h"
 #include "session/serial_port.h"
@@ -452,7 +453,7 @@ UnansweredResult measure_unanswered(Rig& rig, SimThread& sim, int reps)
     for (int i = 0; i < reps; ++i) {
         const quint64 steps0 = tavrion::SessionTestAccess::wait_step_count(w.session());
         const CpuMark a = cpu_mark();
-        w.session().send_command("VER999");
+        w.session().send_command(tavrion::query_of(tavrion::Code::VER));
         const CpuMark b = cpu_mark();
         u.steps = tavrion::SessionTestAccess::wait_step_count(w.session()) - steps0;
         u.wall_ms.push_back(ms(b.wall_ns - a.wall_ns));

@@ -1,6 +1,7 @@
 // Writes the seed corpus of the fuzz targets from the simulator's device model: the replies it
 // gives to a refresh-all in each display mode, the command lines the panel sends, and the two
 // files as the program writes and ships them. Usage: make_seeds <folder> (normally fuzz/corpus).
+#include "protocol/command_catalogue.h"
 #include "protocol/picture_codec.h"
 #include "sim/device_model.h"
 
@@ -39,10 +40,10 @@ std::vector<std::string> refresh_commands(int mode)
         c.push_back("INP999");
     }
     if (mode == 1) {
-        for (const char* p : tavrion::kPictureCodes) c.push_back(std::string(p) + "999");
+        for (tavrion::Code p : tavrion::kPictureCodes) c.push_back(tavrion::query_of(p));
     } else {
         for (int row = 1; row <= 4; ++row)
-            for (const char* p : tavrion::kPictureCodes) c.push_back(p + std::to_string(990 + row));
+            for (tavrion::Code p : tavrion::kPictureCodes) c.push_back(tavrion::command_of(p, 990 + row));
     }
     return c;
 }

@@ -4,6 +4,7 @@
 #include "hub/hub_log.h"
 
 #include "hub/unit_worker.h"
+#include "protocol/command_catalogue.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -37,11 +38,12 @@ QString rotated(const QString& path, int n) { return path + QLatin1Char('.') + Q
 bool reads_only(const std::string& line)
 {
     if (line.size() != 6) return false;
-    const std::string code = line.substr(0, 3), p = line.substr(3);
-    if (code == "EIP" || code == "EMK" || code == "EGW") return true;
+    const CommandRow* row = find_row(line);
+    if (!row) return false;
+    if (network_query(line) || maximum_query(line)) return true;
+    const std::string p = line.substr(3);
     if (p == "999") return true;
-    const bool picture = code == "BRI" || code == "CON" || code == "HUE" || code == "SAT";
-    return picture && p >= "991" && p <= "994";
+    return row->picture >= 0 && p >= "991" && p <= "994"; // one window's picture value
 }
 
 // A verb that only reads: the status, the version, or a query sent as it is.
@@ -292,10 +294,9 @@ std::optional<AuditEntry> audit_device_change(const QString& unit, const QJsonOb
 
 bool is_command_code(const QString& code)
 {
-    static const QStringList codes{"AUA", "AUB", "AUD", "AUE", "BEH", "BEV", "BEZ", "BRI", "CAL", "CON", "EGW",
-                                   "EIP", "EMK", "HUE", "INP", "LCK", "MND", "MNE", "MNL", "MNO", "MNR", "MNU",
-                                   "MNX", "MOD", "OUT", "PWR", "RES", "RST", "SAT", "SAV", "VER"};
-    return codes.contains(code);
+    const std::string text = code.toStdString();
+    const CommandRow* row = text.size() == 3 ? find_row(text) : nullptr;
+    return row && row->sent;
 }
 
 bool guard_refuses(const std::vector<std::string>& refused, const std::string& line)

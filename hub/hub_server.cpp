@@ -133,10 +133,10 @@ struct Hub::Unit {
 
 Hub::Hub(UnitsSetup setup, HubOptions options, QByteArray token, std::string program_dir, QObject* parent)
     : QObject(parent), setup_(std::move(setup)), options_(std::move(options)), token_(std::move(token)),
-      program_dir_(std::move(program_dir)), audit_(std::make_shared<AuditTrail>(options_.audit_file))
+      program_dir_(std::move(program_dir)), names_(resolution_names(program_dir_)),
+      audit_(std::make_shared<AuditTrail>(options_.audit_file))
 {
-    resolution_names_ = resolution_names(program_dir_);
-    for (const std::string& r : resolution_names_) resolutions_.append(QString::fromStdString(r));
+    for (const std::string& r : *names_) resolutions_.append(QString::fromStdString(r));
 }
 
 Hub::~Hub()
@@ -199,7 +199,7 @@ quint16 Hub::start()
         auto u = std::make_unique<Unit>();
         u->config = c;
         Unit* unit = u.get();
-        u->worker = new UnitWorker(c, program_dir_, setup_.poll_seconds, [this, unit](const UnitState& state) {
+        u->worker = new UnitWorker(c, program_dir_, names_, setup_.poll_seconds, [this, unit](const UnitState& state) {
             QMetaObject::invokeMethod(this, [this, unit, state] { published(*unit, state); }, Qt::QueuedConnection);
         });
         u->thread = new QThread;
@@ -246,7 +246,7 @@ void Hub::start_bridge()
     for (const UnitConfig& c : setup_.units) units.push_back({QString::fromStdString(c.id), QString::fromStdString(c.name)});
     QStringList resolutions;
     for (const QJsonValue& r : resolutions_) resolutions << r.toString();
-    bridge_ = new MqttBridge(*mqtt_, std::move(units), resolutions, program_dir_, [this](const QString& id, Job job) {
+    bridge_ = new MqttBridge(*mqtt_, std::move(units), resolutions, names_, [this](const QString& id, Job job) {
         Unit* unit = find(id);
         if (!unit) return MqttBridge::Queued::NoSuchUnit;
         return unit->worker->submit(std::move(job)) ? MqttBridge::Queued::Yes : MqttBridge::Queued::Full;
@@ -394,7 +394,7 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
     std::optional<Job> job;
     if (action == QLatin1String("run")) {
         QString error;
-        job = run_job(r.body, program_dir_, error);
+        job = run_job(r.body, names_, error);
         if (!job) return answer_error(ex, 400, error);
     } else {
         QJsonParseError pe;
@@ -412,7 +412,7 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
     job->who = QStringLiteral("admin (%1)").arg(r.client);
     job->done = [this, ex](JobResult result) {
         QMetaObject::invokeMethod(this, [this, ex, result] {
-            answer_json(ex, http_status(result.outcome), job_json(result, &resolution_names_));
+            answer_json(ex, http_status(result.outcome), job_json(result, names_.get()));
         }, Qt::QueuedConnection);
     };
     if (!unit->worker->submit(std::move(*job)))
@@ -447,7 +447,7 @@ void Hub::answer_audit(const HttpRequest& r, const ExchangePtr& ex)
 void Hub::published(Unit& unit, const UnitState& state)
 {
     unit.state = state;
-    unit.document = unit_json(state, &resolution_names_);
+    unit.document = unit_json(state, names_.get());
     if (bridge_) bridge_->unit_changed(state);
     const QByteArray event = "data: " + compact(unit.document) + "\n\n";
     auto& s = unit.streams;

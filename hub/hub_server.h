@@ -63,7 +63,7 @@ private:
     HubOptions options_;
     QByteArray token_;
     std::string program_dir_;
-    std::vector<std::string> resolution_names_; // output_reso.txt, read once
+    ResolutionNames names_; // output_reso.txt, read once and handed to the units and the checks
     QJsonArray resolutions_;
     std::unique_ptr<HostRules> hosts_;
     HttpFront* front_ = nullptr;

@@ -2,6 +2,7 @@
 #include "hub/mqtt_bridge.h"
 #include "hub/hub_log.h"
 
+#include "protocol/command_catalogue.h"
 #include "hub/mqtt_client.h"
 #include "hub/run_request.h"
 
@@ -66,12 +67,11 @@ struct MqttBridge::Unit {
 };
 
 MqttBridge::MqttBridge(MqttSettings settings, std::vector<UnitInfo> units, QStringList resolutions,
-                       std::string program_dir, Submit submit, QObject* parent)
+                       ResolutionNames names, Submit submit, QObject* parent)
     : QObject(parent), settings_(std::move(settings)), resolutions_(std::move(resolutions)),
-      program_dir_(std::move(program_dir)), submit_(std::move(submit))
+      names_(std::move(names)), submit_(std::move(submit))
 {
     for (const UnitInfo& u : units) units_.push_back({u.id, u.name, {}});
-    for (const QString& r : resolutions_) resolution_names_.push_back(r.toStdString());
     hub_id_ = QStringLiteral("tavrion_hub_") + QString(settings_.prefix).replace(QLatin1Char('/'), QLatin1Char('_'));
 }
 
@@ -185,8 +185,8 @@ void MqttBridge::publish_unit(Unit& u)
     if (!u.state) return; // the unit's thread has not told its first state yet
     const UnitState& state = *u.state;
     put(topic(u, QStringLiteral("availability")), state.link == LinkState::Up ? "online" : "offline");
-    put(topic(u, QStringLiteral("state")), compact(unit_json(state, &resolution_names_)));
-    const verbs::StatusWords w = state.status ? verbs::status_words(*state.status, &resolution_names_) : verbs::StatusWords{};
+    put(topic(u, QStringLiteral("state")), compact(unit_json(state, names_.get())));
+    const verbs::StatusWords w = state.status ? verbs::status_words(*state.status, names_.get()) : verbs::StatusWords{};
     const std::pair<const char*, const std::string*> simple[] = {
         {"power", &w.power}, {"mode", &w.mode}, {"lock", &w.lock}, {"mute", &w.mute}, {"resolution", &w.resolution},
     };
@@ -237,7 +237,8 @@ void MqttBridge::publish_discovery(const Unit& u, const verbs::StatusWords& w)
     };
     toggle("power", "Power", "power", "on", "standby");
     toggle("lock", "Panel lock", "lock", "on", "off");
-    toggle("sound", "Sound", "mute", "off", "on"); // sound on is mute off
+    const auto mute_text = [](bool audio_on) { return muted_when_audio(audio_on) ? "on" : "off"; };
+    toggle("sound", "Sound", "mute", mute_text(true), mute_text(false));
     for (int n = 1; n <= 4; ++n)
         send("button", QStringLiteral("preset_%1").arg(n),
              {{"name", QStringLiteral("Recall preset %1").arg(n)},
@@ -311,7 +312,7 @@ void MqttBridge::command(Unit& unit, const QStringList& path, const QByteArray& 
 void MqttBridge::submit(Unit& unit, const QByteArray& body, const QJsonValue& request_id, const QString& topic)
 {
     QString error;
-    std::optional<Job> job = run_job(body, program_dir_, error);
+    std::optional<Job> job = run_job(body, names_, error);
     if (!job) return answer(unit.id, request_id, 400, {{"error", error}});
     const QString id = unit.id;
     job->source = kMqttSource;
@@ -332,7 +333,7 @@ void MqttBridge::submit(Unit& unit, const QByteArray& body, const QJsonValue& re
 
 void MqttBridge::answer(const QString& unit_id, const QJsonValue& request_id, const JobResult& result)
 {
-    answer(unit_id, request_id, result_status(result.outcome), job_json(result, &resolution_names_));
+    answer(unit_id, request_id, result_status(result.outcome), job_json(result, names_.get()));
 }
 
 // The run's answer as POST /run gives it, with the request's id and the HTTP status. Not retained,

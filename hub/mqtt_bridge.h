@@ -31,7 +31,7 @@ public:
     // Hands a checked job to the unit `id`.
     using Submit = std::function<Queued(const QString& id, Job job)>;
 
-    MqttBridge(MqttSettings settings, std::vector<UnitInfo> units, QStringList resolutions, std::string program_dir,
+    MqttBridge(MqttSettings settings, std::vector<UnitInfo> units, QStringList resolutions, ResolutionNames names,
                Submit submit, QObject* parent = nullptr);
     ~MqttBridge() override;
 
@@ -64,8 +64,7 @@ private:
     MqttSettings settings_;
     std::vector<Unit> units_;
     QStringList resolutions_;
-    std::vector<std::string> resolution_names_; // the same, for the units' documents
-    std::string program_dir_;
+    ResolutionNames names_; // for the checks of a run request
     Submit submit_;
     MqttClient* client_ = nullptr;
     QString hub_id_;

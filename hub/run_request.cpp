@@ -7,7 +7,7 @@
 
 namespace tavrion::hub {
 
-std::optional<Job> run_job(const QByteArray& body, const std::string& program_dir, QString& error)
+std::optional<Job> run_job(const QByteArray& body, const ResolutionNames& names, QString& error)
 {
     QJsonParseError pe;
     const QJsonDocument doc = QJsonDocument::fromJson(body, &pe);
@@ -29,7 +29,7 @@ std::optional<Job> run_job(const QByteArray& body, const std::string& program_di
         }
         job.commands.push_back(c.toString().toStdString());
     }
-    const std::string why = check_commands(job.commands, program_dir);
+    const std::string why = check_commands(job.commands, names);
     if (!why.empty()) {
         error = QString::fromStdString(why);
         return std::nullopt;

@@ -16,6 +16,6 @@ constexpr int kMaxCommands = 64;
 
 // The job for `{"commands": [...], "if_version": N}`, its `done` left for the caller; nothing,
 // with `error` (the answer's text), when the body is refused.
-std::optional<Job> run_job(const QByteArray& body, const std::string& program_dir, QString& error);
+std::optional<Job> run_job(const QByteArray& body, const ResolutionNames& names, QString& error);
 
 } // namespace tavrion::hub

@@ -2,6 +2,7 @@
 // and status reading as the command-line tool, taken as typed values.
 #include "hub/unit_backend.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
 #include "verbs/device_status.h"
@@ -172,13 +173,13 @@ std::optional<UnitLink> UnitLink::from_settings(const std::string& program_dir, 
     return UnitLink(std::move(*target));
 }
 
-std::string check_commands(const std::vector<std::string>& commands, const std::string& program_dir)
+std::string check_commands(const std::vector<std::string>& commands, const ResolutionNames& names)
 {
-    const std::vector<std::string> names = resolution_names(program_dir);
+    const std::vector<std::string>* list = names && !names->empty() ? names.get() : nullptr;
     if (commands.empty()) return "no commands given";
     for (std::size_t i = 0; i < commands.size(); ++i) {
         std::string error;
-        if (!parse_line(commands[i], names.empty() ? nullptr : &names, error))
+        if (!parse_line(commands[i], list, error))
             return "command " + std::to_string(i + 1) + " (" + verbs::printable(commands[i]) + "): " + error;
     }
     return {};
@@ -191,15 +192,16 @@ std::string check_backup(const std::string& json)
     return {};
 }
 
-std::vector<std::string> resolution_names(const std::string& program_dir)
+ResolutionNames resolution_names(const std::string& program_dir)
 {
-    return verbs::resolution_list(program_dir).value_or(std::vector<std::string>{});
+    return std::make_shared<const std::vector<std::string>>(
+        verbs::resolution_list(program_dir).value_or(std::vector<std::string>{}));
 }
 
 struct UnitBackend::Impl {
     UnitLink link;
     std::string program_dir;
-    std::vector<std::string> resolutions;
+    ResolutionNames resolutions;
     std::unique_ptr<verbs::SessionDevice> device;
     std::function<void()> link_down;
     std::function<void()> reported;
@@ -213,7 +215,7 @@ struct UnitBackend::Impl {
     std::function<void()> restarted;
     std::shared_ptr<UnitStats> stats;
 
-    const std::vector<std::string>* names() const { return resolutions.empty() ? nullptr : &resolutions; }
+    const std::vector<std::string>* names() const { return resolutions && !resolutions->empty() ? resolutions.get() : nullptr; }
 
     verbs::VerbResult carry_out(const verbs::Verb& verb, int wait_ready = 0)
     {
@@ -240,11 +242,11 @@ struct UnitBackend::Impl {
     }
 };
 
-UnitBackend::UnitBackend(UnitLink link, std::string program_dir) : d_(std::make_unique<Impl>())
+UnitBackend::UnitBackend(UnitLink link, std::string program_dir, ResolutionNames names) : d_(std::make_unique<Impl>())
 {
     d_->link = std::move(link);
     d_->program_dir = std::move(program_dir);
-    d_->resolutions = resolution_names(d_->program_dir);
+    d_->resolutions = std::move(names);
 }
 
 UnitBackend::~UnitBackend() = default;

@@ -44,17 +44,20 @@ private:
     verbs::LinkTarget target_;
 };
 
+// The entries of output_reso.txt beside the program (empty when it cannot be read), read once by
+// the hub and shared, read-only, with every unit and request.
+using ResolutionNames = std::shared_ptr<const std::vector<std::string>>;
+ResolutionNames resolution_names(const std::string& program_dir);
+
 // A list of verbs checked whole: every line parses and none names a file on this machine.
 // Empty when they are fine; otherwise what is wrong, naming the command.
-std::string check_commands(const std::vector<std::string>& commands, const std::string& program_dir);
+std::string check_commands(const std::vector<std::string>& commands, const ResolutionNames& names);
 // Empty when `json` is a backup that restore can put back; otherwise why not.
 std::string check_backup(const std::string& json);
-// The entries of output_reso.txt beside the program (empty when it cannot be read).
-std::vector<std::string> resolution_names(const std::string& program_dir);
 
 class UnitBackend {
 public:
-    UnitBackend(UnitLink link, std::string program_dir);
+    UnitBackend(UnitLink link, std::string program_dir, ResolutionNames names);
     ~UnitBackend();
     UnitBackend(const UnitBackend&) = delete;
     UnitBackend& operator=(const UnitBackend&) = delete;

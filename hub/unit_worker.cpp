@@ -29,9 +29,9 @@ std::string first_line(const std::string& text)
 
 } // namespace
 
-UnitWorker::UnitWorker(UnitConfig config, std::string program_dir, int poll_seconds,
+UnitWorker::UnitWorker(UnitConfig config, std::string program_dir, ResolutionNames names, int poll_seconds,
                        std::function<void(const UnitState&)> publish)
-    : config_(std::move(config)), program_dir_(std::move(program_dir)), poll_seconds_(poll_seconds),
+    : config_(std::move(config)), program_dir_(std::move(program_dir)), names_(std::move(names)), poll_seconds_(poll_seconds),
       publish_(std::move(publish))
 {
 }
@@ -269,7 +269,7 @@ void UnitWorker::pump()
 void UnitWorker::open_link()
 {
     set_link(LinkState::Connecting);
-    auto backend = std::make_unique<UnitBackend>(config_.link, program_dir_);
+    auto backend = std::make_unique<UnitBackend>(config_.link, program_dir_, names_);
     std::string error;
     if (!backend->open(error)) {
         problem_ = error;

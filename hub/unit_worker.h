@@ -80,7 +80,7 @@ class UnitWorker : public QObject {
     Q_OBJECT
 public:
     // `publish` is called in the unit's thread with the unit's state after every change.
-    UnitWorker(UnitConfig config, std::string program_dir, int poll_seconds,
+    UnitWorker(UnitConfig config, std::string program_dir, ResolutionNames names, int poll_seconds,
                std::function<void(const UnitState&)> publish);
     ~UnitWorker() override;
 
@@ -128,6 +128,7 @@ private:
 
     UnitConfig config_;
     std::string program_dir_;
+    ResolutionNames names_; // output_reso.txt, read once by the hub
     int poll_seconds_;
     std::function<void(const UnitState&)> publish_;
 

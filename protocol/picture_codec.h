@@ -7,8 +7,6 @@
 
 namespace tavrion {
 
-// The picture properties in the order the window queries them: brightness, contrast, hue, saturation.
-inline constexpr const char* kPictureCodes[] = {"BRI", "CON", "HUE", "SAT"};
 constexpr int kPictureRows = 4;
 constexpr int kPictureMax = 100; // slider range is 0..100
 constexpr int kPictureRowStride = 200;

@@ -1,6 +1,7 @@
 // Decodes the device's replies once, for every view of the device.
 #include "session/device_model.h"
 
+#include "protocol/command_catalogue.h"
 #include "protocol/picture_codec.h"
 #include "protocol/protocol.h"
 
@@ -11,24 +12,24 @@ DeviceModel::DeviceModel(QObject* parent) : QObject(parent) {}
 // Each code the model decodes, with the member that reads it: the one table of what the model
 // takes, from which reply_codes() is derived.
 struct DeviceModel::Decoder {
-    const char* code;
+    Code code;
     void (DeviceModel::*read)(const std::string& code, const std::string& reply);
 };
 
 const std::vector<DeviceModel::Decoder>& DeviceModel::decoders()
 {
     static const std::vector<Decoder> table{
-        {"AUA", &DeviceModel::read_dual_audio}, {"AUB", &DeviceModel::read_dual_audio},
-        {"AUD", &DeviceModel::read_audio},      {"AUE", &DeviceModel::read_edid},
-        {"BEH", &DeviceModel::read_bezel},      {"BEV", &DeviceModel::read_bezel},
-        {"BEZ", &DeviceModel::read_bezel_switch}, {"BRI", &DeviceModel::read_picture},
-        {"CAL", &DeviceModel::read_event},      {"CON", &DeviceModel::read_picture},
-        {"HUE", &DeviceModel::read_picture},    {"INP", &DeviceModel::read_input},
-        {"LCK", &DeviceModel::read_switch},     {"MOD", &DeviceModel::read_mode},
-        {"OUT", &DeviceModel::read_output},     {"PWR", &DeviceModel::read_switch},
-        {"RES", &DeviceModel::read_resolution}, {"RST", &DeviceModel::read_event},
-        {"SAT", &DeviceModel::read_picture},    {"SAV", &DeviceModel::read_event},
-        {"VER", &DeviceModel::read_firmware},
+        {Code::AUA, &DeviceModel::read_dual_audio}, {Code::AUB, &DeviceModel::read_dual_audio},
+        {Code::AUD, &DeviceModel::read_audio},      {Code::AUE, &DeviceModel::read_edid},
+        {Code::BEH, &DeviceModel::read_bezel},      {Code::BEV, &DeviceModel::read_bezel},
+        {Code::BEZ, &DeviceModel::read_bezel_switch}, {Code::BRI, &DeviceModel::read_picture},
+        {Code::CAL, &DeviceModel::read_event},      {Code::CON, &DeviceModel::read_picture},
+        {Code::HUE, &DeviceModel::read_picture},    {Code::INP, &DeviceModel::read_input},
+        {Code::LCK, &DeviceModel::read_switch},     {Code::MOD, &DeviceModel::read_mode},
+        {Code::OUT, &DeviceModel::read_output},     {Code::PWR, &DeviceModel::read_switch},
+        {Code::RES, &DeviceModel::read_resolution}, {Code::RST, &DeviceModel::read_event},
+        {Code::SAT, &DeviceModel::read_picture},    {Code::SAV, &DeviceModel::read_event},
+        {Code::VER, &DeviceModel::read_firmware},
     };
     return table;
 }
@@ -37,7 +38,7 @@ const std::vector<std::string>& DeviceModel::reply_codes()
 {
     static const std::vector<std::string> codes = [] {
         std::vector<std::string> c;
-        for (const Decoder& d : decoders()) c.push_back(d.code);
+        for (const Decoder& d : decoders()) c.push_back(code_text(d.code));
         return c;
     }();
     return codes;
@@ -51,38 +52,16 @@ void DeviceModel::reset()
     bezel_max_pending_ = false;
 }
 
-namespace {
-bool is_maximum_query(const std::string& command) { return command == "BEH998" || command == "BEV998"; }
-} // namespace
-
 void DeviceModel::expect_answer_to(const std::string& command)
 {
-    if (is_maximum_query(command)) bezel_max_pending_ = true;
+    if (maximum_query(command)) bezel_max_pending_ = true;
 }
 
 void DeviceModel::exchange_ended(const std::string& command, const Exchange& exchange)
 {
-    if (!is_maximum_query(command)) return;
+    if (!maximum_query(command)) return;
     const bool replied = !exchange.reply.empty() && exchange.kind != Exchange::Kind::Unreadable;
     if (replied) bezel_max_pending_ = false;
-}
-
-bool DeviceModel::confirms(const std::string& command, const std::string& reply)
-{
-    const std::string code = command.substr(0, 3);
-    if (code.rfind("MN", 0) == 0) return true;
-    const int asked = std::stoi(command.substr(3));
-    if (code == "LCK" || code == "PWR" || code == "AUD") return (reply_last_digit(reply) > 0) == (asked != 0);
-    if (code == "RES") return reply_last_two(reply) == asked;
-    if (code == "BEH" || code == "BEV" || picture_property(code)) return reply_last_three(reply) == asked;
-    return reply_last_digit(reply) == asked % 10;
-}
-
-std::optional<int> picture_property(const std::string& code)
-{
-    for (int p = 0; p < 4; ++p)
-        if (code == kPictureCodes[p]) return p;
-    return std::nullopt;
 }
 
 void DeviceModel::take(const std::string& reply)
@@ -90,7 +69,7 @@ void DeviceModel::take(const std::string& reply)
     emit accepted(reply);
     const std::string code = reply_code(reply);
     for (const Decoder& d : decoders())
-        if (code == d.code) return (this->*d.read)(code, reply);
+        if (has_code(code, d.code)) return (this->*d.read)(code, reply);
 }
 
 void DeviceModel::read_firmware(const std::string&, const std::string& reply)
@@ -106,8 +85,8 @@ void DeviceModel::read_switch(const std::string& code, const std::string& reply)
 {
     const int d = reply_last_digit(reply);
     if (d < 0) return;
-    (code == "PWR" ? state_.power_on : state_.locked) = d != 0;
-    if (code == "PWR") emit power_reported(d != 0);
+    (has_code(code, Code::PWR) ? state_.power_on : state_.locked) = d != 0;
+    if (has_code(code, Code::PWR)) emit power_reported(d != 0);
     else emit lock_reported(d != 0);
 }
 
@@ -143,7 +122,7 @@ void DeviceModel::read_bezel(const std::string& code, const std::string& reply)
     const int p = reply_last_three(reply);
     // Above the largest amount: nothing changes, not even a pending maximum.
     if (p < 0 || p > kLargestBezel) return;
-    const bool h = code == "BEH";
+    const bool h = has_code(code, Code::BEH);
     if (bezel_max_pending_) {
         (h ? state_.bezel_h_max : state_.bezel_v_max) = p;
         bezel_max_pending_ = false;
@@ -174,8 +153,8 @@ void DeviceModel::read_dual_audio(const std::string& code, const std::string& re
 {
     const int d = reply_last_digit(reply);
     if (d != 1 && d != 2) return;
-    (code == "AUA" ? state_.dual_a : state_.dual_b) = d;
-    emit dual_audio_reported(code == "AUA" ? 1 : 2, d);
+    (has_code(code, Code::AUA) ? state_.dual_a : state_.dual_b) = d;
+    emit dual_audio_reported(has_code(code, Code::AUA) ? 1 : 2, d);
 }
 
 void DeviceModel::read_audio(const std::string&, const std::string& reply)
@@ -200,8 +179,8 @@ void DeviceModel::read_resolution(const std::string&, const std::string& reply)
 void DeviceModel::read_event(const std::string& code, const std::string& reply)
 {
     const int d = reply_last_digit(reply);
-    if (code == "CAL") emit preset_recalled(d);
-    else if (code == "SAV") emit preset_saved(d);
+    if (has_code(code, Code::CAL)) emit preset_recalled(d);
+    else if (has_code(code, Code::SAV)) emit preset_saved(d);
     else emit reset_reported(d);
 }
 
@@ -217,7 +196,7 @@ void DeviceModel::read_picture(const std::string& code, const std::string& reply
 void DeviceModel::take_network(const std::string& command, const std::string& answer)
 {
     const std::string code = reply_code(command);
-    const int setting = code == "EIP" ? kAddress : code == "EMK" ? kMask : kGateway;
+    const int setting = has_code(code, Code::EIP) ? kAddress : has_code(code, Code::EMK) ? kMask : kGateway;
     (setting == kAddress ? state_.ip : setting == kMask ? state_.mask : state_.gateway) = answer;
     emit network_reported(setting, answer);
 }

@@ -4,6 +4,7 @@
 // reads a raw reply. No widgets.
 #pragma once
 
+#include "protocol/command_catalogue.h"
 #include "protocol/picture_codec.h"
 #include "session/exchange.h"
 
@@ -16,16 +17,13 @@
 
 namespace tavrion {
 
-// The picture properties in the order of kPictureCodes (protocol/picture_codec.h).
+// The picture properties in the order of kPictureCodes (protocol/command_catalogue.h).
 enum PictureProperty : int { kBrightness = 0, kContrast = 1, kHue = 2, kSaturation = 3 };
-// The property a picture code names; nothing for any other code.
-std::optional<int> picture_property(const std::string& code);
 // The two bezel axes: BEH and BEV.
 enum BezelAxis : int { kBezelH = 0, kBezelV = 1 };
 // The three answers of "Get IP": EIP, EMK, EGW.
 enum NetworkSetting : int { kAddress = 0, kMask = 1, kGateway = 2 };
 
-constexpr int kLargestBezel = 254; // larger BEH/BEV numbers are not an amount
 
 // What the device last reported; every value is empty until a reply reported it.
 struct ReportedDevice {
@@ -66,9 +64,6 @@ public:
     // maximum); silence keeps it for the late answer.
     void expect_answer_to(const std::string& command);
     void exchange_ended(const std::string& command, const Exchange& exchange);
-    // Whether `reply`, read as take() reads its code, reports the value the set command `command`
-    // asked for (menu keys are only acknowledged).
-    static bool confirms(const std::string& command, const std::string& reply);
     // Back to the start: nothing reported, Matrix, output A, no maximum pending.
     void reset();
 

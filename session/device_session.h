@@ -94,8 +94,9 @@ public:
     void set_comm();            // (re)opens COM com_port(); "COM n: Fail !" when it cannot
     // Start-up's last step: the receiver takes what the device sends from now on.
     void start_receiving() { set_tim_rx_enabled(true); }
-    void disconnect_serial();   // closes an open port (Disconnect, a vanished device)
-    void release_serial();      // the Ethernet link takes over: closes the port without a word
+    // Closes an open port (Disconnect, a vanished device); `announce` false when the Ethernet link
+    // takes over, which closes the port without a word.
+    void disconnect_serial(bool announce = true);
     void close_serial_port();   // shutdown: the port only
     // One query of "Get IP" (EIP999, EMK999 or EGW999): sent without a transaction, then up to 51
     // wait steps for its 16-character answer, which is taken out of the receive buffer and into

@@ -2,6 +2,7 @@
 // socket's own news), assemble replies from the socket, end the session on EXT.
 #include "session/device_session.h"
 
+#include "protocol/command_catalogue.h"
 #include "protocol/protocol.h"
 #include "session/tcp_client.h"
 
@@ -103,7 +104,7 @@ void DeviceSession::wsk_client_DataArrival()
         reply_ok_ = true;
         if (cmd_busy_) return; // left for the waiting transaction
         const std::string code = reply_code(reply_text_);
-        if (!router_.dispatch(code, true) && code != "ERR") reply_ok_ = false;
+        if (!router_.dispatch(code, true) && !has_code(code, Code::ERR)) reply_ok_ = false;
     }
     rx_count_ = 0;
     reply_text_.clear();

@@ -1,6 +1,7 @@
 // The read sequences of the window and tavrion-ctl, written once.
 #include "session/read_sequences.h"
 
+#include "protocol/command_catalogue.h"
 #include "protocol/picture_codec.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
@@ -15,30 +16,35 @@ Ask ask_session(DeviceSession& session)
     };
 }
 
+Exchange send_awaiting_late_reply(DeviceSession& session, const std::string& command)
+{
+    const Exchange first = session.send_command(command);
+    return late_reply(command) ? session.await_late_reply(command, first) : first;
+}
+
 bool read_routing_map(const Ask& ask)
 {
     for (int n = 1; n <= 4; ++n) {
-        if (!ask("OUT" + pad3(n))) return false;
-        if (!ask("INP999")) return false;
+        if (!ask(command_of(Code::OUT, n))) return false;
+        if (!ask(query_of(Code::INP))) return false;
     }
     return true;
 }
 
 void read_picture(const DeviceModel& model, const Ask& ask)
 {
-    const auto& codes = kPictureCodes;
     const int mode = model.display_mode();
     if (mode == 1) {
-        for (const char* code : codes)
-            if (!ask(std::string(code) + "999")) return;
+        for (Code code : kPictureCodes)
+            if (!ask(query_of(code))) return;
         return;
     }
     if (mode != 2 && mode != 3) return;
     for (int row = 1; row <= kPictureRows; ++row) {
-        const std::string q = pad3(picture_query_parameter(mode, row));
-        for (const char* code : codes) {
+        const int q = picture_query_parameter(mode, row);
+        for (Code code : kPictureCodes) {
             // A missing saturation answer does not stop the next row; the others end the refresh.
-            if (!ask(code + q) && std::string(code) != "SAT") return;
+            if (!ask(command_of(code, q)) && code != Code::SAT) return;
         }
     }
 }
@@ -47,7 +53,7 @@ void reread_after_mode(int mode, const DeviceModel& model, const Ask& ask)
 {
     if (mode != 3) {
         if (read_routing_map(ask)) read_picture(model, ask);
-    } else if (ask("OUT001") && ask("INP999")) {
+    } else if (ask(command_of(Code::OUT, 1)) && ask(query_of(Code::INP))) {
         // No map in a video wall: only output 1 and its input are read.
         read_picture(model, ask);
     }
@@ -55,26 +61,26 @@ void reread_after_mode(int mode, const DeviceModel& model, const Ask& ask)
 
 bool refresh_device(const DeviceModel& model, const Ask& ask)
 {
-    if (!ask("VER999")) return false;
-    for (const char* q : {"AUA999", "AUB999", "AUD999", "AUE999", "BEH999", "BEV999", "BEZ999"})
-        if (!ask(q)) return false;
+    if (!ask(query_of(Code::VER))) return false;
+    for (Code c : {Code::AUA, Code::AUB, Code::AUD, Code::AUE, Code::BEH, Code::BEV, Code::BEZ})
+        if (!ask(query_of(c))) return false;
     // The answers to these are the sliders' maximums; the model knows them by their command.
-    for (const char* q : {"BEH998", "BEV998"})
-        if (!ask(q)) return false;
-    for (const char* q : {"LCK999", "PWR999", "RES999", "MOD999"})
-        if (!ask(q)) return false;
+    for (Code c : {Code::BEH, Code::BEV})
+        if (!ask(command_of(c, kLargestQuery))) return false;
+    for (Code c : {Code::LCK, Code::PWR, Code::RES, Code::MOD})
+        if (!ask(query_of(c))) return false;
     // A video wall has no current output of its own to ask for; the mode is the one MOD999 just
     // reported.
-    if (model.display_mode() != 3 && !ask("OUT999")) return false;
-    ask("INP999"); // the map is read whatever this answer was
+    if (model.display_mode() != 3 && !ask(query_of(Code::OUT))) return false;
+    ask(query_of(Code::INP)); // the map is read whatever this answer was
     read_routing_map(ask);
     return true;
 }
 
 std::optional<std::string> read_network(const NetworkQueryFn& query)
 {
-    for (const char* q : {"EIP999", "EMK999", "EGW999"})
-        if (!query(q)) return std::string(q); // the first unanswered query ends the sequence
+    for (Code c : {Code::EIP, Code::EMK, Code::EGW})
+        if (!query(query_of(c))) return query_of(c); // the first unanswered query ends the sequence
     return std::nullopt;
 }
 

@@ -5,6 +5,8 @@
 // right after the reply that changed it.
 #pragma once
 
+#include "session/exchange.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -20,6 +22,10 @@ using NetworkQueryFn = std::function<bool(const std::string& command)>;
 
 // The window's transaction: send_command; the sequence goes on after an answer or a refusal.
 Ask ask_session(DeviceSession& session);
+
+// send_command, followed by the late-reply waits for a command whose answer may come late (the
+// mode and preset commands): what the exchange came to.
+Exchange send_awaiting_late_reply(DeviceSession& session, const std::string& command);
 
 // OUT001/INP999 to OUT004/INP999; false at the first command left unanswered.
 bool read_routing_map(const Ask& ask);

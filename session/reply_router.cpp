@@ -1,5 +1,7 @@
 #include "session/reply_router.h"
 
+#include "protocol/command_catalogue.h"
+
 #include <QtGlobal>
 
 namespace tavrion {
@@ -13,7 +15,7 @@ void ReplyRouter::add(const std::string& code, Handler handler)
 
 bool ReplyRouter::dispatch(const std::string& code, bool from_tcp_receiver)
 {
-    if (code == "EXT" && !from_tcp_receiver) return false;
+    if (has_code(code, Code::EXT) && !from_tcp_receiver) return false;
     const auto it = handlers_.find(code);
     if (it == handlers_.end()) return false;
     if (on_dispatch_) on_dispatch_(code);

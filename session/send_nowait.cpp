@@ -2,6 +2,7 @@
 // answer when it comes.
 #include "session/device_session.h"
 
+#include "protocol/command_catalogue.h"
 #include "protocol/protocol.h"
 
 namespace tavrion {
@@ -32,7 +33,7 @@ void DeviceSession::send_command_nowait(const std::string& command)
             const std::string code = reply_code(reply_text_);
             heard_line(reply_text_);
             reply_ok_ = true;
-            if (!router_.dispatch(code, link_interface_ == 1) && code != "ERR") reply_ok_ = false;
+            if (!router_.dispatch(code, link_interface_ == 1) && !has_code(code, Code::ERR)) reply_ok_ = false;
         }
         rx_count_ = 0;
         reply_text_.clear();

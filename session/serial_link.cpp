@@ -2,6 +2,7 @@
 // that assembles replies and hands them to the waiting transaction or dispatches them itself.
 #include "session/device_session.h"
 
+#include "protocol/command_catalogue.h"
 #include "protocol/protocol.h"
 #include "session/device_model.h"
 #include "session/serial_port.h"
@@ -50,20 +51,12 @@ void DeviceSession::set_comm()
     reply_ok_ = false;
 }
 
-void DeviceSession::disconnect_serial()
+void DeviceSession::disconnect_serial(bool announce)
 {
     if (!serial_connected_) return;
-    emit serial_link_shown(false);
+    if (announce) emit serial_link_shown(false);
+    serial_connected_ = false; // before the close, which may tell of a lost device again
     MSComm1->close();
-    serial_connected_ = false;
-}
-
-void DeviceSession::release_serial()
-{
-    if (serial_connected_) {
-        serial_connected_ = false;
-        MSComm1->close();
-    }
 }
 
 void DeviceSession::close_serial_port()
@@ -165,7 +158,7 @@ void DeviceSession::tim_rx_Timer()
         reply_ok_ = true;
         if (cmd_busy_) return; // the waiting transaction takes it over and re-enables the tick
         const std::string code = reply_code(reply_text_);
-        if (!router_.dispatch(code, false) && code != "ERR") reply_ok_ = false;
+        if (!router_.dispatch(code, false) && !has_code(code, Code::ERR)) reply_ok_ = false;
     }
 
     rx_count_ = 0;
@@ -184,7 +177,7 @@ void DeviceSession::consume_reply()
 Exchange DeviceSession::query_network(const std::string& command)
 {
     const std::string code = reply_code(command);
-    net_query_state_ = code == "EIP" ? 0 : code == "EMK" ? 1 : 2; // tells the receiver what to collect
+    net_query_state_ = has_code(code, Code::EIP) ? 0 : has_code(code, Code::EMK) ? 1 : 2; // tells the receiver what to collect
     send_command_nowait(command);
     wait_steps(kNetAnswerWaits, 0.001f, &DeviceSession::network_answered);
     Exchange answer{link_up() ? Exchange::Kind::Silent : Exchange::Kind::LinkDown, {}};

@@ -3,6 +3,7 @@
 
 #include "session/clock.h"
 #include "session/device_model.h"
+#include "protocol/command_catalogue.h"
 #include "protocol/protocol.h"
 #include "session/serial_port.h"
 #include "session/tcp_client.h"
@@ -141,7 +142,7 @@ DeviceSession::DeviceSession(const SessionPlatform& platform, QObject* parent)
         }
     }
     // The device ending a TCP session is the link's own business.
-    router_.add("EXT", [this] { reply_ext(); });
+    router_.add(code_text(Code::EXT), [this] { reply_ext(); });
     // An unsolicited reply with one of these codes counts as handled (the late MOD/CAL/SAV answers).
     for (const std::string& code : DeviceModel::reply_codes())
         router_.add(code, [this] { model_->take(reply_text_); });
@@ -201,9 +202,9 @@ void DeviceSession::heard_line(const std::string& line)
 Exchange::Kind classify_reply(const std::string& command, const std::string& reply)
 {
     const std::string code = reply_code(reply);
-    if (code == "ERR") return Exchange::Kind::Refused;
+    if (has_code(code, Code::ERR)) return Exchange::Kind::Refused;
     if (command.compare(0, 3, code) == 0) return Exchange::Kind::Answered;
-    if (code == "EXT") return Exchange::Kind::Ended;
+    if (has_code(code, Code::EXT)) return Exchange::Kind::Ended;
     return Exchange::Kind::OtherCode;
 }
 
@@ -247,7 +248,7 @@ Exchange DeviceSession::send_command(const std::string& command)
     } else {
         eth_send(command);
         steps = kEthernetWaitSteps;
-        if (command == "RST001" || command == "PWR001") {
+        if (restarts_device(command)) {
             // The device restarts and drops the connection instead of answering.
             steps = 0;
             restarted = true;
@@ -277,7 +278,7 @@ Exchange DeviceSession::send_command(const std::string& command)
     } else {
         reply_ok_ = true;
         const std::string code = reply_code(reply_text_);
-        if (code != "ERR") {
+        if (!has_code(code, Code::ERR)) {
             if (command.compare(0, 3, code) != 0)
                 reply_ok_ = false;
             else

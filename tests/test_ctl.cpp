@@ -898,14 +898,15 @@ private slots:
         armed(hub_rig);
         const auto unit = tavrion::hub::UnitLink::tcp(QString("127.0.0.1:%1").arg(hub_rig.sim.tcp_port()).toStdString(), error);
         QVERIFY2(unit, error.c_str());
-        tavrion::hub::UnitBackend hub(*unit, hub_rig.folder.path().toStdString());
+        const std::string hub_dir = hub_rig.folder.path().toStdString();
+        const tavrion::hub::ResolutionNames names = tavrion::hub::resolution_names(hub_dir);
+        tavrion::hub::UnitBackend hub(*unit, hub_dir, names);
         QVERIFY2(hub.open(error), error.c_str());
         std::vector<std::string> lines;
         for (const QString& c : commands) lines.push_back(c.toStdString());
         const auto results = hub.run(lines);
         QCOMPARE(results.back().status, last.status);
-        const std::vector<std::string> names = tavrion::hub::resolution_names(hub_rig.folder.path().toStdString());
-        QJsonObject document = status_object(hub.status(), names.empty() ? nullptr : &names);
+        QJsonObject document = status_object(hub.status(), names->empty() ? nullptr : names.get());
         document.remove("format");
         document.remove("device");
         QVERIFY(QJsonDocument(ctl_state).toJson(QJsonDocument::Compact).contains(shown.toUtf8()));

@@ -176,23 +176,6 @@ private slots:
         QVERIFY(m.bezel_max_pending());
     }
 
-    // A set command's answer reports the value asked for, read as the model reads its code.
-    void confirms_reads_the_value_as_the_model_does()
-    {
-        const struct {
-            const char* command;
-            const char* reply;
-            bool took;
-        } cases[] = {
-            {"LCK001", "LCK002", true}, {"LCK001", "LCK000", false}, {"PWR000", "PWR000", true},
-            {"RES012", "RES112", true}, {"RES012", "RES013", false}, {"BRI250", "BRI250", true},
-            {"BRI250", "BRI251", false}, {"BEH030", "BEH030", true}, {"MOD002", "MOD012", true},
-            {"MOD002", "MOD003", false}, {"MNX001", "MNX000", true}, {"AUE004", "AUE004", true},
-        };
-        for (const auto& c : cases)
-            QVERIFY2(DeviceModel::confirms(c.command, c.reply) == c.took, c.command);
-    }
-
     void picture_values_belong_to_their_layout()
     {
         DeviceModel m;

@@ -7,6 +7,7 @@
 #include "support/panel_harness.h"
 #include "support/sim_harness.h"
 #include "support/state_compare.h"
+#include "support/wire_queries.h"
 
 #include "panel/line_shape.h"
 #include "session/device_model.h"
@@ -42,12 +43,8 @@ QStringList refresh_chain(int mode, bool advanced)
                      "BEH998", "BEV998", "LCK999", "PWR999", "RES999", "MOD999"};
     if (mode != 3) c << "OUT999";
     c << "INP999";
-    for (int n = 1; n <= 4; ++n) c << QStringLiteral("OUT00%1").arg(n) << "INP999";
-    if (!advanced) return c;
-    if (mode == 1) return c << "BRI999" << "CON999" << "HUE999" << "SAT999";
-    for (int n = 1; n <= 4; ++n)
-        for (const char* code : {"BRI", "CON", "HUE", "SAT"}) c << QStringLiteral("%1%2").arg(QLatin1String(code)).arg(990 + n);
-    return c;
+    c << test::map_queries();
+    return advanced ? c << test::picture_queries(mode) : c;
 }
 
 // The frames that a device in standby (or not yet heard from) keeps shut.

@@ -368,8 +368,8 @@ private slots:
         h.clear_wire();
         PanelHarness::click(w.cmd_pic_reset);
         QCOMPARE(h.wire(), QStringList{"RST002"});
-        for (const char* code : {"BRI", "CON", "HUE", "SAT"})
-            QCOMPARE(*h.device().picture(code), (std::array<int, 4>{{50, 50, 50, 50}}));
+        for (Code code : kPictureCodes)
+            QCOMPARE(*h.device().picture(code_text(code)), (std::array<int, 4>{{50, 50, 50, 50}}));
         const int rows = mode == 1 ? 1 : 4;
         for (int n = 1; n <= 4; ++n) {
             for (QScrollBar* s : {w.hsr_bri(n), w.hsr_con(n), w.hsr_hue(n), w.hsr_sat(n)})

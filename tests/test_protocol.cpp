@@ -1,4 +1,5 @@
-// The line protocol on its own: pad3, framing and the acceptance rule.
+// The line protocol on its own: pad3, framing, the acceptance rule and the command catalogue.
+#include "protocol/command_catalogue.h"
 #include "protocol/protocol.h"
 #include "protocol/remote_address.h"
 
@@ -20,6 +21,65 @@ private slots:
         QCOMPARE(pad3(-5), std::string("000"));
         QCOMPARE(pad3(1234), std::string("999"));
     }
+    // A set command's answer reports the value asked for, read as the model reads its code.
+    void confirms_reads_the_value_as_the_model_does()
+    {
+        const struct {
+            const char* command;
+            const char* reply;
+            bool took;
+        } cases[] = {
+            {"LCK001", "LCK002", true}, {"LCK001", "LCK000", false}, {"PWR000", "PWR000", true},
+            {"RES012", "RES112", true}, {"RES012", "RES013", false}, {"BRI250", "BRI250", true},
+            {"BRI250", "BRI251", false}, {"BEH030", "BEH030", true}, {"MOD002", "MOD012", true},
+            {"MOD002", "MOD003", false}, {"MNX001", "MNX000", true}, {"AUE004", "AUE004", true},
+            {"AUD000", "AUD000", true}, {"AUD001", "AUD000", false}, {"RST001", "RST001", true},
+        };
+        for (const auto& c : cases)
+            QVERIFY2(confirms(c.command, c.reply) == c.took, c.command);
+    }
+
+
+    // The rows the session, the runner and the hub rely on: the device restarts over TCP on exactly
+    // power on and factory reset, the mode and preset commands answer late, "Get IP" has its own
+    // answer, and only BEH/BEV ask for a maximum.
+    void catalogue_rules()
+    {
+        const struct {
+            const char* command;
+            bool restarts, late, network, maximum, reset;
+        } cases[] = {
+            {"PWR001", true, false, false, false, false},  {"PWR000", false, false, false, false, false},
+            {"RST001", true, false, false, false, true},   {"RST002", false, false, false, false, false},
+            {"MOD002", false, true, false, false, false},  {"CAL001", false, true, false, false, false},
+            {"SAV004", false, true, false, false, false},  {"OUT001", false, false, false, false, false},
+            {"EIP999", false, false, true, false, false},  {"EMK999", false, false, true, false, false},
+            {"EGW999", false, false, true, false, false},  {"BEH998", false, false, false, true, false},
+            {"BEV998", false, false, false, true, false},  {"BRI998", false, false, false, false, false},
+            {"XYZ001", false, false, false, false, false}, {"PWR", false, false, false, false, false},
+        };
+        for (const auto& c : cases) {
+            QVERIFY2(restarts_device(c.command) == c.restarts, c.command);
+            QVERIFY2(late_reply(c.command) == c.late, c.command);
+            QVERIFY2(network_query(c.command) == c.network, c.command);
+            QVERIFY2(maximum_query(c.command) == c.maximum, c.command);
+            QVERIFY2(factory_reset(c.command) == c.reset, c.command);
+        }
+        // Every row sits at its code's place, and its letters name it back.
+        for (int i = 0; i <= int(Code::VER); ++i) {
+            const Code code = Code(i);
+            QCOMPARE(catalogue_row(code).code, code);
+            QCOMPARE(find_row(code_text(code)), &catalogue_row(code));
+        }
+        QCOMPARE(command_of(Code::OUT, 2), std::string("OUT002"));
+        QCOMPARE(query_of(Code::INP), std::string("INP999"));
+        // Muted is the audio output off.
+        QCOMPARE(mute_command(true), std::string("AUD000"));
+        QCOMPARE(mute_command(false), std::string("AUD001"));
+        QCOMPARE(picture_property("HUE"), std::optional<int>(2));
+        QVERIFY(!picture_property("BEH"));
+    }
+
     void command_is_framed_with_cr_only() { QCOMPARE(frame_command("OUT002"), std::string("OUT002\r")); }
 
     void acceptance_rule()

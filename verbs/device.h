@@ -5,6 +5,7 @@
 // adapter over the real session behind it; the tests put a scripted device there.
 #pragma once
 
+#include "protocol/command_catalogue.h"
 #include "session/exchange.h"
 
 #include <functional>
@@ -20,18 +21,10 @@ namespace tavrion::verbs {
 // One transaction's outcome, as the session hands it back.
 using Answer = Exchange;
 
-// EIP999, EMK999 and EGW999 are answered with 16 characters, not a six-character reply.
-inline bool network_query_command(const std::string& command)
-{
-    const std::string code = command.substr(0, 3);
-    return code == "EIP" || code == "EMK" || code == "EGW";
-}
-// The mode and preset commands may answer after the bounded wait: they take the late-reply waits.
-inline bool late_reply_command(const std::string& command)
-{
-    const std::string code = command.substr(0, 3);
-    return code == "MOD" || code == "CAL" || code == "SAV";
-}
+// A command answered with 16 characters, not a six-character reply.
+inline bool network_query_command(const std::string& command) { return network_query(command); }
+// A command that may answer after the bounded wait: it takes the late-reply waits.
+inline bool late_reply_command(const std::string& command) { return late_reply(command); }
 
 // Why the device restarts.
 enum class Restart { PowerOn, FactoryReset, TcpCourse };

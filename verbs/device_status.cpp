@@ -1,5 +1,6 @@
 #include "verbs/device_status.h"
 
+#include "protocol/command_catalogue.h"
 #include "protocol/picture_codec.h"
 #include "protocol/protocol.h"
 
@@ -234,7 +235,7 @@ std::string status_table(const DeviceStatus& s, const std::vector<std::string>* 
                       + or_dash(s.bezel_h_max, number_text) + "   V " + or_dash(s.bezel_v, number_text) + " of "
                       + or_dash(s.bezel_v_max, number_text));
     line("Audio EDID", or_dash(s.edid, [](int e) { return std::string(kEdidNames[std::size_t(e)]); }));
-    line("Mute", or_dash(s.audio_on, [](bool on) { return on_off(!on); }));
+    line("Mute", or_dash(s.audio_on, [](bool on) { return on_off(muted_when_audio(on)); }));
     line("Dual audio", "A " + or_dash(s.dual_a, side_text) + "   B " + or_dash(s.dual_b, side_text));
     std::string reso = or_dash(s.resolution, number_text);
     if (s.resolution) {
@@ -264,7 +265,7 @@ StatusWords status_words(const DeviceStatus& s, const std::vector<std::string>* 
     w.power = word(s.power_on, [](bool on) { return std::string(on ? "on" : "standby"); });
     w.mode = word(s.mode, mode_text);
     w.lock = word(s.locked, on_off);
-    w.mute = word(s.audio_on, [](bool on) { return on_off(!on); });
+    w.mute = word(s.audio_on, [](bool on) { return on_off(muted_when_audio(on)); });
     for (std::size_t n = 0; n < 4; ++n) w.routes[n] = word(s.routes[n], number_text);
     if (s.resolution) {
         w.resolution = resolution_name(*s.resolution, resolutions);
@@ -311,7 +312,7 @@ QJsonObject status_object(const DeviceStatus& s, const std::vector<std::string>*
 
     QJsonObject audio;
     audio[QStringLiteral("edid")] = json_or_null(s.edid, [](int e) { return q(kEdidNames[std::size_t(e)]); });
-    audio[QStringLiteral("mute")] = json_or_null(s.audio_on, [](bool on) { return q(on_off(!on)); });
+    audio[QStringLiteral("mute")] = json_or_null(s.audio_on, [](bool on) { return q(on_off(muted_when_audio(on))); });
     audio[QStringLiteral("dual_a")] = json_or_null(s.dual_a, [](int d) { return q(side_text(d)); });
     audio[QStringLiteral("dual_b")] = json_or_null(s.dual_b, [](int d) { return q(side_text(d)); });
     root[QStringLiteral("audio")] = audio;
@@ -376,7 +377,7 @@ std::optional<DeviceStatus> status_from_backup(const std::string& json, std::str
     s.bezel_v = r.integer(bezel, "v", 0, kLargestBezel, "bezel \"v\"");
     const QJsonObject audio = r.object(root, "audio");
     s.edid = r.choice(audio, "edid", kEdidNames, "audio \"edid\"");
-    s.audio_on = r.choice(audio, "mute", kOffOn, "audio \"mute\"") == 0;
+    s.audio_on = audio_when_muted(r.choice(audio, "mute", kOffOn, "audio \"mute\"") != 0);
     s.dual_a = 1 + r.choice(audio, "dual_a", kSides, "audio \"dual_a\"");
     s.dual_b = 1 + r.choice(audio, "dual_b", kSides, "audio \"dual_b\"");
     s.resolution = r.integer(r.object(root, "resolution"), "number", 1, 99, "resolution \"number\"");
@@ -409,7 +410,7 @@ std::vector<Difference> differences(const DeviceStatus& file, const DeviceStatus
         e.emplace_back("bezel h", or_dash(s.bezel_h, number_text));
         e.emplace_back("bezel v", or_dash(s.bezel_v, number_text));
         e.emplace_back("audio EDID", or_dash(s.edid, [](int v) { return std::string(kEdidNames[std::size_t(v)]); }));
-        e.emplace_back("mute", or_dash(s.audio_on, [](bool on) { return on_off(!on); }));
+        e.emplace_back("mute", or_dash(s.audio_on, [](bool on) { return on_off(muted_when_audio(on)); }));
         e.emplace_back("dual audio A", or_dash(s.dual_a, side_text));
         e.emplace_back("dual audio B", or_dash(s.dual_b, side_text));
         e.emplace_back("resolution", or_dash(s.resolution, number_text));

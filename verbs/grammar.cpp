@@ -4,6 +4,7 @@
 
 #include "verbs/backup_check.h"
 
+#include "protocol/command_catalogue.h"
 #include "protocol/picture_codec.h"
 #include "protocol/protocol.h"
 
@@ -196,7 +197,7 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
                 ok = fail("route: OUTPUT is A, B, C, D (or AL, AR, BL, BR, the same four outputs), or wall; not \""
                           + printable(w[1]) + "\"");
             }
-            ok = ok && range(w[2], "route: INPUT", 1, 4, v.b);
+            ok = ok && range(w[2], "route: INPUT", catalogue_row(Code::INP).low, catalogue_row(Code::INP).high, v.b);
         }
     } else if (verb == "mode") {
         v.kind = VerbKind::Mode;
@@ -211,18 +212,18 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
     } else if (verb == "lock") {
         v.kind = VerbKind::Lock;
         ok = arity(w, 1, "lock on|off") && on_off(w[1], "lock", "on", "off", v.a);
-        v.command = v.a ? "LCK001" : "LCK000";
+        v.command = command_of(Code::LCK, v.a ? 1 : 0);
     } else if (verb == "mute") {
         v.kind = VerbKind::Mute;
         ok = arity(w, 1, "mute on|off") && on_off(w[1], "mute", "on", "off", v.a);
-        v.command = v.a ? "AUD000" : "AUD001"; // muted is the audio output off
+        v.command = mute_command(v.a != 0);
     } else if (verb == "edid") {
         v.kind = VerbKind::Edid;
         ok = arity(w, 1, "edid 2ch|6ch|8ch|bitstream|hd");
         if (ok) {
             v.a = index_in(arg1, kEdidNames);
             ok = v.a >= 0 || fail("edid: say 2ch, 6ch, 8ch, bitstream or hd, not \"" + printable(w[1]) + "\"");
-            v.command = "AUE" + pad3(v.a);
+            v.command = command_of(Code::AUE, v.a);
         }
     } else if (verb == "dual-audio") {
         v.kind = VerbKind::DualAudio;
@@ -232,7 +233,7 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
             v.a = index_of(lower(w[2]), {"left", "right"}) + 1;
             ok = (pair >= 0 || fail("dual-audio: the pair is A or B, not \"" + printable(w[1]) + "\""))
                 && (v.a > 0 || fail("dual-audio: say left or right, not \"" + printable(w[2]) + "\""));
-            v.command = (pair == 1 ? "AUB" : "AUA") + pad3(v.a);
+            v.command = command_of(pair == 1 ? Code::AUB : Code::AUA, v.a);
         }
     } else if (verb == "picture" && arg1 == "reset") {
         v.kind = VerbKind::PictureReset;
@@ -255,12 +256,12 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
         }
     } else if (verb == "bezel" && (arg1 == "h" || arg1 == "v")) {
         v.kind = VerbKind::BezelAmount;
-        v.code = arg1 == "h" ? "BEH" : "BEV";
+        v.code = arg1 == "h" ? Code::BEH : Code::BEV;
         ok = arity(w, 2, "bezel h|v VALUE") && range(w[2], "bezel: VALUE", 0, kLargestBezel, v.a);
     } else if (verb == "bezel") {
         v.kind = VerbKind::BezelSwitch;
         ok = arity(w, 1, "bezel on|off, or bezel h|v VALUE") && on_off(w[1], "bezel", "on", "off", v.a);
-        v.command = v.a ? "BEZ001" : "BEZ000";
+        v.command = command_of(Code::BEZ, v.a ? 1 : 0);
     } else if (verb == "resolution") {
         v.kind = VerbKind::Resolution;
         ok = resolution(w, v);
@@ -269,15 +270,15 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
         v.kind = i == 1 ? VerbKind::PresetSave : VerbKind::PresetRecall;
         ok = arity(w, 2, "preset recall|save N")
             && (i >= 0 || fail("preset: say recall or save, not \"" + printable(w[1]) + "\""))
-            && range(w[2], "preset: N", 1, 4, v.a);
+            && range(w[2], "preset: N", catalogue_row(Code::CAL).low, catalogue_row(Code::CAL).high, v.a);
     } else if (verb == "menu") {
         v.kind = VerbKind::Menu;
         ok = arity(w, 1, "menu up|down|left|right|ok|menu|exit");
         if (ok) {
-            static const char* const codes[] = {"MNU", "MND", "MNL", "MNR", "MNO", "MNX", "MNE"};
+            static const Code codes[] = {Code::MNU, Code::MND, Code::MNL, Code::MNR, Code::MNO, Code::MNX, Code::MNE};
             const int i = index_of(arg1, {"up", "down", "left", "right", "ok", "menu", "exit"});
             ok = i >= 0 || fail("menu: say up, down, left, right, ok, menu or exit, not \"" + printable(w[1]) + "\"");
-            if (ok) v.command = std::string(codes[i]) + "001";
+            if (ok) v.command = command_of(codes[i], 1);
         }
     } else if (verb == "factory-reset") {
         v.kind = VerbKind::FactoryReset;
@@ -298,7 +299,9 @@ std::optional<Verb> VerbParser::parse(const std::vector<std::string>& w, bool js
             // A reset by a raw code would pass by factory-reset's confirmation.
             std::string code = v.command.substr(0, 3);
             std::transform(code.begin(), code.end(), code.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-            ok = ok && (code != "RST" || fail("send: RST is a factory reset; use factory-reset --yes"));
+            const CommandRow* row = find_row(code);
+            ok = ok && (!row || row->factory_reset < 0
+                        || fail("send: " + code + " is a factory reset; use factory-reset --yes"));
         }
     } else if (verb == "run") {
         v.kind = VerbKind::Run;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "verbs/device_status.h"
+#include "protocol/command_catalogue.h"
 #include "protocol/remote_address.h"
 
 #include <functional>
@@ -26,7 +27,7 @@ struct Verb {
     VerbKind kind = VerbKind::Status;
     std::string text;    // the words as given, for messages: "route B 3"
     std::string command; // the fixed command of the verb where it has one ("MNU001", "LCK001")
-    std::string code;    // the code of a parametrised command: "BRI", "BEH", "AUA"
+    Code code = Code::BRI; // the code of a picture or bezel amount: BRI, CON, HUE, SAT, BEH, BEV
     std::string result;  // what a verb with a fixed command prints once done: "lock: on"
     int a = 0;           // output, mode, preset, resolution, picture row (0 = all), on = 1 ...
     int b = 0;           // input, picture value

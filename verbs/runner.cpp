@@ -3,6 +3,7 @@
 
 #include "verbs/write_failure.h"
 
+#include "protocol/command_catalogue.h"
 #include "protocol/picture_codec.h"
 #include "session/device_model.h"
 #include "protocol/protocol.h"
@@ -24,8 +25,6 @@ struct Outcome {
     bool ok() const { return status == kExitDone; }
     static Outcome fail(int status, std::string message) { return {status, std::move(message), false}; }
 };
-
-bool restarts_device(const std::string& command) { return command == "PWR001" || command == "RST001"; }
 
 std::string join(const std::vector<std::string>& items)
 {
@@ -58,7 +57,8 @@ private:
     Outcome settle(Outcome o, bool more_to_do);
 
     Outcome transact(const std::string& command, bool slow = false);
-    Outcome set(const std::string& command, bool slow = false);
+    // A set command, with the late-reply waits where its code takes them.
+    Outcome set(const std::string& command);
     Outcome read_mode(int& mode);
 
     Outcome read_status(bool with_network);
@@ -109,7 +109,7 @@ Outcome Runner::transact(const std::string& command, bool slow)
         if (!first_refusal_) first_refusal_ = command + " answered " + reply;
         // ERR003 is the device's answer to what it cannot do in standby.
         return Outcome::fail(kExitDevice, command + ": the device refused it (" + reply
-                                              + (last_.reply == "ERR003" ? ": the device is in standby" : "") + ")");
+                                              + (standby_refusal(last_.reply) ? ": the device is in standby" : "") + ")");
     case Answer::Kind::Ended: // nothing more can go over this link
         return Outcome::fail(kExitLink, command + ": the device ended the session (" + reply + "); the link to "
                                             + context_.link_name + " is closed");
@@ -129,11 +129,11 @@ Outcome Runner::transact(const std::string& command, bool slow)
     return {};
 }
 
-Outcome Runner::set(const std::string& command, bool slow)
+Outcome Runner::set(const std::string& command)
 {
-    Outcome o = transact(command, slow);
+    Outcome o = transact(command, late_reply(command));
     if (!o.ok() || o.restarted) return o;
-    if (!DeviceModel::confirms(command, last_.reply))
+    if (!confirms(command, last_.reply))
         return Outcome::fail(kExitDevice, command + ": the device answered " + printable(last_.reply)
                                               + ", so the value did not take");
     return o;
@@ -144,11 +144,11 @@ Outcome Runner::read_mode(int& mode)
     mode = 0;
     const QMetaObject::Connection heard =
         QObject::connect(&model(), &DeviceModel::mode_reported, [&mode](int m) { mode = m; });
-    Outcome o = transact("MOD999");
+    Outcome o = transact(query_of(Code::MOD));
     QObject::disconnect(heard);
     if (!o.ok()) return o;
     if (mode == 0)
-        return Outcome::fail(kExitDevice, "MOD999: the device answered " + printable(last_.reply) + ", which names no mode");
+        return Outcome::fail(kExitDevice, query_of(Code::MOD) + ": the device answered " + printable(last_.reply) + ", which names no mode");
     return o;
 }
 
@@ -181,11 +181,11 @@ std::string Runner::resolution_text(int n) const
 Outcome Runner::route(const Verb& v)
 {
     const std::vector<std::string> presses = v.names == 3
-        ? std::vector<std::string>{"OUT001", "INP" + pad3(v.b)}
-        : std::vector<std::string>{"OUT" + pad3(v.a), "INP999", "INP" + pad3(v.b)};
+        ? std::vector<std::string>{command_of(Code::OUT, 1), command_of(Code::INP, v.b)}
+        : std::vector<std::string>{command_of(Code::OUT, v.a), query_of(Code::INP), command_of(Code::INP, v.b)};
     Outcome o;
     for (const std::string& c : presses) {
-        o = c == "INP999" ? transact(c) : set(c);
+        o = c == query_of(Code::INP) ? transact(c) : set(c);
         if (!o.ok()) return o; // without its output selected, the input would go elsewhere
     }
     say(output_name(v.names, v.a) + ": input " + std::to_string(v.b));
@@ -195,7 +195,7 @@ Outcome Runner::route(const Verb& v)
 // As the window's mode button: the mode with its late-reply waits, then the same re-read.
 Outcome Runner::mode(int m, bool print)
 {
-    Outcome o = set("MOD" + pad3(m), true);
+    Outcome o = set(command_of(Code::MOD, m));
     if (!o.ok()) return o;
     Chain c{*this, {}};
     reread_after_mode(m, model(), c.ask());
@@ -208,10 +208,10 @@ Outcome Runner::mode(int m, bool print)
 // already there gets nothing (PWR001 would restart it over TCP).
 Outcome Runner::power(bool on)
 {
-    Outcome o = transact("PWR999");
+    Outcome o = transact(query_of(Code::PWR));
     if (!o.ok()) return o;
     if (model().state().power_on != on) {
-        o = set(on ? "PWR001" : "PWR000");
+        o = set(command_of(Code::PWR, on ? 1 : 0));
         if (!o.ok()) return o;
     }
     say(std::string("power: ") + (on ? "on" : "standby"));
@@ -227,7 +227,7 @@ Outcome Runner::picture(const Verb& v)
         return Outcome::fail(kExitDevice, "the device is in " + mode_text(m) + " mode, where the picture rows are "
                                               + (m == 1 ? "all" : "A to D"));
     const int row = v.a == 0 ? 1 : v.a;
-    o = set(v.code + pad3(encode_picture_parameter(m, row, v.b)));
+    o = set(command_of(v.code, encode_picture_parameter(m, row, v.b)));
     if (!o.ok()) return o;
     for (std::size_t p = 0; p < 4; ++p)
         if (v.code == kPictureCodes[p]) say(std::string(kPictureNames[p]) + " " + row_label(m, row) + ": " + std::to_string(v.b));
@@ -246,14 +246,14 @@ Outcome Runner::resolution(int n)
             return Outcome::fail(kExitDevice, "resolution " + resolution_text(n) + " is offered in Matrix mode only; the device is in "
                                                   + mode_text(m) + " mode");
     }
-    Outcome o = set("RES" + pad3(n));
+    Outcome o = set(command_of(Code::RES, n));
     if (o.ok()) say("resolution: " + resolution_text(n));
     return o;
 }
 
 Outcome Runner::send(const std::string& command)
 {
-    if (network_query_command(command)) {
+    if (network_query(command)) {
         if (!device_.on_serial())
             return Outcome::fail(kExitUsage, command + " is answered over RS-232 only (use --serial)");
         const auto answer = device_.network_query(command);
@@ -303,7 +303,7 @@ Outcome Runner::backup(const Verb& v)
 Outcome Runner::restore(const Verb& v)
 {
     const DeviceStatus& b = *v.backup;
-    Outcome o = transact("PWR999");
+    Outcome o = transact(query_of(Code::PWR));
     if (!o.ok()) return o;
     if (model().state().power_on == false)
         return Outcome::fail(kExitDevice, "the device is in standby and takes no settings: switch it on first (power on)");
@@ -313,14 +313,14 @@ Outcome Runner::restore(const Verb& v)
     std::vector<std::string> refused;
     // A refusal is noted and the rest goes on; silence or a lost link ends the restore.
     auto step = [&](const std::string& command) {
-        const Outcome s = command == "INP999" ? transact(command) : set(command);
+        const Outcome s = command == query_of(Code::INP) ? transact(command) : set(command);
         if (s.ok()) return true;
         if (s.status == kExitLink || last_.kind == Answer::Kind::Silent) {
             o = s;
             return false;
         }
         refused.push_back(s.message);
-        return command.rfind("OUT", 0) != 0; // without its output selected, an input goes elsewhere
+        return !has_code(command, Code::OUT); // without its output selected, an input goes elsewhere
     };
     auto group = [&](std::initializer_list<std::string> commands) {
         for (const std::string& c : commands)
@@ -330,20 +330,20 @@ Outcome Runner::restore(const Verb& v)
     const int m = *b.mode;
     bool go = true;
     for (int n = 1; n <= 4 && go; ++n)
-        go = group({"OUT" + pad3(n), "INP999", "INP" + pad3(*b.routes[std::size_t(n - 1)])});
+        go = group({command_of(Code::OUT, n), query_of(Code::INP), command_of(Code::INP, *b.routes[std::size_t(n - 1)])});
     for (int row = 1; row <= b.picture_rows() && go; ++row)
         for (std::size_t p = 0; p < 4 && go; ++p)
-            go = step(kPictureCodes[p] + pad3(encode_picture_parameter(m, row, *b.picture[p][std::size_t(row - 1)])));
-    go = go && group({"BEH" + pad3(*b.bezel_h), "BEV" + pad3(*b.bezel_v), std::string(*b.bezel_on ? "BEZ001" : "BEZ000")});
-    go = go && group({"AUE" + pad3(*b.edid), "AUA" + pad3(*b.dual_a), "AUB" + pad3(*b.dual_b),
-                      std::string(*b.audio_on ? "AUD001" : "AUD000")});
+            go = step(command_of(kPictureCodes[p], encode_picture_parameter(m, row, *b.picture[p][std::size_t(row - 1)])));
+    go = go && group({command_of(Code::BEH, *b.bezel_h), command_of(Code::BEV, *b.bezel_v), command_of(Code::BEZ, *b.bezel_on ? 1 : 0)});
+    go = go && group({command_of(Code::AUE, *b.edid), command_of(Code::AUA, *b.dual_a), command_of(Code::AUB, *b.dual_b),
+                      mute_command(muted_when_audio(*b.audio_on))});
     if (go) {
         if (m != 1 && (*b.resolution == 5 || *b.resolution == 6))
             refused.push_back("resolution " + resolution_text(*b.resolution) + " is offered in Matrix mode only; not sent");
         else
-            go = step("RES" + pad3(*b.resolution));
+            go = step(command_of(Code::RES, *b.resolution));
     }
-    go = go && step(*b.locked ? "LCK001" : "LCK000");
+    go = go && step(command_of(Code::LCK, *b.locked ? 1 : 0));
     if (!o.ok()) return o;
 
     for (const std::string& r : refused) result_.messages.push_back("restore: " + r);
@@ -412,12 +412,12 @@ Outcome Runner::exec(const Verb& v)
     case VerbKind::Restore: return restore(v);
     case VerbKind::Diff: return diff(v);
     case VerbKind::Version: {
-        const Outcome o = transact("VER999");
+        const Outcome o = transact(query_of(Code::VER));
         if (o.ok()) say(firmware_text(*model().state().firmware));
         return o;
     }
     case VerbKind::PresetRecall: {
-        Outcome o = set("CAL" + pad3(v.a), true);
+        Outcome o = set(command_of(Code::CAL, v.a));
         if (!o.ok()) return o;
         Chain c{*this, {}};
         read_routing_map(c.ask()); // a recall re-reads the routing, as in the window
@@ -426,23 +426,23 @@ Outcome Runner::exec(const Verb& v)
         return o;
     }
     case VerbKind::PresetSave: {
-        const Outcome o = set("SAV" + pad3(v.a), true);
+        const Outcome o = set(command_of(Code::SAV, v.a));
         if (o.ok()) say("preset " + std::to_string(v.a) + ": saved");
         return o;
     }
     case VerbKind::FactoryReset: {
-        const Outcome o = set("RST001");
+        const Outcome o = set(command_of(Code::RST, 1));
         if (o.ok()) say("factory reset: done"); // over TCP too: the restart follows
         return o;
     }
     case VerbKind::PictureReset: {
-        const Outcome o = set("RST002");
+        const Outcome o = set(command_of(Code::RST, 2));
         if (o.ok()) say("picture: reset");
         return o;
     }
     case VerbKind::BezelAmount: {
-        const Outcome o = set(v.code + pad3(v.a));
-        if (o.ok()) say(std::string("bezel ") + (v.code == "BEH" ? "h" : "v") + ": " + std::to_string(v.a));
+        const Outcome o = set(command_of(v.code, v.a));
+        if (o.ok()) say(std::string("bezel ") + (v.code == Code::BEH ? "h" : "v") + ": " + std::to_string(v.a));
         return o;
     }
     case VerbKind::Lock:

@@ -1,5 +1,8 @@
+// The verbs' device over a real session: one transaction at a time with the window's waits, telling its
+// users what crosses the wire, when the link comes and goes, and when the device restarts.
 #include "verbs/session_device.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/clock.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
@@ -43,7 +46,8 @@ SessionDevice::SessionDevice(std::unique_ptr<Clock> clock, std::unique_ptr<Seria
     QObject::connect(s, &DeviceSession::restart_course, s, [this] { tell_restart(Restart::TcpCourse); });
     const DeviceModel* model = &s->model();
     QObject::connect(model, &DeviceModel::reset_reported, s, [this](int digit) {
-        if (digit == 1) tell_restart(Restart::FactoryReset); // a picture reset (2) leaves the device running
+        // A picture reset leaves the device running.
+        if (factory_reset(command_of(Code::RST, digit))) tell_restart(Restart::FactoryReset);
     });
     QObject::connect(model, &DeviceModel::power_reported, s, [this](bool on) {
         const bool was_off = powered_ && !*powered_;
@@ -144,7 +148,7 @@ bool SessionDevice::wait_ready(int seconds)
     for (;;) {
         std::string why;
         const bool linked = session_->link_up() || (!on_serial() && connect_within(deadline, why));
-        if (linked && ask("VER999").kind == Answer::Kind::Answered) return true;
+        if (linked && ask(query_of(Code::VER)).kind == Answer::Kind::Answered) return true;
         if (clock_->now_ms() >= deadline) return false;
         sleep_until(std::min(deadline, clock_->now_ms() + kRetryMs));
     }

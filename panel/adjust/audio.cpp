@@ -1,5 +1,6 @@
 #include "panel/adjust/audio.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
 #include "protocol/protocol.h"
@@ -30,19 +31,19 @@ Audio::Audio(DeviceSession& session, DeviceModel& model, ReportedState& device, 
 void Audio::opt_audio_Click(int index)
 {
     if (!flags_.ui_events_enabled) return; // selected by a reply: nothing goes back
-    session_.send_command("AUE" + pad3(index));
+    session_.send_command(command_of(Code::AUE, index));
 }
 
 void Audio::opt_da_Click(int index)
 {
     if (!flags_.ui_events_enabled) return;
-    session_.send_command("AUA" + pad3(index));
+    session_.send_command(command_of(Code::AUA, index));
 }
 
 void Audio::opt_db_Click(int index)
 {
     if (!flags_.ui_events_enabled) return;
-    session_.send_command("AUB" + pad3(index));
+    session_.send_command(command_of(Code::AUB, index));
 }
 
 void Audio::cmd_mute_Click()
@@ -51,10 +52,10 @@ void Audio::cmd_mute_Click()
     // click sends the other command. The picture waits for the AUD reply.
     if (device_.audio_state == 1) {
         device_.audio_state = 0;
-        session_.send_command("AUD000");
+        session_.send_command(command_of(Code::AUD, 0));
     } else {
         device_.audio_state = 1;
-        session_.send_command("AUD001");
+        session_.send_command(command_of(Code::AUD, 1));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "panel/adjust/bezel.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
 #include "protocol/protocol.h"
@@ -24,22 +25,22 @@ Bezel::Bezel(DeviceSession& session, DeviceModel& model, PanelFlags& flags, cons
     connect(c_.hsr_bezel_v, &QScrollBar::valueChanged, this, [this] { hsr_bezel_v_Change(); });
 }
 
-void Bezel::hsr_bezel_h_Change() { bezel_slider_change("BEH", c_.hsr_bezel_h, c_.txt_bezel_h); }
-void Bezel::hsr_bezel_v_Change() { bezel_slider_change("BEV", c_.hsr_bezel_v, c_.txt_bezel_v); }
+void Bezel::hsr_bezel_h_Change() { bezel_slider_change(Code::BEH, c_.hsr_bezel_h, c_.txt_bezel_h); }
+void Bezel::hsr_bezel_v_Change() { bezel_slider_change(Code::BEV, c_.hsr_bezel_v, c_.txt_bezel_v); }
 
-void Bezel::bezel_slider_change(const char* code, QScrollBar* slider, QLineEdit* box)
+void Bezel::bezel_slider_change(Code code, QScrollBar* slider, QLineEdit* box)
 {
     if (!flags_.ui_events_enabled) return; // moved by a reply: nothing goes back
     const int v = slider->value();
     box->setText(QString::number(v));
-    session_.send_command_nowait(code + pad3(v));
+    session_.send_command_nowait(command_of(code, v));
 }
 
 void Bezel::opt_bezel_onoff_Click(int index)
 {
     if (!flags_.ui_events_enabled) return;
     // The sliders follow the BEZ reply, not the click.
-    session_.send_command("BEZ" + pad3(index));
+    session_.send_command(command_of(Code::BEZ, index));
 }
 
 void Bezel::reply_bezel(int axis, int amount, bool maximum)

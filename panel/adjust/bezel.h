@@ -3,6 +3,7 @@
 #pragma once
 
 #include "panel/indexed.h"
+#include "protocol/command_catalogue.h"
 
 #include <QObject>
 
@@ -36,7 +37,7 @@ public:
 
 private:
     void bezel_reply(QScrollBar* slider, QLineEdit* box, int p, bool maximum);
-    void bezel_slider_change(const char* code, QScrollBar* slider, QLineEdit* box);
+    void bezel_slider_change(Code code, QScrollBar* slider, QLineEdit* box);
 
     DeviceSession& session_;
     PanelFlags& flags_;

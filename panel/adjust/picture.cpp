@@ -2,6 +2,7 @@
 // move the sliders, "Refresh" reads the values back and "Reset" asks the device to reset them.
 #include "panel/adjust/picture.h"
 
+#include "protocol/command_catalogue.h"
 #include "protocol/picture_codec.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
@@ -31,12 +32,12 @@ Picture::Picture(DeviceSession& session, DeviceModel& model, PanelFlags& flags, 
     connect(c_.cmd_pic_reset, &QPushButton::clicked, this, [this] { cmd_pic_reset_Click(); });
 }
 
-void Picture::hsr_bri_Change(int index) { picture_slider_change("BRI", c_.hsr_bri, c_.txt_bri, index); }
-void Picture::hsr_con_Change(int index) { picture_slider_change("CON", c_.hsr_con, c_.txt_con, index); }
-void Picture::hsr_hue_Change(int index) { picture_slider_change("HUE", c_.hsr_hue, c_.txt_hue, index); }
-void Picture::hsr_sat_Change(int index) { picture_slider_change("SAT", c_.hsr_sat, c_.txt_sat, index); }
+void Picture::hsr_bri_Change(int index) { picture_slider_change(kPictureCodes[kBrightness], c_.hsr_bri, c_.txt_bri, index); }
+void Picture::hsr_con_Change(int index) { picture_slider_change(kPictureCodes[kContrast], c_.hsr_con, c_.txt_con, index); }
+void Picture::hsr_hue_Change(int index) { picture_slider_change(kPictureCodes[kHue], c_.hsr_hue, c_.txt_hue, index); }
+void Picture::hsr_sat_Change(int index) { picture_slider_change(kPictureCodes[kSaturation], c_.hsr_sat, c_.txt_sat, index); }
 
-void Picture::picture_slider_change(const char* code, const Indexed<QScrollBar, 1, 4>& sliders,
+void Picture::picture_slider_change(Code code, const Indexed<QScrollBar, 1, 4>& sliders,
                                     const Indexed<QLineEdit, 1, 4>& boxes, int index)
 {
     // A value the program set (a reply, the reset) is the device's own: never echo it.
@@ -50,12 +51,12 @@ void Picture::picture_slider_change(const char* code, const Indexed<QScrollBar, 
     box->setText(QString::number(v));
     const int p = encode_picture_parameter(mode, index, v);
     if (p < 0) return;
-    session_.send_command_nowait(std::string(code) + pad3(p));
+    session_.send_command_nowait(command_of(code, p));
 }
 
 void Picture::cmd_pic_refresh_Click() { read_picture(model_, ask_session(session_)); }
 
-void Picture::cmd_pic_reset_Click() { session_.send_command("RST002"); }
+void Picture::cmd_pic_reset_Click() { session_.send_command(command_of(Code::RST, 2)); }
 
 void Picture::reply_picture(int property, int row, int value)
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "panel/indexed.h"
+#include "protocol/command_catalogue.h"
 
 #include <QObject>
 
@@ -38,7 +39,7 @@ public:
 
 private:
     // One routine for the four picture properties.
-    void picture_slider_change(const char* code, const Indexed<QScrollBar, 1, 4>& sliders,
+    void picture_slider_change(Code code, const Indexed<QScrollBar, 1, 4>& sliders,
                                const Indexed<QLineEdit, 1, 4>& boxes, int index);
     void picture_reply(const Indexed<QScrollBar, 1, 4>& sliders, const Indexed<QLineEdit, 1, 4>& boxes, int row,
                        int value);

@@ -2,6 +2,7 @@
 // device's mode.
 #include "panel/routing/display_modes.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
 #include "protocol/protocol.h"
@@ -38,9 +39,8 @@ void DisplayModes::cmd_mode_Click(int index)
     clear_row(c_.cmd_recall);
     clear_row(c_.cmd_save);
 
-    const std::string command = "MOD" + pad3(index);
     // The device takes seconds to switch; its answer may come after send_command gave up.
-    const Exchange e = session_.await_late_reply(command, session_.send_command(command));
+    const Exchange e = send_awaiting_late_reply(session_, command_of(Code::MOD, index));
     if (e.ok() || e.late) reread_after_mode(index, model_, ask_session(session_));
 
     if (index != 3) set_back_colour(c_.cmd_out(model_.current_output()), selection_colour);

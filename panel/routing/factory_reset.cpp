@@ -1,6 +1,7 @@
 // Factory reset, and the RST reply that completes both it (…1) and the picture reset (…2).
 #include "panel/routing/factory_reset.h"
 
+#include "protocol/command_catalogue.h"
 #include "panel/adjust/picture.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
@@ -20,7 +21,7 @@ void FactoryReset::cmd_fact_reset_Click()
 {
     // Held disabled only when the command can go out; otherwise send_command reports the link.
     if (session_.link_up()) c_.cmd_fact_reset->setEnabled(false);
-    session_.send_command("RST001"); // on Ethernet this takes the restart course
+    session_.send_command(command_of(Code::RST, 1)); // on Ethernet this takes the restart course
 }
 
 void FactoryReset::reply_rst(int digit)

@@ -1,7 +1,9 @@
 #include "panel/routing/presets.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
+#include "session/read_sequences.h"
 #include "protocol/protocol.h"
 #include "panel/routing/routing_map.h"
 #include "panel/button_rows.h"
@@ -25,9 +27,8 @@ void Presets::cmd_recall_Click(int index)
 {
     clear_row(c_.cmd_recall);
     enable_row(c_.cmd_recall, false);
-    const std::string command = "CAL" + pad3(index);
     // Restoring a preset takes the device a while.
-    const Exchange e = session_.await_late_reply(command, session_.send_command(command));
+    const Exchange e = send_awaiting_late_reply(session_, command_of(Code::CAL, index));
     if (e.ok() || e.late) routing_.map_refresh();
     enable_row(c_.cmd_recall, true);
 }
@@ -36,8 +37,7 @@ void Presets::cmd_save_Click(int index)
 {
     clear_row(c_.cmd_save);
     enable_row(c_.cmd_save, false);
-    const std::string command = "SAV" + pad3(index);
-    session_.await_late_reply(command, session_.send_command(command));
+    send_awaiting_late_reply(session_, command_of(Code::SAV, index));
     enable_row(c_.cmd_save, true);
 }
 

@@ -2,6 +2,7 @@
 // and the read-back of all four routes.
 #include "panel/routing/routing_map.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
 #include "protocol/protocol.h"
@@ -29,14 +30,14 @@ void RoutingMap::cmd_out_Click(int index)
 {
     if (model_.display_mode() == 3) return; // a video wall has no outputs to route one by one
     if (!c_.cmd_out.has(index)) return;
-    session_.send_command("OUT" + pad3(index));
-    session_.send_command("INP999");
+    session_.send_command(command_of(Code::OUT, index));
+    session_.send_command(query_of(Code::INP));
 }
 
 void RoutingMap::cmd_inp_Click(int index)
 {
     if (!c_.cmd_inp.has(index)) return;
-    session_.send_command("INP" + pad3(index));
+    session_.send_command(command_of(Code::INP, index));
 }
 
 void RoutingMap::reply_out(int output)

@@ -54,7 +54,7 @@ void InterfaceFrame::opt_interface_Click(int index)
         flags_.ui_events_enabled = events;
         session_.set_comm();
     } else {
-        session_.release_serial();
+        session_.disconnect_serial(false);
         c_.cmd_conn_eth->show();
         c_.cmd_disconn_eth->show();
         c_.cmd_get_ip->setEnabled(false);

@@ -2,6 +2,7 @@
 // Menu commands have no reply handler: an answer only completes the transaction.
 #include "panel/shell/menu_keys.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/device_session.h"
 #include "panel/shell/frm_keypad.h"
 
@@ -28,13 +29,13 @@ MenuKeys::~MenuKeys()
     if (frm_keypad) delete frm_keypad.data();
 }
 
-void MenuKeys::cmd_menu_menu_Click() { session_.send_command("MNX001"); }
-void MenuKeys::cmd_menu_exit_Click() { session_.send_command("MNE001"); }
-void MenuKeys::cmd_menu_ok_Click() { session_.send_command("MNO001"); }
-void MenuKeys::cmd_menu_up_Click() { session_.send_command("MNU001"); }
-void MenuKeys::cmd_menu_down_Click() { session_.send_command("MND001"); }
-void MenuKeys::cmd_menu_left_Click() { session_.send_command("MNL001"); }
-void MenuKeys::cmd_menu_right_Click() { session_.send_command("MNR001"); }
+void MenuKeys::cmd_menu_menu_Click() { session_.send_command(command_of(Code::MNX, 1)); }
+void MenuKeys::cmd_menu_exit_Click() { session_.send_command(command_of(Code::MNE, 1)); }
+void MenuKeys::cmd_menu_ok_Click() { session_.send_command(command_of(Code::MNO, 1)); }
+void MenuKeys::cmd_menu_up_Click() { session_.send_command(command_of(Code::MNU, 1)); }
+void MenuKeys::cmd_menu_down_Click() { session_.send_command(command_of(Code::MND, 1)); }
+void MenuKeys::cmd_menu_left_Click() { session_.send_command(command_of(Code::MNL, 1)); }
+void MenuKeys::cmd_menu_right_Click() { session_.send_command(command_of(Code::MNR, 1)); }
 
 bool MenuKeys::keypad_open() const { return frm_keypad && frm_keypad->keypad_open(); }
 

@@ -1,6 +1,7 @@
 // Output resolution: the list position p stands for device resolution p + 1.
 #include "panel/shell/output_resolution.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
 #include "protocol/protocol.h"
@@ -26,7 +27,7 @@ void OutputResolution::cbo_output_Click()
     // The fifth and sixth resolutions exist only in Matrix mode; the list keeps the user's choice.
     if (model_.display_mode() != 1 && (position == 4 || position == 5)) return;
     c_.cbo_output->setEnabled(false);
-    session_.send_command("RES" + pad3(position + 1));
+    session_.send_command(command_of(Code::RES, position + 1));
     c_.cbo_output->setEnabled(true);
 }
 

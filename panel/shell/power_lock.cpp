@@ -2,6 +2,7 @@
 // gating of the window's frames by the device's power.
 #include "panel/shell/power_lock.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
 #include "protocol/protocol.h"
@@ -27,12 +28,12 @@ void PowerLock::cmd_pwr_Click()
     pictures_.show(c_.cmd_pwr, QStringLiteral("power_none.bmp"));
     if (device_.power_state == 1) {
         device_.power_state = 0;
-        session_.send_command("PWR000");
+        session_.send_command(command_of(Code::PWR, 0));
     } else {
         device_.power_state = 1;
         // Stays disabled until a power reply reports the device on.
         c_.cmd_pwr->setEnabled(false);
-        session_.send_command("PWR001");
+        session_.send_command(command_of(Code::PWR, 1));
         pictures_.show(c_.cmd_mute, QStringLiteral("speaker_on.bmp"));
     }
 }
@@ -41,10 +42,10 @@ void PowerLock::cmd_lock_Click()
 {
     if (device_.lock_state == 1) {
         device_.lock_state = 0;
-        session_.send_command("LCK000");
+        session_.send_command(command_of(Code::LCK, 0));
     } else {
         device_.lock_state = 1;
-        session_.send_command("LCK001");
+        session_.send_command(command_of(Code::LCK, 1));
     }
 }
 

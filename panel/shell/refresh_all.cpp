@@ -2,6 +2,7 @@
 // firmware version.
 #include "panel/shell/refresh_all.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/device_model.h"
 #include "session/device_session.h"
 #include "protocol/protocol.h"
@@ -39,7 +40,7 @@ void RefreshAll::cmd_refresh_Click()
     c_.cmd_refresh->setEnabled(true);
 }
 
-void RefreshAll::cmd_ver_Click() { session_.send_command("VER999"); }
+void RefreshAll::cmd_ver_Click() { session_.send_command(query_of(Code::VER)); }
 
 void RefreshAll::reply_ver(int version)
 {

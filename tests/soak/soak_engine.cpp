@@ -5,6 +5,7 @@
 #include "support/panel_harness.h"
 #include "support/program_folder.h"
 
+#include "protocol/command_catalogue.h"
 #include "session/clock.h"
 #include "session/serial_port.h"
 #include "session/tcp_client.h"
@@ -384,15 +385,8 @@ private:
 
     void slider()
     {
-        static const char* const codes[] = {"BRI", "CON", "HUE", "SAT"};
-        rig_.w->session().send_command_nowait(std::string(codes[between(0, 3)]) + test_pad3(between(0, 100)));
+        rig_.w->session().send_command_nowait(command_of(kPictureCodes[std::size_t(between(0, 3))], between(0, 100)));
         ++r.slider_sends;
-    }
-    static std::string test_pad3(int n)
-    {
-        char b[4];
-        std::snprintf(b, sizeof b, "%03d", n);
-        return b;
     }
 
     // Waits until the device has sent everything, nothing has arrived for a while, and the panel

@@ -2,6 +2,7 @@
 // tests expect them on the wire.
 #pragma once
 
+#include "protocol/command_catalogue.h"
 #include "protocol/picture_codec.h"
 
 #include <QStringList>
@@ -17,11 +18,11 @@ inline QStringList picture_queries(int mode)
 {
     QStringList q;
     if (mode == 1) {
-        for (const char* code : kPictureCodes) q << QLatin1String(code) + QStringLiteral("999");
+        for (Code code : kPictureCodes) q << QString::fromStdString(query_of(code));
         return q;
     }
     for (int n = 1; n <= kPictureRows; ++n)
-        for (const char* code : kPictureCodes) q << QStringLiteral("%1%2").arg(QLatin1String(code)).arg(990 + n);
+        for (Code code : kPictureCodes) q << QString::fromStdString(command_of(code, 990 + n));
     return q;
 }
 
