@@ -191,6 +191,13 @@ public:
         front_->wake(request_);
     }
 
+    void end_stream() override
+    {
+        if (!alive() || request_->conn->phase != Conn::Phase::Streaming || request_->stream_end) return;
+        request_->stream_end = true;
+        front_->wake(request_);
+    }
+
     bool connected() const override { return alive() && !gone_->load() && !request_->stream_end; }
     bool answered() const override { return answered_; }
     std::shared_ptr<const std::atomic<bool>> gone() const override { return gone_; }
@@ -684,6 +691,7 @@ void HttpFront::hand_over(Conn* conn, Request* r)
     MHD_Connection* c = conn->mhd;
     HttpRequest req;
     req.method = r->method;
+    req.client = conn->address;
     r->head = req.method == "HEAD";
     MHD_get_connection_values(c, MHD_HEADER_KIND, [](void* cls, MHD_ValueKind, const char* key, const char* value) {
         static_cast<HttpRequest*>(cls)->headers.append(qMakePair(QByteArray(key), QByteArray(value ? value : "")));

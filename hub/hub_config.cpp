@@ -107,7 +107,7 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
             o.show_url = true;
         } else if (arg == QLatin1String("--metrics-open")) {
             o.metrics_open = true;
-        } else if (arg == QLatin1String("--units") || arg == QLatin1String("--token-file")
+        } else if (arg == QLatin1String("--units") || arg == QLatin1String("--token-file") || arg == QLatin1String("--users")
                    || arg == QLatin1String("--listen") || arg == QLatin1String("--allow-host")
                    || arg == QLatin1String("--protocol-listen") || arg == QLatin1String("--tls-cert")
                    || arg == QLatin1String("--tls-key") || is_mqtt_option(arg)) {
@@ -117,6 +117,7 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
             }
             if (arg == QLatin1String("--units")) o.units_file = value;
             else if (arg == QLatin1String("--token-file")) o.token_file = value;
+            else if (arg == QLatin1String("--users")) o.users_file = value;
             else if (arg == QLatin1String("--allow-host")) o.allow_hosts << value.toLower();
             else if (arg == QLatin1String("--tls-cert")) o.tls_cert = value;
             else if (arg == QLatin1String("--tls-key")) o.tls_key = value;
@@ -146,7 +147,7 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
 QString usage_text()
 {
     return QStringLiteral(
-        "Usage: tavrion-hub [--units FILE] [--listen ADDR:PORT] [--token-file FILE]\n"
+        "Usage: tavrion-hub [--units FILE] [--listen ADDR:PORT] [--token-file FILE] [--users FILE]\n"
         "                   [--allow-host NAME]... [--protocol-listen ID=ADDR:PORT]...\n"
         "                   [--tls-cert FILE --tls-key FILE] [--metrics-open] [--show-url]\n"
         "                   [--mqtt URL [--mqtt-credentials FILE] [--mqtt-ca FILE]\n"
@@ -160,7 +161,11 @@ QString usage_text()
         "                      of the tavrion.ini beside the program\n"
         "  --listen ADDR:PORT  where to listen (default 127.0.0.1:7720; port 0 picks a free one)\n"
         "  --token-file FILE   the access token (default tavrion-hub.token beside the program;\n"
-        "                      made at first start, readable by its owner only)\n"
+        "                      made at first start, readable by its owner only); it signs in\n"
+        "                      as \"admin\"\n"
+        "  --users FILE        the named sign-ins (default tavrion-hub.users beside the token);\n"
+        "                      tavrion-hub user add NAME --role viewer|operator|admin,\n"
+        "                      user list, user remove NAME manage it\n"
         "  --allow-host NAME   a further Host name that requests may carry (repeatable)\n"
         "  --protocol-listen ID=ADDR:PORT  serve unit ID's own device protocol on this TCP\n"
         "                      address, for the panel, tavrion-ctl --tcp and room controllers\n"
@@ -315,7 +320,7 @@ static QString linked_folder(const QString& path)
 // folder above), a regular file of the user's own that nobody else may read or change; at most
 // `max` + 1 bytes, so that the caller can tell one too large. `remedy` ends the reasons a user can
 // mend by removing the file. `missing` says there is no such file (and nothing else is wrong).
-static std::optional<QByteArray> read_private_file(const QString& path, qint64 max, const QString& remedy,
+std::optional<QByteArray> read_private_file(const QString& path, qint64 max, const QString& remedy,
                                                    bool& missing, QString& why)
 {
     missing = false;

@@ -5,6 +5,7 @@
 
 #include "hub/hub_config.h"
 #include "hub/http_front.h"
+#include "hub/users.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -16,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+class QFileSystemWatcher;
 class QThread;
 class QTimer;
 
@@ -32,6 +34,12 @@ public:
     Hub(UnitsSetup setup, HubOptions options, QByteArray token, std::string program_dir, QObject* parent = nullptr);
     ~Hub() override; // stops every unit
 
+    // Before start(): the named sign-ins, read from `path` already; the hub reads the file again
+    // whenever it changes, so a removed sign-in is refused at once, its open streams ended.
+    void watch_sign_ins(const QString& path, std::vector<SignIn> named);
+    // Reads the sign-ins file again (SIGHUP, or a change seen); a file that cannot be used leaves
+    // only the token file's sign-in, with the reason on stderr.
+    void reload_sign_ins();
     // Before start(): also serve the units on this MQTT broker.
     void use_broker(MqttSettings settings);
     // HTTPS with this pair: before start() for all connections; after it for new ones, the open
@@ -48,8 +56,9 @@ public:
 private:
     struct Unit;
     void handle(const HttpRequest& request, const ExchangePtr& exchange);
-    void handle_api(const HttpRequest& request, const ExchangePtr& exchange);
-    bool authorised(const HttpRequest& request) const;
+    void handle_api(const HttpRequest& request, const ExchangePtr& exchange, const Caller& caller);
+    // Who the request's token or cookie signs in, if anyone.
+    std::optional<Caller> signed_in(const HttpRequest& request) const;
     void published(Unit& unit, const QJsonObject& document);
     void keep_streams_alive();
     void start_bridge();
@@ -58,7 +67,11 @@ private:
 
     UnitsSetup setup_;
     HubOptions options_;
-    QByteArray token_;
+    SignIns sign_ins_;
+    QString sign_ins_path_;
+    QFileSystemWatcher* sign_ins_watch_ = nullptr;
+    // Open event streams with the token that opened each, to end them when it no longer signs in.
+    std::vector<std::pair<std::weak_ptr<HttpExchange>, QByteArray>> signed_streams_;
     std::string program_dir_;
     QJsonArray resolutions_;
     std::unique_ptr<HostRules> hosts_;

@@ -13,6 +13,18 @@
 
 namespace tavrion::hub {
 
+// What a sign-in may do: viewers read, operators run the room, administrators change the unit's
+// set-up as well. Ordered: each role may do all the one before it may.
+enum class Role { Viewer, Operator, Admin };
+
+// Who asked: the sign-in's name and role, and the client's address; what the hub checks a request
+// against and names in its records.
+struct Caller {
+    QString name;
+    Role role = Role::Viewer;
+    QString address;
+};
+
 // The sign-in addresses a browser elsewhere can open: each --allow-host name, then the listening
 // address, or, when the hub listens on all addresses, this machine's own (`machine`, loopback and
 // link-local left out). Each carries the listening port and the token.
