@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <tuple>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -151,7 +152,8 @@ QString usage_text()
         "                   [--allow-host NAME]... [--protocol-listen ID=ADDR:PORT]...\n"
         "                   [--tls-cert FILE --tls-key FILE] [--metrics-open] [--show-url]\n"
         "                   [--mqtt URL [--mqtt-credentials FILE] [--mqtt-ca FILE]\n"
-        "                    [--mqtt-prefix P] [--mqtt-discovery-prefix P|none]]\n"
+        "                    [--mqtt-prefix P] [--mqtt-discovery-prefix P|none]\n"
+        "                    [--mqtt-role ROLE]]\n"
         "\n"
         "Serves a web page and a JSON API for one or more KV-7720 units, holding their links.\n"
         "\n"
@@ -173,12 +175,13 @@ QString usage_text()
         "                      units file does the same; loopback unless ADDR says otherwise)\n"
         "  --mqtt URL          also serve the units on an MQTT broker: mqtt://HOST[:1883] or\n"
         "                      mqtts://HOST[:8883]; the units file may give these under \"mqtt\":\n"
-        "                      {\"url\", \"credentials\", \"ca\", \"prefix\", \"discovery_prefix\"}\n"
+        "                      {\"url\", \"credentials\", \"ca\", \"prefix\", \"discovery_prefix\", \"role\"}\n"
         "  --mqtt-credentials FILE  a line user:password, in a file readable by its owner only\n"
         "  --mqtt-ca FILE      the certificate authority of an mqtts:// broker\n"
         "  --mqtt-prefix P     the topics' prefix (default tavrion)\n"
         "  --mqtt-discovery-prefix P  Home Assistant's discovery prefix (default homeassistant;\n"
         "                      none: no discovery)\n"
+        "  --mqtt-role ROLE    what MQTT commands may do: viewer, operator (default) or admin\n"
         "  --metrics-open      GET /metrics without a token (for a Prometheus on this machine;\n"
         "                      with a --listen address other than loopback, open to that network)\n"
         "  --tls-cert FILE     HTTPS on the listen address with this certificate (PEM, a chain\n"
@@ -188,6 +191,9 @@ QString usage_text()
         "  --show-url          print the address to open in a browser, and exit\n"
         "  --help              this text\n");
 }
+
+// Longer names would crowd the page's buttons on a phone.
+constexpr int kMaxPortName = 32;
 
 std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
 {
@@ -239,7 +245,7 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
         if (!list[i].isObject()) return fail(where, QStringLiteral("not an object"));
         const QJsonObject u = list[i].toObject();
         for (auto it = u.begin(); it != u.end(); ++it)
-            if (!QStringList{"id", "name", "tcp", "serial", "protocol_listen"}.contains(it.key()))
+            if (!QStringList{"id", "name", "tcp", "serial", "protocol_listen", "inputs", "outputs"}.contains(it.key()))
                 return fail(where + QLatin1Char('.') + it.key(), QStringLiteral("unknown key"));
         const QString id = u.value(QLatin1String("id")).toString();
         if (!id_form.match(id).hasMatch())
@@ -270,7 +276,25 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
             if (!p.isString() || !protocol)
                 return fail(where + QStringLiteral(".protocol_listen"), QStringLiteral("takes \"ADDR:PORT\" (an IP address)"));
         }
-        setup.units.push_back({id.toStdString(), (name.isString() ? name.toString() : id).toStdString(), *l, protocol});
+        UnitConfig config{id.toStdString(), (name.isString() ? name.toString() : id).toStdString(), *l, protocol, {}, {}};
+        for (const auto& [key, keys, names] : {std::tuple{"inputs", QStringList{"1", "2", "3", "4"}, &config.input_names},
+                                               std::tuple{"outputs", QStringList{"A", "B", "C", "D"}, &config.output_names}}) {
+            if (!u.contains(QLatin1String(key))) continue;
+            const QString at = where + QLatin1Char('.') + QLatin1String(key);
+            const QJsonValue v = u.value(QLatin1String(key));
+            if (!v.isObject()) return fail(at, QStringLiteral("an object such as {\"%1\": \"Lectern PC\"}").arg(keys.first()));
+            const QJsonObject o = v.toObject();
+            for (auto n = o.begin(); n != o.end(); ++n) {
+                const int index = int(keys.indexOf(n.key()));
+                if (index < 0) return fail(at + QLatin1Char('.') + n.key(), QStringLiteral("unknown key (%1)").arg(keys.join(QStringLiteral(", "))));
+                const QString text = n.value().toString();
+                const bool printable = std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); });
+                if (!n.value().isString() || text.trimmed().isEmpty() || text.size() > kMaxPortName || !printable)
+                    return fail(at + QLatin1Char('.') + n.key(), QStringLiteral("a name of 1 to %1 printable characters").arg(kMaxPortName));
+                (*names)[std::size_t(index)] = text.toStdString();
+            }
+        }
+        setup.units.push_back(config);
     }
     return setup;
 }
@@ -299,7 +323,7 @@ std::optional<UnitsSetup> default_units(const std::string& program_dir, QString&
         return std::nullopt;
     }
     UnitsSetup setup;
-    setup.units.push_back({"default", "default", *link, std::nullopt});
+    setup.units.push_back({"default", "default", *link, std::nullopt, {}, {}});
     return setup;
 }
 

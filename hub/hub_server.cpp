@@ -68,6 +68,17 @@ QByteArray resource(const QString& name)
 
 QByteArray page() { return resource(QStringLiteral("index.html")); }
 
+// The room's names of the unit's inputs and outputs, those it gives: {"inputs": {"1": "Lectern PC"}, ...}.
+QJsonObject port_names(const UnitConfig& c)
+{
+    QJsonObject inputs, outputs;
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (!c.input_names[i].empty()) inputs[QString::number(i + 1)] = QString::fromStdString(c.input_names[i]);
+        if (!c.output_names[i].empty()) outputs[QString(QLatin1Char(char('A' + i)))] = QString::fromStdString(c.output_names[i]);
+    }
+    return {{QStringLiteral("inputs"), inputs}, {QStringLiteral("outputs"), outputs}};
+}
+
 // An exchange that counts its answer by status before passing it on: the figures of the metrics
 // page, taken on this side of the HTTP front.
 class CountedExchange : public HttpExchange {
@@ -215,7 +226,14 @@ bool Hub::use_tls(const TlsPair& pair, QString& error)
 void Hub::start_bridge()
 {
     std::vector<MqttBridge::UnitInfo> units;
-    for (const UnitConfig& c : setup_.units) units.push_back({QString::fromStdString(c.id), QString::fromStdString(c.name)});
+    for (const UnitConfig& c : setup_.units) {
+        MqttBridge::UnitInfo info{QString::fromStdString(c.id), QString::fromStdString(c.name), {}, {}};
+        for (std::size_t i = 0; i < 4; ++i) {
+            info.inputs << QString::fromStdString(c.input_names[i]);
+            info.outputs << QString::fromStdString(c.output_names[i]);
+        }
+        units.push_back(info);
+    }
     QStringList resolutions;
     for (const QJsonValue& r : resolutions_) resolutions << r.toString();
     bridge_ = new MqttBridge(*mqtt_, std::move(units), resolutions, program_dir_, [this](const QString& id, Job job) {
@@ -457,6 +475,7 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex, const Caller& 
 void Hub::published(Unit& unit, const QJsonObject& document)
 {
     unit.document = document;
+    unit.document[QStringLiteral("names")] = port_names(unit.config);
     if (bridge_) bridge_->unit_changed(QString::fromStdString(unit.config.id), document);
     const QByteArray event = "data: " + compact(document) + "\n\n";
     auto& s = unit.streams;

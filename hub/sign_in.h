@@ -4,6 +4,7 @@
 #pragma once
 
 #include "hub/hub_config.h"
+#include "hub/role.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -12,10 +13,6 @@
 #include <QStringList>
 
 namespace tavrion::hub {
-
-// What a sign-in may do: viewers read, operators run the room, administrators change the unit's
-// set-up as well. Ordered: each role may do all the one before it may.
-enum class Role { Viewer, Operator, Admin };
 
 // Who asked: the sign-in's name and role, and the client's address; what the hub checks a request
 // against and names in its records.

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <deque>
+#include <array>
 #include <functional>
 #include <future>
 #include <map>
@@ -41,6 +42,8 @@ struct UnitConfig {
     std::string name;
     UnitLink link;
     std::optional<ListenAddress> protocol_listen; // the unit's device-protocol port, if any
+    // What the room calls inputs 1-4 and outputs A-D ("Lectern PC"); empty where it names none.
+    std::array<std::string, 4> input_names, output_names;
 };
 
 // A request's outcome: the HTTP status and the JSON answer.

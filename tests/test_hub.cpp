@@ -295,7 +295,8 @@ private slots:
         closed.close();
         const QString units = write_units(path("units.json"), QJsonArray{
             QJsonObject{{"id", "pty"}, {"name", "Serial room"}, {"serial", path("serial/COM1")}},
-            QJsonObject{{"id", "net"}, {"name", "TCP room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(net_.tcp_port())}},
+            QJsonObject{{"id", "net"}, {"name", "TCP room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(net_.tcp_port())},
+                        {"inputs", QJsonObject{{"1", "Lectern PC"}, {"4", "<b>Cam</b>"}}}, {"outputs", QJsonObject{{"B", "Projector"}}}},
             QJsonObject{{"id", "gone"}, {"name", "Switched off"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(refusing)}},
         }, 0);
         for (const char* role : {"viewer", "operator", "admin"}) QVERIFY(add_sign_in(QStringLiteral("desk-") + role, role));
@@ -870,6 +871,16 @@ private slots:
             QCOMPARE(r.json().value("signed_in").toObject().value("name").toString(), who);
     }
 
+    // The unit document carries the room's names of its inputs and outputs, as given (text, not markup).
+    void names_in_the_document()
+    {
+        const QJsonObject names = http_->request("GET", "/api/units/net").json().value("names").toObject();
+        QCOMPARE(names.value("inputs").toObject(), (QJsonObject{{"1", "Lectern PC"}, {"4", "<b>Cam</b>"}}));
+        QCOMPARE(names.value("outputs").toObject(), (QJsonObject{{"B", "Projector"}}));
+        QCOMPARE(http_->request("GET", "/api/units/pty").json().value("names").toObject(),
+                 (QJsonObject{{"inputs", QJsonObject{}}, {"outputs", QJsonObject{}}}));
+    }
+
     // Removing a sign-in ends it at once: its open event stream closes, and its token is refused.
     void removed_sign_in_is_refused_at_once()
     {
@@ -1170,6 +1181,11 @@ private slots:
         QTest::newRow("poll") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\"}], \"poll_seconds\": -1}") << "poll_seconds";
         QTest::newRow("one device twice") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h:23\"}, {\"id\": \"b\", \"tcp\": \"h\"}]}") << "units[1].tcp";
         QTest::newRow("unknown key") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\", \"port\": 1}]}") << "units[0].port";
+        QTest::newRow("input 5") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\", \"inputs\": {\"5\": \"X\"}}]}") << "units[0].inputs.5: unknown key";
+        QTest::newRow("output E") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\", \"outputs\": {\"E\": \"X\"}}]}") << "units[0].outputs.E: unknown key";
+        QTest::newRow("name of 33") << "{\"units\": [{\"id\": \"a\", \"tcp\": \"h\", \"outputs\": {\"A\": \"" + QByteArray(33, 'x') + "\"}}]}" << "units[0].outputs.A: a name of 1 to 32";
+        QTest::newRow("control character") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\", \"inputs\": {\"1\": \"a\\u0007b\"}}]}") << "units[0].inputs.1: a name";
+        QTest::newRow("names not an object") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\", \"inputs\": [\"X\"]}]}") << "units[0].inputs: an object";
     }
     void bad_units_file()
     {
