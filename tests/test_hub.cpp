@@ -17,6 +17,7 @@
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -903,6 +904,23 @@ private slots:
         // The others are untouched.
         QCOMPARE(http_->request("GET", "/api/units").status, 200);
         QCOMPARE(Http(port_, sign_in_tokens_.value("desk-viewer")).request("GET", "/api/units").status, 200);
+
+        // A file broken while the hub runs leaves only the token file's sign-in until it is mended.
+        QFile users(path("tavrion-hub.users"));
+        QVERIFY(users.open(QIODevice::ReadOnly));
+        const QByteArray sound = users.readAll();
+        users.close();
+        auto put = [&](const QByteArray& text) {
+            QSaveFile f(path("tavrion-hub.users"));
+            return f.open(QIODevice::WriteOnly) && f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+                && f.write(text) == text.size() && f.commit();
+        };
+        const Http viewer(port_, sign_in_tokens_.value("desk-viewer"));
+        QVERIFY(put(sound + "half a line\n"));
+        QVERIFY(QTest::qWaitFor([&] { return viewer.request("GET", "/api/units").status == 401; }, kAnswerMs));
+        QCOMPARE(http_->request("GET", "/api/units").status, 200);
+        QVERIFY(put(sound));
+        QVERIFY(QTest::qWaitFor([&] { return viewer.request("GET", "/api/units").status == 200; }, kAnswerMs));
     }
 
     // A sign-ins file the hub cannot use stops it, naming the line; a user command with a role or
