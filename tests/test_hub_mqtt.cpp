@@ -4,6 +4,7 @@
 // MQTT options themselves.
 #include "hub/hub_config.h"
 #include "hub/mqtt_client.h"
+#include "hub/users.h"
 #include "sim/sim_server.h"
 #include "support/hub_process.h"
 
@@ -634,19 +635,19 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QJsonObject>("file");
         QTest::addColumn<QString>("error");    // a part of the error; "" = accepted
-        QTest::addColumn<QString>("endpoint"); // host:port tls user/password prefix discovery
+        QTest::addColumn<QString>("endpoint"); // host:port tls user/password prefix discovery role
         const QString cred = dir_.filePath("options.cred");
         write_file(cred, "ops:pa:ss\n", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         const QString open_cred = dir_.filePath("open.cred");
         write_file(open_cred, "ops:x\n", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
         QTest::newRow("none") << QStringList{} << QJsonObject{} << "" << "";
-        QTest::newRow("plain") << QStringList{"--mqtt", "mqtt://broker.lan"} << QJsonObject{} << "" << "broker.lan:1883 0 / tavrion homeassistant";
-        QTest::newRow("tls") << QStringList{"--mqtt=mqtts://broker.lan"} << QJsonObject{} << "" << "broker.lan:8883 1 / tavrion homeassistant";
+        QTest::newRow("plain") << QStringList{"--mqtt", "mqtt://broker.lan"} << QJsonObject{} << "" << "broker.lan:1883 0 / tavrion homeassistant operator";
+        QTest::newRow("tls") << QStringList{"--mqtt=mqtts://broker.lan"} << QJsonObject{} << "" << "broker.lan:8883 1 / tavrion homeassistant operator";
         QTest::newRow("port, prefixes") << QStringList{"--mqtt", "mqtt://10.0.0.2:2883", "--mqtt-prefix", "site/a", "--mqtt-discovery-prefix", "none"}
-                                        << QJsonObject{} << "" << "10.0.0.2:2883 0 / site/a ";
-        QTest::newRow("credentials") << QStringList{"--mqtt", "mqtt://b", "--mqtt-credentials", cred} << QJsonObject{} << "" << "b:1883 0 ops/pa:ss tavrion homeassistant";
-        QTest::newRow("from the file") << QStringList{} << QJsonObject{{"url", "mqtt://f"}, {"prefix", "p"}} << "" << "f:1883 0 / p homeassistant";
-        QTest::newRow("command line wins") << QStringList{"--mqtt", "mqtt://c"} << QJsonObject{{"url", "mqtt://f"}, {"prefix", "p"}} << "" << "c:1883 0 / p homeassistant";
+                                        << QJsonObject{} << "" << "10.0.0.2:2883 0 / site/a  operator";
+        QTest::newRow("credentials") << QStringList{"--mqtt", "mqtt://b", "--mqtt-credentials", cred} << QJsonObject{} << "" << "b:1883 0 ops/pa:ss tavrion homeassistant operator";
+        QTest::newRow("from the file") << QStringList{} << QJsonObject{{"url", "mqtt://f"}, {"prefix", "p"}} << "" << "f:1883 0 / p homeassistant operator";
+        QTest::newRow("command line wins") << QStringList{"--mqtt", "mqtt://c"} << QJsonObject{{"url", "mqtt://f"}, {"prefix", "p"}} << "" << "c:1883 0 / p homeassistant operator";
         QTest::newRow("http") << QStringList{"--mqtt", "http://b"} << QJsonObject{} << "mqtt://HOST" << "";
         QTest::newRow("no host") << QStringList{"--mqtt", "mqtt://"} << QJsonObject{} << "mqtt://HOST" << "";
         QTest::newRow("login in the URL") << QStringList{"--mqtt", "mqtt://u:p@b"} << QJsonObject{} << "mqtt://HOST" << "";
@@ -656,6 +657,9 @@ private slots:
         QTest::newRow("options without URL") << QStringList{"--mqtt-prefix", "x"} << QJsonObject{} << "need --mqtt" << "";
         QTest::newRow("credentials others read") << QStringList{"--mqtt", "mqtt://b", "--mqtt-credentials", open_cred} << QJsonObject{} << "owner only" << "";
         QTest::newRow("no credentials file") << QStringList{"--mqtt", "mqtt://b", "--mqtt-credentials", cred + "x"} << QJsonObject{} << "cannot be read" << "";
+        QTest::newRow("role from the file") << QStringList{} << QJsonObject{{"url", "mqtt://f"}, {"role", "admin"}} << "" << "f:1883 0 / tavrion homeassistant admin";
+        QTest::newRow("role option") << QStringList{"--mqtt", "mqtt://c", "--mqtt-role", "viewer"} << QJsonObject{} << "" << "c:1883 0 / tavrion homeassistant viewer";
+        QTest::newRow("no such role") << QStringList{"--mqtt", "mqtt://c", "--mqtt-role", "root"} << QJsonObject{} << "no role \"root\"" << "";
         QTest::newRow("unknown file key") << QStringList{} << QJsonObject{{"host", "b"}} << "unknown key" << "";
     }
     void options()
@@ -679,7 +683,7 @@ private slots:
         QCOMPARE(bool(s), !endpoint.isEmpty());
         if (!s) return;
         const MqttEndpoint& e = s->endpoint;
-        QCOMPARE(QStringLiteral("%1:%2 %3 %4/%5 %6 %7").arg(e.host).arg(e.port).arg(int(e.tls)).arg(e.user, e.password, s->prefix, s->discovery_prefix),
+        QCOMPARE(QStringLiteral("%1:%2 %3 %4/%5 %6 %7 %8").arg(e.host).arg(e.port).arg(int(e.tls)).arg(e.user, e.password, s->prefix, s->discovery_prefix, role_name(s->role)),
                  endpoint);
         QCOMPARE(e.will_topic, s->prefix + "/status");
     }
