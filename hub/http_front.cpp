@@ -206,6 +206,13 @@ public:
         front_->wake(request_);
     }
 
+    void end_stream() override
+    {
+        if (!alive() || request_->conn->phase != Conn::Phase::Streaming || request_->stream_end) return;
+        request_->stream_end = true;
+        front_->wake(request_);
+    }
+
     bool connected() const override { return alive() && !gone_->load() && !request_->stream_end; }
     bool answered() const override { return answered_; }
     std::shared_ptr<const std::atomic<bool>> gone() const override { return gone_; }

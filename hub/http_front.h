@@ -27,7 +27,7 @@ struct HttpRequest {
     QUrlQuery query;
     HeaderList headers;
     QByteArray body;
-    QString client; // the client's address
+    QString client; // the client's address, for the log and the audit
     // The first header of that name (names compare without case); empty when absent.
     QByteArray header(const QByteArray& name) const;
     bool has_header(const QByteArray& name) const;
@@ -61,6 +61,8 @@ public:
     // client address's share of streams it is answered 503 instead.
     virtual void start_stream(const QByteArray& content_type) = 0;
     virtual void stream(const QByteArray& piece) = 0;
+    // Closes a stream now, whatever it has not sent yet (a sign-in that was removed).
+    virtual void end_stream() = 0;
     virtual bool connected() const = 0;
     virtual bool answered() const = 0;
     // Set once the client has gone; readable from any thread.

@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <tuple>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -96,8 +97,8 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
     const QCommandLineOption metrics_open(QStringLiteral("metrics-open"));
     parser.addOptions({help, show_url, metrics_open});
     // Options with a value, in the order their values are checked.
-    QStringList valued{"units", "token-file", "audit-file", "listen", "allow-host", "protocol-listen", "tls-cert", "tls-key", "log-level"};
-    for (const char* mqtt : {"mqtt", "mqtt-credentials", "mqtt-ca", "mqtt-prefix", "mqtt-discovery-prefix"})
+    QStringList valued{"units", "token-file", "audit-file", "users", "listen", "allow-host", "protocol-listen", "tls-cert", "tls-key", "log-level"};
+    for (const char* mqtt : {"mqtt", "mqtt-credentials", "mqtt-ca", "mqtt-prefix", "mqtt-discovery-prefix", "mqtt-role"})
         valued << QString::fromLatin1(mqtt);
     for (const QString& name : valued) parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("VALUE")));
     // The program's name first, as the parser expects.
@@ -136,6 +137,7 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
             if (name == QLatin1String("units")) o.units_file = value;
             else if (name == QLatin1String("token-file")) o.token_file = value;
             else if (name == QLatin1String("audit-file")) o.audit_file = value;
+            else if (name == QLatin1String("users")) o.users_file = value;
             else if (name == QLatin1String("allow-host")) o.allow_hosts << value.toLower();
             else if (name == QLatin1String("tls-cert")) o.tls_cert = value;
             else if (name == QLatin1String("tls-key")) o.tls_key = value;
@@ -168,12 +170,13 @@ std::optional<HubOptions> parse_options(const QStringList& args, QString& error)
 QString usage_text()
 {
     return QStringLiteral(
-        "Usage: tavrion-hub [--units FILE] [--listen ADDR:PORT] [--token-file FILE]\n"
+        "Usage: tavrion-hub [--units FILE] [--listen ADDR:PORT] [--token-file FILE] [--users FILE]\n"
         "                   [--allow-host NAME]... [--protocol-listen ID=ADDR:PORT]...\n"
         "                   [--tls-cert FILE --tls-key FILE] [--metrics-open] [--show-url]\n"
         "                   [--audit-file FILE]\n"
         "                   [--mqtt URL [--mqtt-credentials FILE] [--mqtt-ca FILE]\n"
-        "                    [--mqtt-prefix P] [--mqtt-discovery-prefix P|none]]\n"
+        "                    [--mqtt-prefix P] [--mqtt-discovery-prefix P|none]\n"
+        "                    [--mqtt-role ROLE]]\n"
         "                   [--log-level error|warning|notice|info|debug]\n"
         "\n"
         "Serves a web page and a JSON API for one or more KV-7720 units, holding their links.\n"
@@ -184,7 +187,11 @@ QString usage_text()
         "                      of the tavrion.ini beside the program\n"
         "  --listen ADDR:PORT  where to listen (default 127.0.0.1:7720; port 0 picks a free one)\n"
         "  --token-file FILE   the access token (default tavrion-hub.token beside the program;\n"
-        "                      made at first start, readable by its owner only)\n"
+        "                      made at first start, readable by its owner only); it signs in\n"
+        "                      as \"admin\"\n"
+        "  --users FILE        the named sign-ins (default tavrion-hub.users beside the token);\n"
+        "                      tavrion-hub user add NAME --role viewer|operator|admin,\n"
+        "                      user list, user remove NAME manage it\n"
         "  --audit-file FILE   the audit trail, a JSON line for every change to a unit (default\n"
         "                      tavrion-hub-audit.jsonl beside the token file; rotated at 10 MiB,\n"
         "                      5 files kept)\n"
@@ -198,12 +205,13 @@ QString usage_text()
         "                      are its only guard\n"
         "  --mqtt URL          also serve the units on an MQTT broker: mqtt://HOST[:1883] or\n"
         "                      mqtts://HOST[:8883]; the units file may give these under \"mqtt\":\n"
-        "                      {\"url\", \"credentials\", \"ca\", \"prefix\", \"discovery_prefix\"}\n"
+        "                      {\"url\", \"credentials\", \"ca\", \"prefix\", \"discovery_prefix\", \"role\"}\n"
         "  --mqtt-credentials FILE  a line user:password, in a file readable by its owner only\n"
         "  --mqtt-ca FILE      the certificate authority of an mqtts:// broker\n"
         "  --mqtt-prefix P     the topics' prefix (default tavrion)\n"
         "  --mqtt-discovery-prefix P  Home Assistant's discovery prefix (default homeassistant;\n"
         "                      none: no discovery)\n"
+        "  --mqtt-role ROLE    what MQTT commands may do: viewer, operator (default) or admin\n"
         "  --metrics-open      GET /metrics without a token (for a Prometheus on this machine;\n"
         "                      with a --listen address other than loopback, open to that network)\n"
         "  --tls-cert FILE     HTTPS on the listen address with this certificate (PEM, a chain\n"
@@ -215,6 +223,9 @@ QString usage_text()
         "  --show-url          print the address to open in a browser, and exit\n"
         "  --help              this text\n");
 }
+
+// Longer names would crowd the page's buttons on a phone.
+constexpr int kMaxPortName = 32;
 
 std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
 {
@@ -266,7 +277,7 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
         if (!list[i].isObject()) return fail(where, QStringLiteral("not an object"));
         const QJsonObject u = list[i].toObject();
         for (auto it = u.begin(); it != u.end(); ++it)
-            if (!QStringList{"id", "name", "tcp", "serial", "protocol_listen", "protocol_refuse"}.contains(it.key()))
+            if (!QStringList{"id", "name", "tcp", "serial", "protocol_listen", "protocol_refuse", "inputs", "outputs"}.contains(it.key()))
                 return fail(where + QLatin1Char('.') + it.key(), QStringLiteral("unknown key"));
         const QString id = u.value(QLatin1String("id")).toString();
         if (!id_form.match(id).hasMatch())
@@ -309,7 +320,25 @@ std::optional<UnitsSetup> read_units_file(const QString& path, QString& error)
                 refuse.push_back(codes[k].toString().toStdString());
             }
         }
-        setup.units.push_back({id.toStdString(), (name.isString() ? name.toString() : id).toStdString(), *l, protocol, refuse});
+        UnitConfig config{id.toStdString(), (name.isString() ? name.toString() : id).toStdString(), *l, protocol, refuse, {}, {}};
+        for (const auto& [key, keys, names] : {std::tuple{"inputs", QStringList{"1", "2", "3", "4"}, &config.input_names},
+                                               std::tuple{"outputs", QStringList{"A", "B", "C", "D"}, &config.output_names}}) {
+            if (!u.contains(QLatin1String(key))) continue;
+            const QString at = where + QLatin1Char('.') + QLatin1String(key);
+            const QJsonValue v = u.value(QLatin1String(key));
+            if (!v.isObject()) return fail(at, QStringLiteral("an object such as {\"%1\": \"Lectern PC\"}").arg(keys.first()));
+            const QJsonObject o = v.toObject();
+            for (auto n = o.begin(); n != o.end(); ++n) {
+                const int index = int(keys.indexOf(n.key()));
+                if (index < 0) return fail(at + QLatin1Char('.') + n.key(), QStringLiteral("unknown key (%1)").arg(keys.join(QStringLiteral(", "))));
+                const QString text = n.value().toString();
+                const bool printable = std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); });
+                if (!n.value().isString() || text.trimmed().isEmpty() || text.size() > kMaxPortName || !printable)
+                    return fail(at + QLatin1Char('.') + n.key(), QStringLiteral("a name of 1 to %1 printable characters").arg(kMaxPortName));
+                (*names)[std::size_t(index)] = text.toStdString();
+            }
+        }
+        setup.units.push_back(config);
     }
     return setup;
 }
@@ -338,7 +367,7 @@ std::optional<UnitsSetup> default_units(const std::string& program_dir, QString&
         return std::nullopt;
     }
     UnitsSetup setup;
-    setup.units.push_back({"default", "default", *link, std::nullopt});
+    setup.units.push_back({"default", "default", *link, std::nullopt, {}, {}});
     return setup;
 }
 
@@ -359,7 +388,7 @@ static QString linked_folder(const QString& path)
 // folder above), a regular file of the user's own that nobody else may read or change; at most
 // `max` + 1 bytes, so that the caller can tell one too large. `remedy` ends the reasons a user can
 // mend by removing the file. `missing` says there is no such file (and nothing else is wrong).
-static std::optional<QByteArray> read_private_file(const QString& path, qint64 max, const QString& remedy,
+std::optional<QByteArray> read_private_file(const QString& path, qint64 max, const QString& remedy,
                                                    bool& missing, QString& why)
 {
     missing = false;

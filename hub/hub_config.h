@@ -27,6 +27,7 @@ struct HubOptions {
     QString listen_text = QStringLiteral("127.0.0.1:7720"); // as given, for the URL
     QString token_file;  // empty: tavrion-hub.token beside the program
     QString audit_file;  // empty: tavrion-hub-audit.jsonl beside the token file
+    QString users_file;  // empty: tavrion-hub.users beside the token file
     QStringList allow_hosts;
     std::vector<std::pair<std::string, ListenAddress>> protocol_listen; // unit id, where
     MqttOptions mqtt;
@@ -75,6 +76,12 @@ bool apply_protocol_listen(const HubOptions& options, UnitsSetup& setup, QString
 // link or lies in a linked folder, is not a regular file, another user's, open to group or others,
 // or its token is over 256 characters.
 std::optional<QByteArray> load_or_make_token(const QString& path, bool& made, QString& error);
+// Reads a file that must stay private to this user (the token file's rules: no symbolic link on
+// the way, a regular file of this user's that nobody else may read or change); at most `max` + 1
+// bytes. `remedy` ends the reasons a user can mend by removing the file; `missing` says there is
+// no such file and nothing else is wrong.
+std::optional<QByteArray> read_private_file(const QString& path, qint64 max, const QString& remedy, bool& missing,
+                                            QString& why);
 
 // Host header values a request may carry: the listening address and loopback names with the hub's
 // port, and the names allowed on the command line also as a TLS proxy forwards them (no port, or

@@ -12,6 +12,8 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSemaphore>
@@ -45,15 +47,6 @@ void answer_error(const ExchangePtr& ex, int status, const QString& text, const 
 }
 
 void answer_get_only(const ExchangePtr& ex) { answer_error(ex, 405, QStringLiteral("GET only"), {{"Allow", "GET, HEAD"}}); }
-
-// Compares without stopping at the first differing byte, so the time taken says nothing of the token.
-bool same_token(const QByteArray& a, const QByteArray& b)
-{
-    if (a.size() != b.size() || a.isEmpty()) return false;
-    unsigned char diff = 0;
-    for (int i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
-    return diff == 0;
-}
 
 QByteArray cookie_value(const QByteArray& header, const QByteArray& name)
 {
@@ -97,6 +90,7 @@ public:
         inner_->start_stream(content_type);
     }
     void stream(const QByteArray& piece) override { inner_->stream(piece); }
+    void end_stream() override { inner_->end_stream(); }
     bool connected() const override { return inner_->connected(); }
     bool answered() const override { return inner_->answered(); }
     std::shared_ptr<const std::atomic<bool>> gone() const override { return inner_->gone(); }
@@ -132,8 +126,8 @@ struct Hub::Unit {
 };
 
 Hub::Hub(UnitsSetup setup, HubOptions options, QByteArray token, std::string program_dir, QObject* parent)
-    : QObject(parent), setup_(std::move(setup)), options_(std::move(options)), token_(std::move(token)),
-      program_dir_(std::move(program_dir)), names_(resolution_names(program_dir_)),
+    : QObject(parent), setup_(std::move(setup)), options_(std::move(options)),
+      sign_ins_(token, {}), program_dir_(std::move(program_dir)), names_(resolution_names(program_dir_)),
       audit_(std::make_shared<AuditTrail>(options_.audit_file))
 {
     for (const std::string& r : *names_) resolutions_.append(QString::fromStdString(r));
@@ -243,7 +237,14 @@ bool Hub::use_tls(const TlsPair& pair, QString& error)
 void Hub::start_bridge()
 {
     std::vector<MqttBridge::UnitInfo> units;
-    for (const UnitConfig& c : setup_.units) units.push_back({QString::fromStdString(c.id), QString::fromStdString(c.name)});
+    for (const UnitConfig& c : setup_.units) {
+        MqttBridge::UnitInfo info{QString::fromStdString(c.id), QString::fromStdString(c.name), {}, {}};
+        for (std::size_t i = 0; i < 4; ++i) {
+            info.inputs << QString::fromStdString(c.input_names[i]);
+            info.outputs << QString::fromStdString(c.output_names[i]);
+        }
+        units.push_back(info);
+    }
     QStringList resolutions;
     for (const QJsonValue& r : resolutions_) resolutions << r.toString();
     bridge_ = new MqttBridge(*mqtt_, std::move(units), resolutions, names_, [this](const QString& id, Job job) {
@@ -262,12 +263,68 @@ Hub::Unit* Hub::find(const QString& id)
     return nullptr;
 }
 
-bool Hub::authorised(const HttpRequest& r) const
+namespace {
+
+// The token a request carries: the Authorization header's, else the sign-in cookie's.
+QByteArray given_token(const HttpRequest& r)
 {
     const QByteArray auth = r.header("Authorization");
     // The scheme's name is not case-sensitive.
-    if (auth.left(7).compare("Bearer ", Qt::CaseInsensitive) == 0) return same_token(auth.mid(7).trimmed(), token_);
-    return same_token(cookie_value(r.header("Cookie"), kCookieName), token_);
+    if (auth.left(7).compare("Bearer ", Qt::CaseInsensitive) == 0) return auth.mid(7).trimmed();
+    return cookie_value(r.header("Cookie"), kCookieName);
+}
+
+// The 403 of a request beyond the sign-in's role; nothing of it reaches a unit.
+void answer_beyond_role(const ExchangePtr& ex, const Caller& caller, const QString& what)
+{
+    answer_error(ex, 403, QStringLiteral("%1 signs in as %2, which may not %3").arg(caller.name, role_name(caller.role), what));
+}
+
+} // namespace
+
+std::optional<Caller> Hub::signed_in(const HttpRequest& r) const
+{
+    auto caller = sign_ins_.identify(given_token(r));
+    if (caller) caller->address = r.client;
+    return caller;
+}
+
+void Hub::watch_sign_ins(const QString& path, std::vector<SignIn> named)
+{
+    sign_ins_path_ = path;
+    sign_ins_.replace_named(std::move(named));
+    // inotify tells of a change as it happens, with no polling; the folder is watched too, since
+    // the file is replaced whole by a rename (and may not be there yet). SIGHUP reads it as well,
+    // for file systems that do not tell.
+    sign_ins_watch_ = new QFileSystemWatcher(this);
+    sign_ins_watch_->addPath(QFileInfo(path).absolutePath());
+    if (QFileInfo::exists(path)) sign_ins_watch_->addPath(path);
+    connect(sign_ins_watch_, &QFileSystemWatcher::directoryChanged, this, &Hub::reload_sign_ins);
+    connect(sign_ins_watch_, &QFileSystemWatcher::fileChanged, this, &Hub::reload_sign_ins);
+}
+
+void Hub::reload_sign_ins()
+{
+    if (sign_ins_path_.isEmpty()) return;
+    // A replaced file is a new one to inotify: watch it again.
+    if (sign_ins_watch_ && QFileInfo::exists(sign_ins_path_) && !sign_ins_watch_->files().contains(sign_ins_path_))
+        sign_ins_watch_->addPath(sign_ins_path_);
+    QString error;
+    auto named = read_sign_ins(sign_ins_path_, error);
+    if (!named) {
+        // Whoever was removed stays out while the file is broken; the token file still signs in.
+        hub_log::error(hub_log::Area::http, error + QStringLiteral("; only the token file's sign-in is taken until it is mended"));
+        named.emplace();
+    }
+    sign_ins_.replace_named(std::move(*named));
+    auto& s = signed_streams_;
+    s.erase(std::remove_if(s.begin(), s.end(), [this](const auto& entry) {
+        const ExchangePtr e = entry.first.lock();
+        if (!e || !e->connected()) return true;
+        if (sign_ins_.identify(entry.second)) return false;
+        e->end_stream();
+        return true;
+    }), s.end());
 }
 
 void Hub::handle(const HttpRequest& r, const ExchangePtr& ex)
@@ -291,7 +348,7 @@ void Hub::handle(const HttpRequest& r, const ExchangePtr& ex)
     }
     if (r.path == QLatin1String("/metrics")) {
         if (!reads(r)) return answer_get_only(ex);
-        if (!options_.metrics_open && !authorised(r))
+        if (!options_.metrics_open && !signed_in(r))
             return answer_error(ex, 401, QStringLiteral("a valid access token is needed (or tavrion-hub --metrics-open)"),
                                 {{"WWW-Authenticate", "Bearer"}});
         return answer_metrics(ex);
@@ -308,16 +365,16 @@ void Hub::handle(const HttpRequest& r, const ExchangePtr& ex)
         }
         if (r.query.hasQueryItem(QStringLiteral("token"))) {
             const QByteArray given = r.query.queryItemValue(QStringLiteral("token")).toLatin1();
-            if (!same_token(given, token_)) return answer_html(ex, 401, sign_in_page());
+            if (!sign_ins_.identify(given)) return answer_html(ex, 401, sign_in_page());
             // The cookie carries the token from now on, for a year: the address bar loses it, and a
             // bookmark of the page keeps working.
             const bool tls = front_->tls() || forwarded_https(r.header("X-Forwarded-Proto"), r.header("Forwarded"));
             ex->answer(303, "text/plain; charset=utf-8", "See /\n",
-                       {{"Set-Cookie", sign_in_cookie(kCookieName, token_, tls)},
+                       {{"Set-Cookie", sign_in_cookie(kCookieName, given, tls)},
                         {"Location", "/"}, {"Cache-Control", "no-store"}});
             return;
         }
-        if (!authorised(r)) return answer_html(ex, 401, sign_in_page());
+        if (!signed_in(r)) return answer_html(ex, 401, sign_in_page());
         ex->answer(200, "text/html; charset=utf-8", page(),
                    {{"Content-Security-Policy",
                      "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
@@ -330,7 +387,8 @@ void Hub::handle(const HttpRequest& r, const ExchangePtr& ex)
         answer_error(ex, 404, QStringLiteral("no such page"));
         return;
     }
-    if (!authorised(r)) {
+    const auto caller = signed_in(r);
+    if (!caller) {
         answer_error(ex, 401, QStringLiteral("a valid access token is needed (tavrion-hub --show-url)"),
                      {{"WWW-Authenticate", "Bearer"}});
         return;
@@ -342,10 +400,10 @@ void Hub::handle(const HttpRequest& r, const ExchangePtr& ex)
             return;
         }
     }
-    handle_api(r, ex);
+    handle_api(r, ex, *caller);
 }
 
-void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
+void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex, const Caller& caller)
 {
     const QStringList parts = r.path.mid(5).split(QLatin1Char('/'));
     if (parts.size() == 1 && parts[0] == QLatin1String("units")) {
@@ -364,11 +422,13 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
             o[QStringLiteral("version")] = d.value(QLatin1String("version"));
             list.append(o);
         }
+        const QJsonObject who{{QStringLiteral("name"), caller.name}, {QStringLiteral("role"), role_name(caller.role)}};
         return answer_json(ex, 200, {{QStringLiteral("units"), list}, {QStringLiteral("resolutions"), resolutions_},
-                                     {QStringLiteral("audit"), audit_->health()}});
+                                     {QStringLiteral("signed_in"), who}, {QStringLiteral("audit"), audit_->health()}});
     }
     if (parts.size() == 1 && parts[0] == QLatin1String("audit")) {
         if (!reads(r)) return answer_get_only(ex);
+        if (caller.role < Role::Admin) return answer_beyond_role(ex, caller, QStringLiteral("read the audit trail"));
         return answer_audit(r, ex);
     }
     if (parts.size() < 2 || parts.size() > 3 || parts[0] != QLatin1String("units"))
@@ -385,6 +445,12 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
         ex->start_stream("text/event-stream");
         ex->stream("retry: 2000\n\ndata: " + compact(unit->document) + "\n\n");
         unit->streams.push_back(ex);
+        auto& signed_streams = signed_streams_;
+        signed_streams.erase(std::remove_if(signed_streams.begin(), signed_streams.end(), [](const auto& entry) {
+            const ExchangePtr e = entry.first.lock();
+            return !e || !e->connected();
+        }), signed_streams.end());
+        signed_streams.emplace_back(ex, given_token(r));
         return;
     }
     if (action != QLatin1String("run") && action != QLatin1String("restore"))
@@ -396,7 +462,11 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
         QString error;
         job = run_job(r.body, names_, error);
         if (!job) return answer_error(ex, 400, error);
+        for (const std::string& c : job->commands)
+            if (role_for_command(c) > caller.role)
+                return answer_beyond_role(ex, caller, QStringLiteral("send \"%1\"").arg(QString::fromStdString(c)));
     } else {
+        if (caller.role < Role::Admin) return answer_beyond_role(ex, caller, QStringLiteral("restore a backup"));
         QJsonParseError pe;
         const QJsonDocument body = QJsonDocument::fromJson(r.body, &pe);
         if (pe.error != QJsonParseError::NoError || !body.isObject())
@@ -408,8 +478,7 @@ void Hub::handle_api(const HttpRequest& r, const ExchangePtr& ex)
         if (!error.empty()) return answer_error(ex, 400, QString::fromStdString(error));
     }
     job->gone = ex->gone();
-    // One token signs everyone in, as the administrator.
-    job->who = QStringLiteral("admin (%1)").arg(r.client);
+    job->who = QStringLiteral("%1 (%2)").arg(caller.name, r.client);
     job->done = [this, ex](JobResult result) {
         QMetaObject::invokeMethod(this, [this, ex, result] {
             answer_json(ex, http_status(result.outcome), job_json(result, names_.get()));

@@ -6,6 +6,7 @@
 #include "hub/hub_config.h"
 #include "hub/http_front.h"
 #include "hub/unit_state.h"
+#include "hub/users.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -17,6 +18,7 @@
 #include <optional>
 #include <vector>
 
+class QFileSystemWatcher;
 class QThread;
 class QTimer;
 
@@ -34,6 +36,12 @@ public:
     Hub(UnitsSetup setup, HubOptions options, QByteArray token, std::string program_dir, QObject* parent = nullptr);
     ~Hub() override; // stops every unit
 
+    // Before start(): the named sign-ins, read from `path` already; the hub reads the file again
+    // whenever it changes, so a removed sign-in is refused at once, its open streams ended.
+    void watch_sign_ins(const QString& path, std::vector<SignIn> named);
+    // Reads the sign-ins file again (SIGHUP, or a change seen); a file that cannot be used leaves
+    // only the token file's sign-in, with the reason on stderr.
+    void reload_sign_ins();
     // Before start(): also serve the units on this MQTT broker.
     void use_broker(MqttSettings settings);
     // HTTPS with this pair: before start() for all connections; after it for new ones, the open
@@ -50,8 +58,9 @@ public:
 private:
     struct Unit;
     void handle(const HttpRequest& request, const ExchangePtr& exchange);
-    void handle_api(const HttpRequest& request, const ExchangePtr& exchange);
-    bool authorised(const HttpRequest& request) const;
+    void handle_api(const HttpRequest& request, const ExchangePtr& exchange, const Caller& caller);
+    // Who the request's token or cookie signs in, if anyone.
+    std::optional<Caller> signed_in(const HttpRequest& request) const;
     void published(Unit& unit, const UnitState& state);
     void keep_streams_alive();
     void start_bridge();
@@ -61,7 +70,11 @@ private:
 
     UnitsSetup setup_;
     HubOptions options_;
-    QByteArray token_;
+    SignIns sign_ins_;
+    QString sign_ins_path_;
+    QFileSystemWatcher* sign_ins_watch_ = nullptr;
+    // Open event streams with the token that opened each, to end them when it no longer signs in.
+    std::vector<std::pair<std::weak_ptr<HttpExchange>, QByteArray>> signed_streams_;
     std::string program_dir_;
     ResolutionNames names_; // output_reso.txt, read once and handed to the units and the checks
     QJsonArray resolutions_;

@@ -3,6 +3,8 @@
 #include "hub/hub_server.h"
 #include "hub/service_notify.h"
 #include "hub/sign_in.h"
+#include "hub/user_command.h"
+#include "hub/users.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -39,6 +41,8 @@ int main(int argc, char** argv)
     using namespace tavrion::hub;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavrion-hub"));
+    if (app.arguments().value(1) == QLatin1String("user"))
+        return user_command(app.arguments().mid(2), QCoreApplication::applicationDirPath());
     hub_log::install();
     using hub_log::Area;
     QString error;
@@ -54,8 +58,7 @@ int main(int argc, char** argv)
         return 0;
     }
     const QString program_dir = QCoreApplication::applicationDirPath();
-    const QString token_path = options->token_file.isEmpty() ? program_dir + QStringLiteral("/tavrion-hub.token")
-                                                             : options->token_file;
+    const QString token_path = token_file_path(*options, program_dir);
     bool made = false;
     const auto token = load_or_make_token(token_path, made, error);
     if (!token) {
@@ -76,6 +79,12 @@ int main(int argc, char** argv)
             return 2;
         }
         apply_tls_files(given, *setup, error);
+    }
+    const QString sign_ins_path = sign_ins_file_path(*options, program_dir);
+    const auto sign_ins = read_sign_ins(sign_ins_path, error);
+    if (!sign_ins) {
+        print(stderr, QStringLiteral("tavrion-hub: %1\n").arg(error));
+        return 2;
     }
     if (options->show_url) {
         print(stdout, show_url_text(given, *token, QNetworkInterface::allAddresses(), ::isatty(STDOUT_FILENO)));
@@ -116,6 +125,7 @@ int main(int argc, char** argv)
     int status = 0;
     {
         Hub hub(std::move(*setup), given, *token, dir);
+        hub.watch_sign_ins(sign_ins_path, *sign_ins);
         if (mqtt) hub.use_broker(*mqtt);
         if (tls) hub.use_tls(*tls, error);
         const quint16 port = hub.start();
@@ -131,6 +141,7 @@ int main(int argc, char** argv)
             QObject::connect(notifier, &QSocketNotifier::activated, &hub, [notifier, &hub, given, &service] {
                 char number = 0;
                 if (::read(signal_pipe[0], &number, 1) == 1 && number == SIGHUP) {
+                    hub.reload_sign_ins();
                     if (given.tls_cert.isEmpty()) return;
                     // A new certificate for new connections; a pair that cannot be used leaves the old one.
                     QString why;

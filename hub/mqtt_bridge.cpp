@@ -5,12 +5,14 @@
 #include "protocol/command_catalogue.h"
 #include "hub/mqtt_client.h"
 #include "hub/run_request.h"
+#include "hub/users.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSysInfo>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tavrion::hub {
@@ -64,14 +66,54 @@ struct MqttBridge::Unit {
     QString id;
     QString name;
     std::optional<UnitState> state; // nothing until the unit's thread tells its first
+    QStringList inputs, outputs; // the room's names; empty where none
 };
+
+namespace {
+
+// A Home Assistant option for input n (0-3): "1 Lectern PC" where the room names it, else "Input 1".
+QString input_option(const QStringList& names, int n)
+{
+    const QString name = names.value(n);
+    return name.isEmpty() ? QStringLiteral("Input %1").arg(n + 1) : QStringLiteral("%1 %2").arg(n + 1).arg(name);
+}
+
+// A string as a template literal: JSON's quoting (which Jinja reads), braces and '%' escaped so
+// that no name can end the template or start a statement.
+QString template_literal(const QString& text)
+{
+    QString q = QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact));
+    q = q.mid(1, q.size() - 2);
+    return q.replace(QLatin1Char('{'), QStringLiteral("\\u007b")).replace(QLatin1Char('}'), QStringLiteral("\\u007d"))
+        .replace(QLatin1Char('%'), QStringLiteral("\\u0025"));
+}
+
+// "{{ {KEY: VALUE, ...}[value] | default(value) }}": a lookup with the value itself where it misses.
+QString lookup_template(const QList<QPair<QString, QString>>& pairs)
+{
+    QStringList items;
+    for (const auto& p : pairs) items << template_literal(p.first) + QLatin1Char(':') + template_literal(p.second);
+    return QStringLiteral("{{ {") + items.join(QLatin1Char(',')) + QStringLiteral("}[value] | default(value) }}");
+}
+
+// The input a set topic names: its number, its name or its option, as 1-4; 0 for none.
+int input_named(const QStringList& names, const QString& value)
+{
+    for (int n = 0; n < 4; ++n)
+        if (value == QString::number(n + 1) || value.compare(input_option(names, n), Qt::CaseInsensitive) == 0
+            || (!names.value(n).isEmpty() && value.compare(names.value(n), Qt::CaseInsensitive) == 0))
+            return n + 1;
+    return 0;
+}
+
+} // namespace
 
 MqttBridge::MqttBridge(MqttSettings settings, std::vector<UnitInfo> units, QStringList resolutions,
                        ResolutionNames names, Submit submit, QObject* parent)
     : QObject(parent), settings_(std::move(settings)), resolutions_(std::move(resolutions)),
       names_(std::move(names)), submit_(std::move(submit))
 {
-    for (const UnitInfo& u : units) units_.push_back({u.id, u.name, {}});
+    for (const UnitInfo& u : units) units_.push_back({u.id, u.name, {}, u.inputs, u.outputs});
     hub_id_ = QStringLiteral("tavrion_hub_") + QString(settings_.prefix).replace(QLatin1Char('/'), QLatin1Char('_'));
 }
 
@@ -216,15 +258,25 @@ void MqttBridge::publish_discovery(const Unit& u, const verbs::StatusWords& w)
             compact(config));
     };
     const QString mode = QString::fromStdString(w.mode);
+    // Named inputs are offered as "1 Lectern PC"; the state (a number) and the command map to them.
+    QJsonArray options;
+    QList<QPair<QString, QString>> to_option, to_number;
+    for (int n = 0; n < 4; ++n) {
+        options << input_option(u.inputs, n);
+        to_option << qMakePair(QString::number(n + 1), input_option(u.inputs, n));
+        to_number << qMakePair(input_option(u.inputs, n), QString::number(n + 1));
+    }
+    const bool named = std::any_of(u.inputs.begin(), u.inputs.end(), [](const QString& s) { return !s.isEmpty(); });
     for (int n = 0; n < 4; ++n) {
         const QString route = QStringLiteral("route/") + QLatin1String(kOutputs[n]);
+        const QString output = u.outputs.value(n);
         send("select", QStringLiteral("route_") + QString(QLatin1String(kOutputs[n])).toLower(),
-             {{"name", output_label(mode, n)},
-              {"options", QJsonArray{"Input 1", "Input 2", "Input 3", "Input 4"}},
+             {{"name", output_label(mode, n) + (output.isEmpty() ? QString() : QLatin1Char(' ') + output)},
+              {"options", options},
               {"state_topic", topic(u, route)},
-              {"value_template", "Input {{ value }}"},
+              {"value_template", named ? lookup_template(to_option) : QStringLiteral("Input {{ value }}")},
               {"command_topic", topic(u, route + QStringLiteral("/set"))},
-              {"command_template", "{{ value | replace('Input ', '') }}"}});
+              {"command_template", named ? lookup_template(to_number) : QStringLiteral("{{ value | replace('Input ', '') }}")}});
     }
     send("select", QStringLiteral("mode"),
          {{"name", "Mode"}, {"options", QJsonArray{"matrix", "dual", "tv-wall"}},
@@ -284,6 +336,10 @@ void MqttBridge::command(Unit& unit, const QStringList& path, const QByteArray& 
         && QStringList{"A", "B", "C", "D"}.contains(path[1])) {
         choices = kOneToFour;
         verb = QStringLiteral("route ") + path[1];
+        // The number, the room's name of the input, or the option Home Assistant shows.
+        if (const int n = input_named(unit.inputs, value)) {
+            return submit(unit, compact({{"commands", QJsonArray{verb + QLatin1Char(' ') + QString::number(n)}}}), where, topic);
+        }
     } else if (where == QLatin1String("preset/recall")) {
         choices = kOneToFour;
         verb = QStringLiteral("preset recall");
@@ -314,6 +370,10 @@ void MqttBridge::submit(Unit& unit, const QByteArray& body, const QJsonValue& re
     QString error;
     std::optional<Job> job = run_job(body, names_, error);
     if (!job) return answer(unit.id, request_id, 400, {{"error", error}});
+    for (const std::string& c : job->commands)
+        if (role_for_command(c) > settings_.role)
+            return answer(unit.id, request_id, 403, {{"error", QStringLiteral("MQTT commands act as %1, which may not send \"%2\"")
+                                                                  .arg(role_name(settings_.role), QString::fromStdString(c))}});
     const QString id = unit.id;
     job->source = kMqttSource;
     job->who = topic;

@@ -25,6 +25,7 @@ public:
     struct UnitInfo {
         QString id;
         QString name;
+        QStringList inputs, outputs; // the room's names of inputs 1-4 and outputs A-D; empty: none
     };
     // What became of a job handed to a unit.
     enum class Queued { Yes, NoSuchUnit, Full };

@@ -1,6 +1,8 @@
 // The MQTT options: the broker's address, the login kept in an owner-only file, the topic prefixes.
 #include "hub/mqtt_options.h"
 
+#include "hub/users.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
@@ -22,6 +24,7 @@ const Key kKeys[] = {
     {"--mqtt-ca", "ca", &MqttOptions::ca, true},
     {"--mqtt-prefix", "prefix", &MqttOptions::prefix, false},
     {"--mqtt-discovery-prefix", "discovery_prefix", &MqttOptions::discovery_prefix, false},
+    {"--mqtt-role", "role", &MqttOptions::role, false},
 };
 
 // A topic prefix: one or more levels, without wildcards or empty levels.
@@ -107,7 +110,7 @@ std::optional<MqttSettings> mqtt_settings(const MqttOptions& command_line, const
     for (const Key& k : kKeys)
         if (command_line.*k.field) o.*k.field = command_line.*k.field;
     if (!o.url) {
-        if (o.credentials || o.ca || o.prefix || o.discovery_prefix)
+        if (o.credentials || o.ca || o.prefix || o.discovery_prefix || o.role)
             error = QStringLiteral("the MQTT options need --mqtt URL");
         return std::nullopt;
     }
@@ -145,6 +148,14 @@ std::optional<MqttSettings> mqtt_settings(const MqttOptions& command_line, const
             error = QStringLiteral("\"%1\" is not a topic prefix (levels split by /, no + or #)").arg(p);
             return std::nullopt;
         }
+    if (o.role) {
+        const auto role = role_from_name(*o.role);
+        if (!role) {
+            error = QStringLiteral("no role \"%1\" for MQTT commands (viewer, operator or admin)").arg(*o.role);
+            return std::nullopt;
+        }
+        s.role = *role;
+    }
     if (s.prefix.isEmpty()) {
         error = QStringLiteral("--mqtt-prefix must not be empty");
         return std::nullopt;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "hub/mqtt_client.h"
+#include "hub/role.h"
 
 #include <QJsonValue>
 #include <QString>
@@ -17,12 +18,15 @@ struct MqttOptions {
     std::optional<QString> ca;          // the broker's certificate authority, for mqtts
     std::optional<QString> prefix;
     std::optional<QString> discovery_prefix; // "none": no discovery
+    std::optional<QString> role;             // what MQTT commands may do: viewer, operator, admin
 };
 
 struct MqttSettings {
     MqttEndpoint endpoint;
     QString prefix = QStringLiteral("tavrion");
     QString discovery_prefix = QStringLiteral("homeassistant"); // empty: discovery off
+    // The broker's own ACLs decide who may publish; this decides what a command may do.
+    Role role = Role::Operator;
 };
 
 // "--mqtt", "--mqtt-credentials", ...

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "hub/hub_config.h"
+#include "hub/role.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -12,6 +13,14 @@
 #include <QStringList>
 
 namespace tavrion::hub {
+
+// Who asked: the sign-in's name and role, and the client's address; what the hub checks a request
+// against and names in its records.
+struct Caller {
+    QString name;
+    Role role = Role::Viewer;
+    QString address;
+};
 
 // The sign-in addresses a browser elsewhere can open: each --allow-host name, then the listening
 // address, or, when the hub listens on all addresses, this machine's own (`machine`, loopback and

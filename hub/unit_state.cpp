@@ -29,7 +29,8 @@ const char* link_state_name(LinkState state)
 
 bool UnitState::same_as(const UnitState& o) const
 {
-    if (id != o.id || name != o.name || link_name != o.link_name || link != o.link || problem != o.problem
+    if (id != o.id || name != o.name || link_name != o.link_name || input_names != o.input_names
+        || output_names != o.output_names || link != o.link || problem != o.problem
         || status.has_value() != o.status.has_value())
         return false;
     return !status || fields(*status) == fields(*o.status);
@@ -42,6 +43,12 @@ QJsonObject unit_json(const UnitState& s, const std::vector<std::string>* resolu
                                               {QStringLiteral("state"), QLatin1String(link_state_name(s.link))}};
     doc[QStringLiteral("id")] = QString::fromStdString(s.id);
     doc[QStringLiteral("name")] = QString::fromStdString(s.name);
+    QJsonObject inputs, outputs;
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (!s.input_names[i].empty()) inputs[QString::number(i + 1)] = QString::fromStdString(s.input_names[i]);
+        if (!s.output_names[i].empty()) outputs[QString(QLatin1Char(char('A' + i)))] = QString::fromStdString(s.output_names[i]);
+    }
+    doc[QStringLiteral("names")] = QJsonObject{{QStringLiteral("inputs"), inputs}, {QStringLiteral("outputs"), outputs}};
     doc[QStringLiteral("problem")] =
         s.problem.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(QString::fromStdString(s.problem));
     doc[QStringLiteral("version")] = double(s.version);

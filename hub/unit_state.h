@@ -6,6 +6,7 @@
 
 #include <QJsonObject>
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ struct UnitState {
     std::string id;
     std::string name;
     std::string link_name; // "COM1", "10.20.4.11:23"
+    // What the room calls inputs 1-4 and outputs A-D; empty where it names none.
+    std::array<std::string, 4> input_names, output_names;
     LinkState link = LinkState::Connecting;
     // What the device has reported; nothing before the first reading.
     std::optional<verbs::DeviceStatus> status;

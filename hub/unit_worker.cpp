@@ -453,6 +453,8 @@ UnitState UnitWorker::state() const
     s.id = config_.id;
     s.name = config_.name;
     s.link_name = config_.link.name();
+    s.input_names = config_.input_names;
+    s.output_names = config_.output_names;
     // A unit whose last exchange went unanswered is linked but silent until it answers again.
     s.link = link_ == LinkState::Up && backend_ && backend_->unanswered() ? LinkState::Silent : link_;
     s.status = status_;

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <deque>
+#include <array>
 #include <functional>
 #include <future>
 #include <map>
@@ -45,6 +46,8 @@ struct UnitConfig {
     UnitLink link;
     std::optional<ListenAddress> protocol_listen; // the unit's device-protocol port, if any
     std::vector<std::string> protocol_refuse;     // command codes its port refuses, unsent
+    // What the room calls inputs 1-4 and outputs A-D ("Lectern PC"); empty where it names none.
+    std::array<std::string, 4> input_names, output_names;
 };
 
 // Who a job is for. The unit serves its sources in turn, so that none waits behind more than one

@@ -180,7 +180,10 @@ def main():
         desk_sim = Sim(int(read_line_matching(desk_proc, r"control on 127\.0\.0\.1:(\d+)", 20).group(1)))
         # The test names a unit with markup in it; the README's picture shows a plain name.
         desk_name = "Desk" if shots else "Desk <b>2</b>"
-        units = {"units": [{"id": "room", "name": "Meeting room", "tcp": "127.0.0.1:%d" % tcp_port},
+        cam_name = "Camera" if shots else "<i>Cam</i>"
+        # The room names its inputs and outputs; one name holds markup, shown as text.
+        units = {"units": [{"id": "room", "name": "Meeting room", "tcp": "127.0.0.1:%d" % tcp_port,
+                            "inputs": {"1": "Lectern PC", "2": cam_name}, "outputs": {"A": "Projector"}},
                            {"id": "desk", "name": desk_name, "serial": os.path.join(work, "serial", "COM1")}],
                  "poll_seconds": 0}
         with open(os.path.join(work, "units.json"), "w") as f:
@@ -194,6 +197,12 @@ def main():
                             "-addext", "subjectAltName=IP:127.0.0.1"], check=True, capture_output=True)
             os.chmod(key, 0o600)
             tls = ["--tls-cert", cert, "--tls-key", key]
+        # Named sign-ins beside the token file's administrator: their tokens from the address printed once.
+        def add_sign_in(name, role):
+            out = subprocess.run([os.path.join(program_dir, "tavrion-hub"), "user", "add", name, "--role", role,
+                                  "--token-file", token_file], check=True, capture_output=True, text=True).stdout
+            return re.search(r"\?token=([0-9a-f]{64})", out).group(1)
+        sign_ins = {"viewer": add_sign_in("reception", "viewer"), "operator": add_sign_in("tech", "operator")}
         hub = subprocess.Popen([os.path.join(program_dir, "tavrion-hub"), "--units", os.path.join(work, "units.json"),
                                 "--listen", "127.0.0.1:0", "--token-file", token_file] + tls,
                                stdout=subprocess.PIPE, text=True)
@@ -214,8 +223,8 @@ def main():
                 print("simulator: " + sim.say("status").replace("\n", " | "))
                 raise
 
-        def ready(d, unit):
-            d.get("%s://127.0.0.1:%d/?token=%s#%s" % (scheme, port, token, unit))
+        def ready(d, unit, who=None):
+            d.get("%s://127.0.0.1:%d/?token=%s#%s" % (scheme, port, who or token, unit))
             # The unit has reported its routes and the page is live.
             wait(d, "!!document.querySelector(\"#routing button[data-output='B'][aria-pressed='true']\") "
                     "&& !document.getElementById('unit').classList.contains('stale')", 30)
@@ -257,6 +266,54 @@ def main():
 
         # A name from the units file is shown as the text it is, never as markup.
         check("a unit's name is plain text", desk_name in one.find_element(By.ID, "unit-desk").text)
+
+        # ---- the room's names, the lists' placeholder, rows that fit, the address's #unit ----------
+        b1 = one.find_element(By.ID, "route-B-1").text
+        b2 = one.find_element(By.ID, "route-B-2").text
+        check("route buttons carry the inputs' names, as text", b1.split() == ["1", "Lectern", "PC"] and b2.replace("\n", "") == "2" + cam_name,
+              "%r %r" % (b1, b2))
+        check("the output's row carries its name", "Projector" in one.find_element(By.ID, "name-A").text,
+              one.find_element(By.ID, "name-A").text)
+        check("the page names who is signed in", one.find_element(By.ID, "who").text == "Signed in as admin (admin)",
+              one.find_element(By.ID, "who").text)
+        placeholder = one.execute_script("const o = document.getElementById('resolution').options[0]; "
+                                         "return [o.disabled, o.hidden, document.getElementById('edid').options[0].disabled]")
+        check("'not reported' is a placeholder, hidden while the unit reports a value", placeholder == [True, True, True],
+              repr(placeholder))
+        wrapped = one.execute_script("""return [...document.querySelectorAll('#picture .row')].filter(r => !r.hidden).filter(r => {
+            const tops = [...r.children].map(c => c.getBoundingClientRect()); return tops.some(t => t.top >= tops[0].bottom);
+          }).map(r => r.dataset.row)""")
+        check("no picture row wraps its value under its label at 412 px", not wrapped, repr(wrapped))
+        one.execute_script("location.hash = '#desk'")
+        wait(one, "document.getElementById('h-state').textContent.startsWith('Desk')", 30)
+        one.back()
+        wait(one, "document.getElementById('h-state').textContent === 'Meeting room' "
+                  "&& !document.getElementById('unit').classList.contains('stale')", 30)
+        check("the address's #unit and Back switch the unit", True)
+        one.execute_script(RECORD_SENT)
+
+        # ---- roles: a viewer and an operator see only what they may use --------------------------
+        three = browser(https)
+        drivers.append(three)
+        VISIBLE = """return Object.fromEntries(['recall-row', 'save-row', 'picture-reset-row', 'menu-section']
+            .map(id => [id, !document.getElementById(id).hidden]).concat([['route', !document.getElementById('route-B-1').disabled],
+            ['edid', !document.getElementById('edid').disabled], ['read', !document.getElementById('read-now').disabled]]))"""
+        expected = {"viewer": {"recall-row": False, "save-row": False, "picture-reset-row": False, "menu-section": False,
+                               "route": False, "edid": False, "read": True},
+                    "operator": {"recall-row": True, "save-row": False, "picture-reset-row": False, "menu-section": False,
+                                 "route": True, "edid": False, "read": True}}
+        for role, name in (("viewer", "reception"), ("operator", "tech")):
+            ready(three, "room", sign_ins[role])
+            wait(three, "document.getElementById('who').textContent.includes('%s')" % name)
+            shown_controls = three.execute_script(VISIBLE)
+            check("the %s sees only the controls it may use" % role, shown_controls == expected[role], repr(shown_controls))
+            if shots:
+                three.save_screenshot(os.path.join(shots, "hub-%s.png" % role))
+        # Removed while its page is open: the page says it is signed out.
+        subprocess.run([os.path.join(program_dir, "tavrion-hub"), "user", "remove", "tech", "--token-file", token_file],
+                       check=True, capture_output=True)
+        wait(three, "signedOut === true", 20)
+        check("a removed sign-in's open page is signed out", "Not signed in" in notice(three), notice(three))
 
         # ---- live: a route made in one window shows in the other within a second --------------
         def timed_click(i):
@@ -323,7 +380,10 @@ def main():
         one.execute_script("arguments[0].scrollIntoView({block: 'center'})", contrast)
         ActionChains(one).click_and_hold(contrast).move_by_offset(-60, 0).perform()
         version = one.execute_script("return doc.version")
-        two.find_element(By.ID, "route-D-1").click()
+        # The notice stands over the page's foot, as a user would, the button is scrolled into view.
+        d1 = two.find_element(By.ID, "route-D-1")
+        two.execute_script("arguments[0].scrollIntoView({block: 'center'})", d1)
+        d1.click()
         wait(one, "doc.version > %d" % version)
         ActionChains(one).move_by_offset(20, 0).release().perform()
         settled(one)
@@ -354,7 +414,7 @@ def main():
         # ---- Dual: a refused list value snaps back, with the reason in plain words -------------
         one.find_element(By.ID, "mode-dual").click()
         settled(one)
-        wait(one, "document.getElementById('name-A').textContent === 'AL'")
+        wait(one, "document.querySelector('#name-A .output-key').textContent === 'AL'")
         axe(one, "dual")
         one.execute_script(RECORD_SENT)
         res = one.find_element(By.ID, "resolution")
@@ -379,6 +439,9 @@ def main():
         check("a refused button snaps back", one.find_element(By.ID, "lock-off").get_attribute("aria-pressed") == "true"
               and "The unit refused Panel lock on" in notice(one) and "ERR001" in one.find_element(By.ID, "details").text,
               notice(one))
+        cut = one.execute_script("const n = document.getElementById('notice'), d = document.getElementById('details'); "
+                                 "return [n.scrollHeight - n.clientHeight, d.getBoundingClientRect().bottom - n.getBoundingClientRect().bottom]")
+        check("the notice shows its Details line whole", cut[0] <= 0 and cut[1] <= 0, repr(cut))
         one.find_element(By.ID, "route-A-2").click()  # a command that works: the error is gone
         settled(one)
         check("the error clears once a command works", "refused" not in notice(one), notice(one))
@@ -425,6 +488,7 @@ def main():
                                  "document.getElementById('sound-on').disabled && document.getElementById('mode-dual').disabled"))
         axe(one, "standby")
         one.find_element(By.ID, "power-on").click()
+        check("while it powers on, the notice says so", "being switched on" in notice(one), notice(one))
         wait(one, "!document.getElementById('route-B-1').disabled", 30)
         settled(one)
         one.execute_script("document.getElementById('route-B-1').focus()")  # the tap on Power moved it

@@ -60,7 +60,8 @@ class Site:
         self.notify.bind(os.path.join(work, "notify"))
         self.notify.settimeout(10)
         self.token_file = os.path.join(work, "hub.token")
-        self.port = self.hub([{"id": "room", "name": "Meeting room", "tcp": "127.0.0.1:%d" % tcp}], "--metrics-open",
+        self.port = self.hub([{"id": "room", "name": "Meeting room", "tcp": "127.0.0.1:%d" % tcp,
+                              "inputs": {"1": "Lectern PC"}, "outputs": {"A": "Projector"}}], "--metrics-open",
                              env={"NOTIFY_SOCKET": os.path.join(work, "notify"), "WATCHDOG_USEC": "200000"})
         self.started = time.monotonic()
         with open(self.token_file) as f:

@@ -18,6 +18,7 @@
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -145,6 +146,7 @@ public:
         });
     }
     ~EventClient() { delete socket_; }
+    bool closed() const { return socket_->state() == QAbstractSocket::UnconnectedState; }
     QList<QJsonObject> events;
     QElapsedTimer clock; // restarted at every event
 
@@ -232,6 +234,27 @@ class TestHub : public QObject {
     quint16 port_ = 0;
     QByteArray token_;
     std::unique_ptr<Http> http_;
+    QHash<QString, QByteArray> sign_in_tokens_; // named sign-in: its token
+
+    // `tavrion-hub user ARGS` beside the test hub's token; its exit status and what it printed.
+    int user_command(const QStringList& args, QByteArray* out = nullptr, QByteArray* err = nullptr)
+    {
+        QProcess p;
+        p.start(kHub, QStringList{"user"} + args + QStringList{"--token-file", path("hub.token")});
+        if (!p.waitForFinished(20000)) return -1;
+        if (out) *out = p.readAllStandardOutput();
+        if (err) *err = p.readAllStandardError();
+        return p.exitCode();
+    }
+    // Adds a named sign-in and keeps its token (from the address printed once).
+    bool add_sign_in(const QString& name, const QString& role)
+    {
+        QByteArray out;
+        if (user_command({"add", name, "--role", role}, &out) != 0) return false;
+        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("\\?token=([0-9a-f]{64})")).match(QString::fromLatin1(out));
+        sign_in_tokens_[name] = m.captured(1).toLatin1();
+        return m.hasMatch();
+    }
 
     QString path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
     tavrion_sim::SimServer& sim(const QByteArray& unit) { return unit == "pty" ? pty_ : net_; }
@@ -275,9 +298,11 @@ private slots:
         closed.close();
         const QString units = write_units(path("units.json"), QJsonArray{
             QJsonObject{{"id", "pty"}, {"name", "Serial room"}, {"serial", path("serial/COM1")}},
-            QJsonObject{{"id", "net"}, {"name", "TCP room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(net_.tcp_port())}},
+            QJsonObject{{"id", "net"}, {"name", "TCP room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(net_.tcp_port())},
+                        {"inputs", QJsonObject{{"1", "Lectern PC"}, {"4", "<b>Cam</b>"}}}, {"outputs", QJsonObject{{"B", "Projector"}}}},
             QJsonObject{{"id", "gone"}, {"name", "Switched off"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(refusing)}},
         }, 0);
+        for (const char* role : {"viewer", "operator", "admin"}) QVERIFY(add_sign_in(QStringLiteral("desk-") + role, role));
         port_ = start_hub(hub_, units, path("hub.token"), {"--allow-host", "tablet-hub.example"});
         QVERIFY(port_);
         QFile token(path("hub.token"));
@@ -790,6 +815,168 @@ private slots:
                                 {{"Origin", "http://127.0.0.1:" + QByteArray::number(port_)}}).status, 200);
     }
 
+    // Each role against each kind of request: taken, or refused 403 with nothing on the wire. The
+    // token file signs in as "admin"; the rest are named sign-ins of the sign-ins file.
+    void roles_data()
+    {
+        QTest::addColumn<QString>("who");
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("http");
+        const QByteArray backup = "{\"format\": 1}"; // refused for the role before it is read
+        auto run = [](const QStringList& c) {
+            return QJsonDocument(QJsonObject{{"commands", QJsonArray::fromStringList(c)}}).toJson(QJsonDocument::Compact);
+        };
+        struct Kind {
+            const char* name;
+            QByteArray method, path, body;
+            int viewer, op, admin; // the status each role gets
+        };
+        const QList<Kind> kinds{
+            {"list", "GET", "/api/units", {}, 200, 200, 200},
+            {"document", "GET", "/api/units/net", {}, 200, 200, 200},
+            {"status read", "POST", "/api/units/net/run", run({"status"}), 200, 200, 200},
+            {"route", "POST", "/api/units/net/run", run({"route B 3"}), 403, 200, 200},
+            {"lock, mute, picture, bezel", "POST", "/api/units/net/run", run({"lock on", "mute off", "picture brightness all 30", "bezel off"}), 403, 200, 200},
+            {"preset recall", "POST", "/api/units/net/run", run({"preset recall 2"}), 403, 200, 200},
+            {"preset save", "POST", "/api/units/net/run", run({"preset save 2"}), 403, 403, 200},
+            {"EDID", "POST", "/api/units/net/run", run({"edid 6ch"}), 403, 403, 200},
+            {"menu key", "POST", "/api/units/net/run", run({"menu exit"}), 403, 403, 200},
+            {"picture reset", "POST", "/api/units/net/run", run({"picture reset"}), 403, 403, 200},
+            {"raw code", "POST", "/api/units/net/run", run({"send LCK001"}), 403, 403, 200},
+            // One command beyond the role refuses the whole request, the allowed ones before it too.
+            {"route then EDID", "POST", "/api/units/net/run", run({"route A 1", "edid 2ch"}), 403, 403, 200},
+            {"restore", "POST", "/api/units/net/restore", backup, 403, 403, 400},
+        };
+        for (const Kind& k : kinds)
+            for (const char* who : {"desk-viewer", "desk-operator", "desk-admin", "admin"}) {
+                const int http = QByteArray(who) == "desk-viewer" ? k.viewer : QByteArray(who) == "desk-operator" ? k.op : k.admin;
+                QTest::addRow("%s, %s", k.name, who) << QString::fromLatin1(who) << k.method << k.path << k.body << http;
+            }
+    }
+    void roles()
+    {
+        QFETCH(QString, who);
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, body);
+        QFETCH(int, http);
+        const Http as(port_, who == "admin" ? token_ : sign_in_tokens_.value(who));
+        clear_wires();
+        const Response r = as.request(method, path, body);
+        QCOMPARE(r.status, http);
+        if (http == 403) {
+            QVERIFY2(r.json().value("error").toString().contains(who + " signs in as"), r.body.constData());
+            QVERIFY(wires_quiet());
+        }
+        if (path == "/api/units")
+            QCOMPARE(r.json().value("signed_in").toObject().value("name").toString(), who);
+    }
+
+    // The unit document carries the room's names of its inputs and outputs, as given (text, not markup).
+    void names_in_the_document()
+    {
+        const QJsonObject names = http_->request("GET", "/api/units/net").json().value("names").toObject();
+        QCOMPARE(names.value("inputs").toObject(), (QJsonObject{{"1", "Lectern PC"}, {"4", "<b>Cam</b>"}}));
+        QCOMPARE(names.value("outputs").toObject(), (QJsonObject{{"B", "Projector"}}));
+        QCOMPARE(http_->request("GET", "/api/units/pty").json().value("names").toObject(),
+                 (QJsonObject{{"inputs", QJsonObject{}}, {"outputs", QJsonObject{}}}));
+    }
+
+    // Removing a sign-in ends it at once: its open event stream closes, and its token is refused.
+    void removed_sign_in_is_refused_at_once()
+    {
+        QVERIFY(add_sign_in(QStringLiteral("leaving"), QStringLiteral("operator")));
+        const Http as(port_, sign_in_tokens_.value("leaving"));
+        // The hub sees the file change by itself; until then, the new sign-in may not be known.
+        QVERIFY(QTest::qWaitFor([&] { return as.request("GET", "/api/units").status == 200; }, kAnswerMs));
+        EventClient stream(as, "net");
+        QVERIFY(QTest::qWaitFor([&] { return !stream.events.isEmpty(); }, kAnswerMs));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(user_command({"remove", "leaving"}), 0);
+        QVERIFY(QTest::qWaitFor([&] { return stream.closed(); }, kAnswerMs));
+        qInfo("stream ended %lld ms after the removal", clock.elapsed());
+        QCOMPARE(as.request("GET", "/api/units").status, 401);
+        QCOMPARE(as.request("GET", "/?token=" + sign_in_tokens_.value("leaving"), {}, {{"Authorization", ""}}).status, 401);
+        clear_wires();
+        QCOMPARE(as.run("net", {"route B 3"}).status, 401);
+        QVERIFY(wires_quiet());
+        // The others are untouched.
+        QCOMPARE(http_->request("GET", "/api/units").status, 200);
+        QCOMPARE(Http(port_, sign_in_tokens_.value("desk-viewer")).request("GET", "/api/units").status, 200);
+
+        // A file broken while the hub runs leaves only the token file's sign-in until it is mended.
+        QFile users(path("tavrion-hub.users"));
+        QVERIFY(users.open(QIODevice::ReadOnly));
+        const QByteArray sound = users.readAll();
+        users.close();
+        auto put = [&](const QByteArray& text) {
+            QSaveFile f(path("tavrion-hub.users"));
+            return f.open(QIODevice::WriteOnly) && f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+                && f.write(text) == text.size() && f.commit();
+        };
+        const Http viewer(port_, sign_in_tokens_.value("desk-viewer"));
+        QVERIFY(put(sound + "half a line\n"));
+        QVERIFY(QTest::qWaitFor([&] { return viewer.request("GET", "/api/units").status == 401; }, kAnswerMs));
+        QCOMPARE(http_->request("GET", "/api/units").status, 200);
+        QVERIFY(put(sound));
+        QVERIFY(QTest::qWaitFor([&] { return viewer.request("GET", "/api/units").status == 200; }, kAnswerMs));
+    }
+
+    // A sign-ins file the hub cannot use stops it, naming the line; a user command with a role or
+    // a name that does not exist says so, and the file stays as it was.
+    void bad_sign_ins_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // of a sign-ins file of its own; empty: the test hub's
+        QTest::addColumn<QStringList>("command");  // `tavrion-hub user ...`; empty: start a hub
+        QTest::addColumn<QString>("says");
+        const QByteArray hash(64, 'a');
+        QTest::newRow("two words") << QByteArray("# ok\nx viewer\n") << QStringList{} << "line 2: takes NAME ROLE SHA256";
+        QTest::newRow("no such role") << "x boss " + hash << QStringList{} << "line 1: no role \"boss\"";
+        QTest::newRow("short hash") << QByteArray("x viewer abc") << QStringList{} << "line 1: the hash";
+        QTest::newRow("named twice") << "x viewer " + hash + "\nx admin " + hash << QStringList{} << "line 2: \"x\" is named twice";
+        QTest::newRow("admin taken") << "admin viewer " + hash << QStringList{} << "line 1: the name";
+        QTest::newRow("add, no such role") << QByteArray() << QStringList{"add", "y", "--role", "root"} << "no role \"root\"";
+        QTest::newRow("add, no role") << QByteArray() << QStringList{"add", "y"} << "needs --role";
+        QTest::newRow("add, twice") << QByteArray() << QStringList{"add", "desk-viewer", "--role", "admin"} << "signs in already";
+        QTest::newRow("add, bad name") << QByteArray() << QStringList{"add", "a b<c>", "--role", "viewer"} << "1 to 32 letters";
+        QTest::newRow("remove, unknown") << QByteArray() << QStringList{"remove", "nobody"} << "no sign-in \"nobody\"";
+        QTest::newRow("remove admin") << QByteArray() << QStringList{"remove", "admin"} << "token file's sign-in";
+    }
+    void bad_sign_ins()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, command);
+        QFETCH(QString, says);
+        QByteArray err;
+        if (command.isEmpty()) {
+            QFile f(path("bad.users"));
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(content);
+            f.close();
+            QVERIFY(f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+            QProcess p;
+            p.start(kHub, {"--units", path("units.json"), "--listen", "127.0.0.1:0", "--token-file", path("hub.token"),
+                           "--users", path("bad.users")});
+            QVERIFY(p.waitForFinished(20000));
+            QCOMPARE(p.exitCode(), 2);
+            err = p.readAllStandardError();
+            QVERIFY2(err.contains(path("bad.users").toLocal8Bit() + ": " + says.toUtf8()), err.constData());
+            return;
+        }
+        QFile users(path("tavrion-hub.users"));
+        QVERIFY(users.open(QIODevice::ReadOnly));
+        const QByteArray before = users.readAll();
+        users.close();
+        QCOMPARE(user_command(command, nullptr, &err), 2);
+        QVERIFY2(err.contains(says.toUtf8()), err.constData());
+        QVERIFY(users.open(QIODevice::ReadOnly));
+        QCOMPARE(users.readAll(), before);
+        QCOMPARE(users.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
+    }
+
     // --show-url prints what a browser elsewhere can open: the listening port, the --allow-host
     // name, never 0.0.0.0; and the first address as a QR code.
     void show_url_data()
@@ -1014,6 +1201,11 @@ private slots:
         QTest::newRow("poll") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\"}], \"poll_seconds\": -1}") << "poll_seconds";
         QTest::newRow("one device twice") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h:23\"}, {\"id\": \"b\", \"tcp\": \"h\"}]}") << "units[1].tcp";
         QTest::newRow("unknown key") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\", \"port\": 1}]}") << "units[0].port";
+        QTest::newRow("input 5") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\", \"inputs\": {\"5\": \"X\"}}]}") << "units[0].inputs.5: unknown key";
+        QTest::newRow("output E") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\", \"outputs\": {\"E\": \"X\"}}]}") << "units[0].outputs.E: unknown key";
+        QTest::newRow("name of 33") << "{\"units\": [{\"id\": \"a\", \"tcp\": \"h\", \"outputs\": {\"A\": \"" + QByteArray(33, 'x') + "\"}}]}" << "units[0].outputs.A: a name of 1 to 32";
+        QTest::newRow("control character") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\", \"inputs\": {\"1\": \"a\\u0007b\"}}]}") << "units[0].inputs.1: a name";
+        QTest::newRow("names not an object") << QByteArray("{\"units\": [{\"id\": \"a\", \"tcp\": \"h\", \"inputs\": [\"X\"]}]}") << "units[0].inputs: an object";
     }
     void bad_units_file()
     {

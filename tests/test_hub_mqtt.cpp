@@ -4,6 +4,7 @@
 // MQTT options themselves.
 #include "hub/hub_config.h"
 #include "hub/mqtt_client.h"
+#include "hub/users.h"
 #include "sim/sim_server.h"
 #include "support/hub_process.h"
 
@@ -289,7 +290,8 @@ private slots:
         watcher_->client.publish("tavrion/net/lock/set", "on", true);
         QVERIFY(watcher_->wait_for("tavrion/net/lock/set"));
         const QString units = units_file("hub", "hub:secret\n", QJsonArray{
-            QJsonObject{{"id", "pty"}, {"name", "Serial room"}, {"serial", path("serial/COM1")}},
+            QJsonObject{{"id", "pty"}, {"name", "Serial room"}, {"serial", path("serial/COM1")},
+                        {"inputs", QJsonObject{{"1", "Lectern PC"}, {"3", "Cam {{ x }} 50%"}}}, {"outputs", QJsonObject{{"A", "Projector"}}}},
             QJsonObject{{"id", "net"}, {"name", "TCP room"}, {"tcp", QStringLiteral("127.0.0.1:%1").arg(net_.tcp_port())}}});
         http_port_ = tavrion_test::start_hub(hub_, units, path("hub.token"));
         QVERIFY(http_port_);
@@ -361,6 +363,16 @@ private slots:
             QCOMPARE(c.value("state_topic").toString(), state_topic.isEmpty() ? QString() : "tavrion/" + unit + "/" + state_topic);
             QCOMPARE(c.value("command_topic").toString(), command_topic.isEmpty() ? QString() : "tavrion/" + unit + "/" + command_topic);
             if (entity.startsWith("select/route")) QCOMPARE(c.value("options").toArray().size(), 4);
+            // The room's names: options "1 Lectern PC", where a unit gives them; a name never
+            // ends the template it stands in.
+            if (entity == "select/route_a") {
+                const bool named = unit == "pty";
+                QCOMPARE(c.value("name").toString(), QString(named ? "Output A Projector" : "Output A"));
+                const QJsonArray options = named ? QJsonArray{"1 Lectern PC", "Input 2", "3 Cam {{ x }} 50%", "Input 4"}
+                                                 : QJsonArray{"Input 1", "Input 2", "Input 3", "Input 4"};
+                QCOMPARE(c.value("options").toArray(), options);
+                if (named) QVERIFY(!c.value("value_template").toString().mid(3).chopped(3).contains("}}"));
+            }
         }
         // The unit that left the units file lost its config.
         QVERIFY(watcher_->wait_for(config_topic("attic", "switch/power"), {}, 0));
@@ -401,6 +413,8 @@ private slots:
         QTest::newRow("route D over TCP") << "net" << "route/D/set" << QByteArray("1") << "OUT004 INP999 INP001" << "route/D" << QByteArray("1") << "route D 1";
         QTest::newRow("lock") << "net" << "lock/set" << QByteArray("on") << "LCK001" << "lock" << QByteArray("on") << "lock on";
         QTest::newRow("mute") << "pty" << "mute/set" << QByteArray("on") << "AUD000" << "mute" << QByteArray("on") << "mute on";
+        QTest::newRow("route by the input's name") << "pty" << "route/B/set" << QByteArray("lectern pc") << "OUT002 INP999 INP001" << "route/B" << QByteArray("1") << "route B 1";
+        QTest::newRow("route by the option") << "pty" << "route/C/set" << QByteArray("3 Cam {{ x }} 50%") << "OUT003 INP999 INP003" << "route/C" << QByteArray("3") << "route C 3";
         QTest::newRow("preset recall") << "net" << "preset/recall" << QByteArray("2") << "CAL002 ..." << "" << QByteArray() << "preset recall 2";
     }
     void set_topics()
@@ -467,29 +481,34 @@ private slots:
         QTest::addColumn<QString>("topic");
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<QJsonValue>("id");
-        QTest::newRow("input out of range") << "route/B/set" << QByteArray("7") << QJsonValue("route/B/set");
-        QTest::newRow("words after the value") << "route/B/set" << QByteArray("3 # x") << QJsonValue("route/B/set");
-        QTest::newRow("power maybe") << "power/set" << QByteArray("maybe") << QJsonValue("power/set");
-        QTest::newRow("unknown resolution") << "resolution/set" << QByteArray("640x480@60") << QJsonValue("resolution/set");
-        QTest::newRow("resolution out of range") << "resolution/set" << QByteArray("99") << QJsonValue("resolution/set");
-        QTest::newRow("preset 5") << "preset/recall" << QByteArray("5") << QJsonValue("preset/recall");
-        QTest::newRow("run: a file verb") << "run" << QByteArray(R"({"id": "b1", "commands": ["backup /tmp/x.json"]})") << QJsonValue("b1");
-        QTest::newRow("run: a usage error") << "run" << QByteArray(R"({"id": 7, "commands": ["lock on", "route E 3"]})") << QJsonValue(7);
-        QTest::newRow("run: no commands") << "run" << QByteArray(R"({"id": "n", "commands": []})") << QJsonValue("n");
-        QTest::newRow("run: not JSON") << "run" << QByteArray("route B 3") << QJsonValue();
+        QTest::addColumn<int>("status");
+        // MQTT commands act as an operator unless the settings say otherwise.
+        QTest::newRow("run: EDID, beyond the role") << "run" << QByteArray(R"({"id": "e", "commands": ["lock on", "edid 6ch"]})") << QJsonValue("e") << 403;
+        QTest::newRow("run: preset save, beyond the role") << "run" << QByteArray(R"({"id": "s", "commands": ["preset save 1"]})") << QJsonValue("s") << 403;
+        QTest::newRow("input out of range") << "route/B/set" << QByteArray("7") << QJsonValue("route/B/set") << 400;
+        QTest::newRow("words after the value") << "route/B/set" << QByteArray("3 # x") << QJsonValue("route/B/set") << 400;
+        QTest::newRow("power maybe") << "power/set" << QByteArray("maybe") << QJsonValue("power/set") << 400;
+        QTest::newRow("unknown resolution") << "resolution/set" << QByteArray("640x480@60") << QJsonValue("resolution/set") << 400;
+        QTest::newRow("resolution out of range") << "resolution/set" << QByteArray("99") << QJsonValue("resolution/set") << 400;
+        QTest::newRow("preset 5") << "preset/recall" << QByteArray("5") << QJsonValue("preset/recall") << 400;
+        QTest::newRow("run: a file verb") << "run" << QByteArray(R"({"id": "b1", "commands": ["backup /tmp/x.json"]})") << QJsonValue("b1") << 400;
+        QTest::newRow("run: a usage error") << "run" << QByteArray(R"({"id": 7, "commands": ["lock on", "route E 3"]})") << QJsonValue(7) << 400;
+        QTest::newRow("run: no commands") << "run" << QByteArray(R"({"id": "n", "commands": []})") << QJsonValue("n") << 400;
+        QTest::newRow("run: not JSON") << "run" << QByteArray("route B 3") << QJsonValue() << 400;
     }
     void refusals()
     {
         QFETCH(QString, topic);
         QFETCH(QByteArray, payload);
         QFETCH(QJsonValue, id);
+        QFETCH(int, status);
         pty_.clear_received();
         net_.clear_received();
         watcher_->last.remove("tavrion/pty/result");
         watcher_->publish("tavrion/pty/" + topic, payload);
         QVERIFY(watcher_->wait_for("tavrion/pty/result"));
         const QJsonObject r = watcher_->json("tavrion/pty/result");
-        QCOMPARE(r.value("status").toInt(), 400);
+        QCOMPARE(r.value("status").toInt(), status);
         QVERIFY(!r.value("error").toString().isEmpty());
         QCOMPARE(r.value("id"), id.isUndefined() ? QJsonValue(QJsonValue::Null) : id);
         QVERIFY(r.value("results").toArray().isEmpty());
@@ -628,19 +647,19 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QJsonObject>("file");
         QTest::addColumn<QString>("error");    // a part of the error; "" = accepted
-        QTest::addColumn<QString>("endpoint"); // host:port tls user/password prefix discovery
+        QTest::addColumn<QString>("endpoint"); // host:port tls user/password prefix discovery role
         const QString cred = dir_.filePath("options.cred");
         write_file(cred, "ops:pa:ss\n", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         const QString open_cred = dir_.filePath("open.cred");
         write_file(open_cred, "ops:x\n", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
         QTest::newRow("none") << QStringList{} << QJsonObject{} << "" << "";
-        QTest::newRow("plain") << QStringList{"--mqtt", "mqtt://broker.lan"} << QJsonObject{} << "" << "broker.lan:1883 0 / tavrion homeassistant";
-        QTest::newRow("tls") << QStringList{"--mqtt=mqtts://broker.lan"} << QJsonObject{} << "" << "broker.lan:8883 1 / tavrion homeassistant";
+        QTest::newRow("plain") << QStringList{"--mqtt", "mqtt://broker.lan"} << QJsonObject{} << "" << "broker.lan:1883 0 / tavrion homeassistant operator";
+        QTest::newRow("tls") << QStringList{"--mqtt=mqtts://broker.lan"} << QJsonObject{} << "" << "broker.lan:8883 1 / tavrion homeassistant operator";
         QTest::newRow("port, prefixes") << QStringList{"--mqtt", "mqtt://10.0.0.2:2883", "--mqtt-prefix", "site/a", "--mqtt-discovery-prefix", "none"}
-                                        << QJsonObject{} << "" << "10.0.0.2:2883 0 / site/a ";
-        QTest::newRow("credentials") << QStringList{"--mqtt", "mqtt://b", "--mqtt-credentials", cred} << QJsonObject{} << "" << "b:1883 0 ops/pa:ss tavrion homeassistant";
-        QTest::newRow("from the file") << QStringList{} << QJsonObject{{"url", "mqtt://f"}, {"prefix", "p"}} << "" << "f:1883 0 / p homeassistant";
-        QTest::newRow("command line wins") << QStringList{"--mqtt", "mqtt://c"} << QJsonObject{{"url", "mqtt://f"}, {"prefix", "p"}} << "" << "c:1883 0 / p homeassistant";
+                                        << QJsonObject{} << "" << "10.0.0.2:2883 0 / site/a  operator";
+        QTest::newRow("credentials") << QStringList{"--mqtt", "mqtt://b", "--mqtt-credentials", cred} << QJsonObject{} << "" << "b:1883 0 ops/pa:ss tavrion homeassistant operator";
+        QTest::newRow("from the file") << QStringList{} << QJsonObject{{"url", "mqtt://f"}, {"prefix", "p"}} << "" << "f:1883 0 / p homeassistant operator";
+        QTest::newRow("command line wins") << QStringList{"--mqtt", "mqtt://c"} << QJsonObject{{"url", "mqtt://f"}, {"prefix", "p"}} << "" << "c:1883 0 / p homeassistant operator";
         QTest::newRow("http") << QStringList{"--mqtt", "http://b"} << QJsonObject{} << "mqtt://HOST" << "";
         QTest::newRow("no host") << QStringList{"--mqtt", "mqtt://"} << QJsonObject{} << "mqtt://HOST" << "";
         QTest::newRow("login in the URL") << QStringList{"--mqtt", "mqtt://u:p@b"} << QJsonObject{} << "mqtt://HOST" << "";
@@ -650,6 +669,9 @@ private slots:
         QTest::newRow("options without URL") << QStringList{"--mqtt-prefix", "x"} << QJsonObject{} << "need --mqtt" << "";
         QTest::newRow("credentials others read") << QStringList{"--mqtt", "mqtt://b", "--mqtt-credentials", open_cred} << QJsonObject{} << "owner only" << "";
         QTest::newRow("no credentials file") << QStringList{"--mqtt", "mqtt://b", "--mqtt-credentials", cred + "x"} << QJsonObject{} << "cannot be read" << "";
+        QTest::newRow("role from the file") << QStringList{} << QJsonObject{{"url", "mqtt://f"}, {"role", "admin"}} << "" << "f:1883 0 / tavrion homeassistant admin";
+        QTest::newRow("role option") << QStringList{"--mqtt", "mqtt://c", "--mqtt-role", "viewer"} << QJsonObject{} << "" << "c:1883 0 / tavrion homeassistant viewer";
+        QTest::newRow("no such role") << QStringList{"--mqtt", "mqtt://c", "--mqtt-role", "root"} << QJsonObject{} << "no role \"root\"" << "";
         QTest::newRow("unknown file key") << QStringList{} << QJsonObject{{"host", "b"}} << "unknown key" << "";
     }
     void options()
@@ -673,7 +695,7 @@ private slots:
         QCOMPARE(bool(s), !endpoint.isEmpty());
         if (!s) return;
         const MqttEndpoint& e = s->endpoint;
-        QCOMPARE(QStringLiteral("%1:%2 %3 %4/%5 %6 %7").arg(e.host).arg(e.port).arg(int(e.tls)).arg(e.user, e.password, s->prefix, s->discovery_prefix),
+        QCOMPARE(QStringLiteral("%1:%2 %3 %4/%5 %6 %7 %8").arg(e.host).arg(e.port).arg(int(e.tls)).arg(e.user, e.password, s->prefix, s->discovery_prefix, role_name(s->role)),
                  endpoint);
         QCOMPARE(e.will_topic, s->prefix + "/status");
     }

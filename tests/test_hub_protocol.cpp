@@ -131,7 +131,7 @@ struct HubUnderTest {
 // The unit document without what only the hub adds: what tavrion-ctl's status --json shows.
 QJsonObject device_part(QJsonObject d)
 {
-    for (const char* key : {"link", "id", "name", "problem", "version"}) d.remove(QLatin1String(key));
+    for (const char* key : {"link", "id", "name", "names", "problem", "version"}) d.remove(QLatin1String(key));
     return d;
 }
 
