@@ -100,20 +100,6 @@ private:
     std::shared_ptr<std::map<int, quint64>> counts_;
 };
 
-// A job's outcome as an HTTP status.
-int http_status(JobResult::Outcome outcome)
-{
-    switch (outcome) {
-    case JobResult::Outcome::Done: return 200;
-    case JobResult::Outcome::Refused: return 400;
-    case JobResult::Outcome::DeviceFailed: return 502;
-    case JobResult::Outcome::VersionMoved: return 409;
-    case JobResult::Outcome::LinkDown:
-    case JobResult::Outcome::Stopping: break;
-    }
-    return 503;
-}
-
 } // namespace
 
 struct Hub::Unit {

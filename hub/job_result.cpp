@@ -5,6 +5,19 @@
 
 namespace tavrion::hub {
 
+int http_status(JobResult::Outcome outcome)
+{
+    switch (outcome) {
+    case JobResult::Outcome::Done: return 200;
+    case JobResult::Outcome::Refused: return 400;
+    case JobResult::Outcome::DeviceFailed: return 502;
+    case JobResult::Outcome::VersionMoved: return 409;
+    case JobResult::Outcome::LinkDown:
+    case JobResult::Outcome::Stopping: break;
+    }
+    return 503;
+}
+
 JobResult::Outcome outcome_of(int command_status)
 {
     switch (command_status) {

@@ -36,6 +36,10 @@ struct JobResult {
     bool refused_here = false;
 };
 
+// The outcome as an HTTP status: POST /run answers with it, and MQTT's result messages carry the
+// same number, so that a script reads one set of codes.
+int http_status(JobResult::Outcome outcome);
+
 // The outcome of a finished command list: that of its last command.
 JobResult::Outcome outcome_of(int command_status);
 

@@ -23,20 +23,6 @@ const char* const kOutputs[] = {"A", "B", "C", "D"};
 
 QByteArray compact(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
 
-// A job's outcome as the status of its result message: the number POST /run answers with.
-int result_status(JobResult::Outcome outcome)
-{
-    switch (outcome) {
-    case JobResult::Outcome::Done: return 200;
-    case JobResult::Outcome::Refused: return 400;
-    case JobResult::Outcome::DeviceFailed: return 502;
-    case JobResult::Outcome::VersionMoved: return 409;
-    case JobResult::Outcome::LinkDown:
-    case JobResult::Outcome::Stopping: break;
-    }
-    return 503;
-}
-
 // What each set topic takes: the payloads allowed and the verb they become.
 struct Setter {
     const char* name;
@@ -393,7 +379,7 @@ void MqttBridge::submit(Unit& unit, const QByteArray& body, const QJsonValue& re
 
 void MqttBridge::answer(const QString& unit_id, const QJsonValue& request_id, const JobResult& result)
 {
-    answer(unit_id, request_id, result_status(result.outcome), job_json(result, names_.get()));
+    answer(unit_id, request_id, http_status(result.outcome), job_json(result, names_.get()));
 }
 
 // The run's answer as POST /run gives it, with the request's id and the HTTP status. Not retained,
